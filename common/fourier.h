@@ -1,0 +1,16 @@
+#pragma once
+// The in-place radix-2 complex transform both programs carry, on its own work area.
+
+#include <array>
+#include <cstdint>
+
+struct FourierArea {
+    // Numbered from 1: complex point k has its real part at 2k-1 and its imaginary
+    // part at 2k. Slot 0 is unused.
+    std::array<double, 8193> fftdata{};
+    int32_t fftsize = 0;  // N, a power of two, 1..4096
+    int32_t fftsign = 0;  // +1 or -1
+};
+
+// X[k] = sum over n of x[n] * exp(fftsign * 2*pi*i * n*k / N), unscaled, in place.
+void fourier(FourierArea& area);

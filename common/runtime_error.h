@@ -1,0 +1,72 @@
+#pragma once
+// Errors of the programs' small runtime layer. Routines never catch them; the one
+// handler wrapper (handler_guard.h) shows their text and lets the program go on.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace rt {
+
+class Error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A text-file failure with its I/O result code (2 "File not found", 106 "Invalid numeric input", ...).
+class InOutError : public Error {
+public:
+    explicit InOutError(int code);
+    int code() const noexcept { return code_; }
+
+private:
+    int code_;
+};
+
+// A text that does not convert to an integer: "'%s' is not a valid integer value".
+class ConvertError : public Error {
+public:
+    explicit ConvertError(const std::string& text);
+};
+
+// Unmasked floating-point faults: the logarithm of zero, a division by zero, 0/0.
+class FloatError : public Error {
+public:
+    enum class Kind { DivisionByZero, InvalidOperation };
+    explicit FloatError(Kind kind);
+    Kind kind() const noexcept { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+// I/O result codes used by the text files.
+namespace io {
+inline constexpr int FileNotFound = 2;
+inline constexpr int InvalidFilename = 3;
+inline constexpr int TooManyOpenFiles = 4;
+inline constexpr int AccessDenied = 5;
+inline constexpr int ReadBeyondEnd = 100;
+inline constexpr int DiskFull = 101;
+inline constexpr int NotOpenForOutput = 105;
+inline constexpr int NotOpenForInput = 104;
+inline constexpr int NotOpen = 103;
+inline constexpr int InvalidNumericInput = 106;
+}  // namespace io
+
+// The message text of an I/O result code: "File not found", ..., "I/O error %d".
+std::string ioErrorText(int code);
+
+// Maps an errno value of a failed open/read/write/close to an I/O result code.
+int ioCodeFromErrno(int err);
+
+// Decimal text of an edit box or a menu target to a signed 32-bit integer: leading
+// blanks, an optional sign, decimal digits; anything else (trailing blanks, an
+// empty text, a value out of range) throws ConvertError naming the text.
+int32_t strToInt(const std::string& text);
+
+// Checked arithmetic: these raise FloatError where the hardware would trap.
+double log10Checked(double x);          // x == 0: division by zero; x < 0 or NaN: invalid operation
+double divideChecked(double a, double b);  // 0/0: invalid operation; a/0: division by zero
+
+}  // namespace rt
