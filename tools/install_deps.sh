@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the programs, the tests and the benchmarks need.
+set -euo pipefail
+packages=(cmake g++ make qt6-base-dev libqcustomplot-dev googletest libgtest-dev libbenchmark-dev libfftw3-dev)
+if [ "${1:-}" = "--all" ]; then
+  # End-to-end runs in real windows and the fuzz targets.
+  packages+=(xvfb xdotool xclip imagemagick x11-utils clang libclang-rt-14-dev)
+fi
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  "${as_root[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq "${missing[@]}"
+fi
