@@ -28,6 +28,23 @@ extern "C" {
 /* Scan options: conversions paced by the external clock input */
 #define EXTCLOCK 4
 
+/* Error codes (0: success) */
+#define CBW_NOERRORS 0
+#define CBW_BADBOARD 1      /* board number other than 0 */
+#define CBW_BADPORTNUM 2    /* no such digital port */
+#define CBW_BADDIRECTION 3  /* neither DIGITALOUT nor DIGITALIN */
+#define CBW_BADPORTVALUE 4  /* value wider than the port */
+#define CBW_NULLPOINTER 5   /* no address to write the result to */
+#define CBW_BADCHANNEL 6    /* input numbers out of order or out of range */
+#define CBW_BADRANGE 7      /* analog range not supported */
+#define CBW_BADCOUNT 8      /* sample count not positive or beyond the block */
+#define CBW_BADHANDLE 9     /* not a live memory block */
+#define CBW_BADOPTION 10    /* scan option not supported (background scans) */
+#define CBW_NOTLOCKED 11    /* unlock of a block that is not locked */
+
+/* Scan option the board does not support here: scans always block. */
+#define BACKGROUND 1
+
 /* Handle of a movable memory block (0: none) */
 typedef int32_t HGLOBAL;
 
