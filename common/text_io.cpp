@@ -1,1 +1,334 @@
-// Being written.
+// The reading side of recordings: items, line ends and result codes over a large
+// buffer filled by read(2).
+
+#include "text_io.h"
+
+#include "number_scan.h"
+#include "runtime_error.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rt {
+
+namespace {
+
+constexpr size_t ReadBufferSize = size_t(1) << 20;
+constexpr size_t IntTokenLimit = 32;
+constexpr size_t RealTokenLimit = 64;
+constexpr unsigned char EndOfText = 0x1A;  // Ctrl-Z
+
+}  // namespace
+
+struct TextReader::Impl {
+    bool open = false;
+    int fd = -1;               // -1 when the text comes from memory
+    std::string memory;        // text of openMemory
+    std::unique_ptr<char[]> buffer;
+    const char* pos = nullptr;
+    const char* end = nullptr;
+    bool finished = false;     // physical end, Ctrl-Z or a read error: nothing more to read
+    int readError = 0;         // code of a failed read(2), handed to the pending code
+
+    void reset()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        open = false;
+        memory.clear();
+        pos = end = nullptr;
+        finished = false;
+        readError = 0;
+    }
+
+    // Makes more bytes available; false at the end of the text.
+    bool refill()
+    {
+        if (finished || fd < 0) {
+            finished = true;
+            return false;
+        }
+        if (!buffer)
+            buffer.reset(new char[ReadBufferSize]);  // no need to clear it
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer.get(), ReadBufferSize);
+            if (got > 0) {
+                pos = buffer.get();
+                end = pos + got;
+                return true;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                readError = ioCodeFromErrno(errno);
+            finished = true;
+            pos = end = nullptr;
+            return false;
+        }
+    }
+
+    // Ctrl-Z: the rest of the text does not exist.
+    void endText()
+    {
+        finished = true;
+        pos = end = nullptr;
+    }
+
+    // Skips bytes <= 0x20; false when the text ends first.
+    bool skipBlanks()
+    {
+        for (;;) {
+            while (pos != end) {
+                const unsigned char c = static_cast<unsigned char>(*pos);
+                if (c > 0x20)
+                    return true;
+                if (c == EndOfText) {
+                    endText();
+                    return false;
+                }
+                ++pos;
+            }
+            if (!refill())
+                return false;
+        }
+    }
+
+    // Collects the token at pos into token[0..limit). Returns its length, or
+    // limit + 1 when the run of bytes > 0x20 is longer than limit (the whole run is
+    // consumed then, so it never turns into two numbers).
+    size_t collectToken(char* token, size_t limit)
+    {
+        size_t length = 0;
+        for (;;) {
+            while (pos != end) {
+                const unsigned char c = static_cast<unsigned char>(*pos);
+                if (c <= 0x20) {
+                    if (c == EndOfText)
+                        endText();
+                    return length;
+                }
+                if (length < limit)
+                    token[length] = static_cast<char>(c);
+                if (length <= limit)
+                    ++length;
+                ++pos;
+            }
+            if (!refill())
+                return length;
+        }
+    }
+
+    // The token at pos: in place when it ends inside the buffer (the usual case),
+    // else gathered into scratch. length is limit + 1 for a run that is too long.
+    const char* takeToken(char* scratch, size_t limit, size_t& length)
+    {
+        if (size_t(end - pos) > limit) {
+            const char* start = pos;
+            const char* q = pos;
+            const char* stop = pos + limit + 1;
+            while (q != stop && static_cast<unsigned char>(*q) > 0x20)
+                ++q;
+            if (q != stop) {
+                length = size_t(q - start);
+                // The buffer stays as it is until the next refill, so start remains valid.
+                if (static_cast<unsigned char>(*q) == EndOfText)
+                    endText();
+                else
+                    pos = q;
+                return start;
+            }
+        }
+        length = collectToken(scratch, limit);
+        return scratch;
+    }
+
+    // The common real item "[-]digits[.digits]" (at most 19 digits, ending inside the
+    // buffer) in one pass. False, with nothing consumed, for anything else; the
+    // general path then decides. The value is m / 10^f with m and 10^f exact, so it
+    // is correctly rounded like every other conversion.
+    bool quickReal(double& value)
+    {
+        if (size_t(end - pos) <= RealTokenLimit)
+            return false;
+        const char* q = pos;
+        const bool negative = *q == '-';
+        if (negative || *q == '+')
+            ++q;
+        uint64_t mantissa = 0;
+        int digits = 0;
+        for (; digits < 20 && unsigned(*q - '0') < 10; ++q, ++digits)
+            mantissa = mantissa * 10 + unsigned(*q - '0');
+        int fraction = 0;
+        if (*q == '.') {
+            ++q;
+            for (; digits < 20 && unsigned(*q - '0') < 10; ++q, ++digits, ++fraction)
+                mantissa = mantissa * 10 + unsigned(*q - '0');
+        }
+        const unsigned char next = static_cast<unsigned char>(*q);
+        if (digits == 0 || digits > 19 || next > 0x20 || mantissa > (uint64_t(1) << 53))
+            return false;
+        static constexpr double powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                            1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+        const double magnitude = static_cast<double>(mantissa) / powers[fraction];
+        value = negative ? -magnitude : magnitude;
+        if (next == EndOfText)
+            endText();
+        else
+            pos = q;
+        return true;
+    }
+
+    // Up to and including the next CR, and one LF directly after it.
+    void skipLine()
+    {
+        for (;;) {
+            if (pos != end) {
+                // Right after an item the line end usually comes next.
+                const char* cr = pos;
+                if (*pos != '\r') {
+                    const size_t available = size_t(end - pos);
+                    cr = static_cast<const char*>(std::memchr(pos, '\r', available));
+                    const size_t span = cr ? size_t(cr - pos) : available;
+                    if (std::memchr(pos, EndOfText, span)) {
+                        endText();
+                        return;
+                    }
+                }
+                if (cr) {
+                    pos = cr + 1;
+                    if (pos == end && !refill())
+                        return;
+                    if (*pos == '\n')
+                        ++pos;
+                    return;
+                }
+                pos = end;
+            }
+            if (!refill())
+                return;
+        }
+    }
+};
+
+TextReader::TextReader() : impl_(std::make_unique<Impl>()) {}
+
+TextReader::~TextReader() { impl_->reset(); }
+
+void TextReader::open(const std::string& path)
+{
+    impl_->reset();
+    pending_ = 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw InOutError(ioCodeFromErrno(errno));
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        throw InOutError(ioCodeFromErrno(EISDIR));
+    }
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    impl_->fd = fd;
+    impl_->open = true;
+}
+
+void TextReader::openMemory(std::string_view text)
+{
+    impl_->reset();
+    pending_ = 0;
+    impl_->memory.assign(text);
+    impl_->pos = impl_->memory.data();
+    impl_->end = impl_->pos + impl_->memory.size();
+    impl_->open = true;
+}
+
+bool TextReader::isOpen() const { return impl_->open; }
+
+bool TextReader::atEnd() const { return impl_->open && impl_->finished; }
+
+void TextReader::close()
+{
+    if (!impl_->open)
+        throw InOutError(io::NotOpen);
+    const int fd = impl_->fd;
+    impl_->fd = -1;
+    impl_->reset();
+    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR)
+        throw InOutError(ioCodeFromErrno(errno));
+}
+
+namespace {
+// The first code stays pending until a check reports it.
+inline void record(int& pending, int code)
+{
+    if (pending == 0)
+        pending = code;
+}
+}  // namespace
+
+int32_t TextReader::readInt()
+{
+    if (!impl_->open) {
+        record(pending_, io::NotOpenForInput);
+        return 0;
+    }
+    int32_t value = 0;
+    if (impl_->skipBlanks()) {
+        char scratch[IntTokenLimit];
+        size_t length = 0;
+        const char* token = impl_->takeToken(scratch, IntTokenLimit, length);
+        if (length > IntTokenLimit || !scanIntToken(token, length, value)) {
+            value = 0;
+            record(pending_, io::InvalidNumericInput);
+        }
+    }
+    if (impl_->readError)
+        record(pending_, std::exchange(impl_->readError, 0));
+    return value;
+}
+
+double TextReader::readReal()
+{
+    if (!impl_->open) {
+        record(pending_, io::NotOpenForInput);
+        return 0.0;
+    }
+    double value = 0.0;
+    if (impl_->skipBlanks() && !impl_->quickReal(value)) {
+        char scratch[RealTokenLimit];
+        size_t length = 0;
+        const char* token = impl_->takeToken(scratch, RealTokenLimit, length);
+        if (length > RealTokenLimit || !scanRealToken(token, length, value)) {
+            value = 0.0;
+            record(pending_, io::InvalidNumericInput);
+        }
+    }
+    if (impl_->readError)
+        record(pending_, std::exchange(impl_->readError, 0));
+    return value;
+}
+
+void TextReader::readLn()
+{
+    if (!impl_->open) {
+        record(pending_, io::NotOpenForInput);
+        return;
+    }
+    impl_->skipLine();
+    if (impl_->readError)
+        record(pending_, std::exchange(impl_->readError, 0));
+}
+
+void TextReader::check()
+{
+    if (pending_ != 0)
+        throw InOutError(std::exchange(pending_, 0));
+}
+
+}  // namespace rt

@@ -7,10 +7,28 @@
 // line has been skipped. Reading goes through a large buffer.
 //
 // Writing: lines are built in a large buffer; a failure (disk full, ...) is
-// recorded and thrown by the check after the line.
+// recorded and thrown by the check after the line. Only whole lines are handed to
+// the file, and after a failure nothing more is written (a file with a gap would
+// be worse than a short one): every later line records the failure again. Writing
+// to a writer that is not open records 105.
+//
+// Choices where the reading rules leave room:
+// - A run of more than 32 (integer) or 64 (real) bytes > 0x20 is not cut into two
+//   numbers: the whole run is consumed and the item fails with 106. Cutting it
+//   would silently read "1.000...0e5" as 1.0.
+// - Hexadecimal integers ("$1F", "x1f", "0X1F", optionally signed) must fit the
+//   signed 32-bit range like decimal ones: "$FFFFFFFF" fails with 106 instead of
+//   wrapping to -1.
+// - Reals: optional sign, digits, optional "." and digits (at least one digit in
+//   all, so "1." and ".5" are accepted), optional exponent "E"/"e" with optional
+//   sign and at least one digit. No "inf", "nan" or hexadecimal reals. A value too
+//   large for a double fails with 106; one too small reads as 0. Conversion is
+//   correctly rounded.
+// - A read error of the file ends the text there and records its code.
 
+#include <array>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +47,12 @@ public:
     // Reads the text from memory instead of a file (tests, fuzzing).
     void openMemory(std::string_view text);
     bool isOpen() const;
+    // True once the text has ended (physical end, Ctrl-Z or a read error): every
+    // further item reads as 0 without error, so a caller may stop reading a run of
+    // items that can only be zeros. The end is noticed by the read that meets it
+    // (the last line having been read is not enough), and a read error is already
+    // pending by then. False when not open.
+    bool atEnd() const;
     // Closes; throws InOutError(103) when not open.
     void close();
 
@@ -75,11 +99,89 @@ public:
     void close();
 
 private:
-    void flushBuffer();
-    std::FILE* file_ = nullptr;
+    void append(const char* text, size_t length);
+    bool makeRoom(size_t length);
+    void flushLines();
+    bool writeOut(const char* data, size_t length);
+    void fail(int code);
+    void setWritable(bool writable);
+    void writeIntSlow(int64_t value);
+    void writeLnSlow();
+    [[noreturn]] void throwPending();
+
+    int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
+    size_t lineEnd_ = 0;     // buffer bytes up to the last line end
+    uint64_t written_ = 0;   // bytes that have reached the file
     int pending_ = 0;
+    int failed_ = 0;         // code of a write failure; nothing more is written after it
+    // The inline paths below fill the buffer up to these; both are 0 while nothing
+    // may be written (not open, failed), which sends every write to the slow path.
+    size_t limit_ = 0;
+    size_t flushAt_ = 0;
 };
+
+// A recording run writes millions of short lines: the common cases are inline.
+
+// "0".."9999", left-aligned in 4 bytes.
+extern const std::array<std::array<char, 4>, 10000> SmallDecimals;
+
+inline void TextWriter::writeInt(int64_t value)
+{
+    if (uint64_t(value) < 10000 && used_ + 4 <= limit_) {
+        std::memcpy(buffer_.get() + used_, SmallDecimals[size_t(value)].data(), 4);
+        used_ += 1 + size_t(value >= 10) + size_t(value >= 100) + size_t(value >= 1000);
+        return;
+    }
+    writeIntSlow(value);
+}
+
+inline void TextWriter::writeChar(char c)
+{
+    if (used_ < limit_)
+        buffer_[used_++] = c;
+    else
+        append(&c, 1);
+}
+
+inline void TextWriter::writeText(std::string_view text)
+{
+    const size_t n = text.size();
+    if (used_ + n <= limit_) {
+        char* out = buffer_.get() + used_;
+        const char* in = text.data();
+        // Short texts as two overlapping fixed-size copies: no call to memcpy.
+        if (n >= 8 && n <= 16) {
+            std::memcpy(out, in, 8);
+            std::memcpy(out + n - 8, in + n - 8, 8);
+        } else if (n >= 4 && n < 8) {
+            std::memcpy(out, in, 4);
+            std::memcpy(out + n - 4, in + n - 4, 4);
+        } else {
+            std::memcpy(out, in, n);
+        }
+        used_ += n;
+        return;
+    }
+    append(text.data(), text.size());
+}
+
+inline void TextWriter::writeLn()
+{
+    if (used_ + 2 <= flushAt_) {
+        std::memcpy(buffer_.get() + used_, "\r\n", 2);
+        used_ += 2;
+        lineEnd_ = used_;
+        return;
+    }
+    writeLnSlow();
+}
+
+inline void TextWriter::check()
+{
+    if (pending_ != 0)
+        throwPending();
+}
 
 }  // namespace rt

@@ -1,0 +1,126 @@
+#include "runtime_error.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <limits>
+
+using rt::ConvertError;
+using rt::FloatError;
+using rt::InOutError;
+
+namespace {
+
+std::string convertMessage(const std::string& text)
+{
+    try {
+        rt::strToInt(text);
+    } catch (const ConvertError& e) {
+        return e.what();
+    }
+    return "(converted)";
+}
+
+}  // namespace
+
+TEST(IoErrorText, NamedCodesHaveTheirTextsOthersTheirNumber)
+{
+    EXPECT_EQ(rt::ioErrorText(2), "File not found");
+    EXPECT_EQ(rt::ioErrorText(3), "Invalid filename");
+    EXPECT_EQ(rt::ioErrorText(4), "Too many open files");
+    EXPECT_EQ(rt::ioErrorText(5), "File access denied");
+    EXPECT_EQ(rt::ioErrorText(100), "Read beyond end of file");
+    EXPECT_EQ(rt::ioErrorText(101), "Disk full");
+    EXPECT_EQ(rt::ioErrorText(106), "Invalid numeric input");
+    EXPECT_EQ(rt::ioErrorText(103), "I/O error 103");
+    EXPECT_EQ(rt::ioErrorText(104), "I/O error 104");
+    EXPECT_EQ(rt::ioErrorText(27), "I/O error 27");
+}
+
+TEST(IoErrorText, InOutErrorCarriesCodeAndText)
+{
+    const InOutError error(101);
+    EXPECT_EQ(error.code(), 101);
+    EXPECT_STREQ(error.what(), "Disk full");
+    const rt::Error& base = error;  // one handler catches every runtime error
+    EXPECT_STREQ(base.what(), "Disk full");
+}
+
+TEST(IoErrorText, ErrnoValuesMapToTheirCodes)
+{
+    EXPECT_EQ(rt::ioCodeFromErrno(ENOENT), 2);
+    EXPECT_EQ(rt::ioCodeFromErrno(ENOTDIR), 2);
+    EXPECT_EQ(rt::ioCodeFromErrno(EISDIR), 3);
+    EXPECT_EQ(rt::ioCodeFromErrno(EMFILE), 4);
+    EXPECT_EQ(rt::ioCodeFromErrno(EACCES), 5);
+    EXPECT_EQ(rt::ioCodeFromErrno(ENOSPC), 101);
+    EXPECT_EQ(rt::ioCodeFromErrno(EIO), EIO);
+}
+
+TEST(StrToInt, AcceptsLeadingBlanksSignAndTheFullRange)
+{
+    EXPECT_EQ(rt::strToInt("42"), 42);
+    EXPECT_EQ(rt::strToInt("   42"), 42);
+    EXPECT_EQ(rt::strToInt("+7"), 7);
+    EXPECT_EQ(rt::strToInt("-70"), -70);
+    EXPECT_EQ(rt::strToInt("0"), 0);
+    EXPECT_EQ(rt::strToInt("2147483647"), 2147483647);
+    EXPECT_EQ(rt::strToInt("-2147483648"), std::numeric_limits<int32_t>::min());
+}
+
+TEST(StrToInt, RejectsTrailingBlanksEmptyTextsGarbageAndOutOfRange)
+{
+    for (const char* text : {"42 ", "", "   ", "-", "+", "12a", "1 2", "4.0", "2147483648", "-2147483649",
+                             "99999999999999999999999"})
+        EXPECT_THROW(rt::strToInt(text), ConvertError) << '"' << text << '"';
+}
+
+TEST(StrToInt, MessageNamesTheTextAsTyped)
+{
+    EXPECT_EQ(convertMessage("12a"), "'12a' is not a valid integer value");
+    EXPECT_EQ(convertMessage(""), "'' is not a valid integer value");
+    EXPECT_EQ(convertMessage(" 5 "), "' 5 ' is not a valid integer value");
+}
+
+TEST(CheckedArithmetic, LogarithmOfZeroIsADivisionByZero)
+{
+    try {
+        rt::log10Checked(0.0);
+        FAIL() << "no error";
+    } catch (const FloatError& e) {
+        EXPECT_EQ(e.kind(), FloatError::Kind::DivisionByZero);
+        EXPECT_STREQ(e.what(), "Floating point division by zero");
+    }
+}
+
+TEST(CheckedArithmetic, NegativeOrNanLogarithmIsAnInvalidOperation)
+{
+    for (double x : {-1.0, std::numeric_limits<double>::quiet_NaN()}) {
+        try {
+            rt::log10Checked(x);
+            FAIL() << "no error for " << x;
+        } catch (const FloatError& e) {
+            EXPECT_EQ(e.kind(), FloatError::Kind::InvalidOperation);
+            EXPECT_STREQ(e.what(), "Invalid floating point operation");
+        }
+    }
+    EXPECT_DOUBLE_EQ(rt::log10Checked(1000.0), 3.0);
+}
+
+TEST(CheckedArithmetic, DivisionFaults)
+{
+    EXPECT_DOUBLE_EQ(rt::divideChecked(6.0, 3.0), 2.0);
+    try {
+        rt::divideChecked(0.0, 0.0);
+        FAIL() << "0/0 passed";
+    } catch (const FloatError& e) {
+        EXPECT_EQ(e.kind(), FloatError::Kind::InvalidOperation);
+    }
+    try {
+        rt::divideChecked(-1.0, 0.0);
+        FAIL() << "-1/0 passed";
+    } catch (const FloatError& e) {
+        EXPECT_EQ(e.kind(), FloatError::Kind::DivisionByZero);
+    }
+}

@@ -1,0 +1,231 @@
+// Writing recordings: exact bytes of the acquisition layout and write failures.
+
+#include "recording_writer.h"
+#include "runtime_error.h"
+#include "temp_dir.h"
+#include "text_io.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <limits>
+#include <string>
+#include <sys/resource.h>
+
+using rt::InOutError;
+using rt::TextWriter;
+
+namespace {
+
+int closeCode(TextWriter& writer)
+{
+    try {
+        writer.close();
+    } catch (const InOutError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+std::string codeLine(unsigned a, unsigned b, unsigned c)
+{
+    return std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) + "\r\n";
+}
+
+}  // namespace
+
+TEST(RecordingWriter, HeaderAndCodeLinesHaveTheirExactBytes)
+{
+    TempDir dir;
+    const std::string path = dir.file("rec.txt");
+    TextWriter writer;
+    writer.create(path);
+    writeRecordingHeader(writer, 1430, 5000, -3, 70, 0, -12);
+    writeCodeLine(writer, 0, 4095, 2048);
+    writeCodeLine(writer, 65535, 10, 9);
+    writer.close();
+    EXPECT_EQ(readBytes(path), "1430,5000\r\n-3\r\n70,0,-12\r\n0.0\r\n0,4095,2048\r\n65535,10,9\r\n");
+}
+
+TEST(RecordingWriter, OneSweepAtDividerFourHasHeaderAndSweepLines)
+{
+    TempDir dir;
+    const std::string path = dir.file("one.txt");
+    TextWriter writer;
+    writer.create(path);
+    writeRecordingHeader(writer, 1, 2500, 31, 40, 41, 42);
+    std::string expected = "1,2500\r\n31\r\n40,41,42\r\n0.0\r\n";
+    for (unsigned i = 0; i < 2500; ++i) {
+        writeCodeLine(writer, uint16_t(i), uint16_t(4095 - i), uint16_t(i * 13 % 4096));
+        expected += codeLine(i, 4095 - i, i * 13 % 4096);
+    }
+    writer.close();
+    const std::string bytes = readBytes(path);
+    EXPECT_EQ(bytes, expected);
+    size_t lines = 0;
+    for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2))
+        ++lines;
+    EXPECT_EQ(lines, 4u + 2500u);
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");  // nothing after the last line
+}
+
+TEST(TextWriterFormat, IntegersInTheirShortestForm)
+{
+    TempDir dir;
+    const std::string path = dir.file("ints.txt");
+    const int64_t values[] = {0, 7, -7, 9, 10, 99, 100, 999, 1000, 9999, 10000, 65535, -10000, 123456789,
+                              std::numeric_limits<int32_t>::min(), std::numeric_limits<int64_t>::max(),
+                              std::numeric_limits<int64_t>::min()};
+    TextWriter writer;
+    writer.create(path);
+    std::string expected;
+    for (int64_t v : values) {
+        writer.writeInt(v);
+        writer.writeChar(';');
+        expected += std::to_string(v) + ";";
+    }
+    writer.writeText("0.0");
+    writer.writeLn();
+    writer.check();
+    writer.close();
+    EXPECT_EQ(readBytes(path), expected + "0.0\r\n");
+}
+
+TEST(TextWriterFormat, ManyLinesAcrossBufferLoadsArriveInOrder)
+{
+    TempDir dir;
+    const std::string path = dir.file("many.txt");
+    TextWriter writer;
+    writer.create(path);
+    std::string expected;
+    for (unsigned i = 0; i < 400000; ++i) {
+        writeCodeLine(writer, uint16_t(i % 4096), uint16_t(i % 65536), uint16_t(i % 7));
+        expected += codeLine(i % 4096, i % 65536, i % 7);
+    }
+    // A line far longer than the buffer goes out in pieces, unchanged.
+    const std::string longText(3 << 20, 'z');
+    writer.writeText(longText);
+    writer.writeLn();
+    writer.check();
+    expected += longText + "\r\n";
+    writer.close();
+    EXPECT_EQ(readBytes(path), expected);
+}
+
+TEST(TextWriterFile, CreateReplacesAnExistingFile)
+{
+    TempDir dir;
+    const std::string path = dir.file("old.txt");
+    writeBytes(path, "a much longer earlier content\r\n");
+    TextWriter writer;
+    writer.create(path);
+    writer.writeInt(5);
+    writer.writeLn();
+    writer.close();
+    EXPECT_EQ(readBytes(path), "5\r\n");
+}
+
+TEST(TextWriterFile, CreateFailuresCarryTheirCodes)
+{
+    TempDir dir;
+    TextWriter writer;
+    try {
+        writer.create(dir.file("missing_dir/rec.txt"));
+        FAIL() << "created";
+    } catch (const InOutError& e) {
+        EXPECT_EQ(e.code(), 2);
+        EXPECT_STREQ(e.what(), "File not found");
+    }
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_THROW(writer.create(dir.file("")), InOutError);
+}
+
+TEST(TextWriterFile, WritingOrClosingWhatIsNotOpen)
+{
+    TextWriter writer;
+    writer.writeInt(1);
+    writer.writeLn();
+    try {
+        writer.check();
+        FAIL() << "no error";
+    } catch (const InOutError& e) {
+        EXPECT_EQ(e.code(), 105);
+    }
+    EXPECT_EQ(closeCode(writer), 103);
+}
+
+TEST(TextWriterFile, AWriterLeftOpenStillDeliversItsLines)
+{
+    TempDir dir;
+    const std::string path = dir.file("dropped.txt");
+    {
+        TextWriter writer;
+        writer.create(path);
+        writeCodeLine(writer, 1, 2, 3);
+    }
+    EXPECT_EQ(readBytes(path), "1,2,3\r\n");
+}
+
+TEST(TextWriterFailure, DiskFullSurfacesAtTheCheckOfALine)
+{
+    TextWriter writer;
+    writer.create("/dev/full");
+    int lines = 0;
+    try {
+        for (; lines < 1000000; ++lines)
+            writeCodeLine(writer, 4095, 4095, 4095);
+        FAIL() << "no failure";
+    } catch (const InOutError& e) {
+        EXPECT_EQ(e.code(), 101);
+        EXPECT_STREQ(e.what(), "Disk full");
+    }
+    // Every later line is lost and says so; the close after the report succeeds.
+    EXPECT_THROW(writeCodeLine(writer, 1, 2, 3), InOutError);
+    EXPECT_EQ(closeCode(writer), 0);
+    EXPECT_FALSE(writer.isOpen());
+}
+
+TEST(TextWriterFailure, DiskFullAtCloseIsReportedAndTheFileIsClosed)
+{
+    TextWriter writer;
+    writer.create("/dev/full");
+    writeRecordingHeader(writer, 2, 5000, 0, 10, 10, 10);  // still buffered
+    EXPECT_EQ(closeCode(writer), 101);
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(closeCode(writer), 103);
+}
+
+// A file size limit makes the system accept part of a buffer load and refuse the
+// rest: the file must still end with a whole line.
+TEST(TextWriterFailure, APartlyWrittenLoadIsCutBackToTheLastWholeLine)
+{
+    TempDir dir;
+    const std::string path = dir.file("limited.txt");
+    const rlim_t limit = (rlim_t(1) << 20) + 5;  // inside a line of the second load
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = limit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+    TextWriter writer;
+    writer.create(path);
+    int code = 0;
+    try {
+        for (int i = 0; i < 1000000; ++i)
+            writeCodeLine(writer, 1234, 567, 89);  // 13 bytes a line
+    } catch (const InOutError& e) {
+        code = e.code();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    writer.close();
+
+    EXPECT_NE(code, 0);
+    const std::string bytes = readBytes(path);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_LE(bytes.size(), size_t(limit));
+    EXPECT_EQ(bytes.size() % 13, 0u);
+    EXPECT_EQ(bytes.substr(bytes.size() - 13), "1234,567,89\r\n");
+}
