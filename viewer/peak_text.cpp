@@ -1,0 +1,61 @@
+#include "peak_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// std::to_chars rather than printf: the GUI toolkit installs the user's locale for
+// the C library, and the separator must come only from decimalPoint.
+std::string printed(double value, std::chars_format format, int precision)
+{
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value, format, precision);
+    return std::string(text, result.ptr);
+}
+
+int exponentOf(const std::string& scientificText)
+{
+    return std::atoi(scientificText.c_str() + scientificText.find('e') + 1);
+}
+
+// 7 significant digits, trailing zeros of the fraction dropped: "1.5E+10".
+std::string scientific(const std::string& sevenDigits)
+{
+    std::string mantissa = sevenDigits.substr(0, sevenDigits.find('e'));
+    while (mantissa.back() == '0')
+        mantissa.pop_back();
+    if (mantissa.back() == '.')
+        mantissa.pop_back();
+    const int exponent = exponentOf(sevenDigits);
+    return mantissa + (exponent < 0 ? "E-" : "E+") + std::to_string(std::abs(exponent));
+}
+
+}  // namespace
+
+std::string peakToPeakText(double value, std::string_view decimalPoint)
+{
+    if (std::isnan(value))
+        return "NAN";
+    if (std::isinf(value))
+        return value < 0 ? "-INF" : "INF";
+
+    // Rounding to 7 significant digits first tells how many digits stand before the
+    // point once rounded (9999999.6 becomes 1.000000e+07: eight digits).
+    const std::string sevenDigits = printed(value, std::chars_format::scientific, 6);
+    const int exponent = exponentOf(sevenDigits);
+    if (exponent >= 7)
+        return scientific(sevenDigits);
+
+    // Below 10^4 three decimals keep within 7 significant digits, so one rounding of
+    // the value itself gives them; from 10^4 on the 7-digit value is what is shown.
+    double shown = value;
+    if (exponent >= 4)
+        std::from_chars(sevenDigits.data(), sevenDigits.data() + sevenDigits.size(), shown);
+    std::string text = printed(shown, std::chars_format::fixed, 3);
+    if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos)
+        text.erase(0, 1);
+    text.replace(text.find('.'), 1, decimalPoint);
+    return text;
+}

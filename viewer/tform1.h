@@ -1,0 +1,101 @@
+#pragma once
+// The recording viewer's main window. Its handlers and methods hold the viewer's
+// logic over the program-wide state below; the pure parts live in free functions
+// beside them (baseline_means.h, peak_text.h, and the shared delay_profile.h).
+//
+// The class is defined across several files, one per concern:
+//   tform1_window.cpp      window, controls, menus, FormCreate, Exit, Close, To Clipboard
+//   tform1_loader.cpp      Open1Click, ReadBlock, ShowBlock
+//   tform1_navigation.cpp  "Go to sweep" and the display mode button
+
+#include "fourier.h"
+#include "text_io.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+class Dialogs;
+class LineChart;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // Builds the window and runs FormCreate before returning.
+    explicit TForm1(Dialogs& dialogs, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ---- Controls (design names) -------------------------------------------------
+    QLabel* Panel1 = nullptr;  // file name of the open recording
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr;
+    QLabel* Panel2 = nullptr;  // nsweeps
+    QLabel* Panel3 = nullptr;  // nsamples
+    QLabel* Panel4 = nullptr;  // gain
+    QLabel* Panel5 = nullptr;  // peak-to-peak voltage
+    QLabel* Panel6 = nullptr;  // cursweep
+    QPushButton* Button2 = nullptr;  // "Go to sweep"
+    QLineEdit* Edit1 = nullptr;      // target sweep
+    LineChart* Chart1 = nullptr;
+    int Series1 = 0;                 // series number in Chart1
+    QPushButton* Button1 = nullptr;  // display mode
+    QMenu* File1 = nullptr;
+    QAction *Open1 = nullptr, *Exit1 = nullptr, *Close1 = nullptr;
+    QMenu* Copy1 = nullptr;
+    QAction* ToClipboard1 = nullptr;
+
+    // ---- Handlers: each runs inside the handler wrapper, so a runtime error ends it
+    // with a message box and leaves everything done so far in place. -----------------
+    void FormCreate();
+    void Open1Click();
+    void Exit1Click();
+    void Close1Click();
+    void ToClipboard1Click();
+    void Button1Click();  // display mode toggle
+    void Button2Click();  // "Go to sweep"
+
+    // ---- Block read and display (throw runtime errors; called by the handlers) -----
+    // Reads the next avgcount sweeps, folding each one's power spectrum into power;
+    // tseries ends with the last of them.
+    void ReadBlock();
+    // Turns power into dB and redraws Series1; fixedLeftAxis sets the left axis to
+    // the mode's fixed range after the series is cleared.
+    void ShowBlock(bool fixedLeftAxis);
+
+    // ---- Viewer state --------------------------------------------------------------
+    static constexpr int TSeriesLength = 4000;
+    static constexpr int PowerBins = 4096;
+
+    rt::TextReader recfile;
+    QString filename;
+    bool fileopen = false;
+    int32_t nsweeps = 0;
+    int32_t nsamples = 0;
+    int32_t gain = 0;
+    int32_t cursweep = 0;
+    int32_t avgcount = 0;
+    double avgdivisor = 0.0;
+    uint8_t displaymode = 0;  // 0 = time series, 1 = delay profile
+    std::array<double, TSeriesLength + 1> tseries{};  // numbered from 1
+    std::array<double, PowerBins + 1> power{};        // numbered by bin from 1
+    FourierArea fourierArea;                           // fftdata, fftsize, fftsign
+
+private:
+    void buildControls();
+    void buildMenus();
+    // One sample item: the real, the rest of its line skipped, then the I/O check.
+    double readSampleItem();
+    // One sweep's items into tseries (the first 4000 kept, the rest read and dropped).
+    void readSweep();
+    // Reads and drops the items of `sweeps` whole sweeps, counting them in cursweep.
+    void skipSweeps(int64_t sweeps);
+    // The number of leading samples of a sweep that are kept in tseries.
+    int32_t storedSamples() const;
+
+    Dialogs& dialogs_;
+};

@@ -1,0 +1,137 @@
+// File > Open: the header into the status fields, the first block of five sweeps,
+// and the block's display. The block read and display serve "Go to sweep" as well.
+
+#include "tform1.h"
+
+#include "baseline_means.h"
+#include "delay_profile.h"
+#include "dialogs.h"
+#include "handler_guard.h"
+#include "line_chart.h"
+#include "peak_text.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// A header item: the value is taken before the check, so a token that does not
+// convert leaves the reader's 0 in place when the check then ends the open.
+void readIntItem(rt::TextReader& file, int32_t& target)
+{
+    target = file.readInt();
+    file.readLn();
+    file.check();
+}
+
+}  // namespace
+
+void TForm1::Open1Click()
+{
+    runGuarded(dialogs_, this, [this] {
+        const std::optional<QString> chosen = dialogs_.openFileName(this);
+        if (!chosen)
+            return;
+        filename = *chosen;
+        recfile.open(QFile::encodeName(filename).toStdString());
+
+        // From here on the recording counts as open, even if its header turns out bad:
+        // File > Close is then the way out.
+        fileopen = true;
+        Open1->setEnabled(false);
+        Close1->setEnabled(true);
+
+        readIntItem(recfile, nsweeps);
+        Panel2->setText(QString::number(nsweeps));
+        readIntItem(recfile, nsamples);
+        Panel3->setText(QString::number(nsamples));
+        int32_t unused = 0;
+        readIntItem(recfile, unused);
+        readIntItem(recfile, gain);
+        Panel4->setText(QString::number(gain));
+        recfile.readReal();
+        recfile.readLn();
+        recfile.check();
+
+        power.fill(0.0);
+        ReadBlock();
+
+        cursweep = 0;
+        Panel6->setText(QString::number(cursweep));
+        Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
+        ShowBlock(false);
+        Panel1->setText(filename);
+    });
+}
+
+int32_t TForm1::storedSamples() const
+{
+    return std::clamp<int32_t>(nsamples, 0, TSeriesLength);
+}
+
+double TForm1::readSampleItem()
+{
+    const double value = recfile.readReal();
+    recfile.readLn();
+    recfile.check();
+    return value;
+}
+
+void TForm1::readSweep()
+{
+    // Samples past the store are still read and checked, so the file position and
+    // the failures are those of the whole sweep; only the first 4000 are kept.
+    const int32_t stored = storedSamples();
+    for (int64_t i = 1; i <= nsamples; ++i) {
+        const double value = readSampleItem();
+        if (i <= stored)
+            tseries[static_cast<size_t>(i)] = value;
+        if (recfile.atEnd()) {
+            // Every further item would read as 0: a header promising millions of
+            // samples must not keep the window busy reading nothing.
+            for (int64_t j = i + 1; j <= stored; ++j)
+                tseries[static_cast<size_t>(j)] = 0.0;
+            return;
+        }
+    }
+}
+
+void TForm1::ReadBlock()
+{
+    for (int32_t sweep = 0; sweep < avgcount; ++sweep) {
+        readSweep();
+        foldSweepPower(tseries.data(), storedSamples(), fourierArea, power.data());
+    }
+}
+
+void TForm1::ShowBlock(bool fixedLeftAxis)
+{
+    // An all-zero bin fails here, before the chart is touched.
+    powerToDb(power.data(), avgdivisor);
+
+    Chart1->clearSeries(Series1);
+    if (fixedLeftAxis) {
+        Chart1->setLeftAxisAutomatic(false);
+        Chart1->setLeftAxisMinimum(displaymode == 1 ? -10.0 : -1.25);
+        Chart1->setLeftAxisMaximum(displaymode == 1 ? 60.0 : 1.25);
+    }
+
+    if (displaymode == 1) {
+        for (int k = 1; k <= 1024; ++k)
+            Chart1->addPoint(Series1, power[static_cast<size_t>(k)]);
+        return;
+    }
+
+    // The whole store is drawn, including entries an earlier, longer recording left
+    // beyond nsamples; the means see only the first nsamples.
+    for (int i = 1; i <= TSeriesLength; ++i)
+        Chart1->addPoint(Series1, tseries[static_cast<size_t>(i)]);
+    const double low = negmean(nsamples, tseries);
+    const double high = posmean(nsamples, tseries);
+    Panel5->setText(QString::fromStdString(peakToPeakText(high - low, QLocale().decimalPoint().toStdString())));
+}

@@ -1,0 +1,71 @@
+// "Go to sweep": forward through the open recording to a block of five sweeps, shown
+// on fixed scales; and the display mode button, which only picks the next redraw.
+
+#include "tform1.h"
+
+#include "dialogs.h"
+#include "handler_guard.h"
+#include "runtime_error.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+void TForm1::Button2Click()
+{
+    runGuarded(dialogs_, this, [this] {
+        const int32_t target = rt::strToInt(Edit1->text().toStdString());
+
+        // Header values are whatever the file said: the bound is taken in 64 bits so
+        // that nsweeps near the 32-bit limits cannot wrap it.
+        if (int64_t{target} > int64_t{nsweeps} - avgcount || target < cursweep) {
+            Button2->setText(QStringLiteral("CANNOT"));
+            return;
+        }
+
+        power.fill(0.0);
+        // A target within the next block shows the next block; beyond it, the sweeps
+        // in between are passed over so the file stands at the first line of target.
+        const int64_t distance = int64_t{target} - cursweep;
+        if (distance > avgcount)
+            skipSweeps(distance - avgcount);
+        Panel6->setText(QString::number(cursweep));
+        Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
+
+        ReadBlock();
+
+        cursweep += avgcount;
+        Panel6->setText(QString::number(cursweep));
+        Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
+        ShowBlock(true);
+    });
+}
+
+void TForm1::skipSweeps(int64_t sweeps)
+{
+    for (int64_t sweep = 0; sweep < sweeps; ++sweep) {
+        // Sweeps without items, or past the end of the text, hold nothing to pass
+        // over: counting them one by one would only let a header of millions of
+        // sweeps hang the window.
+        if (nsamples <= 0 || recfile.atEnd()) {
+            cursweep = static_cast<int32_t>(cursweep + (sweeps - sweep));
+            return;
+        }
+        for (int64_t i = 1; i <= nsamples && !recfile.atEnd(); ++i)
+            readSampleItem();
+        ++cursweep;
+    }
+}
+
+void TForm1::Button1Click()
+{
+    runGuarded(dialogs_, this, [this] {
+        if (displaymode != 1) {
+            displaymode = 1;
+            Button1->setText(QStringLiteral("Delay"));
+        } else {
+            displaymode = 0;
+            Button1->setText(QStringLiteral("T-Series"));
+        }
+    });
+}
