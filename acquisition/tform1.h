@@ -126,7 +126,9 @@ public:
     // ---- Bus ----------------------------------------------------------------------
     static constexpr double SettleInterval = 2.0E-7;  // days (17.28 ms)
     void SettleWait(double interval);
-    void BusWrite(const std::vector<std::pair<uint16_t, uint16_t>>& pairs);  // (address, byte)
+    // (address, byte) pairs; returns the result of the final port call, which sets
+    // the data port back to input.
+    int BusWrite(const std::vector<std::pair<uint16_t, uint16_t>>& pairs);
     uint16_t BusRead(uint16_t address);
     void PotFrame(uint16_t byte, bool trailingWait);
     void BusStrobe(uint16_t address);
@@ -162,6 +164,9 @@ public:
     // Lets the GUI process its pending messages once (replaceable by tests).
     std::function<void()> processMessages;
     void ProcessMessages();
+
+    // Asks the application to terminate (Exit); replaceable by tests.
+    std::function<void()> terminateApplication;
 
     Dialogs& dialogs() { return dialogs_; }
 

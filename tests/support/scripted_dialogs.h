@@ -23,10 +23,11 @@ private:
     static std::optional<QString> next(std::deque<std::optional<QString>>& answers, int& asked)
     {
         ++asked;
-        if (answers.empty())
-            return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
+        std::optional<QString> answer;
+        if (!answers.empty()) {
+            answer.swap(answers.front());
+            answers.pop_front();
+        }
         return answer;
     }
 };

@@ -1,0 +1,47 @@
+// The front-end's devices: clock divider, sweep count, RF attenuator, digital
+// potentiometers and the clocks-per-sweep read-back. Values the front-end cannot take
+// are clamped here, on their way to it; the settings they came from keep theirs.
+
+#include "tform1.h"
+
+#include "frontend_protocol.h"
+
+using namespace frontend;
+
+int TForm1::SetClockDivider(int32_t divider)
+{
+    return BusWrite({{AddrDivider, dividerCode(divider)}});
+}
+
+int TForm1::SetSweepCount(int32_t count)
+{
+    const auto bytes = sweepCountBytes(count);
+    // One run, low byte first.
+    return BusWrite({{AddrSweeps0, bytes[0]}, {AddrSweeps1, bytes[1]}, {AddrSweeps2, bytes[2]}});
+}
+
+void TForm1::SetAttenuation(int32_t index)
+{
+    BusWrite({{AddrAtten, attenuatorCode(index)}});
+}
+
+void TForm1::SetPot(int32_t pot, int32_t value)
+{
+    const auto frames = potFrameBytes(pot, value);
+    // The last frame ends the transfer; no trailing wait after it.
+    for (size_t i = 0; i < frames.size(); ++i)
+        PotFrame(frames[i], i + 1 < frames.size());
+}
+
+int32_t TForm1::ReadClocksPerSweep()
+{
+    const uint16_t b0 = BusRead(AddrClocks0);
+    const uint16_t b1 = BusRead(AddrClocks1);
+    const uint16_t b2 = BusRead(AddrClocks2);
+    return clocksPerSweep(b0, b1, b2);
+}
+
+void TForm1::PulseAddress0()
+{
+    BusStrobe(AddrPulse);
+}

@@ -1,0 +1,45 @@
+// Channel gains through the calibration table digpot.cfg and two potentiometers per
+// channel.
+
+#include "tform1.h"
+
+#include "gain_table.h"
+#include "text_io.h"
+
+#include <algorithm>
+
+namespace {
+// Opened by its bare name: the table is looked for in the current directory.
+constexpr const char* GainTableFile = "digpot.cfg";
+}  // namespace
+
+void TForm1::LoadGainTable()
+{
+    rt::TextReader reader;
+    reader.open(GainTableFile);
+    // A failure ends the load here; rows read so far keep their values.
+    gain::read(reader, GainTable);
+    reader.close();
+}
+
+int32_t TForm1::GainPotA(int32_t gainDb, int32_t channel) const
+{
+    return gain::lookup(GainTable, gainDb, gain::potA(channel));
+}
+
+int32_t TForm1::GainPotB(int32_t gainDb, int32_t channel) const
+{
+    return gain::lookup(GainTable, gainDb, gain::potB(channel));
+}
+
+void TForm1::SetChannelGain(int32_t channel, int32_t gainDb)
+{
+    // The channel gets the highest gain at or below the request that it can take.
+    const auto setting = gain::settingFor(GainTable, channel, gainDb);
+    // A channel that cannot take even 3 dB keeps its potentiometers as they are.
+    if (!setting)
+        return;
+    const int32_t c = std::clamp(channel, gain::MinChannel, gain::MaxChannel);
+    SetPot(gain::potA(c), setting->a);
+    SetPot(gain::potB(c), setting->b);
+}

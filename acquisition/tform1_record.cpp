@@ -1,0 +1,125 @@
+// "Acquire": one long scan captures every sweep of the run plus ten spare ones; then
+// the user names the file and the sweeps are cut out of the buffer one after another,
+// each aligned on its own marker, and written as raw A/D codes.
+
+#include "tform1.h"
+
+#include "capture.h"
+#include "dialogs.h"
+#include "recording_writer.h"
+#include "runtime_error.h"
+#include "scoped_flag.h"
+#include "sweep_writer.h"
+
+#include <QFile>
+
+namespace {
+
+const QColor Red(255, 0, 0);
+const QColor Yellow(255, 255, 0);
+const QColor LimeGreen(0, 255, 0);
+
+constexpr int32_t SpareSweeps = 10;
+
+}  // namespace
+
+void TForm1::Button6Click()
+{
+    if (CaptureInProgress)
+        return;
+    ScopedFlag busy(CaptureInProgress);
+
+    if (!ApplySettings()) {
+        // The colour stays the red of the message this one replaces.
+        setStatus(QStringLiteral("CANNOT ACQUIRE"));
+        return;
+    }
+    SweepSamples = sweepGroups(ClockDivider);
+    const int32_t rate = scanRateFor(ClockDivider);
+    const int64_t wanted = (static_cast<int64_t>(NumSweeps) + SpareSweeps) * SweepSamples * GroupSamples;
+    // The settings check keeps this far below the limit; a count that does not fit is
+    // refused like a failed allocation.
+    const int32_t count = wanted <= INT32_MAX ? static_cast<int32_t>(wanted) : 0;
+
+    if (!MEMPREP(count)) {
+        setStatus(QStringLiteral("Failed to allocate buffers"));
+        setStatusColour(Red);
+        ProcessMessages();
+        return;
+    }
+    // From here on the buffer is given back on every path, I/O errors included.
+    struct Release {
+        TForm1& form;
+        ~Release() { form.ReleaseSampleBuffer(); }
+    } release{*this};
+
+    if (!ArmScan(count, rate)) {
+        setStatus(QStringLiteral("FAILED TO SAMPLE"));
+        setStatusColour(Red);
+        ProcessMessages();
+        return;
+    }
+
+    const std::optional<QString> name = dialogs().saveFileName(this);
+    if (!name)
+        return;  // the captured samples are given up without a message
+    RecordFileName = *name;
+
+    bool failed = false;
+    try {
+        RecordFile.create(QFile::encodeName(RecordFileName).toStdString());
+        Recording = true;
+        writeRecordingHeader(RecordFile, NumSweeps, SweepSamples, Attenuation, Gain1, Gain2, Gain3);
+
+        const int32_t sweepLength = SweepSamples * GroupSamples;
+        int32_t offset = 0;
+        for (int32_t left = NumSweeps; left > 0; --left) {
+            // A search that would start past the captured samples finds nothing: the
+            // rest of the buffer was never written by the scan.
+            const std::optional<int32_t> start =
+                offset < count ? FindSweepStart(offset, RecordMarkerThreshold, count) : std::nullopt;
+            if (!start) {
+                setStatus(QStringLiteral("Failed to find start of sweep"));
+                setStatusColour(Yellow);
+                setStatus(QStringLiteral("Ran off end of data array"));
+                setStatusColour(Red);
+                failed = true;
+                break;
+            }
+            // A sweep that starts too late to end inside the capture would be written
+            // from samples the scan never delivered: it ends the run as well.
+            if (*start > count - sweepLength) {
+                setStatus(QStringLiteral("Ran off end of data array"));
+                setStatusColour(Red);
+                failed = true;
+                break;
+            }
+            writeSweepLines(RecordFile, SampleBuffer + *start, SweepSamples);
+            offset = *start + sweepLength;
+        }
+
+        RecordFile.close();
+        Recording = false;
+    } catch (...) {
+        // An I/O error (or any other): the file keeps the whole lines that reached it
+        // and is closed at once; the buffer goes back on the way out and the handler
+        // wrapper shows the error.
+        if (RecordFile.isOpen()) {
+            try {
+                RecordFile.close();
+            } catch (const rt::InOutError&) {
+                // The first error is the one reported.
+            }
+        }
+        Recording = false;
+        throw;
+    }
+
+    if (failed) {
+        setStatus(QStringLiteral("FAILED"));
+        setStatusColour(Red);
+    } else {
+        setStatus(QStringLiteral("DONE"));
+        setStatusColour(LimeGreen);
+    }
+}

@@ -1,0 +1,122 @@
+// "Acquire" meeting I/O errors while creating, writing or closing the recording: the
+// message box shows the error, the file is closed holding whole lines only, the buffer
+// is given back and no recording counts as open.
+
+#include "capture_fixture.h"
+
+#include <QFile>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+using namespace capfix;
+
+class AcquireErrors : public CaptureTest {
+protected:
+    void SetUp() override
+    {
+        CaptureTest::SetUp();
+        // Markers every 2500 groups: every sweep is found.
+        boardsim::setScanSource(groupSource([](int32_t g) {
+            return Group{uint16_t(g % 4096), 4095, 0, uint16_t(g % 2500 == 0 ? 4000 : 0)};
+        }));
+    }
+    void expectRunEndedCleanly()
+    {
+        EXPECT_FALSE(form->Recording);
+        EXPECT_FALSE(form->RecordFile.isOpen());
+        EXPECT_FALSE(form->CaptureInProgress);
+        EXPECT_EQ(boardsim::liveBlocks(), 0);
+    }
+};
+
+TEST_F(AcquireErrors, CreateFails)
+{
+    startReady(4, 1);
+    dialogs.saveAnswers.push_back(path(QStringLiteral("no/such/dir/rec.txt")));
+    form->Button6->click();  // through the handler wrapper, which shows the message
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], "File not found");
+    EXPECT_EQ(form->statusText(), "Locking buffer 1");  // no final text
+    expectRunEndedCleanly();
+}
+
+TEST_F(AcquireErrors, DiskFullWhileWriting)
+{
+    // Enough lines that the writer hands data over before the end of the run.
+    startReady(4, 40);
+    dialogs.saveAnswers.push_back(QStringLiteral("/dev/full"));
+    form->Button6->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], "Disk full");
+    expectRunEndedCleanly();
+}
+
+TEST_F(AcquireErrors, DiskFullAtClose)
+{
+    // A short run: everything is still buffered when the file is closed.
+    startReady(4, 1);
+    dialogs.saveAnswers.push_back(QStringLiteral("/dev/full"));
+    form->Button6->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], "Disk full");
+    EXPECT_NE(form->statusText(), "DONE");
+    expectRunEndedCleanly();
+}
+
+TEST_F(AcquireErrors, FileCutShortKeepsWholeLinesOnly)
+{
+    startReady(4, 40);
+    const QString name = path(QStringLiteral("rec.txt"));
+    dialogs.saveAnswers.push_back(name);
+
+    // A file size limit in the middle of a line: writes beyond it fail (EFBIG).
+    constexpr rlim_t Limit = 100003;
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = Limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    form->Button6->click();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], "I/O error 27");  // no text of its own
+    expectRunEndedCleanly();
+
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_LE(bytes.size(), qsizetype(Limit));
+    EXPECT_GT(bytes.size(), 1000);
+    ASSERT_TRUE(bytes.endsWith("\r\n"));
+    const QList<QByteArray> lines = bytes.chopped(2).split('\n');
+    ASSERT_GE(lines.size(), 5);
+    EXPECT_EQ(lines[0], "40,2500\r");
+    for (qsizetype i = 4; i < lines.size(); ++i) {
+        const int32_t g = int32_t(i - 4);
+        const QByteArray expected = QByteArray::number(g % 4096) + ",4095,0" + (i + 1 < lines.size() ? "\r" : "");
+        ASSERT_EQ(lines[i], expected) << "line " << i;
+    }
+}
+
+TEST_F(AcquireErrors, NextRunAndExitWorkAfterAnError)
+{
+    startReady(4, 1);
+    dialogs.saveAnswers.push_back(QStringLiteral("/dev/full"));
+    form->Button6->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+
+    dialogs.saveAnswers.push_back(path(QStringLiteral("rec.txt")));
+    form->Button6->click();
+    EXPECT_EQ(form->statusText(), "DONE");
+    form->Button7->click();
+    EXPECT_EQ(dialogs.messages.size(), 1u);  // nothing left open to fail at Exit
+    EXPECT_EQ(terminations, 1);
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+// "Auto Adjust" on the simulated board: the attenuation phase, the gain phase, what is
+// shown and programmed after each decision, the redraw after each cycle, and its ends.
+
+#include "capture_fixture.h"
+
+#include <QObject>
+
+namespace {
+
+using namespace capfix;
+using boardsim::Fn;
+
+// Channel levels of one capture: each channel alternates between lo and hi volts.
+struct Levels {
+    std::array<double, 3> lo{};
+    std::array<double, 3> hi{};
+};
+
+Levels flat(double ch1, double ch2 = -2.0, double ch3 = -2.0)
+{
+    return {{ch1, ch2, ch3}, {ch1, ch2, ch3}};
+}
+
+class AutoAdjust : public CaptureTest {
+protected:
+    // Every capture asks `levels` for its channel levels (scan number from 1); the
+    // marker is high in group 0.
+    void inject(std::function<Levels(int scan)> levels, bool marker = true)
+    {
+        boardsim::setScanSource([this, levels, marker](uint16_t* samples, int32_t count) {
+            ++scans;
+            gainAtScan.push_back(form->Gain1);
+            attenuationAtScan.push_back(boardsim::attenuationDb());
+            const Levels l = levels(scans);
+            groupSource([&](int32_t g) {
+                const auto& v = g % 2 ? l.hi : l.lo;
+                return Group{code(v[0]), code(v[1]), code(v[2]), uint16_t(marker && g == 0 ? 4000 : 0)};
+            })(samples, count);
+        });
+    }
+    void recordEdits()
+    {
+        QObject::connect(form->Edit3, &QLineEdit::textChanged, [this](const QString& t) { edit3.push_back(t); });
+        QObject::connect(form->Edit4, &QLineEdit::textChanged, [this](const QString& t) { edit4.push_back(t); });
+    }
+    int scans = 0;
+    std::vector<int32_t> gainAtScan;
+    std::vector<double> attenuationAtScan;
+    std::vector<QString> edit3, edit4;
+};
+
+TEST_F(AutoAdjust, ChannelWithoutSignalClimbsToTheCap)
+{
+    startReady(2);
+    form->Button2Click();  // delay profile view, one channel chosen
+    form->setRadioItemIndex(0);
+    recordEdits();
+    inject([](int) { return flat(-0.1); });
+    const int replots = form->Chart1->replotCount();
+    form->Button5Click();
+
+    // Cycle 1 settles the attenuator only; cycles 2..5 raise channel 1.
+    EXPECT_EQ(scans, 5);
+    EXPECT_EQ(edit4, (std::vector<QString>{"40", "50", "60", "70", "67"}));
+    EXPECT_EQ(gainAtScan, (std::vector<int32_t>{30, 30, 40, 50, 60}));
+    EXPECT_EQ(form->Gain1, 67);
+    EXPECT_EQ(form->Gain2, 30);
+    // The front-end holds the capped gain.
+    EXPECT_EQ(boardsim::potValue(0), form->GainPotA(67, 1));
+    EXPECT_EQ(boardsim::potValue(1), form->GainPotB(67, 1));
+    // A redraw after every cycle, of all channels' time series; the caption stays.
+    EXPECT_EQ(form->Chart1->replotCount(), replots + 5);
+    EXPECT_TRUE(form->TimeSeriesMode);
+    EXPECT_EQ(form->radioItemIndex(), 3);
+    EXPECT_EQ(form->Button2->text(), "Time Series");
+    EXPECT_EQ(form->Chart1->pointCount(form->Series2), 1000);
+    EXPECT_EQ(form->Chart1->leftAxisMinimum(), -5.0);
+    EXPECT_EQ(boardsim::liveBlocks(), 0);
+    EXPECT_FALSE(form->CaptureInProgress);
+}
+
+TEST_F(AutoAdjust, ReversalHalvesTheStep)
+{
+    startReady(2);
+    recordEdits();
+    inject([](int scan) {
+        switch (scan) {
+        case 2: return flat(-3.5);  // too large: 30 - 10 = 20, step halved to 5
+        case 3: return flat(-0.5);  // too small: 20 + 5 = 25, step halved to 2
+        default: return flat(-2.0);
+        }
+    });
+    form->Button5Click();
+    EXPECT_EQ(scans, 4);
+    EXPECT_EQ(edit4, (std::vector<QString>{"20", "25"}));
+    EXPECT_EQ(form->Gain1, 25);
+    EXPECT_EQ(boardsim::potValue(0), form->GainPotA(25, 1));
+    EXPECT_EQ(form->Attenuation, 0);
+}
+
+TEST_F(AutoAdjust, AttenuationRisesWhileAMaximumIsAbove3_2)
+{
+    startReady(2);
+    recordEdits();
+    // Channel 1's positive side falls with the attenuation; its negative side is fine.
+    inject([this](int) {
+        Levels l = flat(-1.5);
+        l.hi[0] = 4.0 - 0.06 * form->Attenuation;
+        return l;
+    });
+    form->Button5Click();
+    EXPECT_EQ(edit3, (std::vector<QString>{"5", "10", "15"}));
+    EXPECT_EQ(form->Attenuation, 15);
+    // Each new value reached the front-end before the next capture (start-up left
+    // the attenuator at 31 dB while the setting reads 0; that is not re-sent here).
+    EXPECT_EQ(attenuationAtScan, (std::vector<double>{31, 5, 10, 15, 15}));
+    EXPECT_EQ(gainAtScan, (std::vector<int32_t>{30, 30, 30, 30, 30}));
+    EXPECT_TRUE(edit4.empty());
+}
+
+TEST_F(AutoAdjust, MissingMarkerEndsAtOnce)
+{
+    startReady(2);
+    form->Edit3->setText("6");
+    form->Edit4->setText("45");
+    inject([](int) { return flat(-0.1); }, false);
+    const int replots = form->Chart1->replotCount();
+    form->Button5Click();
+    EXPECT_EQ(current(), (Status{"Cannot continue, no SRF found", Yellow}));
+    EXPECT_EQ(scans, 1);
+    EXPECT_EQ(form->Gain1, 30);  // the start values were already set and shown
+    EXPECT_EQ(form->Edit4->text(), "30");
+    EXPECT_EQ(form->Attenuation, 6);
+    EXPECT_EQ(form->Chart1->replotCount(), replots);
+    EXPECT_EQ(boardsim::liveBlocks(), 0);
+}
+
+TEST_F(AutoAdjust, StopsAfterFortyCyclesWithoutSettling)
+{
+    startReady(2);
+    inject([](int) {
+        Levels l = flat(-1.0);
+        l.hi[2] = 4.5;  // beyond reach of any attenuation
+        return l;
+    });
+    const int replots = form->Chart1->replotCount();
+    form->Button5Click();
+    EXPECT_EQ(scans, 40);
+    EXPECT_EQ(current(), (Status{"Auto Adjust stopped: not settled after 40 cycles", Red}));
+    EXPECT_EQ(form->Attenuation, 200);
+    EXPECT_EQ(form->Edit3->text(), "200");
+    EXPECT_EQ(boardsim::attenuationDb(), 31);  // the device applies at most 31 dB
+    EXPECT_EQ(form->Chart1->replotCount(), replots + 40);
+    EXPECT_FALSE(form->CaptureInProgress);
+}
+
+TEST_F(AutoAdjust, FailedAllocationSkipsTheDecisionButRedraws)
+{
+    startReady(2);
+    inject([](int) { return flat(-2.0); });
+    boardsim::failNextAlloc();
+    const int replots = form->Chart1->replotCount();
+    form->Button5Click();
+    EXPECT_EQ(scans, 2);  // cycle 1 failed; cycles 2 and 3 settle everything
+    EXPECT_EQ(form->Chart1->replotCount(), replots + 3);
+    ASSERT_GE(processed.size(), 2u);
+    EXPECT_EQ(processed[1], (Status{"Failed to allocate buffers", Red}));
+    EXPECT_EQ(boardsim::liveBlocks(), 0);
+    EXPECT_EQ(calls(Fn::WinBufFree), 2);
+}
+
+TEST_F(AutoAdjust, FailedScansMeasureTheArraysAsTheyStand)
+{
+    startReady(2);
+    for (auto* a : {&form->SweepVolts1, &form->SweepVolts2, &form->SweepVolts3})
+        a->assign(a->size(), -2.0);
+    boardsim::failNextScan(5, 2);
+    form->Button5Click();
+    EXPECT_EQ(current(), (Status{"Failed to get a sweep", Red}));
+    EXPECT_EQ(boardsim::scanCount(), 2);
+    EXPECT_EQ(form->Gain1, 30);
+    EXPECT_EQ(boardsim::liveBlocks(), 0);
+}
+
+TEST_F(AutoAdjust, DividerFourMeasuresElements100To2500)
+{
+    startReady(4);
+    boardsim::setScanSource(groupSource([](int32_t g) {
+        // Outside the window (before element 100, after element 2500) channel 1 is at -4.5 V.
+        const uint16_t ch1 = code(g < 99 || g >= 2500 ? -4.5 : -2.0);
+        return Group{ch1, code(-2.0), code(-2.0), uint16_t(g == 0 ? 4000 : 0)};
+    }));
+    form->Button5Click();
+    EXPECT_EQ(boardsim::scanCount(), 2);
+    EXPECT_EQ(boardsim::lastScan()->count, 20000);
+    EXPECT_EQ(boardsim::lastScan()->rateIn, 2500000);
+    EXPECT_EQ(form->ScanRate, 2500000);
+    EXPECT_EQ(form->Attenuation, 0);
+    EXPECT_EQ(form->Gain1, 30);
+}
+
+TEST_F(AutoAdjust, ClicksDuringTheAdjustmentAreIgnored)
+{
+    startReady(2);
+    inject([](int) { return flat(-2.0); });
+    onProcessMessages = [&] {
+        form->Button5Click();
+        form->Button3Click();
+        form->Button6Click();
+    };
+    form->Button5Click();
+    EXPECT_EQ(scans, 2);
+    EXPECT_EQ(dialogs.saveAsked, 0);
+}
+
+}  // namespace
