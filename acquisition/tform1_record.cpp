@@ -9,7 +9,6 @@
 #include "recording_writer.h"
 #include "runtime_error.h"
 #include "scoped_flag.h"
-#include "sweep_writer.h"
 
 #include <QFile>
 

@@ -1,5 +1,10 @@
 #include "recording_writer.h"
 
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
 void writeRecordingHeader(rt::TextWriter& file, int32_t numSweeps, int32_t sweepSamples,
                           int32_t attenuation, int32_t gain1, int32_t gain2, int32_t gain3)
 {
@@ -38,4 +43,74 @@ void writeCodeLine(rt::TextWriter& file, uint16_t c1, uint16_t c2, uint16_t c3)
     file.writeInt(c3);
     file.writeLn();
     file.check();
+}
+
+namespace {
+
+// Codes of the 12-bit scale as text: length, then up to four digits.
+struct CodeText {
+    char length;
+    char digits[4];
+};
+
+constexpr int TableCodes = 4096;
+
+constexpr std::array<CodeText, TableCodes> makeTable()
+{
+    std::array<CodeText, TableCodes> table{};
+    for (int code = 0; code < TableCodes; ++code) {
+        char reversed[4] = {};
+        int n = 0;
+        int v = code;
+        do {
+            reversed[n++] = char('0' + v % 10);
+            v /= 10;
+        } while (v > 0);
+        table[static_cast<size_t>(code)].length = char(n);
+        for (int i = 0; i < n; ++i)
+            table[static_cast<size_t>(code)].digits[i] = reversed[n - 1 - i];
+    }
+    return table;
+}
+
+constexpr std::array<CodeText, TableCodes> CodeTable = makeTable();
+
+// Lines per batch: at most 19 bytes each (five digits per code above the 12-bit scale).
+constexpr int BatchLines = 2048;
+constexpr size_t MaxLineBytes = 19;
+
+inline char* putCode(char* p, uint16_t code)
+{
+    if (code < TableCodes) {
+        const CodeText& t = CodeTable[code];
+        std::memcpy(p, t.digits, 4);  // the table entry always has four bytes to copy
+        return p + t.length;
+    }
+    return std::to_chars(p, p + 5, code).ptr;
+}
+
+}  // namespace
+
+void writeSweepLines(rt::TextWriter& file, const uint16_t* first, int32_t groups)
+{
+    char batch[BatchLines * MaxLineBytes + 4];
+    const uint16_t* group = first;
+    for (int32_t done = 0; done < groups;) {
+        const int32_t lines = groups - done < BatchLines ? groups - done : BatchLines;
+        char* p = batch;
+        for (int32_t i = 0; i < lines; ++i, group += 4) {
+            p = putCode(p, group[0]);
+            *p++ = ',';
+            p = putCode(p, group[1]);
+            *p++ = ',';
+            p = putCode(p, group[2]);
+            *p++ = '\r';
+            *p++ = '\n';
+        }
+        // The last line end goes through writeLn, so the file counts the batch as whole lines.
+        file.writeText(std::string_view(batch, static_cast<size_t>(p - batch) - 2));
+        file.writeLn();
+        file.check();
+        done += lines;
+    }
 }

@@ -2,7 +2,6 @@
 
 #include "recording_writer.h"
 #include "runtime_error.h"
-#include "sweep_writer.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
