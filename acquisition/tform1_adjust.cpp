@@ -4,6 +4,7 @@
 
 #include "tform1.h"
 
+#include "status_colours.h"
 #include "auto_adjust.h"
 #include "capture.h"
 #include "scoped_flag.h"
@@ -13,12 +14,7 @@
 #include <algorithm>
 #include <array>
 
-namespace {
-
-const QColor Red(255, 0, 0);
-const QColor Yellow(255, 255, 0);
-
-}  // namespace
+using namespace statuscolour;
 
 void TForm1::Button5Click()
 {

@@ -4,15 +4,16 @@
 
 #include "tform1.h"
 
+#include "status_colours.h"
 #include "capture.h"
 
 #include <algorithm>
 #include <climits>
 
+using namespace statuscolour;
+
 namespace {
 
-const QColor White(255, 255, 255);
-const QColor Red(255, 0, 0);
 
 constexpr int ScanRange = BIP5VOLTS;
 constexpr int ScanOptions = EXTCLOCK;  // paced by the external clock, not in the background

@@ -4,6 +4,7 @@
 
 #include "tform1.h"
 
+#include "status_colours.h"
 #include "capture.h"
 #include "delay_profile.h"
 #include "line_chart.h"
@@ -11,11 +12,10 @@
 
 #include <QPushButton>
 
+using namespace statuscolour;
+
 namespace {
 
-const QColor Red(255, 0, 0);
-const QColor Yellow(255, 255, 0);
-const QColor Aqua(0, 255, 255);
 
 constexpr int PlottedPoints = 1000;  // per filled series
 

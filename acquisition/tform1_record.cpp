@@ -4,6 +4,7 @@
 
 #include "tform1.h"
 
+#include "status_colours.h"
 #include "capture.h"
 #include "dialogs.h"
 #include "recording_writer.h"
@@ -12,11 +13,10 @@
 
 #include <QFile>
 
+using namespace statuscolour;
+
 namespace {
 
-const QColor Red(255, 0, 0);
-const QColor Yellow(255, 255, 0);
-const QColor LimeGreen(0, 255, 0);
 
 constexpr int32_t SpareSweeps = 10;
 
@@ -119,6 +119,6 @@ void TForm1::Button6Click()
         setStatusColour(Red);
     } else {
         setStatus(QStringLiteral("DONE"));
-        setStatusColour(LimeGreen);
+        setStatusColour(Lime);
     }
 }

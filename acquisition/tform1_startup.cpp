@@ -3,16 +3,17 @@
 
 #include "tform1.h"
 
+#include "status_colours.h"
 #include "frontend_protocol.h"
 #include "runtime_error.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 
+using namespace statuscolour;
+
 namespace {
 
-const QColor Yellow(255, 255, 0);  // a setting was corrected, the action goes on
-const QColor Red(255, 0, 0);       // the action is refused
 
 constexpr int32_t SweepLimitDivider2 = 1430;
 constexpr int32_t SweepLimitDivider4 = 2860;

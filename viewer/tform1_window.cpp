@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QFont>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QLabel>
@@ -56,7 +57,10 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Delay Profile"));
-    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    // MS Sans Serif is seldom installed outside Windows; Arial, or the metric-compatible face
+    // the system puts in its place, keeps the captions within their design widths.
+    const QString face = QStringLiteral("MS Sans Serif");
+    setFont(QFont(QFontDatabase::hasFamily(face) ? face : QStringLiteral("Arial"), 8));
     move(262, 129);
     resize(728, 562);
     buildControls();
