@@ -128,6 +128,25 @@ TEST_F(Navigation, ClosedRecordingFailsAtTheFirstRead)
     EXPECT_EQ(form->cursweep, 5);
 }
 
+TEST_F(Navigation, ClosedRecordingWithinTheNextBlockClearsPowerAndRedrawsNothing)
+{
+    goTo("5");
+    const double firstShown = pointY(0);
+    form->Close1Click();
+    goTo("10");  // no sweeps to pass: the block read itself meets the closed file
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], "I/O error 104");
+    for (size_t k = 1; k <= 4096; ++k)
+        ASSERT_EQ(form->power[k], 0.0) << "bin " << k;
+    // The fields set before the block read keep their values; the chart is untouched.
+    EXPECT_EQ(form->Panel6->text(), "5");
+    EXPECT_EQ(form->Edit1->text(), "10");
+    EXPECT_EQ(form->cursweep, 5);
+    ASSERT_EQ(points(), 4000);
+    EXPECT_EQ(pointY(0), firstShown);
+    EXPECT_EQ(form->Panel5->text(), lastSweepShown(9));
+}
+
 TEST_F(Navigation, BadItemWhileSkippingKeepsTheSweepsSkippedSoFar)
 {
     std::string text = header(40, 5);
