@@ -123,13 +123,23 @@ TEST_F(AutoAdjust, MissingMarkerEndsAtOnce)
     startReady(2);
     form->Edit3->setText("6");
     form->Edit4->setText("45");
+    form->Edit5->setText("50");
+    form->Edit6->setText("12");
     inject([](int) { return flat(-0.1); }, false);
     const int replots = form->Chart1->replotCount();
     form->Button5Click();
     EXPECT_EQ(current(), (Status{"Cannot continue, no SRF found", Yellow}));
     EXPECT_EQ(scans, 1);
-    EXPECT_EQ(form->Gain1, 30);  // the start values were already set and shown
+    // The start values were already set, shown and sent to the front-end, replacing
+    // the gains the settings check had just programmed.
+    EXPECT_EQ(form->Gain1, 30);
+    EXPECT_EQ(form->Gain3, 30);
     EXPECT_EQ(form->Edit4->text(), "30");
+    EXPECT_EQ(form->Edit5->text(), "30");
+    for (int channel = 1; channel <= 3; ++channel) {
+        EXPECT_EQ(boardsim::potValue(2 * channel - 2), form->GainPotA(30, channel)) << "channel " << channel;
+        EXPECT_EQ(boardsim::potValue(2 * channel - 1), form->GainPotB(30, channel)) << "channel " << channel;
+    }
     EXPECT_EQ(form->Attenuation, 6);
     EXPECT_EQ(form->Chart1->replotCount(), replots);
     EXPECT_EQ(boardsim::liveBlocks(), 0);
