@@ -14,7 +14,6 @@ using namespace statuscolour;
 
 namespace {
 
-
 constexpr int ScanRange = BIP5VOLTS;
 constexpr int ScanOptions = EXTCLOCK;  // paced by the external clock, not in the background
 

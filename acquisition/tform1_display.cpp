@@ -16,7 +16,6 @@ using namespace statuscolour;
 
 namespace {
 
-
 constexpr int PlottedPoints = 1000;  // per filled series
 
 }  // namespace

@@ -17,7 +17,6 @@ using namespace statuscolour;
 
 namespace {
 
-
 constexpr int32_t SpareSweeps = 10;
 
 }  // namespace

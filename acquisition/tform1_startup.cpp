@@ -14,7 +14,6 @@ using namespace statuscolour;
 
 namespace {
 
-
 constexpr int32_t SweepLimitDivider2 = 1430;
 constexpr int32_t SweepLimitDivider4 = 2860;
 constexpr int32_t MaxAttenuation = 31;

@@ -56,6 +56,28 @@ TEST_F(StartupTest, ConfiguresThePortsBeforeAnyFrontEndStep)
     EXPECT_EQ(std::vector<PortCall>(calls.end() - 4, calls.end()), last);
 }
 
+TEST_F(StartupTest, FrontEndStepsFollowTheStartUpOrder)
+{
+    start();
+    // The addresses selected on the bus, in order: divider, the three read-back bytes,
+    // the sweep count, the attenuator, 36 potentiometer frames (channels 1 to 3, two
+    // pots each), then the strobe of address 0 as the last step.
+    std::vector<int> selected;
+    for (const auto& call : boardsim::portTrace())
+        if (call.fn == Fn::DOut && call.port == FIRSTPORTCL && call.value != 15)
+            selected.push_back(call.value);
+    std::vector<int> expected = {3, 8, 9, 10, 4, 5, 6, 7};
+    expected.insert(expected.end(), 36, 2);
+    expected.push_back(0);
+    EXPECT_EQ(selected, expected);
+    // The pots are programmed channel by channel, A before B.
+    std::vector<int> pots;
+    const auto& frames = boardsim::potFrameBytes();
+    for (size_t i = 1; i < frames.size(); i += 6)
+        pots.push_back(frames[i] & 0x0F);
+    EXPECT_EQ(pots, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+}
+
 TEST_F(StartupTest, ProgramsTheFrontEndWithItsStartValues)
 {
     const auto t = patternTable();

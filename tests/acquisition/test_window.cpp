@@ -61,6 +61,20 @@ TEST_F(WindowTest, ControlsSitAtTheirDesignPlacesWithTheirTexts)
     }
 }
 
+TEST_F(WindowTest, FormSitsAtItsDesignPlaceWithItsFont)
+{
+    EXPECT_EQ(form->pos(), QPoint(111, 104));
+    EXPECT_EQ(form->size(), QSize(911, 629));
+    // MS Sans Serif where the system has it, Arial in its place otherwise.
+    const QFont font = form->font();
+    EXPECT_TRUE(font.family() == "MS Sans Serif" || font.family() == "Arial") << font.family().toStdString();
+    EXPECT_EQ(font.pointSize(), 8);
+    EXPECT_EQ(form->Panel1->parentWidget(), form->GroupBox2);
+    EXPECT_EQ(form->Panel2->parentWidget(), form->centralWidget());
+    EXPECT_EQ(form->Button2->parentWidget(), form->GroupBox1);
+    EXPECT_EQ(form->Button1->parentWidget(), form->GroupBox1);
+}
+
 TEST_F(WindowTest, ChartHasThreeSeriesAndAFixedLeftAxis)
 {
     ASSERT_EQ(form->Chart1->seriesCount(), 3);
