@@ -4,13 +4,13 @@
 #include "tform1.h"
 
 #include "handler_guard.h"
+#include "design_font.h"
 #include "line_chart.h"
 #include "settle_clock.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,10 +77,7 @@ void TForm1::buildWindow()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
-    // MS Sans Serif is seldom installed outside Windows; Arial, or the metric-compatible face
-    // the system puts in its place, keeps the captions within their design widths.
-    const QString face = QStringLiteral("MS Sans Serif");
-    setFont(QFont(QFontDatabase::hasFamily(face) ? face : QStringLiteral("Arial"), 8));
+    setFont(designFont());
     move(111, 104);
     resize(911, 629);
     auto* client = new QWidget(this);

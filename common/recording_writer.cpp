@@ -47,44 +47,15 @@ void writeCodeLine(rt::TextWriter& file, uint16_t c1, uint16_t c2, uint16_t c3)
 
 namespace {
 
-// Codes of the 12-bit scale as text: length, then up to four digits.
-struct CodeText {
-    char length;
-    char digits[4];
-};
-
-constexpr int TableCodes = 4096;
-
-constexpr std::array<CodeText, TableCodes> makeTable()
-{
-    std::array<CodeText, TableCodes> table{};
-    for (int code = 0; code < TableCodes; ++code) {
-        char reversed[4] = {};
-        int n = 0;
-        int v = code;
-        do {
-            reversed[n++] = char('0' + v % 10);
-            v /= 10;
-        } while (v > 0);
-        table[static_cast<size_t>(code)].length = char(n);
-        for (int i = 0; i < n; ++i)
-            table[static_cast<size_t>(code)].digits[i] = reversed[n - 1 - i];
-    }
-    return table;
-}
-
-constexpr std::array<CodeText, TableCodes> CodeTable = makeTable();
-
 // Lines per batch: at most 19 bytes each (five digits per code above the 12-bit scale).
 constexpr int BatchLines = 2048;
 constexpr size_t MaxLineBytes = 19;
 
 inline char* putCode(char* p, uint16_t code)
 {
-    if (code < TableCodes) {
-        const CodeText& t = CodeTable[code];
-        std::memcpy(p, t.digits, 4);  // the table entry always has four bytes to copy
-        return p + t.length;
+    if (code < rt::SmallDecimals.size()) {
+        std::memcpy(p, rt::SmallDecimals[code].data(), 4);  // the entry always has four bytes to copy
+        return p + 1 + (code >= 10) + (code >= 100) + (code >= 1000);
     }
     return std::to_chars(p, p + 5, code).ptr;
 }

@@ -5,13 +5,13 @@
 
 #include "dialogs.h"
 #include "handler_guard.h"
+#include "design_font.h"
 #include "line_chart.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QFont>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QLabel>
@@ -57,10 +57,7 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Delay Profile"));
-    // MS Sans Serif is seldom installed outside Windows; Arial, or the metric-compatible face
-    // the system puts in its place, keeps the captions within their design widths.
-    const QString face = QStringLiteral("MS Sans Serif");
-    setFont(QFont(QFontDatabase::hasFamily(face) ? face : QStringLiteral("Arial"), 8));
+    setFont(designFont());
     move(262, 129);
     resize(728, 562);
     buildControls();
