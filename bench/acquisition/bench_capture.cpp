@@ -11,7 +11,7 @@
 // Usage: bench_capture [acquire runs] [show clicks] [directory for the recordings]
 //        (defaults 2, 200, a temporary directory under the current one)
 
-#include "board_sim.h"
+#include "sim_control.h"
 #include "dialogs.h"
 #include "settle_clock.h"
 #include "tform1.h"

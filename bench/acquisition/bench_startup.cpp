@@ -5,7 +5,7 @@
 //
 // Usage: bench_startup [runs]   (default 3)
 
-#include "board_sim.h"
+#include "sim_control.h"
 #include "dialogs.h"
 #include "settle_clock.h"
 #include "tform1.h"

@@ -3,7 +3,7 @@
 // board, a temporary working directory holding a digpot.cfg written by the test, and
 // a form on a virtual settle clock (192 settle intervals take microseconds).
 
-#include "board_sim.h"
+#include "sim_control.h"
 #include "gain_table.h"
 #include "scripted_dialogs.h"
 #include "settle_clock.h"

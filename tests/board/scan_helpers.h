@@ -2,7 +2,7 @@
 // Captures through the board library as the acquisition program does, and the front-end
 // settings it programs, for the signal tests.
 
-#include "board_sim.h"
+#include "sim_control.h"
 #include "bus_driver.h"
 #include "cbw.h"
 

@@ -1,5 +1,5 @@
 // The simulated front-end decodes the bus as the acquisition program drives it.
-#include "board_sim.h"
+#include "sim_control.h"
 #include "bus_driver.h"
 #include "cbw.h"
 

@@ -1,6 +1,6 @@
 // The shipped gain table digpot.cfg against the simulated potentiometer model, read by
 // the acquisition program's rules; and the attenuator code model.
-#include "board_sim.h"
+#include "sim_control.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Movable memory blocks, scan arguments, failure injection and scan data injection.
-#include "board_sim.h"
+#include "sim_control.h"
 #include "cbw.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Digital ports of the simulated board: directions, latches, what cbDIn delivers, the
 // error codes of bad arguments and the call trace.
-#include "board_sim.h"
+#include "sim_control.h"
 #include "bus_driver.h"
 #include "cbw.h"
 

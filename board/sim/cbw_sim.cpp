@@ -1,7 +1,7 @@
 // The board library's C entry points, served by the simulated board.
 #include "cbw.h"
 
-#include "sim_board.h"
+#include "simulated_board.h"
 
 using boardsim::simBoard;
 

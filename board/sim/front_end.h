@@ -5,7 +5,7 @@
 // port; the clocks-per-sweep registers drive the data lines while selected; the
 // potentiometer interface decodes frames and frame sequences; address 0 is a strobe.
 
-#include "board_sim.h"
+#include "sim_control.h"
 
 #include <array>
 #include <cstdint>

@@ -6,7 +6,7 @@
 // computed once per scan and noise comes from a cycled table, so that the largest
 // recording scan costs a few tens of milliseconds.
 
-#include "board_sim.h"
+#include "sim_control.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The test-facing control interface over the one simulated board.
-#include "board_sim.h"
+#include "sim_control.h"
 
-#include "sim_board.h"
+#include "simulated_board.h"
 
 #include <algorithm>
 #include <ostream>

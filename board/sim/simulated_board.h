@@ -4,7 +4,7 @@
 // scan of the sounder's outputs. One instance, reached through simBoard(); everything
 // runs on the caller's thread.
 
-#include "board_sim.h"
+#include "sim_control.h"
 #include "front_end.h"
 #include "sample_memory.h"
 #include "sounder.h"

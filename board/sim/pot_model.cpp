@@ -9,7 +9,7 @@
 // within a fraction of a dB.
 #include "pot_model.h"
 
-#include "board_sim.h"
+#include "sim_control.h"
 
 #include <algorithm>
 #include <cmath>

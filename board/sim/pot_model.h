@@ -1,7 +1,7 @@
 #pragma once
 // The channel gain stage and the RF attenuator of the simulated front-end, and the
 // gain calibration table derived from them (digpot.cfg). The public model functions
-// (gainDbForPots, potsForGainDb, attenuationDbForCode, ...) are declared in board_sim.h.
+// (gainDbForPots, potsForGainDb, attenuationDbForCode, ...) are declared in sim_control.h.
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "sim_board.h"
+#include "simulated_board.h"
 
 #include <algorithm>
 
