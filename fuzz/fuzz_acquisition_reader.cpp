@@ -1,6 +1,6 @@
 // Any bytes as an acquisition-layout recording. Beyond not crashing, reading in
-// batches of any size must give the same codes and the same fault as reading line by
-// line: that holds the refill and the end-of-text paths to one result.
+// batches of any size must give the same codes (or the same fault, at the same line)
+// as reading line by line: that holds the refill and the end-of-text paths to one result.
 
 #include "acquisition_reader.h"
 
@@ -28,6 +28,9 @@ Outcome readAll(std::string_view text, size_t batch)
         for (size_t got; (got = reader.readLines(codes.data(), batch)) > 0;)
             outcome.codes.insert(outcome.codes.end(), codes.begin(), codes.begin() + 3 * got);
     } catch (const acq::FormatError& e) {
+        // The lines of a batch that meets a fault are not handed out; the fault's line
+        // number says how far the reading came.
+        outcome.codes.clear();
         outcome.faultLine = e.line();
         outcome.fault = e.what();
     }
