@@ -30,21 +30,32 @@ const char* const CodesExpected = "three codes 0..65535 joined by \",\" and ende
 
 inline bool isDigit(char c) { return unsigned(c - '0') < 10; }
 
-// One code in shortest form; nullptr when it is not one.
+// One code in shortest form; nullptr when it is not one. Eight bytes are loaded at
+// once (the buffer's zero padding keeps that inside it) and the length of the digit
+// run found from them: a byte is flagged when it is below '0' (the subtraction
+// borrows into its top bit) or above '9' (the addition carries into it). Carries and
+// borrows only move upwards from a flagged byte, so the lowest flag is exact.
 inline const char* parseCode(const char* p, uint32_t& value)
 {
-    unsigned digit = unsigned(*p - '0');
-    if (digit > 9)
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    const uint64_t flags =
+        ((word + 0x4646464646464646ull) | (word - 0x3030303030303030ull)) & 0x8080808080808080ull;
+    if (flags == 0)
         return nullptr;
-    value = digit;
-    ++p;
-    if (digit == 0)
-        return isDigit(*p) ? nullptr : p;
-    for (int i = 0; i < 4 && (digit = unsigned(*p - '0')) < 10; ++i, ++p)
-        value = value * 10 + digit;
-    if (isDigit(*p) || value > 65535)
+    const int length = __builtin_ctzll(flags) >> 3;
+    const auto d = [p](int i) { return uint32_t(uint8_t(p[i]) - '0'); };
+    switch (length) {
+    case 1: value = d(0); return p + 1;
+    case 2: value = d(0) * 10 + d(1); break;
+    case 3: value = d(0) * 100 + d(1) * 10 + d(2); break;
+    case 4: value = d(0) * 1000 + d(1) * 100 + d(2) * 10 + d(3); break;
+    case 5: value = d(0) * 10000 + d(1) * 1000 + d(2) * 100 + d(3) * 10 + d(4); break;
+    default: return nullptr;
+    }
+    if (p[0] == '0' || value > 65535)
         return nullptr;
-    return p;
+    return p + length;
 }
 
 // What is wrong with the sample line at p (the fast parser refused it); end bounds the data.
