@@ -44,16 +44,16 @@ inline const char* parseCode(const char* p, uint32_t& value)
     if (flags == 0)
         return nullptr;
     const int length = __builtin_ctzll(flags) >> 3;
-    const auto d = [p](int i) { return uint32_t(uint8_t(p[i]) - '0'); };
-    switch (length) {
-    case 1: value = d(0); return p + 1;
-    case 2: value = d(0) * 10 + d(1); break;
-    case 3: value = d(0) * 100 + d(1) * 10 + d(2); break;
-    case 4: value = d(0) * 1000 + d(1) * 100 + d(2) * 10 + d(3); break;
-    case 5: value = d(0) * 10000 + d(1) * 1000 + d(2) * 100 + d(3) * 10 + d(4); break;
-    default: return nullptr;
-    }
-    if (p[0] == '0' || value > 65535)
+    if (length == 0 || length > 5 || (p[0] == '0' && length > 1))
+        return nullptr;
+    // The digits moved to the top bytes, zeros below them, then combined in pairs,
+    // quads and the whole eight at once (no branch on the length).
+    const uint64_t digits = (word - 0x3030303030303030ull) << (64 - 8 * length);
+    uint64_t v = digits * 10 + (digits >> 8);
+    v = ((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32)) +
+         ((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32))) >> 32;
+    value = uint32_t(v);
+    if (value > 65535)
         return nullptr;
     return p + length;
 }
