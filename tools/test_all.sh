@@ -29,8 +29,8 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 step "fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOUNDER_FUZZ=ON \
   -DSOUNDER_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j "$jobs" --target fuzz_recording_reader fuzz_gain_table
-for target in recording_reader gain_table; do
+cmake --build build-fuzz -j "$jobs" --target fuzz_recording_reader fuzz_gain_table fuzz_acquisition_reader
+for target in recording_reader gain_table acquisition_reader; do
   corpus=build-fuzz/corpus-run-$target
   log=build-fuzz/fuzz_$target.log
   mkdir -p "$corpus"

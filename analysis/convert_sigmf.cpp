@@ -1,0 +1,135 @@
+#include "convert_sigmf.h"
+
+#include "output_file.h"
+#include "recording_input.h"
+#include "runtime_error.h"
+#include "sounder_version.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
+#include <openssl/evp.h>
+
+#include <memory>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+// SHA-512 of the data file, computed as its bytes are produced.
+class Sha512 {
+public:
+    Sha512() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free)
+    {
+        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha512(), nullptr) != 1)
+            throw Failure("sounder: SHA-512 is not available from libcrypto");
+    }
+    void add(const void* data, size_t length) { EVP_DigestUpdate(context_.get(), data, length); }
+    std::string hex()
+    {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(context_.get(), digest, &length);
+        static const char* digits = "0123456789abcdef";
+        std::string text;
+        for (unsigned int i = 0; i < length; ++i) {
+            text += digits[digest[i] >> 4];
+            text += digits[digest[i] & 15];
+        }
+        return text;
+    }
+
+private:
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context_;
+};
+
+QJsonObject metadata(const acq::RecordingHeader& h, const acq::SweepCount& count, const std::string& sha512,
+                     const std::string& input)
+{
+    const QString ns = QString::fromLatin1(SigmfNamespace);
+    QJsonObject global{
+        {"core:datatype", "ru16_le"},
+        {"core:num_channels", 3},
+        {"core:version", "1.2.0"},
+        {"core:recorder", QString("quenlo; converted by sounder ") + SOUNDER_VERSION},
+        {"core:description",
+         QString("Channel sounder recording %1: receiver channels ch 1, ch 2, ch 3 interleaved in scan order, "
+                 "raw 12-bit A/D codes, volts = (code - 2048) / 2048 * 5")
+             .arg(QString::fromLocal8Bit(input.c_str()))},
+        {"core:sha512", QString::fromLatin1(sha512.c_str())},
+        {"core:extensions", QJsonArray{QJsonObject{{"name", ns}, {"version", "1.0.0"}, {"optional", true}}}},
+        {ns + ":settings",
+         QJsonObject{{"num_sweeps", h.numSweeps},
+                     {"sweep_samples", h.sweepSamples},
+                     {"clock_divider", h.clockDivider()},
+                     {"attenuation_db", h.attenuation},
+                     {"gains_db", QJsonArray{h.gains[0], h.gains[1], h.gains[2]}}}},
+        {ns + ":sweeps_written", qint64(count.whole)},
+        {ns + ":sweeps_missing", qint64(count.missing)},
+    };
+    QJsonArray annotations;
+    for (int64_t k = 0; k < count.whole; ++k)
+        annotations.append(QJsonObject{{"core:sample_start", qint64(k * h.sweepSamples)},
+                                       {"core:sample_count", h.sweepSamples},
+                                       {"core:label", QString("sweep %1").arg(k + 1)}});
+    return QJsonObject{{"global", global},
+                       {"captures", QJsonArray{QJsonObject{{"core:sample_start", 0}}}},
+                       {"annotations", annotations}};
+}
+
+}  // namespace
+
+void convertToSigmf(const std::string& inputPath, const std::string& base)
+{
+    RecordingInput input(inputPath);
+    input.open();
+    const acq::RecordingHeader& h = input.header();
+    const std::string dataPath = base + ".sigmf-data";
+    const std::string metaPath = base + ".sigmf-meta";
+    std::string current = dataPath;
+    try {
+        OutputFile data(dataPath);
+        Sha512 digest;
+        std::vector<uint16_t> sweep(3 * size_t(h.sweepSamples));
+        std::vector<unsigned char> bytes(sweep.size() * 2);
+        Progress progress(inputPath, input.reader().totalBytes());
+        int64_t lines = 0;
+        for (;;) {
+            size_t got = 0;
+            while (got < size_t(h.sweepSamples)) {
+                const size_t n = input.readLines(sweep.data() + 3 * got, size_t(h.sweepSamples) - got);
+                if (n == 0)
+                    break;
+                got += n;
+            }
+            lines += int64_t(got);
+            if (got < size_t(h.sweepSamples))
+                break;
+            for (size_t i = 0; i < sweep.size(); ++i) {
+                bytes[2 * i] = uint8_t(sweep[i] & 0xFF);
+                bytes[2 * i + 1] = uint8_t(sweep[i] >> 8);
+            }
+            digest.add(bytes.data(), bytes.size());
+            data.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            progress.update(input.reader().bytesRead());
+        }
+        progress.done();
+        const acq::SweepCount count = reportSweeps(input, lines);
+        const QByteArray json =
+            QJsonDocument(metadata(h, count, digest.hex(), inputPath)).toJson(QJsonDocument::Indented);
+        current = metaPath;
+        OutputFile meta(metaPath);
+        meta.write(json.constData(), size_t(json.size()));
+        current = dataPath;
+        data.commit();
+        current = metaPath;
+        meta.commit();
+    } catch (const rt::InOutError& e) {
+        failIo(current, e.code());
+    }
+}
+
+}  // namespace cli

@@ -1,0 +1,129 @@
+#include "info_command.h"
+
+#include "recording_input.h"
+#include "runtime_error.h"
+#include "text_io.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+struct ChannelStats {
+    uint16_t lowest = 65535;
+    uint16_t highest = 0;
+    int64_t clipped = 0;  // code 0 or 4095
+};
+
+struct ViewerHeader {
+    int32_t nsweeps, nsamples, gain;
+};
+
+// The viewer layout, read by the viewer's own rules: five header items.
+std::optional<ViewerHeader> readViewerHeader(const std::string& path)
+{
+    try {
+        rt::TextReader file;
+        file.open(path);
+        ViewerHeader header{};
+        header.nsweeps = file.readInt();
+        file.readLn();
+        file.check();
+        header.nsamples = file.readInt();
+        file.readLn();
+        file.check();
+        file.readInt();
+        file.readLn();
+        file.check();
+        header.gain = file.readInt();
+        file.readLn();
+        file.check();
+        file.readReal();
+        file.readLn();
+        file.check();
+        if (file.atEnd() || header.nsweeps < 1 || header.nsamples < 1 || header.nsamples > 4000)
+            return std::nullopt;
+        return header;
+    } catch (const rt::InOutError&) {
+        return std::nullopt;
+    }
+}
+
+void infoAcquisition(RecordingInput& input)
+{
+    const acq::RecordingHeader& h = input.header();
+    std::vector<uint16_t> codes(3 * 65536);
+    ChannelStats stats[3];
+    Progress progress(input.path(), input.reader().totalBytes());
+    int64_t lines = 0;
+    for (size_t got; (got = input.readLines(codes.data(), 65536)) > 0;) {
+        for (size_t i = 0; i < 3 * got; i += 3)
+            for (int c = 0; c < 3; ++c) {
+                const uint16_t code = codes[i + size_t(c)];
+                ChannelStats& s = stats[c];
+                s.lowest = std::min(s.lowest, code);
+                s.highest = std::max(s.highest, code);
+                s.clipped += code == 0 || code == 4095;
+            }
+        lines += int64_t(got);
+        progress.update(input.reader().bytesRead());
+    }
+    progress.done();
+    const acq::SweepCount count = acq::countSweeps(h, lines);
+    std::printf("%s: acquisition layout\n", input.path().c_str());
+    std::printf("  header: %d sweeps of %d samples (clock divider %d), attenuation %d dB, gains %d, %d, %d dB\n",
+                h.numSweeps, h.sweepSamples, h.clockDivider(), h.attenuation, h.gains[0], h.gains[1], h.gains[2]);
+    std::printf("  sweeps: %lld of %d present, %s", (long long)count.whole, h.numSweeps,
+                count.missing == 0 ? "complete" : "cut short");
+    if (count.missing > 0)
+        std::printf(" (%lld missing)", (long long)count.missing);
+    if (count.partialLines > 0)
+        std::printf(", %lld lines of an incomplete sweep", (long long)count.partialLines);
+    std::printf("\n");
+    for (int c = 0; c < 3; ++c) {
+        if (lines == 0)
+            std::printf("  ch %d: no samples\n", c + 1);
+        else
+            std::printf("  ch %d: codes %u..%u, %lld clipped (code 0 or 4095)\n", c + 1, stats[c].lowest,
+                        stats[c].highest, (long long)stats[c].clipped);
+    }
+}
+
+}  // namespace
+
+int runInfo(const std::vector<std::string>& files)
+{
+    int status = ExitOk;
+    for (const std::string& path : files) {
+        RecordingInput input(path);
+        try {
+            input.open();
+        } catch (const Failure& failure) {
+            // Not the acquisition layout: perhaps the viewer's.
+            if (const std::optional<ViewerHeader> viewer = readViewerHeader(path)) {
+                std::printf("%s: viewer layout\n  header: %d sweeps of %d samples, gain %d\n", path.c_str(),
+                            viewer->nsweeps, viewer->nsamples, viewer->gain);
+                continue;
+            }
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s\n", failure.what());
+            status = ExitBadInput;
+            continue;
+        }
+        try {
+            infoAcquisition(input);
+        } catch (const Failure& failure) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s\n", failure.what());
+            status = ExitBadInput;
+        }
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+}  // namespace cli

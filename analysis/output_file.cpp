@@ -1,0 +1,100 @@
+#include "output_file.h"
+
+#include "runtime_error.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr size_t BufferSize = size_t(1) << 20;
+
+[[noreturn]] void fail(int err) { throw rt::InOutError(rt::ioCodeFromErrno(err)); }
+
+bool writeAll(int fd, const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t done = ::write(fd, data, length);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done < 0)
+            return false;
+        data += done;
+        length -= size_t(done);
+    }
+    return true;
+}
+}  // namespace
+
+OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath)), buffer_(new char[BufferSize])
+{
+    const size_t slash = finalPath_.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : finalPath_.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? finalPath_ : finalPath_.substr(slash + 1);
+    tempPath_ = dir + "." + name + ".part-XXXXXX";
+    fd_ = ::mkstemp(tempPath_.data());
+    if (fd_ < 0)
+        fail(errno);
+    // mkstemp makes the file private; the result gets the permissions of any new file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+}
+
+OutputFile::~OutputFile()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(tempPath_.c_str());
+    }
+}
+
+void OutputFile::write(const char* data, size_t length)
+{
+    if (used_ + length > BufferSize) {
+        flush();
+        if (length > BufferSize) {
+            if (!writeAll(fd_, data, length))
+                fail(errno);
+            return;
+        }
+    }
+    std::memcpy(buffer_.get() + used_, data, length);
+    used_ += length;
+}
+
+void OutputFile::flush()
+{
+    if (used_ > 0 && !writeAll(fd_, buffer_.get(), used_))
+        fail(errno);
+    used_ = 0;
+}
+
+void OutputFile::overwrite(uint64_t offset, std::string_view text)
+{
+    flush();
+    if (::pwrite(fd_, text.data(), text.size(), off_t(offset)) != ssize_t(text.size()))
+        fail(errno ? errno : EIO);
+}
+
+void OutputFile::commit()
+{
+    flush();
+    if (::fsync(fd_) != 0 && errno != EINVAL)
+        fail(errno);
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int err = errno;
+        ::unlink(tempPath_.c_str());
+        fail(err);
+    }
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tempPath_.c_str());
+        fail(err);
+    }
+}

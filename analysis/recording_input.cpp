@@ -1,0 +1,45 @@
+#include "recording_input.h"
+
+#include "runtime_error.h"
+
+namespace cli {
+
+void failIo(const std::string& path, int code) { throw Failure(path + ": " + rt::ioErrorText(code)); }
+
+void RecordingInput::open()
+{
+    try {
+        reader_.open(path_);
+    } catch (const rt::InOutError& e) {
+        failIo(path_, e.code());
+    } catch (const acq::FormatError& e) {
+        throw Failure(path_ + ": " + e.what() + " (not a recording in the acquisition layout)");
+    }
+}
+
+size_t RecordingInput::readLines(uint16_t* codes, size_t maxLines)
+{
+    try {
+        return reader_.readLines(codes, maxLines);
+    } catch (const rt::InOutError& e) {
+        failIo(path_, e.code());
+    } catch (const acq::FormatError& e) {
+        throw Failure(path_ + ": " + e.what());
+    }
+}
+
+acq::SweepCount reportSweeps(const RecordingInput& input, int64_t sampleLines)
+{
+    const acq::SweepCount count = acq::countSweeps(input.header(), sampleLines);
+    if (count.missing > 0)
+        note(input.path() + ": cut short: " + std::to_string(count.whole) + " of " +
+             std::to_string(input.header().numSweeps) + " sweeps present, " + std::to_string(count.missing) +
+             " missing" +
+             (count.partialLines > 0 ? " (" + std::to_string(count.partialLines) + " lines of an incomplete sweep left out)"
+                                     : std::string()));
+    if (count.whole == 0)
+        throw Failure(input.path() + ": holds no whole sweep to convert");
+    return count;
+}
+
+}  // namespace cli

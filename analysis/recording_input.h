@@ -1,0 +1,34 @@
+#pragma once
+// The input recording of a subcommand: the strict reader with its faults turned into
+// the one stderr line that names the file ("FILE: line 7: expected ...").
+
+#include "acquisition_reader.h"
+#include "cli_support.h"
+
+#include <string>
+
+namespace cli {
+
+class RecordingInput {
+public:
+    explicit RecordingInput(std::string path) : path_(std::move(path)) {}
+    // Opens and reads the header; throws Failure.
+    void open();
+    // Lines of three codes, as AcquisitionReader::readLines; throws Failure.
+    size_t readLines(uint16_t* codes, size_t maxLines);
+    acq::AcquisitionReader& reader() { return reader_; }
+    const acq::RecordingHeader& header() const { return reader_.header(); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    acq::AcquisitionReader reader_;
+};
+
+// "PATH: <text of the I/O result code>".
+[[noreturn]] void failIo(const std::string& path, int code);
+
+// States a cut-short recording on stderr; throws Failure when it holds no whole sweep.
+acq::SweepCount reportSweeps(const RecordingInput& input, int64_t sampleLines);
+
+}  // namespace cli

@@ -1,0 +1,125 @@
+// Every kind of bad input gives its one stderr line, exit status 2 and no output
+// file; usage errors give status 1.
+
+#include "run_sounder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+const std::string Good = recording(2, 2500, 2);
+const std::string Header = "2,2500\r\n31\r\n10,20,30\r\n0.0\r\n";
+
+bool onlyInput(const TempDir& dir)
+{
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.file("")))
+        files += entry.path().filename().string().rfind("std", 0) != 0;
+    return files == 1;
+}
+
+}  // namespace
+
+TEST(SounderCli, BadInputGivesItsLineStatusTwoAndNoOutput)
+{
+    struct Row {
+        const char* name;
+        std::string content;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"viewer layout", "5\r\n4000\r\n0\r\n20\r\n0.0\r\n1.5\r\n", "rec.txt: line 1: expected \"NumSweeps,SweepSamples\""},
+        {"two codes", Header + "1,2,3\r\n1,2\r\n", "rec.txt: line 6: expected three codes"},
+        {"code above 65535", Header + "1,2,65536\r\n", "rec.txt: line 5: expected a code 0..65535, found one above"},
+        {"LF line ends", "2,2500\n31\n10,20,30\n0.0\n1,2,3\n", "rec.txt: line 1:"},
+        {"empty file", "", "rec.txt: line 1:"},
+        {"last line cut", Header + "1,2,3\r\n4,5", "rec.txt: line 6:"},
+    };
+    for (const Row& row : rows) {
+        for (const char* to : {"viewer", "sigmf"}) {
+            TempDir dir;
+            writeBytes(dir.file("rec.txt"), row.content);
+            const RunResult run = runSounder(dir, std::string("convert rec.txt --to ") + to);
+            EXPECT_EQ(run.status, 2) << row.name << " " << to;
+            EXPECT_NE(run.err.find(row.says), std::string::npos) << row.name << ": " << run.err;
+            EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << row.name << ": one line: " << run.err;
+            EXPECT_TRUE(onlyInput(dir)) << row.name << " " << to;
+        }
+    }
+}
+
+TEST(SounderCli, MissingInputAndUnwritableOutput)
+{
+    TempDir dir;
+    RunResult run = runSounder(dir, "convert none.txt --to viewer");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "none.txt: File not found\n");
+    run = runSounder(dir, "info none.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "none.txt: File not found\n");
+
+    writeBytes(dir.file("rec.txt"), Good);
+    run = runSounder(dir, "convert rec.txt --to viewer -o nofolder/out.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "nofolder/out.txt: File not found\n");
+    run = runSounder(dir, "convert rec.txt --to sigmf -o nofolder/out");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "nofolder/out.sigmf-data: File not found\n");
+    EXPECT_TRUE(onlyInput(dir));
+}
+
+TEST(SounderCli, ReadOnlyOutputFolder)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "folder permissions do not bind root";
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Good);
+    std::filesystem::create_directory(dir.file("ro"));
+    std::filesystem::permissions(dir.file("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    const RunResult run = runSounder(dir, "convert rec.txt --to viewer -o ro/out.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "ro/out.txt: File access denied\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("ro")));
+}
+
+TEST(SounderCli, UsageErrorsGiveStatusOne)
+{
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Good);
+    for (const char* args : {"", "frobnicate", "info", "convert rec.txt", "convert rec.txt --to wav",
+                             "convert rec.txt --to viewer --channel 4", "convert --to viewer",
+                             "convert rec.txt --to sigmf --channel 2", "info --bogus rec.txt"}) {
+        const RunResult run = runSounder(dir, args);
+        EXPECT_EQ(run.status, 1) << args;
+        EXPECT_FALSE(run.err.empty()) << args;
+    }
+    EXPECT_TRUE(onlyInput(dir));
+    for (const char* args : {"--help", "info --help", "convert --help"}) {
+        const RunResult run = runSounder(dir, args);
+        EXPECT_EQ(run.status, 0) << args;
+        EXPECT_NE(run.out.find("Usage:"), std::string::npos) << args;
+    }
+    const RunResult version = runSounder(dir, "--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("sounder ", 0), 0u);
+}
+
+TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
+{
+    TempDir dir;
+    writeBytes(dir.file("cut.txt"), recording(3, 2500, 2) + "0,4095,7\r\n");
+    writeBytes(dir.file("view.txt"), "5\r\n4000\r\n0\r\n20\r\n0.0\r\n1.5\r\n");
+    writeBytes(dir.file("junk.txt"), "hello\r\n");
+    const RunResult run = runSounder(dir, "info cut.txt view.txt junk.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.out.find("cut.txt: acquisition layout"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2 of 3 present, cut short (1 missing), 1 lines of an incomplete sweep"), std::string::npos)
+        << run.out;
+    // Channel 1 runs 0..4095 twice over 5000 lines, then the extra 0: two 0s and one 4095 in the sweeps, one 0 after them.
+    EXPECT_NE(run.out.find("ch 1: codes 0..4095, 4 clipped"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("view.txt: viewer layout"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("junk.txt: line 1: expected"), std::string::npos) << run.err;
+}
