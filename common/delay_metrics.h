@@ -1,0 +1,53 @@
+#pragma once
+// Numbers of a delay profile: noise floor, strongest path, SNR and the spread of the
+// channel in delay, all in bins (bin k holds delay k - 1). One routine for both
+// windows and the sounder tool, so their numbers agree.
+
+#include <cstdint>
+#include <optional>
+
+struct DelayMetricsParams {
+    // Noise floor: median linear power over these bins (the far quarter of the
+    // positive delays, which a sounder's paths do not reach).
+    int32_t noiseFirstBin = 1537;
+    int32_t noiseLastBin = 2048;
+    // Peak search and counting run over firstDelayBin..lastDelayBin: bins 1-2 hold
+    // the sweep's mean and its skirt, and bins past 2048 are negative delays.
+    int32_t firstDelayBin = 3;
+    int32_t lastDelayBin = 2048;
+    double thresholdDb = 20.0;  // a bin counts within this many dB of the peak ...
+    double marginDb = 6.0;      // ... and at least this many dB above the floor
+};
+
+struct DelayMetrics {
+    // Absent only when the profile holds no finite value where they are looked for.
+    std::optional<double> noiseFloorDb;
+    std::optional<int32_t> peakBin;
+    std::optional<double> peakDb;
+    std::optional<double> snrDb;  // peak - floor
+
+    // Absent when no bin counts (a profile of noise, or a peak within the margin).
+    std::optional<int32_t> firstArrivalBin;  // k0
+    std::optional<double> meanExcessBins;
+    std::optional<double> rmsSpreadBins;
+    std::optional<int32_t> maxExcess10Bins;
+    std::optional<int32_t> maxExcess20Bins;
+    std::optional<int32_t> window90Bins;
+    int32_t countedBins = 0;
+    int32_t pathCount = 0;
+};
+
+// Why params cannot be used (empty or reversed ranges, bins outside 1..4096, a
+// negative or non-finite threshold or margin), or nullptr when they can.
+const char* delayMetricsParamsProblem(const DelayMetricsParams& params);
+
+// profileDb[1..4096] in dB. Params that delayMetricsParamsProblem rejects give a
+// result with nothing present. Non-finite bins are never a peak and never count.
+DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params = {});
+
+// Seconds per bin of a sweep of bandwidth bandwidthHz: samples per sweep (5000 at
+// divider 2, 2500 at divider 4) over 4096 x bandwidth. Absent for another divider
+// or a bandwidth that is not a positive finite number.
+std::optional<double> delaySecondsPerBin(int32_t clockDivider, double bandwidthHz);
+
+inline constexpr double SpeedOfLightMetresPerSecond = 299792458.0;

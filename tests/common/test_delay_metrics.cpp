@@ -1,0 +1,236 @@
+// Delay metrics against profiles whose answers are known in closed form.
+
+#include "delay_metrics.h"
+#include "delay_profile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr double NoiseDb = -100.0;
+
+// A profile numbered from 1: the noise level everywhere, then the given bins set.
+struct Profile {
+    std::vector<double> db = std::vector<double>(ProfileBins + 1, NoiseDb);
+    Profile& at(int32_t bin, double value)
+    {
+        db[size_t(bin)] = value;
+        return *this;
+    }
+    DelayMetrics metrics(const DelayMetricsParams& params = {}) const
+    {
+        return computeDelayMetrics(db.data(), params);
+    }
+};
+
+void expectNoDelayMetrics(const DelayMetrics& m)
+{
+    EXPECT_EQ(m.countedBins, 0);
+    EXPECT_EQ(m.pathCount, 0);
+    EXPECT_FALSE(m.firstArrivalBin);
+    EXPECT_FALSE(m.meanExcessBins);
+    EXPECT_FALSE(m.rmsSpreadBins);
+    EXPECT_FALSE(m.maxExcess10Bins);
+    EXPECT_FALSE(m.maxExcess20Bins);
+    EXPECT_FALSE(m.window90Bins);
+}
+
+TEST(DelayMetrics, OnePathHasNoSpread)
+{
+    const DelayMetrics m = Profile{}.at(96, -20.0).metrics();
+    ASSERT_TRUE(m.peakBin && m.noiseFloorDb && m.snrDb && m.rmsSpreadBins);
+    EXPECT_EQ(*m.peakBin, 96);
+    EXPECT_DOUBLE_EQ(*m.noiseFloorDb, NoiseDb);
+    EXPECT_DOUBLE_EQ(*m.snrDb, 80.0);
+    EXPECT_EQ(*m.firstArrivalBin, 96);
+    EXPECT_DOUBLE_EQ(*m.meanExcessBins, 0.0);
+    EXPECT_DOUBLE_EQ(*m.rmsSpreadBins, 0.0);
+    EXPECT_EQ(*m.maxExcess10Bins, 0);
+    EXPECT_EQ(*m.maxExcess20Bins, 0);
+    EXPECT_EQ(*m.window90Bins, 0);
+    EXPECT_EQ(m.countedBins, 1);
+    EXPECT_EQ(m.pathCount, 1);
+}
+
+TEST(DelayMetrics, TwoEqualPathsSpreadHalfTheirDistance)
+{
+    for (const auto& [a, b] : {std::pair{10, 11}, std::pair{40, 70}, std::pair{3, 2048}}) {
+        SCOPED_TRACE(testing::Message() << a << ".." << b);
+        const DelayMetrics m = Profile{}.at(a, 5.0).at(b, 5.0).metrics();
+        ASSERT_TRUE(m.meanExcessBins && m.rmsSpreadBins);
+        EXPECT_EQ(*m.peakBin, a);  // the first of equal bins is the peak
+        EXPECT_EQ(*m.firstArrivalBin, a);
+        EXPECT_NEAR(*m.meanExcessBins, (b - a) / 2.0, 1e-9);
+        EXPECT_NEAR(*m.rmsSpreadBins, (b - a) / 2.0, 1e-9);
+        EXPECT_EQ(*m.maxExcess10Bins, b - a);
+        EXPECT_EQ(*m.window90Bins, b - a);
+        // Neighbouring bins are one path: the second is not higher than the first.
+        EXPECT_EQ(m.pathCount, b - a >= 2 ? 2 : 1);
+    }
+}
+
+TEST(DelayMetrics, ExponentialDecayMatchesTruncatedGeometricMoments)
+{
+    // P_n = r^n for n = 0..N-1, N the bins within 20 dB: a geometric series cut at N.
+    for (const double dbPerBin : {0.25, 0.5, 2.0}) {
+        SCOPED_TRACE(dbPerBin);
+        const int32_t k0 = 50;
+        const int32_t n = int32_t(20.0 / dbPerBin) + 1;
+        Profile profile;
+        for (int32_t i = 0; i < 400; ++i)
+            profile.at(k0 + i, -10.0 - dbPerBin * i);
+        const DelayMetrics m = profile.metrics();
+        const double r = std::pow(10.0, -dbPerBin / 10.0);
+        const double rn = std::pow(r, n);
+        const double mean = r / (1 - r) - n * rn / (1 - rn);
+        const double variance = r / ((1 - r) * (1 - r)) - double(n) * n * rn / ((1 - rn) * (1 - rn));
+        ASSERT_TRUE(m.meanExcessBins && m.rmsSpreadBins);
+        EXPECT_EQ(m.countedBins, n);
+        EXPECT_EQ(*m.firstArrivalBin, k0);
+        EXPECT_NEAR(*m.meanExcessBins, mean, 1e-9);
+        EXPECT_NEAR(*m.rmsSpreadBins, std::sqrt(variance), 1e-9);
+        EXPECT_EQ(*m.maxExcess10Bins, int32_t(10.0 / dbPerBin));
+        EXPECT_EQ(*m.maxExcess20Bins, n - 1);
+        EXPECT_EQ(m.pathCount, 1);
+    }
+}
+
+TEST(DelayMetrics, WindowCutsFivePercentOnEachSide)
+{
+    // Powers 1, 30, 1 (linear): each outer bin holds 3%, so both are cut.
+    const DelayMetrics narrow = Profile{}.at(100, 0.0).at(101, 10.0 * std::log10(30.0)).at(102, 0.0).metrics();
+    EXPECT_EQ(*narrow.window90Bins, 0);
+    // Powers 3, 14, 3: each outer bin holds 15%, so both stay inside.
+    const DelayMetrics wide = Profile{}.at(100, 0.0).at(101, 10.0 * std::log10(14.0 / 3.0)).at(102, 0.0).metrics();
+    EXPECT_EQ(*wide.window90Bins, 2);
+}
+
+TEST(DelayMetrics, ThresholdAndMarginEdgesCountInclusively)
+{
+    // A bin exactly at the threshold counts; a hair below does not.
+    EXPECT_EQ(Profile{}.at(20, 0.0).at(30, -20.0).metrics().countedBins, 2);
+    EXPECT_EQ(Profile{}.at(20, 0.0).at(30, -20.001).metrics().countedBins, 1);
+    DelayMetricsParams tight;
+    tight.thresholdDb = 5.0;
+    EXPECT_EQ(*Profile{}.at(20, 0.0).at(30, -6.0).metrics(tight).maxExcess10Bins, 10);
+    EXPECT_EQ(Profile{}.at(20, 0.0).at(30, -6.0).metrics(tight).countedBins, 1);
+
+    // A bin exactly the margin above the floor counts, a hair below does not; here the
+    // threshold is wide so that the margin alone decides.
+    DelayMetricsParams deep;
+    deep.thresholdDb = 200.0;
+    const double floor = *Profile{}.at(20, 0.0).metrics(deep).noiseFloorDb;
+    EXPECT_EQ(Profile{}.at(20, 0.0).at(30, floor + 6.0).metrics(deep).countedBins, 2);
+    EXPECT_EQ(Profile{}.at(20, 0.0).at(30, floor + 5.999).metrics(deep).countedBins, 1);
+    // The maximum excess at 20 dB ignores bins that do not clear the floor by the margin.
+    DelayMetricsParams wideMargin;
+    wideMargin.marginDb = 95.0;
+    const DelayMetrics m = Profile{}.at(20, 0.0).at(30, -10.0).metrics(wideMargin);
+    EXPECT_EQ(*m.maxExcess20Bins, 0);
+    EXPECT_EQ(m.countedBins, 1);
+}
+
+TEST(DelayMetrics, PeakSearchStartsAtTheFirstDelayBin)
+{
+    // Bins 1-2 (the sweep's mean) and negative delays are stronger but are not paths.
+    const DelayMetrics m = Profile{}.at(1, 50.0).at(2, 40.0).at(3000, 60.0).at(200, 0.0).metrics();
+    EXPECT_EQ(*m.peakBin, 200);
+    EXPECT_EQ(m.countedBins, 1);
+    DelayMetricsParams fromOne;
+    fromOne.firstDelayBin = 1;
+    EXPECT_EQ(*Profile{}.at(1, 50.0).at(200, 0.0).metrics(fromOne).peakBin, 1);
+}
+
+TEST(DelayMetrics, NoiseFloorIsTheMedianOverTheNoiseBins)
+{
+    Profile profile;
+    // Odd count: the median value itself.
+    DelayMetricsParams odd;
+    odd.noiseFirstBin = 1001;
+    odd.noiseLastBin = 1003;
+    profile.at(1001, -50.0).at(1002, -70.0).at(1003, -90.0);
+    EXPECT_DOUBLE_EQ(*profile.metrics(odd).noiseFloorDb, -70.0);
+    // Even count: the mean of the two middle powers (1 and 3 -> 2, i.e. 3.01 dB).
+    DelayMetricsParams even;
+    even.noiseFirstBin = 1001;
+    even.noiseLastBin = 1004;
+    profile.at(1001, 0.0).at(1002, 10.0 * std::log10(3.0)).at(1003, 20.0).at(1004, -30.0);
+    EXPECT_NEAR(*profile.metrics(even).noiseFloorDb, 10.0 * std::log10(2.0), 1e-12);
+}
+
+TEST(DelayMetrics, PureNoiseReportsEveryDelayMetricAbsent)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> jitter(-2.5, 2.5);
+    Profile flat, noisy;
+    for (int32_t k = 1; k <= ProfileBins; ++k)
+        noisy.at(k, -80.0 + jitter(random));
+    for (const Profile* profile : {&flat, &noisy}) {
+        const DelayMetrics m = profile->metrics();
+        expectNoDelayMetrics(m);
+        ASSERT_TRUE(m.snrDb);  // the peak and its SNR are still reported
+        EXPECT_TRUE(std::isfinite(*m.snrDb));
+        EXPECT_LT(*m.snrDb, 6.0);
+    }
+}
+
+TEST(DelayMetrics, UnusableInputGivesAbsentValuesNeverNaN)
+{
+    Profile nan;
+    for (int32_t k = 1; k <= ProfileBins; ++k)
+        nan.at(k, std::nan(""));
+    const DelayMetrics none = nan.metrics();
+    expectNoDelayMetrics(none);
+    EXPECT_FALSE(none.peakBin || none.noiseFloorDb || none.snrDb);
+
+    // NaN and infinite bins are skipped; the finite path still counts.
+    const DelayMetrics some = Profile{}.at(40, std::nan("")).at(41, INFINITY).at(60, 0.0).metrics();
+    EXPECT_EQ(*some.peakBin, 60);
+    EXPECT_EQ(some.countedBins, 1);
+
+    DelayMetricsParams reversed;
+    reversed.noiseFirstBin = 2000;
+    reversed.noiseLastBin = 1000;
+    DelayMetricsParams outside;
+    outside.lastDelayBin = 4097;
+    DelayMetricsParams negative;
+    negative.marginDb = -1.0;
+    for (const auto& params : {reversed, outside, negative}) {
+        EXPECT_NE(delayMetricsParamsProblem(params), nullptr);
+        const DelayMetrics m = Profile{}.at(60, 0.0).metrics(params);
+        expectNoDelayMetrics(m);
+        EXPECT_FALSE(m.peakBin);
+    }
+    EXPECT_EQ(delayMetricsParamsProblem(DelayMetricsParams{}), nullptr);
+}
+
+TEST(DelayMetrics, ProfileOfASweepWithOneToneFindsItsBin)
+{
+    // A tone of 95 cycles over 4096 samples lands in transform bin 95, profile bin 96.
+    std::vector<double> sweep(5001, 0.0);
+    for (size_t i = 1; i <= 5000; ++i)
+        sweep[i] = 0.5 * std::cos(2.0 * M_PI * 95.0 * double(i - 1) / 4096.0);
+    static FourierArea area;
+    std::vector<double> profile(ProfileBins + 1);
+    computeDelayProfile(sweep.data(), 2, area, profile.data());
+    const DelayMetrics m = computeDelayMetrics(profile.data());
+    EXPECT_EQ(*m.peakBin, 96);
+    EXPECT_DOUBLE_EQ(*m.noiseFloorDb, -60.0);  // the profile's floor of 1e-6
+    EXPECT_DOUBLE_EQ(*m.rmsSpreadBins, 0.0);
+}
+
+TEST(DelayMetrics, SecondsPerBinFollowTheDivider)
+{
+    EXPECT_DOUBLE_EQ(*delaySecondsPerBin(2, 1e6), 5000.0 / (4096.0 * 1e6));
+    EXPECT_DOUBLE_EQ(*delaySecondsPerBin(4, 1e6), 2500.0 / (4096.0 * 1e6));
+    EXPECT_FALSE(delaySecondsPerBin(3, 1e6));
+    EXPECT_FALSE(delaySecondsPerBin(2, 0.0));
+    EXPECT_FALSE(delaySecondsPerBin(2, -5.0));
+    EXPECT_FALSE(delaySecondsPerBin(2, INFINITY));
+}
+
+}  // namespace
