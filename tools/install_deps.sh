@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(cmake g++ make qt6-base-dev libqcustomplot-dev googletest libgtest-dev libbenchmark-dev libfftw3-dev libssl-dev)
 if [ "${1:-}" = "--all" ]; then
   # End-to-end runs in real windows and the fuzz targets.
-  packages+=(xvfb xdotool xclip imagemagick x11-utils clang libclang-rt-14-dev)
+  packages+=(xvfb xdotool xclip imagemagick x11-utils clang libclang-rt-14-dev
+    help2man desktop-file-utils appstream dpkg-dev fakeroot file)
 fi
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)

@@ -18,6 +18,8 @@ cmake --build build -j "$jobs"
 step "unit, form and end-to-end tests"
 ctest --test-dir build --output-on-failure -j "$jobs" -LE e2e
 ctest --test-dir build --output-on-failure -L e2e --no-tests=error
+step "Debian package: validate, install, run from /usr, remove"
+tools/check_package.sh
 
 step "sanitizer build"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSOUNDER_SANITIZE=ON -DSOUNDER_BENCH=OFF >/dev/null

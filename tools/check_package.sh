@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the Debian package, validates what it installs, installs it (as root, on a
+# throwaway machine), runs the programs from the installed paths only, removes it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# The normal build (cpack builds everything it lacks; the package's files are stripped).
+dir=${PACKAGE_BUILD_DIR:-build}
+[ -f "$dir/CPackConfig.cmake" ] || cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DSOUNDER_BENCH=OFF >/dev/null
+(cd "$dir" && rm -f ./*.deb && cpack -G DEB >/dev/null)
+deb=$(ls "$PWD/$dir"/sounder-receiver_*_amd64.deb)
+echo "package: $deb"
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+desktop-file-validate "$root"/usr/share/applications/*.desktop
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
+status=0
+if [ -x /usr/bin/sounder ]; then /usr/bin/sounder --version || status=1; fi
+xvfb-run -a -n $((200 + $$ % 5000)) -s "-screen 0 1280x1024x24 -noreset" \
+  python3 tests/package/installed_check.py || status=1
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq sounder-receiver >/dev/null
+exit $status
