@@ -38,7 +38,7 @@ TEST_F(AcquireErrors, CreateFails)
     dialogs.saveAnswers.push_back(path(QStringLiteral("no/such/dir/rec.txt")));
     form->Button6->click();  // through the handler wrapper, which shows the message
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0], "File not found");
+    EXPECT_EQ(dialogs.messages[0], "Invalid filename");  // a missing folder, not a missing file
     EXPECT_EQ(form->statusText(), "Locking buffer 1");  // no final text
     expectRunEndedCleanly();
 }
