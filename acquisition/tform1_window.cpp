@@ -6,6 +6,7 @@
 #include "handler_guard.h"
 #include "design_font.h"
 #include "line_chart.h"
+#include "plain_text.h"
 #include "settle_clock.h"
 
 #include <QApplication>
@@ -68,6 +69,7 @@ TForm1::TForm1(Dialogs& dialogs, SettleClock& clock, QWidget* parent)
     DelayProfile3.assign(4096 + 1, 0.0);
 
     buildWindow();
+    showTextPlainly(this);
     guarded([this] { FormCreate(); });
 }
 

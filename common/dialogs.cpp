@@ -7,6 +7,8 @@
 void QtDialogs::showMessage(QWidget* parent, const QString& text)
 {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok, parent);
+    // Messages quote file names and typed text, which must read as they are.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

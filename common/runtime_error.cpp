@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <sys/stat.h>
 
 namespace rt {
 
@@ -37,20 +38,46 @@ std::string ioErrorText(int code)
 int ioCodeFromErrno(int err)
 {
     switch (err) {
-    case ENOENT:
-    case ENOTDIR: return io::FileNotFound;
+    case ENOENT: return io::FileNotFound;
+    case ENOTDIR:
     case ENAMETOOLONG:
-    case EINVAL:
-    case EISDIR: return io::InvalidFilename;
+    case EISDIR:
+    case ELOOP: return io::InvalidFilename;
     case EMFILE:
     case ENFILE: return io::TooManyOpenFiles;
     case EACCES:
     case EPERM:
-    case EROFS: return io::AccessDenied;
+    case EROFS:
+    case ETXTBSY: return io::AccessDenied;
     case ENOSPC:
-    case EDQUOT: return io::DiskFull;
-    default: return err > 0 ? err : 1;
+    case EDQUOT:
+    case EFBIG: return io::DiskFull;
+    default: return err > 0 ? IoErrorBase + err : IoErrorBase;
     }
+}
+
+namespace {
+// True when the folder part of path exists and is a folder ("." for a bare name).
+bool folderExists(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+    if (folder.empty())
+        folder = "/";
+    struct stat info {};
+    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+}  // namespace
+
+int ioCodeFromOpenErrno(int err, const std::string& path)
+{
+    if (path.empty() || path.back() == '/')
+        return io::InvalidFilename;
+    if (err == EINVAL)
+        return io::InvalidFilename;
+    if (err == ENOENT && !folderExists(path))
+        return io::InvalidFilename;
+    return ioCodeFromErrno(err);
 }
 
 int32_t strToInt(const std::string& text)

@@ -57,8 +57,26 @@ inline constexpr int InvalidNumericInput = 106;
 // The message text of an I/O result code: "File not found", ..., "I/O error %d".
 std::string ioErrorText(int code);
 
-// Maps an errno value of a failed open/read/write/close to an I/O result code.
+// The one mapping from system errors to I/O result codes, for every file
+// operation (open, read, write, close) of all the programs:
+//   ENOENT                                   2 "File not found"
+//   ENOTDIR, ENAMETOOLONG, EISDIR, ELOOP     3 "Invalid filename"  (the path cannot name a file)
+//   EMFILE, ENFILE                           4 "Too many open files"
+//   EACCES, EPERM, EROFS, ETXTBSY            5 "File access denied" (EPERM: an immutable file)
+//   ENOSPC, EDQUOT, EFBIG                  101 "Disk full"
+//   any other errno e                IoErrorBase + e, shown as "I/O error N"
+// The named codes are all below 1000, so an unnamed error (EIO 5, ENETDOWN 100, ...)
+// can never show the text of a different cause. err <= 0 (no system error) maps to
+// IoErrorBase itself.
+inline constexpr int IoErrorBase = 1000;
 int ioCodeFromErrno(int err);
+
+// The mapping for a failed open or create of `path`, which also tells a missing
+// file from a path that cannot name one: an empty name, a name ending in "/",
+// ENOENT where the folder that would hold the file does not exist or is not a
+// folder, and EINVAL (a name the file system does not accept) give 3 "Invalid
+// filename"; everything else as ioCodeFromErrno.
+int ioCodeFromOpenErrno(int err, const std::string& path);
 
 // Decimal text of an edit box or a menu target to a signed 32-bit integer: leading
 // blanks, an optional sign, decimal digits; anything else (trailing blanks, an

@@ -225,7 +225,8 @@ void TextReader::open(const std::string& path)
     pending_ = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw InOutError(ioCodeFromErrno(errno));
+        throw InOutError(ioCodeFromOpenErrno(errno, path));
+    // A folder opens for reading but is no file: "Invalid filename".
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);

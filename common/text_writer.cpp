@@ -91,7 +91,7 @@ void TextWriter::create(const std::string& path)
     written_ = 0;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
-        throw InOutError(ioCodeFromErrno(errno));
+        throw InOutError(ioCodeFromOpenErrno(errno, path));
     if (!buffer_)
         buffer_.reset(new char[WriteBufferSize]);  // no need to clear it
     fd_ = fd;

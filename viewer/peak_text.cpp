@@ -21,13 +21,15 @@ int exponentOf(const std::string& scientificText)
 }
 
 // 7 significant digits, trailing zeros of the fraction dropped: "1.5E+10".
-std::string scientific(const std::string& sevenDigits)
+std::string scientific(const std::string& sevenDigits, std::string_view decimalPoint)
 {
     std::string mantissa = sevenDigits.substr(0, sevenDigits.find('e'));
     while (mantissa.back() == '0')
         mantissa.pop_back();
     if (mantissa.back() == '.')
         mantissa.pop_back();
+    if (const auto point = mantissa.find('.'); point != std::string::npos)
+        mantissa.replace(point, 1, decimalPoint);
     const int exponent = exponentOf(sevenDigits);
     return mantissa + (exponent < 0 ? "E-" : "E+") + std::to_string(std::abs(exponent));
 }
@@ -46,7 +48,7 @@ std::string peakToPeakText(double value, std::string_view decimalPoint)
     const std::string sevenDigits = printed(value, std::chars_format::scientific, 6);
     const int exponent = exponentOf(sevenDigits);
     if (exponent >= 7)
-        return scientific(sevenDigits);
+        return scientific(sevenDigits, decimalPoint);
 
     // Below 10^4 three decimals keep within 7 significant digits, so one rounding of
     // the value itself gives them; from 10^4 on the 7-digit value is what is shown.

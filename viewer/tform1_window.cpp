@@ -7,6 +7,7 @@
 #include "handler_guard.h"
 #include "design_font.h"
 #include "line_chart.h"
+#include "plain_text.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -62,6 +63,7 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs
     resize(728, 562);
     buildControls();
     buildMenus();
+    showTextPlainly(this);
     FormCreate();
 }
 

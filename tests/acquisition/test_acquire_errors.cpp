@@ -38,7 +38,7 @@ TEST_F(AcquireErrors, CreateFails)
     dialogs.saveAnswers.push_back(path(QStringLiteral("no/such/dir/rec.txt")));
     form->Button6->click();  // through the handler wrapper, which shows the message
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0], "File not found");
+    EXPECT_EQ(dialogs.messages[0], "Invalid filename");  // a missing folder, not a missing file
     EXPECT_EQ(form->statusText(), "Locking buffer 1");  // no final text
     expectRunEndedCleanly();
 }
@@ -85,7 +85,7 @@ TEST_F(AcquireErrors, FileCutShortKeepsWholeLinesOnly)
     std::signal(SIGXFSZ, previousHandler);
 
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0], "I/O error 27");  // no text of its own
+    EXPECT_EQ(dialogs.messages[0], "Disk full");  // the file-size limit is a full disk to the user
     expectRunEndedCleanly();
 
     QFile f(name);

@@ -3,6 +3,7 @@
 
 #include "capture_fixture.h"
 
+#include <QLabel>
 #include <cmath>
 
 namespace {
@@ -224,3 +225,14 @@ TEST_F(Show, FlagClearedWhenTheSettingsCheckThrows)
 }
 
 }  // namespace
+
+TEST_F(Show, MarkupTypedIntoABoxIsQuotedAsTypedAndNoLabelRendersMarkup)
+{
+    startReady(2);
+    form->Edit2->setText("<b>12</b>");
+    form->Button3->click();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], "'<b>12</b>' is not a valid integer value");
+    for (const QLabel* label : form->findChildren<QLabel*>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+}

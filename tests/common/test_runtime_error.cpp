@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
+#include <string>
 #include <cmath>
 #include <limits>
 
@@ -50,12 +53,47 @@ TEST(IoErrorText, InOutErrorCarriesCodeAndText)
 TEST(IoErrorText, ErrnoValuesMapToTheirCodes)
 {
     EXPECT_EQ(rt::ioCodeFromErrno(ENOENT), 2);
-    EXPECT_EQ(rt::ioCodeFromErrno(ENOTDIR), 2);
-    EXPECT_EQ(rt::ioCodeFromErrno(EISDIR), 3);
-    EXPECT_EQ(rt::ioCodeFromErrno(EMFILE), 4);
-    EXPECT_EQ(rt::ioCodeFromErrno(EACCES), 5);
-    EXPECT_EQ(rt::ioCodeFromErrno(ENOSPC), 101);
-    EXPECT_EQ(rt::ioCodeFromErrno(EIO), EIO);
+    for (int err : {ENOTDIR, ENAMETOOLONG, EISDIR, ELOOP})
+        EXPECT_EQ(rt::ioCodeFromErrno(err), 3) << err;
+    for (int err : {EMFILE, ENFILE})
+        EXPECT_EQ(rt::ioCodeFromErrno(err), 4) << err;
+    for (int err : {EACCES, EPERM, EROFS, ETXTBSY})
+        EXPECT_EQ(rt::ioCodeFromErrno(err), 5) << err;
+    for (int err : {ENOSPC, EDQUOT, EFBIG})
+        EXPECT_EQ(rt::ioCodeFromErrno(err), 101) << err;
+}
+
+TEST(IoErrorText, UnnamedErrnoValuesNeverShowANamedText)
+{
+    // EIO is 5 and ENETDOWN 100 on this system: passed through they would read
+    // "File access denied" and "Read beyond end of file".
+    EXPECT_EQ(rt::ioCodeFromErrno(EIO), rt::IoErrorBase + EIO);
+    EXPECT_EQ(rt::ioErrorText(rt::ioCodeFromErrno(EIO)), "I/O error " + std::to_string(1000 + EIO));
+    EXPECT_EQ(rt::ioCodeFromErrno(0), rt::IoErrorBase);
+    EXPECT_EQ(rt::ioCodeFromErrno(-3), rt::IoErrorBase);
+    const int named[] = {ENOENT, ENOTDIR, ENAMETOOLONG, EISDIR, ELOOP, EMFILE, ENFILE, EACCES, EPERM,
+                         EROFS, ETXTBSY, ENOSPC, EDQUOT, EFBIG};
+    for (int err = 1; err < 4096; ++err) {
+        if (std::find(std::begin(named), std::end(named), err) != std::end(named))
+            continue;
+        const int code = rt::ioCodeFromErrno(err);
+        EXPECT_EQ(rt::ioErrorText(code), "I/O error " + std::to_string(code)) << err;
+        EXPECT_GE(code, 1000) << err;  // clear of every code the programs name or raise themselves
+    }
+}
+
+TEST(IoErrorText, OpenFailuresTellAMissingFileFromAPathThatCannotNameOne)
+{
+    // The folder part is looked at only for ENOENT; "/" and "." exist here.
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(ENOENT, "/absent-file-of-this-test"), 2);
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(ENOENT, "absent-file-of-this-test"), 2);
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(ENOENT, "/no-such-folder-of-this-test/x.txt"), 3);
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(ENOENT, "/dev/null/x.txt"), 3);  // a component that is no folder
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(ENOENT, ""), 3);
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(ENOENT, "/tmp/"), 3);
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(EINVAL, "/tmp/a:b"), 3);
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(EACCES, "/root/x"), 5);
+    EXPECT_EQ(rt::ioCodeFromOpenErrno(EIO, "/tmp/x"), 1000 + EIO);
 }
 
 TEST(StrToInt, AcceptsLeadingBlanksSignAndTheFullRange)

@@ -46,14 +46,18 @@ TEST(ReaderOpen, MissingFileIsFileNotFound)
         EXPECT_EQ(e.code(), 2);
         EXPECT_STREQ(e.what(), "File not found");
     }
-    EXPECT_EQ(openCode(dir.file("no_such_dir/x.txt")), 2);
-    EXPECT_EQ(openCode(""), 2);
 }
 
-TEST(ReaderOpen, DirectoryIsRefused)
+TEST(ReaderOpen, APathThatCannotNameAFileIsInvalidFilename)
 {
     TempDir dir;
-    EXPECT_EQ(openCode(dir.file("")), 3);
+    writeBytes(dir.file("plain.txt"), "1\r\n");
+    EXPECT_EQ(openCode(dir.file("no_such_dir/x.txt")), 3);    // a missing folder
+    EXPECT_EQ(openCode(dir.file("plain.txt/x.txt")), 3);      // a file used as a folder
+    EXPECT_EQ(openCode(dir.file(std::string(300, 'n'))), 3);  // a name too long
+    EXPECT_EQ(openCode(""), 3);
+    EXPECT_EQ(openCode(dir.file("")), 3);  // a folder opened as a file
+    EXPECT_EQ(openCode(dir.file("absent/")), 3);
 }
 
 TEST(ReaderOpen, UnreadableFileIsAccessDenied)

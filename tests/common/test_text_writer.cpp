@@ -7,10 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using rt::InOutError;
 using rt::TextWriter;
@@ -22,6 +27,18 @@ int closeCode(TextWriter& writer)
     try {
         writer.close();
     } catch (const InOutError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+int createCode(const std::string& path)
+{
+    TextWriter writer;
+    try {
+        writer.create(path);
+    } catch (const InOutError& e) {
+        EXPECT_FALSE(writer.isOpen());
         return e.code();
     }
     return 0;
@@ -133,11 +150,19 @@ TEST(TextWriterFile, CreateFailuresCarryTheirCodes)
         writer.create(dir.file("missing_dir/rec.txt"));
         FAIL() << "created";
     } catch (const InOutError& e) {
-        EXPECT_EQ(e.code(), 2);
-        EXPECT_STREQ(e.what(), "File not found");
+        EXPECT_EQ(e.code(), 3);
+        EXPECT_STREQ(e.what(), "Invalid filename");
     }
     EXPECT_FALSE(writer.isOpen());
-    EXPECT_THROW(writer.create(dir.file("")), InOutError);
+    EXPECT_EQ(createCode(dir.file("")), 3);         // a folder
+    EXPECT_EQ(createCode(""), 3);
+    EXPECT_EQ(createCode(dir.file("new.txt/")), 3);  // names a folder, not a file
+    EXPECT_EQ(createCode(dir.file(std::string(300, 'n'))), 3);
+    if (::geteuid() != 0) {
+        ::chmod(dir.file("").c_str(), 0500);
+        EXPECT_EQ(createCode(dir.file("locked.txt")), 5);
+        ::chmod(dir.file("").c_str(), 0700);
+    }
 }
 
 TEST(TextWriterFile, WritingOrClosingWhatIsNotOpen)
@@ -222,10 +247,45 @@ TEST(TextWriterFailure, APartlyWrittenLoadIsCutBackToTheLastWholeLine)
     std::signal(SIGXFSZ, previousHandler);
     writer.close();
 
-    EXPECT_NE(code, 0);
+    EXPECT_EQ(code, 101);  // EFBIG: the file may grow no further
     const std::string bytes = readBytes(path);
     ASSERT_FALSE(bytes.empty());
     EXPECT_LE(bytes.size(), size_t(limit));
     EXPECT_EQ(bytes.size() % 13, 0u);
+    EXPECT_EQ(bytes.substr(bytes.size() - 13), "1234,567,89\r\n");
+}
+
+// A real file system that fills up: a small tmpfs, which only the superuser may
+// mount (and only where the container lets it).
+TEST(TextWriterFailure, AFileSystemThatFillsUpIsDiskFull)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a tmpfs needs the superuser";
+    TempDir dir;
+    const std::string mountPoint = dir.file("");
+    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here: " << std::strerror(errno);
+
+    const std::string path = dir.file("rec.txt");
+    int code = 0;
+    int lines = 0;
+    {
+        TextWriter writer;
+        writer.create(path);
+        try {
+            for (; lines < 1000000; ++lines)
+                writeCodeLine(writer, 1234, 567, 89);  // 13 bytes a line
+        } catch (const InOutError& e) {
+            code = e.code();
+        }
+        closeCode(writer);
+    }
+    const std::string bytes = readBytes(path);
+    ::umount2(mountPoint.c_str(), MNT_DETACH);
+
+    EXPECT_EQ(code, 101);
+    EXPECT_LT(lines, 1000000);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.size() % 13, 0u);  // the file ends with a whole line
     EXPECT_EQ(bytes.substr(bytes.size() - 13), "1234,567,89\r\n");
 }

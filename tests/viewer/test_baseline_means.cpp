@@ -143,3 +143,12 @@ TEST(PeakText, TinyValuesShowWithoutSignAndNonFiniteValuesShowTheirName)
     EXPECT_EQ(peakToPeakText(-std::numeric_limits<double>::infinity(), "."), "-INF");
     EXPECT_EQ(peakToPeakText(std::nan(""), "."), "NAN");
 }
+
+TEST(PeakText, ScientificFormUsesTheSameSeparatorAsTheFixedForm)
+{
+    EXPECT_EQ(peakToPeakText(1234.5678, ","), "1234,568");
+    EXPECT_EQ(peakToPeakText(12345678.0, ","), "1,234568E+7");
+    EXPECT_EQ(peakToPeakText(1.5e10, ","), "1,5E+10");
+    EXPECT_EQ(peakToPeakText(1e10, ","), "1E+10");
+    EXPECT_EQ(peakToPeakText(12345678.0, "."), "1.234568E+7");
+}

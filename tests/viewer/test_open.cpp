@@ -3,6 +3,7 @@
 
 #include "viewer_fixture.h"
 
+#include <QLocale>
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
@@ -311,4 +312,26 @@ TEST_F(ViewerTest, HugeSampleCountOnAShortFileEndsPromptly)
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_EQ(dialogs.messages[1], "Floating point division by zero");
     EXPECT_EQ(form->cursweep, 1999999990);
+}
+
+TEST_F(ViewerTest, MarkupInAFileNameIsShownAsItIs)
+{
+    const std::string file = writeStepping("<b>bold<b>.txt", 12, 999);
+    open(file);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(form->Panel1->text().toStdString(), file);
+    for (const QLabel* label : form->findChildren<QLabel*>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+}
+
+TEST_F(ViewerTest, PeakToPeakInScientificFormTakesTheLocaleSeparator)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    Sweep sweep;
+    for (int k = 0; k < 64; ++k)
+        sweep.push_back((k % 2 ? 12345678.0 : 0.0) + k * 0.001);  // the ramp fills every bin
+    open(writeRecording("large.txt", 5, 64, {sweep, sweep, sweep, sweep, sweep}));
+    QLocale::setDefault(saved);
+    EXPECT_EQ(form->Panel5->text(), "1,234568E+7");
 }
