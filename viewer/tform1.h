@@ -39,6 +39,7 @@ public:
     QLabel* Panel4 = nullptr;  // gain
     QLabel* Panel5 = nullptr;  // peak-to-peak voltage
     QLabel* Panel6 = nullptr;  // cursweep
+    QLabel* Label6 = nullptr;  // delay metrics of the block shown, under the chart
     QPushButton* Button2 = nullptr;  // "Go to sweep"
     QLineEdit* Edit1 = nullptr;      // target sweep
     LineChart* Chart1 = nullptr;

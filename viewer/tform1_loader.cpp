@@ -8,6 +8,7 @@
 #include "dialogs.h"
 #include "handler_guard.h"
 #include "line_chart.h"
+#include "metrics_text.h"
 #include "peak_text.h"
 
 #include <QAction>
@@ -113,6 +114,8 @@ void TForm1::ShowBlock(bool fixedLeftAxis)
 {
     // An all-zero bin fails here, before the chart is touched.
     powerToDb(power.data(), avgdivisor);
+    Label6->setText(QString::fromStdString(
+        delayMetricsText(computeDelayMetrics(power.data()), QLocale().decimalPoint().toStdString())));
 
     Chart1->clearSeries(Series1);
     if (fixedLeftAxis) {

@@ -98,6 +98,12 @@ void TForm1::buildControls()
     Chart1->setTitle(QStringLiteral("Power delay Profile for first 10 sweeps"));
     Series1 = Chart1->addSeries(Qt::black);
 
+    // In the free strip under the chart, left-aligned with it; empty until a block
+    // profile has been computed.
+    Label6 = new QLabel(client);
+    Label6->setObjectName(QStringLiteral("Label6"));
+    Label6->setGeometry(8, 509, 641, 17);
+
     Button1 = makeButton(client, "Button1", "Delay", 656, 408, 57, 25);
 
     // A click and Enter in the target box are the same command.
@@ -168,6 +174,7 @@ void TForm1::Close1Click()
         Close1->setEnabled(false);
         Open1->setEnabled(true);
         Button2->setText(QStringLiteral("Go to sweep"));
+        Label6->clear();
     });
 }
 

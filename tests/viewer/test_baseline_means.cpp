@@ -1,6 +1,7 @@
 // The peak-to-peak measure: means of strict local extrema, and the field's text.
 
 #include "baseline_means.h"
+#include "metrics_text.h"
 #include "peak_text.h"
 #include "runtime_error.h"
 
@@ -151,4 +152,18 @@ TEST(PeakText, ScientificFormUsesTheSameSeparatorAsTheFixedForm)
     EXPECT_EQ(peakToPeakText(1.5e10, ","), "1,5E+10");
     EXPECT_EQ(peakToPeakText(1e10, ","), "1E+10");
     EXPECT_EQ(peakToPeakText(12345678.0, "."), "1.234568E+7");
+}
+
+TEST(MetricsText, AbsentMetricsReadAsDashesAndTheSeparatorIsTheLocales)
+{
+    EXPECT_EQ(delayMetricsText(DelayMetrics{}, "."), "Peak bin -, SNR - dB, mean excess - bins, RMS spread - bins");
+    DelayMetrics m;
+    m.peakBin = 96;
+    m.snrDb = 61.06;
+    m.meanExcessBins = 12.34;
+    m.rmsSpreadBins = 25.35;
+    EXPECT_EQ(delayMetricsText(m, ","), "Peak bin 96, SNR 61,1 dB, mean excess 12,3 bins, RMS spread 25,4 bins");
+    m.meanExcessBins = 0.0;
+    m.rmsSpreadBins = -0.0;
+    EXPECT_EQ(delayMetricsText(m, "."), "Peak bin 96, SNR 61.1 dB, mean excess 0.0 bins, RMS spread 0.0 bins");
 }

@@ -335,3 +335,31 @@ TEST_F(ViewerTest, PeakToPeakInScientificFormTakesTheLocaleSeparator)
     QLocale::setDefault(saved);
     EXPECT_EQ(form->Panel5->text(), "1,234568E+7");
 }
+
+TEST_F(ViewerTest, MetricsReadoutFollowsTheBlockAndClearsOnClose)
+{
+    EXPECT_EQ(form->Label6->text(), "");
+    open(writeRecording("tones.txt", 8, 2500, toneSweeps(8, 2500)));
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().toStdString();
+    // The 0.05-cycle tone lies nearest transform bin 205, which is bin 206.
+    const QString shown = form->Label6->text();
+    EXPECT_TRUE(shown.startsWith("Peak bin 206, SNR ")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(" dB, mean excess ") && shown.endsWith(" bins")) << shown.toStdString();
+    EXPECT_EQ(form->Label6->textFormat(), Qt::PlainText);
+
+    form->Close1Click();
+    EXPECT_EQ(form->Label6->text(), "");
+}
+
+TEST_F(ViewerTest, MetricsReadoutUnchangedWhenTheBlockFails)
+{
+    open(writeRecording("tones.txt", 5, 2500, toneSweeps(5, 2500)));
+    const QString before = form->Label6->text();
+    ASSERT_FALSE(before.isEmpty());
+    // A second recording whose sweeps are all zero fails in the logarithm.
+    Sweep zeros(64, 0.0);
+    form->Close1Click();
+    open(writeRecording("zeros.txt", 5, 64, {zeros, zeros, zeros, zeros, zeros}));
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_EQ(form->Label6->text(), "");  // cleared by the close, not refilled by the failure
+}
