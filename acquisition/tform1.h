@@ -11,6 +11,7 @@
 //   tform1_startup.cpp   FormCreate, ApplySettings, Panel1Click
 //   tform1_capture.cpp   MEMPREP, ArmScan, FindSweepStart, ExtractSweep, ReleaseSampleBuffer
 //   tform1_display.cpp   Show, PlotChannels, channel choice, view toggle
+//   tform1_measure.cpp   the "Measurements" readout
 //   tform1_record.cpp    Acquire
 //   tform1_adjust.cpp    Auto Adjust
 
@@ -56,6 +57,9 @@ public:
     QPushButton* Button2 = nullptr;  // view toggle
     QPushButton* Button1 = nullptr;  // "Hide"
     QGroupBox* GroupBox2 = nullptr;  // "Settings"
+    QGroupBox* GroupBox3 = nullptr;  // "Measurements", inside "Settings"
+    // Per channel (ch 1..3) the cells peak, SNR dB, rms, clip; "-" before the first sweep.
+    std::array<std::array<QLabel*, 4>, 3> MeasurementLabels{};
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr,
            *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr;
     QLineEdit *Edit1 = nullptr, *Edit2 = nullptr, *Edit3 = nullptr, *Edit4 = nullptr, *Edit5 = nullptr,
@@ -161,6 +165,14 @@ public:
     void ComputeDelayProfiles();
     void PlotChannels();
 
+    // ---- Measurements readout --------------------------------------------------------
+    // Fills the readout from the three channels' profiles and the sweep just extracted.
+    void ShowMeasurements(const std::array<const double*, 3>& profiles);
+    // Profiles the extracted sweep into the readout's own arrays and shows them.
+    void MeasureExtractedSweep();
+    std::array<std::vector<double>, 3> MeasurementProfiles;
+    int32_t SweepGroupsExtracted = 0;  // groups the last ExtractSweep converted
+
     // Lets the GUI process its pending messages once (replaceable by tests).
     std::function<void()> processMessages;
     void ProcessMessages();
@@ -175,6 +187,7 @@ protected:
 
 private:
     void buildWindow();
+    void buildMeasurements();
     // Runs a handler inside the wrapper that shows runtime errors in a message box.
     void guarded(const std::function<void()>& handler);
 

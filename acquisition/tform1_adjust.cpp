@@ -73,6 +73,7 @@ void TForm1::Button5Click()
                     return;
                 }
                 ExtractSweep(*start, count);
+                MeasureExtractedSweep();
             }
             ReleaseSampleBuffer();
         }

@@ -69,7 +69,8 @@ void TForm1::ExtractSweep(int32_t start, int32_t count)
     // The arrays are numbered from 1: their capacity is one less than their size.
     const size_t size = std::min({SweepVolts1.size(), SweepVolts2.size(), SweepVolts3.size()});
     const int32_t capacity = size == 0 ? 0 : static_cast<int32_t>(size) - 1;
-    extractSweep(SampleBuffer, start, count, SweepVolts1.data(), SweepVolts2.data(), SweepVolts3.data(), capacity);
+    SweepGroupsExtracted =
+        extractSweep(SampleBuffer, start, count, SweepVolts1.data(), SweepVolts2.data(), SweepVolts3.data(), capacity);
 }
 
 void TForm1::ReleaseSampleBuffer()

@@ -62,6 +62,7 @@ void TForm1::Button3Click()
     setStatus(QStringLiteral("Start of sweep at ") + QString::number(*start));
     ExtractSweep(*start, count);
     ComputeDelayProfiles();
+    ShowMeasurements({DelayProfile1.data(), DelayProfile2.data(), DelayProfile3.data()});
     PlotChannels();
 }
 

@@ -131,6 +131,7 @@ void TForm1::buildWindow()
     Label5 = label(GroupBox2, "Samples per sec", 8, 200);
     Panel3 = new QLabel(QStringLiteral("Panel3"), GroupBox2);  // never written
     Panel3->setGeometry(120, 200, 57, 17);
+    buildMeasurements();
     Panel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel3->setAlignment(Qt::AlignCenter);
     Button5 = button(GroupBox2, "Auto Adjust", 104, 352, 65, 25);

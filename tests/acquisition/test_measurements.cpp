@@ -1,0 +1,116 @@
+// The "Measurements" readout: filled by "Show" and by "Auto Adjust" cycles, and what
+// it shows of the simulated sounder's paths.
+
+#include "capture_fixture.h"
+#include "measurements.h"
+
+#include <QGroupBox>
+#include <QLabel>
+
+#include <cmath>
+
+namespace {
+
+using namespace capfix;
+
+class Measurements : public CaptureTest {
+protected:
+    QString cellText(int channel, int column) const { return form->MeasurementLabels[channel][column]->text(); }
+
+    // One path per channel, at beatCycles per sweep: a tone that lies at
+    // beatCycles x 4096 / samples per sweep, which is bin that + 1.
+    static void singlePathScene(const std::array<double, 3>& beatCycles)
+    {
+        boardsim::SignalModel model = boardsim::defaultSignalModel();
+        for (int ch = 0; ch < 3; ++ch) {
+            double total = 0;
+            for (const auto& p : model.channels[ch].paths)
+                total += p.amplitude;
+            model.channels[ch].paths = {boardsim::Path{beatCycles[ch], total, 0.4}};
+        }
+        boardsim::setSignalModel(model);
+    }
+};
+
+TEST_F(Measurements, BoxSitsInTheSettingsWithDashesBeforeTheFirstSweep)
+{
+    startReady(2);
+    ASSERT_NE(form->GroupBox3, nullptr);
+    EXPECT_EQ(form->GroupBox3->title(), "Measurements");
+    EXPECT_EQ(form->GroupBox3->parentWidget(), form->GroupBox2);
+    EXPECT_EQ(form->GroupBox3->geometry(), QRect(8, 224, 201, 120));
+    QStringList texts;
+    for (const QLabel* l : form->GroupBox3->findChildren<QLabel*>())
+        texts << l->text();
+    for (const char* t : {"peak", "SNR dB", "rms", "clip", "ch 1", "ch 2", "ch 3"})
+        EXPECT_TRUE(texts.contains(t)) << t;
+    for (int ch = 0; ch < 3; ++ch)
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(cellText(ch, c), "-");
+}
+
+TEST_F(Measurements, ShowPutsThePathWhereTheSounderHasIt)
+{
+    for (int divider : {2, 4}) {
+        startReady(divider);
+        const std::array<double, 3> beats = {110.4, 185.6, 320.7};
+        singlePathScene(beats);
+        form->Button3Click();
+        ASSERT_TRUE(current().text.startsWith("Start of sweep at ")) << current().text.toStdString();
+        const int samples = divider == 2 ? 5000 : 2500;
+        for (int ch = 0; ch < 3; ++ch) {
+            const int expected = static_cast<int>(std::lround(beats[ch] * 4096.0 / samples)) + 1;
+            EXPECT_NEAR(cellText(ch, 0).toInt(), expected, 1) << "divider " << divider << " ch " << ch + 1;
+            EXPECT_GT(cellText(ch, 1).toDouble(), 20.0);
+            EXPECT_NE(cellText(ch, 2), "");
+            EXPECT_EQ(cellText(ch, 3), "0");
+        }
+        // The readout shows the same profile the chart draws.
+        const DelayMetrics m = computeDelayMetrics(form->DelayProfile1.data());
+        EXPECT_EQ(cellText(0, 0).toInt(), *m.peakBin);
+    }
+}
+
+TEST_F(Measurements, ClippedSamplesAreCountedPerChannelOfTheSweep)
+{
+    startReady(4);
+    // Channels all at the top code, the marker at the start of the scan.
+    boardsim::setScanSource(boardsim::markerSource({0}, 4095));
+    form->Button3Click();
+    ASSERT_TRUE(current().text.startsWith("Start of sweep at ")) << current().text.toStdString();
+    for (int ch = 0; ch < 3; ++ch)
+        EXPECT_EQ(cellText(ch, 3), "2500");  // one sweep at divider 4, not the whole capture
+}
+
+TEST_F(Measurements, AutoAdjustFillsTheReadoutButLeavesTheDrawnProfilesAlone)
+{
+    startReady(2);
+    for (int k = 1; k <= 4096; ++k)
+        form->DelayProfile1[k] = 7.0;
+    form->Button5Click();
+    EXPECT_NE(cellText(0, 0), "-");
+    EXPECT_NE(cellText(2, 1), "-");
+    for (int k = 1; k <= 4096; ++k)
+        ASSERT_EQ(form->DelayProfile1[k], 7.0) << k;
+}
+
+TEST(MeasurementRow, CellsAndClipCount)
+{
+    DelayMetrics m;
+    EXPECT_EQ(measurementRow(m, 3).peak, "-");
+    EXPECT_EQ(measurementRow(m, 3).rms, "-");
+    EXPECT_EQ(measurementRow(m, 3).clip, "3");
+    m.peakBin = 96;
+    m.snrDb = 41.26;
+    m.rmsSpreadBins = 0.0;
+    const MeasurementRow row = measurementRow(m, 0);
+    EXPECT_EQ(row.peak, "96");
+    EXPECT_EQ(row.snr, "41.3");
+    EXPECT_EQ(row.rms, "0.0");
+
+    const double v[] = {0.0, codeToVolts(0), 0.1, codeToVolts(4095), codeToVolts(4094), codeToVolts(1)};
+    EXPECT_EQ(countClippedVolts(v, 5), 2);
+    EXPECT_EQ(countClippedVolts(v, 2), 1);
+}
+
+}  // namespace
