@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <vector>
 
 namespace cli {
@@ -15,24 +16,32 @@ namespace {
 
 constexpr int ViewerMaxSamples = 4000;
 
-struct VoltsTexts {
-    // 5/2048 is exact in binary, so every 12-bit code's volts is one exact double.
-    std::array<std::array<char, 24>, 4096> text{};
+// A line of text per 12-bit code, CR LF included, in a fixed slot of 16 bytes: the
+// longest ("-4.99755859375\r\n") just fits, so a line is written with one 16-byte
+// copy and the output moves on by its length. 5/2048 is exact in binary, so every
+// code's volts is one exact double.
+constexpr size_t VoltsSlot = 16;
+
+struct VoltsLines {
+    alignas(64) std::array<std::array<char, VoltsSlot>, 4096> text{};
     std::array<uint8_t, 4096> length{};
-    VoltsTexts()
+    VoltsLines()
     {
         for (int code = 0; code < 4096; ++code) {
             char* begin = text[size_t(code)].data();
             const double volts = (double(code) - 2048.0) / 2048.0 * 5.0;
-            length[size_t(code)] = uint8_t(std::to_chars(begin, begin + 24, volts).ptr - begin);
+            char* end = std::to_chars(begin, begin + VoltsSlot - 2, volts).ptr;
+            *end++ = '\r';
+            *end++ = '\n';
+            length[size_t(code)] = uint8_t(end - begin);
         }
     }
 };
 
-const VoltsTexts& voltsTable()
+const VoltsLines& voltsLines()
 {
-    static const VoltsTexts table;
-    return table;
+    static const VoltsLines lines;
+    return lines;
 }
 
 }  // namespace
@@ -40,7 +49,7 @@ const VoltsTexts& voltsTable()
 std::string_view voltsText(uint16_t code)
 {
     if (code < 4096)
-        return {voltsTable().text[code].data(), voltsTable().length[code]};
+        return {voltsLines().text[code].data(), size_t(voltsLines().length[code] - 2)};
     // Codes above the 12-bit scale are kept as they are, beyond +5 V.
     thread_local char wide[24];
     const double volts = (double(code) - 2048.0) / 2048.0 * 5.0;
@@ -68,7 +77,8 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
                   "\r\n" + std::to_string(header.gains[channel - 1]) + "\r\n0.0\r\n");
 
         std::vector<uint16_t> sweep(3 * size_t(header.sweepSamples));
-        std::vector<char> text(size_t(nsamples) * 26);
+        // A line takes at most 26 bytes (a code above the 12-bit scale), and a 16-byte copy.
+        std::vector<char> text(size_t(nsamples) * 26 + VoltsSlot);
         Progress progress(inputPath, input.reader().totalBytes());
         int64_t lines = 0;
         for (;;) {
@@ -84,9 +94,17 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
             if (got < size_t(header.sweepSamples))
                 break;
             char* p = text.data();
+            const uint16_t* codes = sweep.data() + (channel - 1);
+            const VoltsLines& lines = voltsLines();
             for (int i = 0; i < nsamples; ++i) {
-                const std::string_view volts = voltsText(sweep[3 * size_t(i) + size_t(channel - 1)]);
-                std::copy(volts.begin(), volts.end(), p);
+                const uint16_t code = codes[3 * size_t(i)];
+                if (code < 4096) {
+                    std::memcpy(p, lines.text[code].data(), VoltsSlot);
+                    p += lines.length[code];
+                    continue;
+                }
+                const std::string_view volts = voltsText(code);
+                std::memcpy(p, volts.data(), volts.size());
                 p += volts.size();
                 *p++ = '\r';
                 *p++ = '\n';

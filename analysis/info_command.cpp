@@ -1,5 +1,6 @@
 #include "info_command.h"
 
+#include "code_stats.h"
 #include "recording_input.h"
 #include "runtime_error.h"
 #include "text_io.h"
@@ -12,12 +13,6 @@
 namespace cli {
 
 namespace {
-
-struct ChannelStats {
-    uint16_t lowest = 65535;
-    uint16_t highest = 0;
-    int64_t clipped = 0;  // code 0 or 4095
-};
 
 struct ViewerHeader {
     int32_t nsweeps, nsamples, gain;
@@ -61,14 +56,7 @@ void infoAcquisition(RecordingInput& input)
     Progress progress(input.path(), input.reader().totalBytes());
     int64_t lines = 0;
     for (size_t got; (got = input.readLines(codes.data(), 65536)) > 0;) {
-        for (size_t i = 0; i < 3 * got; i += 3)
-            for (int c = 0; c < 3; ++c) {
-                const uint16_t code = codes[i + size_t(c)];
-                ChannelStats& s = stats[c];
-                s.lowest = std::min(s.lowest, code);
-                s.highest = std::max(s.highest, code);
-                s.clipped += code == 0 || code == 4095;
-            }
+        addCodes(codes.data(), got, stats);
         lines += int64_t(got);
         progress.update(input.reader().bytesRead());
     }

@@ -1,0 +1,117 @@
+// Sixteen bytes hold a whole line of three codes of up to four digits ("4095,4095,
+// 4095\r\n" is 16). Per line: one load; a mask of the bytes that are not digits,
+// whose three lowest bits place the two commas and the CR; a mask of LF bytes, whose
+// lowest bit gives the next line's start (the shortest dependency from one line to
+// the next); then the three code lengths pick one of 64 shuffles that move the digits
+// into four-byte slots, right-aligned, and two multiply-adds make the values.
+
+#include "acquisition_line_scan.h"
+
+#include <array>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define SOUNDER_LINE_SCAN 1
+#endif
+
+namespace acq {
+
+#ifdef SOUNDER_LINE_SCAN
+
+namespace {
+
+struct LineShape {
+    alignas(16) uint8_t shuffle[16];  // digit bytes to slots; 0x80 gives a zero byte
+    uint32_t multiDigitStarts;         // first digits of codes with more than one digit
+};
+
+// Indexed by (length1 - 1) | (length2 - 1) << 2 | (length3 - 1) << 4.
+constexpr std::array<LineShape, 64> makeShapes()
+{
+    std::array<LineShape, 64> shapes{};
+    for (int index = 0; index < 64; ++index) {
+        LineShape& shape = shapes[size_t(index)];
+        for (uint8_t& b : shape.shuffle)
+            b = 0x80;
+        int start = 0;
+        for (int code = 0; code < 3; ++code) {
+            const int length = ((index >> (2 * code)) & 3) + 1;
+            for (int j = 0; j < length; ++j)
+                shape.shuffle[4 * code + 4 - length + j] = uint8_t(start + j);
+            if (length > 1)
+                shape.multiDigitStarts |= 1u << start;
+            start += length + 1;
+        }
+    }
+    return shapes;
+}
+
+constexpr std::array<LineShape, 64> Shapes = makeShapes();
+
+}  // namespace
+
+bool sampleLineScanAvailable()
+{
+    static const bool available = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("bmi");
+    return available;
+}
+
+__attribute__((target("ssse3,bmi"))) static size_t scanLines(const char*& pos, uint16_t* codes, size_t maxLines)
+{
+    const __m128i asciiZero = _mm_set1_epi8('0');
+    const __m128i nine = _mm_set1_epi8(9);
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    const __m128i tensAndOnes = _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1);
+    const __m128i hundredsAndOnes = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
+    const char* p = pos;
+    size_t n = 0;
+    for (; n < maxLines; ++n) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i values = _mm_sub_epi8(bytes, asciiZero);
+        const unsigned digits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(values, nine), values)));
+        const unsigned zeros = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, asciiZero)));
+        const unsigned lineFeeds = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineFeed))) | 0x10000u;
+        // Stops placed past the sixteen bytes make a line without three separators fail
+        // the length test below.
+        unsigned others = (~digits & 0xFFFFu) | 0x70000u;
+        const unsigned comma1 = unsigned(__builtin_ctz(others));
+        others &= others - 1;
+        const unsigned comma2 = unsigned(__builtin_ctz(others));
+        others &= others - 1;
+        const unsigned cr = unsigned(__builtin_ctz(others));
+        const unsigned lf = unsigned(__builtin_ctz(lineFeeds));
+        // Each length minus one; an empty code wraps round to a large value.
+        const unsigned length1 = comma1 - 1, length2 = comma2 - comma1 - 2, length3 = cr - comma2 - 2;
+        if ((length1 | length2 | length3) > 3)
+            break;
+        const LineShape& shape = Shapes[length1 | length2 << 2 | length3 << 4];
+        if ((zeros & shape.multiDigitStarts) != 0 || lf != cr + 1 || p[comma1] != ',' || p[comma2] != ',' ||
+            p[cr] != '\r')
+            break;
+        const __m128i placed =
+            _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(shape.shuffle)));
+        const __m128i slots = _mm_madd_epi16(_mm_maddubs_epi16(placed, tensAndOnes), hundredsAndOnes);
+        const uint64_t three = uint64_t(_mm_cvtsi128_si64(_mm_packs_epi32(slots, slots)));
+        std::memcpy(codes, &three, 6);
+        codes += 3;
+        p += lf + 1;
+    }
+    pos = p;
+    return n;
+}
+
+size_t scanSampleLines(const char*& pos, uint16_t* codes, size_t maxLines)
+{
+    return sampleLineScanAvailable() ? scanLines(pos, codes, maxLines) : 0;
+}
+
+#else
+
+bool sampleLineScanAvailable() { return false; }
+
+size_t scanSampleLines(const char*&, uint16_t*, size_t) { return 0; }
+
+#endif
+
+}  // namespace acq
