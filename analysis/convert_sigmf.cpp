@@ -1,5 +1,6 @@
 #include "convert_sigmf.h"
 
+#include "background_sha512.h"
 #include "output_file.h"
 #include "recording_input.h"
 #include "runtime_error.h"
@@ -10,41 +11,13 @@
 #include <QJsonObject>
 #include <QString>
 
-#include <openssl/evp.h>
-
-#include <memory>
-#include <vector>
+#include <algorithm>
+#include <bit>
+#include <cstdint>
 
 namespace cli {
 
 namespace {
-
-// SHA-512 of the data file, computed as its bytes are produced.
-class Sha512 {
-public:
-    Sha512() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free)
-    {
-        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha512(), nullptr) != 1)
-            throw Failure("sounder: SHA-512 is not available from libcrypto");
-    }
-    void add(const void* data, size_t length) { EVP_DigestUpdate(context_.get(), data, length); }
-    std::string hex()
-    {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(context_.get(), digest, &length);
-        static const char* digits = "0123456789abcdef";
-        std::string text;
-        for (unsigned int i = 0; i < length; ++i) {
-            text += digits[digest[i] >> 4];
-            text += digits[digest[i] & 15];
-        }
-        return text;
-    }
-
-private:
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context_;
-};
 
 QJsonObject metadata(const acq::RecordingHeader& h, const acq::SweepCount& count, const std::string& sha512,
                      const std::string& input)
@@ -92,34 +65,44 @@ void convertToSigmf(const std::string& inputPath, const std::string& base)
     std::string current = dataPath;
     try {
         OutputFile data(dataPath);
-        Sha512 digest;
-        std::vector<uint16_t> sweep(3 * size_t(h.sweepSamples));
-        std::vector<unsigned char> bytes(sweep.size() * 2);
+        // The codes are read straight into the blocks that are written and hashed, as
+        // many whole sweeps to a block as fit in about 256 KB.
+        const size_t sweepBytes = 3 * 2 * size_t(h.sweepSamples);
+        BackgroundSha512 digest(std::max<size_t>(1, (size_t(256) << 10) / sweepBytes) * sweepBytes);
         Progress progress(inputPath, input.reader().totalBytes());
         int64_t lines = 0;
+        unsigned char* block = digest.take();
+        size_t used = 0;
         for (;;) {
+            if (used + sweepBytes > digest.blockBytes()) {
+                data.write(reinterpret_cast<const char*>(block), used);
+                digest.give(used);
+                block = digest.take();
+                used = 0;
+            }
+            uint16_t* sweep = reinterpret_cast<uint16_t*>(block + used);
             size_t got = 0;
             while (got < size_t(h.sweepSamples)) {
-                const size_t n = input.readLines(sweep.data() + 3 * got, size_t(h.sweepSamples) - got);
+                const size_t n = input.readLines(sweep + 3 * got, size_t(h.sweepSamples) - got);
                 if (n == 0)
                     break;
                 got += n;
             }
             lines += int64_t(got);
             if (got < size_t(h.sweepSamples))
-                break;
-            for (size_t i = 0; i < sweep.size(); ++i) {
-                bytes[2 * i] = uint8_t(sweep[i] & 0xFF);
-                bytes[2 * i + 1] = uint8_t(sweep[i] >> 8);
-            }
-            digest.add(bytes.data(), bytes.size());
-            data.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+                break;  // an incomplete sweep is left out
+            if constexpr (std::endian::native == std::endian::big)
+                for (size_t i = 0; i < 3 * got; ++i)
+                    sweep[i] = uint16_t(sweep[i] << 8 | sweep[i] >> 8);
+            used += sweepBytes;
             progress.update(input.reader().bytesRead());
         }
+        data.write(reinterpret_cast<const char*>(block), used);
+        digest.give(used);
         progress.done();
         const acq::SweepCount count = reportSweeps(input, lines);
         const QByteArray json =
-            QJsonDocument(metadata(h, count, digest.hex(), inputPath)).toJson(QJsonDocument::Indented);
+            QJsonDocument(metadata(h, count, digest.finish(), inputPath)).toJson(QJsonDocument::Indented);
         current = metaPath;
         OutputFile meta(metaPath);
         meta.write(json.constData(), size_t(json.size()));

@@ -26,9 +26,12 @@ public:
 
 private:
     void flush();
+    void startWriteBack();
     std::string finalPath_;
     std::string tempPath_;
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
+    uint64_t written_ = 0;        // bytes handed to the file
+    uint64_t writeBackFrom_ = 0;  // where the disk has not yet been asked to start
 };
