@@ -28,9 +28,16 @@ int usage(const QString& message)
     return cli::ExitUsage;
 }
 
-int printHelp(const QCommandLineParser& parser)
+// The usage line names the program as the user types it ("sounder info"), not by the
+// path it was started from.
+int printHelp(const QCommandLineParser& parser, const QString& program)
 {
-    std::printf("%s", qPrintable(parser.helpText()));
+    QString text = parser.helpText();
+    const QString started = QCoreApplication::arguments().constFirst();
+    const qsizetype at = text.indexOf(started);
+    if (at >= 0 && at < text.indexOf('\n'))
+        text.replace(at, started.size(), program);
+    std::printf("%s", qPrintable(text));
     return cli::ExitOk;
 }
 
@@ -44,7 +51,7 @@ int runInfoCommand(const QStringList& args)
     if (!parser.parse(args))
         return usage(parser.errorText());
     if (parser.isSet(help))
-        return printHelp(parser);
+        return printHelp(parser, args.constFirst());
     if (parser.positionalArguments().isEmpty())
         return usage("info needs at least one FILE");
     std::vector<std::string> files;
@@ -68,7 +75,7 @@ int runConvertCommand(const QStringList& args)
     if (!parser.parse(args))
         return usage(parser.errorText());
     if (parser.isSet(help))
-        return printHelp(parser);
+        return printHelp(parser, args.constFirst());
     if (parser.positionalArguments().size() != 1)
         return usage("convert needs exactly one FILE");
     const std::string input = localPath(parser.positionalArguments().front());
@@ -121,7 +128,7 @@ int main(int argc, char** argv)
     }
     QStringList rest = parser.positionalArguments();
     if (parser.isSet(help) && rest.isEmpty())
-        return printHelp(parser);
+        return printHelp(parser, "sounder");
     if (rest.isEmpty())
         return usage("a COMMAND is needed: info or convert");
     const QString command = rest.takeFirst();
