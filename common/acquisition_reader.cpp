@@ -1,8 +1,10 @@
-// The acquisition layout read strictly, over a large buffer filled by read(2). The
+// The acquisition layout read strictly, over a buffer filled by read(2). The
 // buffer always has zero bytes after its data, so a sample line is parsed without
 // bounds checks: a valid line has at most 19 bytes, the parser reads at most that
 // far before it decides, and whenever fewer bytes than that remain the buffer is
-// refilled first (or the text has ended and the zeros end the line).
+// refilled first (or the text has ended and the zeros end the line). Well-formed lines
+// go through the sixteen-byte scan of acquisition_line_scan.h first; the line it stops
+// at is decided here, so every fault and its line number come from one place.
 
 #include "acquisition_reader.h"
 
@@ -21,6 +23,8 @@ namespace acq {
 
 namespace {
 
+// 64 KB a read: the copy out of the page cache then stays in the processor's cache,
+// which measured several times faster here than reads of 1 MB.
 constexpr size_t ReadBufferSize = size_t(1) << 16;
 constexpr size_t MaxSampleLine = 19;  // "65535,65535,65535\r\n"
 constexpr size_t MaxHeaderLine = 64;
@@ -279,7 +283,8 @@ size_t AcquisitionReader::readLines(uint16_t* codes, size_t maxLines)
         // Well-formed lines go the fast way; the line it stops at is decided below.
         const int64_t room = linesPromised_ - linesRead_ - int64_t(done);
         if (room > 0) {
-            const size_t fast = scanSampleLines(in.pos, codes, size_t(std::min<int64_t>(room, int64_t(maxLines - done))));
+            const size_t fast =
+                scanSampleLines(in.pos, codes, size_t(std::min<int64_t>(room, int64_t(maxLines - done))));
             codes += 3 * fast;
             done += fast;
             if (done == maxLines)

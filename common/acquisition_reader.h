@@ -4,7 +4,7 @@
 // then one line "c1,c2,c3" of unsigned 16-bit codes per scan group. Every line ends
 // with CR LF; numbers are in their shortest decimal form, as the writer makes them.
 // Anything else is a fault naming its 1-based line number and what was expected.
-// Reading goes through a large buffer filled by read(2), like the viewer-layout reader.
+// Reading goes through a buffer filled by read(2), like the viewer-layout reader.
 
 #include <cstddef>
 #include <cstdint>
