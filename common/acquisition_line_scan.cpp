@@ -2,8 +2,9 @@
 // 4095\r\n" is 16). Per line: one load; a mask of the bytes that are not digits,
 // whose three lowest bits place the two commas and the CR; a mask of LF bytes, whose
 // lowest bit gives the next line's start (the shortest dependency from one line to
-// the next); then the three code lengths pick one of 64 shuffles that move the digits
-// into four-byte slots, right-aligned, and two multiply-adds make the values.
+// the next); then the three code lengths pick one of 64 shapes: a pattern that checks
+// the separators and leading zeros with one compare, and a shuffle that moves the
+// digits into four-byte slots, right-aligned, for two multiply-adds to make the values.
 
 #include "acquisition_line_scan.h"
 
@@ -23,7 +24,9 @@ namespace {
 
 struct LineShape {
     alignas(16) uint8_t shuffle[16];  // digit bytes to slots; 0x80 gives a zero byte
-    uint32_t multiDigitStarts;         // first digits of codes with more than one digit
+    alignas(16) char pattern[16];     // "," "," CR LF where they belong, "0" at a long code's start
+    uint32_t separators;              // where pattern's "," "," CR LF are
+    uint32_t checked;                 // those, and the first digits of codes of two or more
 };
 
 // Indexed by (length1 - 1) | (length2 - 1) << 2 | (length3 - 1) << 4.
@@ -32,17 +35,31 @@ constexpr std::array<LineShape, 64> makeShapes()
     std::array<LineShape, 64> shapes{};
     for (int index = 0; index < 64; ++index) {
         LineShape& shape = shapes[size_t(index)];
-        for (uint8_t& b : shape.shuffle)
-            b = 0x80;
+        for (int i = 0; i < 16; ++i) {
+            shape.shuffle[i] = 0x80;
+            shape.pattern[i] = 'x';  // no byte of a line is compared with this
+        }
         int start = 0;
         for (int code = 0; code < 3; ++code) {
             const int length = ((index >> (2 * code)) & 3) + 1;
             for (int j = 0; j < length; ++j)
                 shape.shuffle[4 * code + 4 - length + j] = uint8_t(start + j);
-            if (length > 1)
-                shape.multiDigitStarts |= 1u << start;
-            start += length + 1;
+            if (length > 1) {
+                shape.pattern[start] = '0';
+                shape.checked |= 1u << start;
+            }
+            const int end = start + length;
+            if (code < 2) {
+                shape.pattern[end] = ',';
+                shape.separators |= 1u << end;
+            } else {
+                shape.pattern[end] = '\r';
+                shape.pattern[end + 1] = '\n';
+                shape.separators |= 3u << end;
+            }
+            start = end + 1;
         }
+        shape.checked |= shape.separators;
     }
     return shapes;
 }
@@ -70,7 +87,6 @@ __attribute__((target("ssse3,bmi"))) static size_t scanLines(const char*& pos, u
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i values = _mm_sub_epi8(bytes, asciiZero);
         const unsigned digits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(values, nine), values)));
-        const unsigned zeros = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, asciiZero)));
         const unsigned lineFeeds = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineFeed))) | 0x10000u;
         // Stops placed past the sixteen bytes make a line without three separators fail
         // the length test below.
@@ -80,22 +96,24 @@ __attribute__((target("ssse3,bmi"))) static size_t scanLines(const char*& pos, u
         const unsigned comma2 = unsigned(__builtin_ctz(others));
         others &= others - 1;
         const unsigned cr = unsigned(__builtin_ctz(others));
-        const unsigned lf = unsigned(__builtin_ctz(lineFeeds));
         // Each length minus one; an empty code wraps round to a large value.
         const unsigned length1 = comma1 - 1, length2 = comma2 - comma1 - 2, length3 = cr - comma2 - 2;
         if ((length1 | length2 | length3) > 3)
             break;
+        // The separators must match the shape's, and no long code may start with "0".
         const LineShape& shape = Shapes[length1 | length2 << 2 | length3 << 4];
-        if ((zeros & shape.multiDigitStarts) != 0 || lf != cr + 1 || p[comma1] != ',' || p[comma2] != ',' ||
-            p[cr] != '\r')
+        const unsigned matches = unsigned(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(shape.pattern)))));
+        if (((matches ^ shape.separators) & shape.checked) != 0)
             break;
         const __m128i placed =
             _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(shape.shuffle)));
         const __m128i slots = _mm_madd_epi16(_mm_maddubs_epi16(placed, tensAndOnes), hundredsAndOnes);
-        const uint64_t three = uint64_t(_mm_cvtsi128_si64(_mm_packs_epi32(slots, slots)));
-        std::memcpy(codes, &three, 6);
+        const __m128i packed = _mm_packs_epi32(slots, slots);
+        _mm_storeu_si32(codes, packed);
+        codes[2] = uint16_t(_mm_extract_epi16(packed, 2));
         codes += 3;
-        p += lf + 1;
+        p += __builtin_ctz(lineFeeds) + 1;
     }
     pos = p;
     return n;
