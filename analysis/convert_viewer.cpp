@@ -1,5 +1,6 @@
 #include "convert_viewer.h"
 
+#include "block_pipeline.h"
 #include "output_file.h"
 #include "recording_input.h"
 #include "runtime_error.h"
@@ -56,6 +57,32 @@ std::string_view voltsText(uint16_t code)
     return {wide, size_t(std::to_chars(wide, wide + 24, volts).ptr - wide)};
 }
 
+namespace {
+
+// The volts lines of count samples, every third code from codes, into text; returns
+// the bytes written.
+size_t voltsLinesOf(const uint16_t* codes, int count, char* text)
+{
+    char* p = text;
+    const VoltsLines& lines = voltsLines();
+    for (int i = 0; i < count; ++i) {
+        const uint16_t code = codes[3 * size_t(i)];
+        if (code < 4096) {
+            std::memcpy(p, lines.text[code].data(), VoltsSlot);
+            p += lines.length[code];
+            continue;
+        }
+        const std::string_view volts = voltsText(code);
+        std::memcpy(p, volts.data(), volts.size());
+        p += volts.size();
+        *p++ = '\r';
+        *p++ = '\n';
+    }
+    return size_t(p - text);
+}
+
+}  // namespace
+
 void convertToViewer(const std::string& inputPath, int channel, const std::string& outPath)
 {
     RecordingInput input(inputPath);
@@ -76,16 +103,33 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
         out.write(promised + "\r\n" + std::to_string(nsamples) + "\r\n" + std::to_string(header.attenuation) +
                   "\r\n" + std::to_string(header.gains[channel - 1]) + "\r\n0.0\r\n");
 
-        std::vector<uint16_t> sweep(3 * size_t(header.sweepSamples));
+        // The codes are read on this thread into blocks of whole sweeps; the second thread
+        // turns each sweep into text and writes it while the next sweeps are read.
+        const size_t sweepBytes = 3 * sizeof(uint16_t) * size_t(header.sweepSamples);
         // A line takes at most 26 bytes (a code above the 12-bit scale), and a 16-byte copy.
         std::vector<char> text(size_t(nsamples) * 26 + VoltsSlot);
+        auto writeSweeps = [&](unsigned char* block, size_t used) {
+            for (size_t at = 0; at < used; at += sweepBytes) {
+                const uint16_t* codes = reinterpret_cast<const uint16_t*>(block + at) + (channel - 1);
+                out.write(text.data(), voltsLinesOf(codes, nsamples, text.data()));
+            }
+        };
+        BlockPipeline sweeps(std::max<size_t>(1, (size_t(256) << 10) / sweepBytes) * sweepBytes, writeSweeps);
         Progress progress(inputPath, input.reader().totalBytes());
         int64_t lines = 0;
+        unsigned char* block = sweeps.take();
+        size_t used = 0;
         for (;;) {
+            if (used + sweepBytes > sweeps.blockBytes()) {
+                sweeps.give(used);
+                block = sweeps.take();
+                used = 0;
+            }
             // Whole sweeps only: a sweep is written once all its lines have been read.
+            uint16_t* sweep = reinterpret_cast<uint16_t*>(block + used);
             size_t got = 0;
             while (got < size_t(header.sweepSamples)) {
-                const size_t n = input.readLines(sweep.data() + 3 * got, size_t(header.sweepSamples) - got);
+                const size_t n = input.readLines(sweep + 3 * got, size_t(header.sweepSamples) - got);
                 if (n == 0)
                     break;
                 got += n;
@@ -93,25 +137,11 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
             lines += int64_t(got);
             if (got < size_t(header.sweepSamples))
                 break;
-            char* p = text.data();
-            const uint16_t* codes = sweep.data() + (channel - 1);
-            const VoltsLines& lines = voltsLines();
-            for (int i = 0; i < nsamples; ++i) {
-                const uint16_t code = codes[3 * size_t(i)];
-                if (code < 4096) {
-                    std::memcpy(p, lines.text[code].data(), VoltsSlot);
-                    p += lines.length[code];
-                    continue;
-                }
-                const std::string_view volts = voltsText(code);
-                std::memcpy(p, volts.data(), volts.size());
-                p += volts.size();
-                *p++ = '\r';
-                *p++ = '\n';
-            }
-            out.write(text.data(), size_t(p - text.data()));
+            used += sweepBytes;
             progress.update(input.reader().bytesRead());
         }
+        sweeps.give(used);
+        sweeps.finish();
         progress.done();
         const acq::SweepCount count = reportSweeps(input, lines);
         if (count.whole != header.numSweeps) {
