@@ -54,15 +54,17 @@ OutputFile::~OutputFile()
 
 void OutputFile::write(const char* data, size_t length)
 {
-    if (used_ + length > BufferSize) {
+    // A large block goes straight to the file rather than through the buffer: copying
+    // it first costs more than the call it would save.
+    constexpr size_t DirectWrite = size_t(32) << 10;
+    if (used_ + length > BufferSize)
         flush();
-        if (length > BufferSize) {
-            if (!writeAll(fd_, data, length))
-                fail(errno);
-            written_ += length;
-            startWriteBack();
-            return;
-        }
+    if (used_ == 0 && length >= DirectWrite) {
+        if (!writeAll(fd_, data, length))
+            fail(errno);
+        written_ += length;
+        startWriteBack();
+        return;
     }
     std::memcpy(buffer_.get() + used_, data, length);
     used_ += length;
