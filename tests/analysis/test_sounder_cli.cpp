@@ -64,10 +64,11 @@ TEST(SounderCli, MissingInputAndUnwritableOutput)
     writeBytes(dir.file("rec.txt"), Good);
     run = runSounder(dir, "convert rec.txt --to viewer -o nofolder/out.txt");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "nofolder/out.txt: File not found\n");
+    // A missing folder is a name that cannot be, not a missing file.
+    EXPECT_EQ(run.err, "nofolder/out.txt: Invalid filename\n");
     run = runSounder(dir, "convert rec.txt --to sigmf -o nofolder/out");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "nofolder/out.sigmf-data: File not found\n");
+    EXPECT_EQ(run.err, "nofolder/out.sigmf-data: Invalid filename\n");
     EXPECT_TRUE(onlyInput(dir));
 }
 
