@@ -1,6 +1,8 @@
 #include "info_command.h"
 
+#include "digest.h"
 #include "recording_input.h"
+#include "sidecar_report.h"
 #include "runtime_error.h"
 #include "text_io.h"
 
@@ -53,7 +55,8 @@ std::optional<ViewerHeader> readViewerHeader(const std::string& path)
     }
 }
 
-void infoAcquisition(RecordingInput& input)
+// Returns the sample lines read.
+int64_t infoAcquisition(RecordingInput& input)
 {
     const acq::RecordingHeader& h = input.header();
     std::vector<uint16_t> codes(3 * 65536);
@@ -91,6 +94,7 @@ void infoAcquisition(RecordingInput& input)
             std::printf("  ch %d: codes %u..%u, %lld clipped (code 0 or 4095)\n", c + 1, stats[c].lowest,
                         stats[c].highest, (long long)stats[c].clipped);
     }
+    return lines;
 }
 
 }  // namespace
@@ -100,6 +104,11 @@ int runInfo(const std::vector<std::string>& files)
     int status = ExitOk;
     for (const std::string& path : files) {
         RecordingInput input(path);
+        // A recording with a sidecar is hashed as it is read, to check it against it.
+        const bool sidecar = hasSidecar(path);
+        digest::Hasher sha256(digest::Algorithm::Sha256);
+        if (sidecar)
+            input.reader().setByteSink([&sha256](const char* bytes, size_t length) { sha256.add(bytes, length); });
         try {
             input.open();
         } catch (const Failure& failure) {
@@ -115,7 +124,9 @@ int runInfo(const std::vector<std::string>& files)
             continue;
         }
         try {
-            infoAcquisition(input);
+            const int64_t lines = infoAcquisition(input);
+            if (sidecar && !reportSidecar(path, sha256.hex(), input.reader().totalBytes(), lines + 4))
+                status = ExitBadInput;
         } catch (const Failure& failure) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s\n", failure.what());

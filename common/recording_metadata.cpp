@@ -1,4 +1,5 @@
 #include "recording_metadata.h"
+#include "recording_metadata_json.h"
 
 #include "output_file.h"
 #include "runtime_error.h"
@@ -11,6 +12,10 @@
 #include <QString>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace meta {
 
@@ -23,6 +28,8 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 std::string text(const QString& s) { return s.toStdString(); }
 
 QJsonValue optional(const std::optional<int32_t>& v) { return v ? QJsonValue(*v) : QJsonValue(); }
+
+}  // namespace
 
 QJsonObject frontEndJson(const FrontEndSent& f)
 {
@@ -53,6 +60,17 @@ QJsonObject frontEndJson(const FrontEndSent& f)
         {"clocks_per_sweep", optional(f.clocksPerSweep)},
     };
 }
+
+QJsonObject settingsJson(const Settings& s)
+{
+    return QJsonObject{{"num_sweeps", s.numSweeps},
+                       {"sweep_samples", s.sweepSamples},
+                       {"attenuation", s.attenuation},
+                       {"gains", QJsonArray{s.gains[0], s.gains[1], s.gains[2]}},
+                       {"clock_divider", s.clockDivider}};
+}
+
+namespace {
 
 // ---- Reading --------------------------------------------------------------------------
 
@@ -185,7 +203,7 @@ void addChannelCodes(const uint16_t* first, int64_t groups, std::array<std::opti
     }
 }
 
-std::string toJson(const Recording& r)
+QJsonObject recordingJson(const Recording& r)
 {
     QJsonArray starts;
     for (const int64_t s : r.sweepStartGroups)
@@ -200,19 +218,14 @@ std::string toJson(const Recording& r)
                        : QJsonObject{{"channel", c + 1}, {"lowest_code", QJsonValue()},
                                      {"highest_code", QJsonValue()}, {"clipped", 0}});
     }
-    const Settings& s = r.settings;
-    const QJsonObject root{
+    return QJsonObject{
         {"schema", Schema},
         {"software", QJsonObject{{"name", text(r.softwareName)}, {"version", text(r.softwareVersion)}}},
         {"board_library", QJsonObject{{"path", text(r.boardLibraryPath)}, {"simulated", r.boardLibrarySimulated}}},
         {"scan_started_utc", text(r.scanStartedUtc)},
         {"written_utc", text(r.writtenUtc)},
         {"recording", text(r.recordingFile)},
-        {"settings", QJsonObject{{"num_sweeps", s.numSweeps},
-                                 {"sweep_samples", s.sweepSamples},
-                                 {"attenuation", s.attenuation},
-                                 {"gains", QJsonArray{s.gains[0], s.gains[1], s.gains[2]}},
-                                 {"clock_divider", s.clockDivider}}},
+        {"settings", settingsJson(r.settings)},
         {"front_end", frontEndJson(r.frontEnd)},
         {"scan", QJsonObject{{"samples", qint64(r.scan.samples)},
                              {"scan_rate_hz", r.scan.scanRateHz},
@@ -232,7 +245,11 @@ std::string toJson(const Recording& r)
                                {"sha256", text(r.result.sha256)},
                                {"channels", codes}}},
     };
-    return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+}
+
+std::string toJson(const Recording& r)
+{
+    return QJsonDocument(recordingJson(r)).toJson(QJsonDocument::Indented).toStdString();
 }
 
 std::optional<Recording> fromJson(const std::string& json, std::string* error)
@@ -306,6 +323,46 @@ std::optional<Recording> fromJson(const std::string& json, std::string* error)
     if (!f.ok())
         return std::nullopt;
     return r;
+}
+
+std::optional<Recording> readSidecar(const std::string& path, std::string* error)
+{
+    // A sidecar is a few kilobytes; anything far larger is not one.
+    constexpr uint64_t Limit = uint64_t(64) << 20;
+    auto failed = [error](const std::string& why) {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failed(rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info{};
+    if (::fstat(fd, &info) != 0)
+        return failed(rt::ioErrorText(rt::ioCodeFromErrno(errno)));
+    if (!S_ISREG(info.st_mode))
+        return failed("not a file");
+    if (uint64_t(info.st_size) > Limit)
+        return failed("too large for a sidecar");
+    std::string text;
+    char block[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return failed(rt::ioErrorText(rt::ioCodeFromErrno(errno)));
+        if (got == 0)
+            break;
+        text.append(block, size_t(got));
+        if (text.size() > Limit)
+            return failed("too large for a sidecar");
+    }
+    return fromJson(text, error);
 }
 
 std::string sidecarPath(const std::string& recordingPath) { return recordingPath + SidecarSuffix; }

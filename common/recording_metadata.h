@@ -95,6 +95,10 @@ std::string toJson(const Recording& recording);
 // not this schema, or a required field is missing or of the wrong kind.
 std::optional<Recording> fromJson(const std::string& text, std::string* error);
 
+// Reads the sidecar file at `path`: nullopt with `error` naming the fault ("File not
+// found", "not JSON (...)", ...) when it cannot be read or is not a valid sidecar.
+std::optional<Recording> readSidecar(const std::string& path, std::string* error);
+
 // NAME.meta.json for a recording NAME.
 std::string sidecarPath(const std::string& recordingPath);
 
