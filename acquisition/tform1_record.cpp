@@ -15,7 +15,6 @@
 #include <QDateTime>
 #include <QFile>
 
-#include <algorithm>
 
 using namespace statuscolour;
 
@@ -72,13 +71,11 @@ void TForm1::Button6Click()
         return;  // the captured samples are given up without a message
     RecordFileName = *name;
 
-    // The recording's digest and line count are taken from its bytes as they reach
-    // the file, so the sidecar needs no second read.
-    digest::Hasher sha256(digest::Algorithm::Sha256);
-    RecordFile.setByteSink([&](const char* bytes, size_t length) {
-        sha256.add(bytes, length);
-        Run.lines += std::count(bytes, bytes + length, '\n');
-    });
+    // The recording's digest is taken from its bytes as they reach the file, so the
+    // sidecar needs no second read; it is computed on another core while the lines are
+    // formatted.
+    digest::ConcurrentHasher sha256(digest::Algorithm::Sha256);
+    RecordFile.setByteSink([&](const char* bytes, size_t length) { sha256.add(bytes, length); });
     struct DropSink {
         rt::TextWriter& file;
         ~DropSink() { file.setByteSink({}); }
@@ -89,6 +86,7 @@ void TForm1::Button6Click()
         RecordFile.create(QFile::encodeName(RecordFileName).toStdString());
         Recording = true;
         writeRecordingHeader(RecordFile, NumSweeps, SweepSamples, Attenuation, Gain1, Gain2, Gain3);
+        Run.lines = 4;
 
         const int32_t sweepLength = SweepSamples * GroupSamples;
         int32_t offset = 0;
@@ -114,6 +112,7 @@ void TForm1::Button6Click()
                 break;
             }
             writeSweepLines(RecordFile, SampleBuffer + *start, SweepSamples);
+            Run.lines += SweepSamples;
             Run.sweepStarts.push_back(*start / GroupSamples);
             meta::addChannelCodes(SampleBuffer + *start, SweepSamples, Run.codes);
             offset = *start + sweepLength;

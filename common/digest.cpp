@@ -47,6 +47,68 @@ std::string Hasher::hex()
     return text;
 }
 
+namespace {
+constexpr size_t QueueLimit = size_t(8) << 20;
+}
+
+ConcurrentHasher::ConcurrentHasher(Algorithm algorithm) : hasher_(algorithm), worker_([this] { work(); }) {}
+
+ConcurrentHasher::~ConcurrentHasher()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+void ConcurrentHasher::add(const void* data, size_t length)
+{
+    if (length == 0)
+        return;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return queuedBytes_ < QueueLimit; });
+    std::string piece;
+    if (!spare_.empty()) {
+        piece = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    piece.assign(static_cast<const char*>(data), length);
+    queue_.push_back(std::move(piece));
+    queuedBytes_ += length;
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void ConcurrentHasher::work()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (queue_.empty())
+            return;  // stopping, and nothing left
+        std::string piece = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        hasher_.add(piece.data(), piece.size());
+        lock.lock();
+        busy_ = false;
+        queuedBytes_ -= piece.size();
+        if (spare_.size() < 4)
+            spare_.push_back(std::move(piece));
+        changed_.notify_all();
+    }
+}
+
+std::string ConcurrentHasher::hex()
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    return hasher_.hex();
+}
+
 std::string hexDigest(Algorithm algorithm, std::string_view bytes)
 {
     Hasher hasher(algorithm);

@@ -202,3 +202,46 @@ TEST(Digest, KnownValuesAndStreaming)
     h.add("abc", 3);
     EXPECT_EQ(h.hex(), digest::hexDigest(digest::Algorithm::Sha256, "abc"));
 }
+
+TEST(Digest, ConcurrentHasherGivesTheSameDigestWhateverThePace)
+{
+    // More than the hasher lets wait at once, in pieces of many sizes, twice over.
+    std::string text(size_t(20) << 20, '\0');
+    for (size_t i = 0; i < text.size(); ++i)
+        text[i] = char((i * 2654435761u) >> 13);
+    const std::string expected = digest::hexDigest(digest::Algorithm::Sha256, text);
+    digest::ConcurrentHasher h(digest::Algorithm::Sha256);
+    for (int round = 0; round < 2; ++round) {
+        for (size_t at = 0, step = 1; at < text.size(); at += step, step = step * 7 % 3000000 + 1)
+            h.add(text.data() + at, std::min(step, text.size() - at));
+        EXPECT_EQ(h.hex(), expected) << "round " << round;
+    }
+    EXPECT_EQ(h.hex(), digest::hexDigest(digest::Algorithm::Sha256, ""));
+}
+
+TEST(RecordingMetadata, ChannelCodesOfLongOddRunsMatchAPlainCount)
+{
+    // Beyond one round of the 16-bit counters, and an odd number of groups.
+    const int64_t groups = 3 * 65536 + 1;
+    std::vector<uint16_t> samples(size_t(4 * groups));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = uint16_t(i % 7 == 0 ? 4095 : i % 44 == 0 ? 0 : 100 + (i * 31) % 3000);  // zeros on channel 1 only
+    samples[4 * (groups - 1) + 1] = 7;  // the last, odd group holds channel 2's lowest
+    std::array<std::optional<meta::ChannelCodes>, 3> codes;
+    meta::addChannelCodes(samples.data(), groups, codes);
+    for (int c = 0; c < 3; ++c) {
+        int32_t low = 65535, high = 0;
+        int64_t clipped = 0;
+        for (int64_t g = 0; g < groups; ++g) {
+            const uint16_t v = samples[size_t(4 * g + c)];
+            low = std::min<int32_t>(low, v);
+            high = std::max<int32_t>(high, v);
+            clipped += v == 0 || v == 4095;
+        }
+        ASSERT_TRUE(codes[c]);
+        EXPECT_EQ(codes[c]->lowest, low) << c;
+        EXPECT_EQ(codes[c]->highest, high) << c;
+        EXPECT_EQ(codes[c]->clipped, clipped) << c;
+    }
+    EXPECT_EQ(codes[1]->lowest, 7);
+}
