@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char* kDefaultDevice = "/dev/comedi0";
 constexpr int kFirstPort = FIRSTPORTA;
+constexpr unsigned kPortLines = 24;  // ports A, B, C low and C high
 // A board whose port fails on every bus write would otherwise fill the terminal.
 constexpr int kReportedPortFailures = 5;
 
@@ -59,10 +60,20 @@ bool ComediBoard::openDevice()
         return false;
     }
     ports_ = {Port{0, 8}, Port{8, 8}, Port{16, 4}, Port{20, 4}};
-    dio_ = comedi_find_subdevice_by_type(device_, COMEDI_SUBD_DIO, 0);
+    // The first digital subdevice with an 8255's 24 lines, else the first of all: some
+    // boards (NI's E series) list a narrower digital port before their 8255.
+    for (int sub = comedi_find_subdevice_by_type(device_, COMEDI_SUBD_DIO, 0); sub >= 0;
+         sub = comedi_find_subdevice_by_type(device_, COMEDI_SUBD_DIO, static_cast<unsigned>(sub) + 1)) {
+        const int channels = comedi_get_n_channels(device_, static_cast<unsigned>(sub));
+        const unsigned lines = channels > 0 ? static_cast<unsigned>(channels) : 0;
+        if (dio_ < 0 || (dioLines_ < kPortLines && lines >= kPortLines)) {
+            dio_ = sub;
+            dioLines_ = lines;
+        }
+        if (dioLines_ >= kPortLines)
+            break;
+    }
     ai_ = comedi_find_subdevice_by_type(device_, COMEDI_SUBD_AI, 0);
-    if (dio_ >= 0)
-        dioLines_ = static_cast<unsigned>(std::max(comedi_get_n_channels(device_, static_cast<unsigned>(dio_)), 0));
     if (ai_ >= 0) {
         const auto ai = static_cast<unsigned>(ai_);
         aiInputs_ = static_cast<unsigned>(std::max(comedi_get_n_channels(device_, ai), 0));

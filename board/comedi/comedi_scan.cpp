@@ -245,6 +245,11 @@ int runScan(comedi_t* device, const ScanRequest& request, uint16_t* out, int32_t
     comedi_cmd cmd;
     if (int code = negotiate(device, request, channels, scans, cmd); code != CBW_NOERRORS)
         return code;
+    // At millions of samples per second the driver's default buffer (often 64 KB) fills
+    // within milliseconds of a pause in reading: take the largest it allows a user.
+    const int largest = comedi_get_max_buffer_size(device, request.subdevice);
+    if (largest > comedi_get_buffer_size(device, request.subdevice))
+        comedi_set_buffer_size(device, request.subdevice, static_cast<unsigned>(largest));
     if (comedi_command(device, &cmd) < 0) {
         report("scan refused: the driver did not start the scan: %s", comediError());
         return CBW_SCANREFUSED;

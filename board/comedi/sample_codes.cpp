@@ -46,7 +46,8 @@ int64_t scanTimeLimitMs(int64_t scans, int64_t scansPerSecond, int64_t allowance
 {
     int64_t limit = allowanceMs > 0 ? allowanceMs : 0;
     if (scans > 0 && scansPerSecond > 0)
-        limit += (scans / scansPerSecond) * 1000 + ((scans % scansPerSecond) * 1000 + scansPerSecond - 1) / scansPerSecond;
+        limit += (scans / scansPerSecond) * 1000 +
+                 ((scans % scansPerSecond) * 1000 + scansPerSecond - 1) / scansPerSecond;
     return limit;
 }
 

@@ -122,6 +122,17 @@ TEST_F(ComediPorts, FoundDeviceIsReportedOnceOnStderr)
     EXPECT_EQ(later, "");
 }
 
+TEST_F(ComediPorts, TwentyFourLinePortIsPreferredToANarrowerOne)
+{
+    fakecomedi::Config config;
+    config.narrowDioFirst = true;
+    useDevice(config);
+    const std::string err = stderrOf([] { busdriver::configurePorts(); });
+    EXPECT_NE(err.find("digital I/O subdevice 2 with 24 lines"), std::string::npos) << err;
+    EXPECT_EQ(busdriver::busWrite({{3, 1}}), CBW_NOERRORS);
+    EXPECT_EQ(fakecomedi::lines(), (LineState{kB | kCL, address(15)}));
+}
+
 TEST_F(ComediPorts, EnvironmentNamesAnotherDevice)
 {
     fakecomedi::Config config;

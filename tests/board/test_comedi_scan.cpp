@@ -78,6 +78,7 @@ TEST_F(ComediScan, CommandIsExternallyClockedScanOfTheFourInputsAtFiveVolts)
     EXPECT_EQ(fakecomedi::lastChannelList(), expected);  // range 1 of the fake is -5..5 V
     EXPECT_EQ(rate_, kRate);  // the external clock's rate is not known: left as passed
     EXPECT_GE(fakecomedi::cancels(), 1);  // the board is left idle
+    EXPECT_EQ(fakecomedi::bufferBytes(), 1 << 20);  // the largest buffer a user may have
 }
 
 TEST_F(ComediScan, TwelveBitCodesPassAsTheyAre)

@@ -23,7 +23,8 @@ namespace fakecomedi {
 namespace {
 
 constexpr int kAi = 0;
-constexpr int kUnused = 1;  // a subdevice of no interest, as real boards have
+constexpr int kOther = 1;  // of no interest, or a narrow digital port before the 8255
+constexpr unsigned kNarrowDioLines = 8;
 constexpr int kDio = 2;
 constexpr int kSubdevices = 3;
 constexpr unsigned kDioLines = 24;
@@ -73,6 +74,7 @@ bool valid(comedi_t* it) { return it == &state().handle && state().open; }
 
 int aiIndex() { return state().config.hasAi ? kAi : -1; }
 int dioIndex() { return state().config.hasDio ? kDio : -1; }
+bool narrowDio(int sub) { return sub == kOther && state().config.narrowDioFirst; }
 
 uint32_t groupOf(unsigned line)
 {
@@ -221,6 +223,8 @@ std::vector<unsigned> lastChannelList() { return state().lastList; }
 
 int commandTests() { return state().tests; }
 
+int bufferBytes() { return state().config.bufferBytes; }
+
 int cancels() { return state().cancels; }
 
 bool deviceOpen() { return state().open; }
@@ -287,8 +291,9 @@ int comedi_find_subdevice_by_type(comedi_t* it, int type, unsigned int subd)
     if (!valid(it))
         return fail(EBADF);
     for (int i = static_cast<int>(subd); i < kSubdevices; ++i) {
-        if ((type == COMEDI_SUBD_AI && i == aiIndex()) || (type == COMEDI_SUBD_DIO && i == dioIndex()) ||
-            (type == COMEDI_SUBD_UNUSED && i == kUnused))
+        if ((type == COMEDI_SUBD_AI && i == aiIndex()) ||
+            (type == COMEDI_SUBD_DIO && (i == dioIndex() || narrowDio(i))) ||
+            (type == COMEDI_SUBD_UNUSED && i == kOther && !narrowDio(i)))
             return i;
     }
     return fail(ENODEV);
@@ -301,7 +306,7 @@ int comedi_get_subdevice_flags(comedi_t* it, unsigned int subdevice)
     const int sub = static_cast<int>(subdevice);
     if (sub == aiIndex())
         return SDF_READABLE | SDF_CMD_READ | (state().config.longSamples ? SDF_LSAMPL : 0);
-    if (sub == dioIndex())
+    if (sub == dioIndex() || narrowDio(sub))
         return SDF_READABLE | SDF_WRITABLE;
     return fail(EINVAL);
 }
@@ -315,6 +320,8 @@ int comedi_get_n_channels(comedi_t* it, unsigned int subdevice)
         return static_cast<int>(state().config.aiInputs);
     if (sub == dioIndex())
         return static_cast<int>(kDioLines);
+    if (narrowDio(sub))
+        return static_cast<int>(kNarrowDioLines);
     return fail(EINVAL);
 }
 
@@ -354,6 +361,30 @@ comedi_range* comedi_get_range(comedi_t* it, unsigned int subdevice, unsigned in
         range >= state().config.ranges.size())
         return nullptr;
     return &state().config.ranges[range];
+}
+
+int comedi_get_buffer_size(comedi_t* it, unsigned int subdevice)
+{
+    if (!valid(it) || static_cast<int>(subdevice) != aiIndex())
+        return fail(EINVAL);
+    return state().config.bufferBytes;
+}
+
+int comedi_get_max_buffer_size(comedi_t* it, unsigned int subdevice)
+{
+    if (!valid(it) || static_cast<int>(subdevice) != aiIndex())
+        return fail(EINVAL);
+    return state().config.maxBufferBytes;
+}
+
+int comedi_set_buffer_size(comedi_t* it, unsigned int subdevice, unsigned int len)
+{
+    if (!valid(it) || static_cast<int>(subdevice) != aiIndex())
+        return fail(EINVAL);
+    if (len > static_cast<unsigned>(state().config.maxBufferBytes))
+        return fail(EPERM);  // beyond the limit only for the administrator
+    state().config.bufferBytes = static_cast<int>(len);
+    return static_cast<int>(len);
 }
 
 int comedi_dio_config(comedi_t* it, unsigned int subd, unsigned int chan, unsigned int dir)

@@ -20,6 +20,7 @@ struct Config {
     std::string driver = "fake_8255";
     std::string board = "fake board";
     bool hasDio = true;
+    bool narrowDioFirst = false;  // an 8-line digital subdevice (1) before the 8255 (2)
     bool hasAi = true;
     unsigned aiInputs = 8;
     uint32_t maxdata = 4095;
@@ -31,6 +32,8 @@ struct Config {
     unsigned convertSources = TRIG_NOW | TRIG_TIMER;
     unsigned fastestConvertNs = 1000;
     unsigned fastestScanNs = 1000;
+    int bufferBytes = 65536;
+    int maxBufferBytes = 1 << 20;
     // The ranges of every input, by index.
     std::vector<comedi_range> ranges = {{-10.0, 10.0, UNIT_volt}, {-5.0, 5.0, UNIT_volt}, {-1.0, 1.0, UNIT_volt}};
 };
@@ -61,6 +64,7 @@ bool commandStarted();
 comedi_cmd lastCommand();
 std::vector<unsigned> lastChannelList();
 int commandTests();
+int bufferBytes();
 int cancels();
 bool deviceOpen();
 
