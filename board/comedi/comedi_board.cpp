@@ -33,6 +33,8 @@ void closeDevice() { comediBoard().closeDevice(); }
 
 void setClockAllowance(std::chrono::milliseconds allowance) { comediBoard().setClockAllowance(allowance); }
 
+std::chrono::milliseconds clockAllowance() { return comediBoard().clockAllowance(); }
+
 void ComediBoard::closeDevice()
 {
     if (device_)

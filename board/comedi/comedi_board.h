@@ -25,6 +25,7 @@ public:
     boardshared::BlockTable& blocks() { return blocks_; }
     void closeDevice();
     void setClockAllowance(std::chrono::milliseconds allowance) { allowance_ = allowance; }
+    std::chrono::milliseconds clockAllowance() const { return allowance_; }
 
 private:
     // An 8255 port on the digital subdevice's lines: A 0-7, B 8-15, C low 16-19, C high 20-23.

@@ -13,5 +13,6 @@ void closeDevice();
 // How long a scan may wait beyond its expected duration before it is given up (for a
 // clock that never arrives): 10 s unless a test shortens it.
 void setClockAllowance(std::chrono::milliseconds allowance);
+std::chrono::milliseconds clockAllowance();
 
 }  // namespace boardcomedi

@@ -214,6 +214,7 @@ TEST_F(ComediScan, ClockThatNeverArrivesEndsTheScanAfterTheLimit)
 
 TEST_F(ComediScan, TimeLimitIsTheAllowancePlusTheExpectedDuration)
 {
+    EXPECT_EQ(boardcomedi::clockAllowance(), std::chrono::seconds(10));
     // Acquire's largest scan: 7.2 M groups at 5 M groups/s.
     EXPECT_EQ(boardcomedi::scanTimeLimitMs(7'200'000, 5'000'000, 10'000), 11'440);
     EXPECT_EQ(boardcomedi::scanTimeLimitMs(10'000, 5'000'000, 10'000), 10'002);
