@@ -44,7 +44,7 @@ void ComediBoard::closeDevice()
     path_.clear();
     dio_ = ai_ = -1;
     dioLines_ = aiInputs_ = 0;
-    ports_ = {};
+    ports_ = freshPorts();
     portFailures_ = 0;
 }
 
@@ -61,7 +61,6 @@ bool ComediBoard::openDevice()
                "SOUNDER_COMEDI_DEVICE names another device)", path_.c_str(), comediError());
         return false;
     }
-    ports_ = {Port{0, 8}, Port{8, 8}, Port{16, 4}, Port{20, 4}};
     // The first digital subdevice with an 8255's 24 lines, else the first of all: some
     // boards (NI's E series) list a narrower digital port before their 8255.
     for (int sub = comedi_find_subdevice_by_type(device_, COMEDI_SUBD_DIO, 0); sub >= 0;
@@ -87,7 +86,7 @@ bool ComediBoard::openDevice()
     }
     const char* driver = comedi_get_driver_name(device_);
     const char* boardName = comedi_get_board_name(device_);
-    std::string found = std::string(path_) + " (driver " + (driver ? driver : "?") + ", board " +
+    std::string found = path_ + " (driver " + (driver ? driver : "?") + ", board " +
                         (boardName ? boardName : "?") + "): ";
     if (dio_ >= 0)
         found += "digital I/O subdevice " + std::to_string(dio_) + " with " + std::to_string(dioLines_) + " lines";
@@ -100,6 +99,11 @@ bool ComediBoard::openDevice()
         found += ", no analog input subdevice";
     report("%s", found.c_str());
     return true;
+}
+
+std::array<ComediBoard::Port, 4> ComediBoard::freshPorts()
+{
+    return {Port{0, 8}, Port{8, 8}, Port{16, 4}, Port{20, 4}};
 }
 
 ComediBoard::Port* ComediBoard::findPort(int port)

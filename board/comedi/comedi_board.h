@@ -37,6 +37,7 @@ private:
         uint16_t latch = 0;
     };
 
+    static std::array<Port, 4> freshPorts();
     bool openDevice();  // false (after a line on stderr) when the device cannot be used
     Port* findPort(int port);
     int portFailure(const char* call, int port);
@@ -49,7 +50,7 @@ private:
     int ai_ = -1;
     unsigned dioLines_ = 0;
     unsigned aiInputs_ = 0;
-    std::array<Port, 4> ports_{};
+    std::array<Port, 4> ports_ = freshPorts();
     int portFailures_ = 0;
     std::chrono::milliseconds allowance_{10'000};
     boardshared::BlockTable blocks_;
