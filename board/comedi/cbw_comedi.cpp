@@ -1,4 +1,5 @@
 // The board library's C entry points, served by a comedi device.
+#include "board_kind.h"
 #include "cbw.h"
 
 #include "comedi_board.h"
@@ -46,6 +47,11 @@ void* GlobalLock(HGLOBAL MemHandle)
 int GlobalUnlock(HGLOBAL MemHandle)
 {
     return comediBoard().blocks().unlock(MemHandle);
+}
+
+const char* cbwBoardKind(void)
+{
+    return "comedi";
 }
 
 }  // extern "C"
