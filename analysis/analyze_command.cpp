@@ -45,6 +45,8 @@ std::vector<Outcome> analyzeAll(const std::vector<std::string>& files, const Ana
     std::mutex mutex;
     std::condition_variable finished;
     size_t running = 0;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t workers = std::min<size_t>(files.size(), cores);
     const auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < files.size();) {
             try {
@@ -59,8 +61,6 @@ std::vector<Outcome> analyzeAll(const std::vector<std::string>& files, const Ana
         --running;
         finished.notify_one();
     };
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t workers = std::min<size_t>(files.size(), cores);
     std::vector<std::thread> threads;
     running = workers;
     for (size_t w = 0; w < workers; ++w)

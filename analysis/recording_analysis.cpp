@@ -141,10 +141,10 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     for (int c : chosen)
         channels.emplace_back(c, settings);
     auto area = std::make_unique<FourierArea>();
-    std::vector<uint16_t> sweep(3 * size_t(header.sweepSamples));
     uint64_t reported = 0;
     int64_t lines = 0;
-    for (;;) {
+    // Whole sweeps only: a sweep is analysed once all its lines have been read.
+    const auto readSweep = [&](std::vector<uint16_t>& sweep) {
         size_t got = 0;
         while (got < size_t(header.sweepSamples)) {
             const size_t n = input.readLines(sweep.data() + 3 * got, size_t(header.sweepSamples) - got);
@@ -153,8 +153,12 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
             got += n;
         }
         lines += int64_t(got);
-        if (got < size_t(header.sweepSamples))
-            break;
+        const uint64_t bytes = input.reader().bytesRead();
+        addBytes(bytesDone, bytes - reported);
+        reported = bytes;
+        return got == size_t(header.sweepSamples);
+    };
+    const auto analyzeSweep = [&](const std::vector<uint16_t>& sweep) {
         for (size_t c = 0; c < channels.size(); ++c) {
             const size_t column = size_t(chosen[c] - 1);
             double* data = area->fftdata.data();
@@ -167,10 +171,10 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
             channels[c].addSweep(*area);
         }
         ++result.sweeps;
-        const uint64_t bytes = input.reader().bytesRead();
-        addBytes(bytesDone, bytes - reported);
-        reported = bytes;
-    }
+    };
+    std::vector<uint16_t> sweep(3 * size_t(header.sweepSamples));
+    while (readSweep(sweep))
+        analyzeSweep(sweep);
     const acq::SweepCount count = acq::countSweeps(header, lines);
     if (count.missing > 0)
         note(input.path() + ": cut short: " + std::to_string(count.whole) + " of " + std::to_string(header.numSweeps) +
