@@ -55,6 +55,9 @@ std::vector<Outcome> analyzeAll(const std::vector<std::string>& files, const Ana
                 outcomes[i].failure = failure.what();
             } catch (const std::bad_alloc&) {
                 outcomes[i].failure = files[i] + ": not enough memory to analyze it";
+            } catch (const std::exception& e) {
+                // Nothing else is expected here; a worker must not end the program.
+                outcomes[i].failure = files[i] + ": " + e.what();
             }
         }
         const std::lock_guard<std::mutex> lock(mutex);

@@ -117,8 +117,8 @@ int runAnalyzeCommand(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "The delay metrics of every sweep and of every block of sweeps of recordings (acquisition or viewer "
-        "layout): noise floor, peak, SNR, first arrival, mean excess delay, RMS delay spread, maximum excess "
+        "The delay metrics of every sweep and every block of sweeps of recordings in either layout:\n"
+        "noise floor, peak, SNR, first arrival, mean excess delay, RMS delay spread, maximum excess\n"
         "delay at 10 and 20 dB, delay window W90 and paths. Several files run on all cores.");
     const QCommandLineOption help({"h", "help"}, "Shows this help.");
     const QCommandLineOption csv("csv", "One row per channel and sweep and per channel and block.", "OUT");
