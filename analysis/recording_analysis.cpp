@@ -4,6 +4,7 @@
 
 #include "recording_analysis.h"
 
+#include "metrics_profile.h"
 #include "recording_input.h"
 #include "runtime_error.h"
 #include "text_io.h"
@@ -34,6 +35,7 @@ public:
         // The metrics read the noise bins and the delay bins with one bin either side.
         lastBin_ = std::min(ProfileBins, std::max(m.noiseLastBin, m.lastDelayBin + 1));
         db_.fill(FloorDb);
+        power_.fill(PowerFloor);
         blockSum_.fill(0.0);
         totalSum_.fill(0.0);
         result_.channel = channel;
@@ -52,10 +54,13 @@ public:
             double p = re * re + im * im;
             if (p < PowerFloor)
                 p = PowerFloor;
-            db_[size_t(k)] = 10.0 * std::log10(p);
+            power_[size_t(k)] = p;
             blockSum_[size_t(k)] += p;
             totalSum_[size_t(k)] += p;
         }
+        // The dB of the bins the metrics depend on, each 10 * log10 of the floored power
+        // exactly as in the acquisition program's profile.
+        metricsProfileDb(power_.data(), lastBin_, settings_.metrics, db_.data());
         result_.sweeps.push_back(computeDelayMetrics(db_.data(), settings_.metrics));
         if (++inBlock_ == settings_.blockSweeps)
             closeBlock();
@@ -79,20 +84,20 @@ private:
     void closeBlock()
     {
         // Linear mean of the block's powers, then dB; every power is at least the floor.
-        std::array<double, ProfileBins + 1> blockDb;
-        blockDb.fill(FloorDb);
         const double count = double(inBlock_);
         for (int k = 1; k <= lastBin_; ++k) {
-            blockDb[size_t(k)] = 10.0 * std::log10(blockSum_[size_t(k)] / count);
+            power_[size_t(k)] = blockSum_[size_t(k)] / count;
             blockSum_[size_t(k)] = 0.0;
         }
-        result_.blocks.push_back(computeDelayMetrics(blockDb.data(), settings_.metrics));
+        metricsProfileDb(power_.data(), lastBin_, settings_.metrics, db_.data());
+        result_.blocks.push_back(computeDelayMetrics(db_.data(), settings_.metrics));
         inBlock_ = 0;
     }
 
     const AnalysisSettings& settings_;
     int lastBin_ = ProfileBins;
     int inBlock_ = 0;
+    std::array<double, ProfileBins + 1> power_;
     std::array<double, ProfileBins + 1> db_;
     std::array<double, ProfileBins + 1> blockSum_;
     std::array<double, ProfileBins + 1> totalSum_;
