@@ -48,22 +48,18 @@ inline bool runChild(std::vector<std::string> args)
     return ok;
 }
 
-// Runs each command of a sequence in turn, `repeats` times over; the best total.
-// Exits when a command fails.
-inline ChildTimes bestOf(int repeats, const std::vector<std::vector<std::string>>& sequence)
+// Runs each command of a sequence in turn and keeps the better of this run and
+// what best already holds. Exits when a command fails.
+inline void timeSequence(const std::vector<std::vector<std::string>>& sequence, ChildTimes& best)
 {
-    ChildTimes t;
-    for (int r = 0; r < repeats; ++r) {
-        const double cpu = childrenCpuMs();
-        const auto start = std::chrono::steady_clock::now();
-        for (const auto& args : sequence)
-            if (!runChild(args)) {
-                std::fprintf(stderr, "failed: %s\n", args[0].c_str());
-                std::exit(1);
-            }
-        const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
-        t.wallMs = std::min(t.wallMs, spent.count());
-        t.cpuMs = std::min(t.cpuMs, childrenCpuMs() - cpu);
-    }
-    return t;
+    const double cpu = childrenCpuMs();
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& args : sequence)
+        if (!runChild(args)) {
+            std::fprintf(stderr, "failed: %s\n", args[0].c_str());
+            std::exit(1);
+        }
+    const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
+    best.wallMs = std::min(best.wallMs, spent.count());
+    best.cpuMs = std::min(best.cpuMs, childrenCpuMs() - cpu);
 }
