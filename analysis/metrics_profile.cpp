@@ -3,6 +3,7 @@
 #include "metrics_profile.h"
 
 #include "delay_profile.h"
+#include "select_rank.h"
 
 #include <algorithm>
 #include <array>
@@ -38,12 +39,12 @@ void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams
 
     // The noise floor: the median power over the noise bins, all of which are converted.
     std::array<double, ProfileBins> noise;
-    const int count = params.noiseLastBin - params.noiseFirstBin + 1;
+    const int noiseCount = params.noiseLastBin - params.noiseFirstBin + 1;
     std::copy(power + params.noiseFirstBin, power + params.noiseLastBin + 1, noise.begin());
-    const auto middle = noise.begin() + count / 2;
-    std::nth_element(noise.begin(), middle, noise.begin() + count);
+    const auto middle = noise.begin() + noiseCount / 2;
+    selectRank(noise.data(), size_t(noiseCount), size_t(noiseCount / 2));
     double floorPower = *middle;
-    if (count % 2 == 0)
+    if (noiseCount % 2 == 0)
         floorPower = (*std::max_element(noise.begin(), middle) + floorPower) / 2.0;
 
     double peakPower = 0.0;

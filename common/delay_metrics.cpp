@@ -8,6 +8,7 @@
 #include "delay_metrics.h"
 
 #include "delay_profile.h"
+#include "select_rank.h"
 
 #include <algorithm>
 #include <array>
@@ -24,15 +25,15 @@ std::optional<double> noiseFloorDb(const double* profileDb, const DelayMetricsPa
 {
     std::array<double, ProfileBins> values;
     size_t count = 0;
-    for (int32_t k = params.noiseFirstBin; k <= params.noiseLastBin; ++k)
-        if (std::isfinite(profileDb[k]))
-            values[count++] = profileDb[k];
+    for (int32_t k = params.noiseFirstBin; k <= params.noiseLastBin; ++k) {
+        values[count] = profileDb[k];
+        count += size_t(std::isfinite(profileDb[k]));
+    }
     if (count == 0)
         return std::nullopt;
     const auto begin = values.begin();
-    const auto end = begin + std::ptrdiff_t(count);
     const auto upper = begin + std::ptrdiff_t(count / 2);
-    std::nth_element(begin, upper, end);
+    selectRank(values.data(), count, count / 2);
     if (count % 2 == 1)
         return *upper;
     // Even count: the mean of the two middle powers, in linear terms.
