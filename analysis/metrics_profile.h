@@ -10,10 +10,12 @@ namespace cli {
 // power[1..lastBin] (every bin at least the 1e-6 floor; lastBin covers the noise bins
 // and the delay bins with one bin after them). Writes db[1..lastBin] such that
 // computeDelayMetrics(db, params) gives exactly what it gives for the full profile
-// 10 * log10(power): every bin the metrics can depend on (the noise bins, the bins
-// near the peak or above a lower bound of the counting level, and the neighbours of
-// these) holds its 10 * log10 exactly; every other bin holds -inf, which is never a
-// peak and never counts, as those bins would not either.
+// 10 * log10(power): every bin whose value the metrics can depend on (the bins near
+// the peak or above a lower bound of the counting level, their neighbours, and the
+// one or two noise bins at the middle of the noise) holds its 10 * log10 exactly.
+// The other noise bins, which only rank below or above the middle, hold a value that
+// ranks the same way and, like theirs, neither counts nor is the peak; every other
+// bin holds -inf, which is never a peak and never counts, as those bins would not.
 void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams& params, double* db);
 
 }  // namespace cli
