@@ -56,7 +56,6 @@ public:
                 p = PowerFloor;
             power_[size_t(k)] = p;
             blockSum_[size_t(k)] += p;
-            totalSum_[size_t(k)] += p;
         }
         // The dB of the bins the metrics depend on, each 10 * log10 of the floored power
         // exactly as in the acquisition program's profile.
@@ -87,6 +86,7 @@ private:
         const double count = double(inBlock_);
         for (int k = 1; k <= lastBin_; ++k) {
             power_[size_t(k)] = blockSum_[size_t(k)] / count;
+            totalSum_[size_t(k)] += blockSum_[size_t(k)];  // the recording's sum, block by block
             blockSum_[size_t(k)] = 0.0;
         }
         metricsProfileDb(power_.data(), lastBin_, settings_.metrics, db_.data());
