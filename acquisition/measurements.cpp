@@ -1,22 +1,7 @@
 #include "measurements.h"
 
 #include "capture.h"
-
-#include <charconv>
-
-namespace {
-
-std::string oneDecimal(const std::optional<double>& value)
-{
-    if (!value)
-        return "-";
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, *value, std::chars_format::fixed, 1);
-    const std::string printed(text, result.ptr);
-    return printed == "-0.0" ? "0.0" : printed;
-}
-
-}  // namespace
+#include "metric_format.h"
 
 int32_t countClippedVolts(const double* volts, int32_t n)
 {

@@ -13,10 +13,12 @@
 //   tform1_display.cpp   Show, PlotChannels, channel choice, view toggle
 //   tform1_measure.cpp   the "Measurements" readout
 //   tform1_record.cpp    Acquire
+//   tform1_metadata.cpp  the metadata sidecar beside each recording
 //   tform1_adjust.cpp    Auto Adjust
 
 #include "cbw.h"
 #include "fourier.h"
+#include "recording_metadata.h"
 #include "text_io.h"
 
 #include <QColor>
@@ -26,6 +28,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -138,6 +141,8 @@ public:
     void BusStrobe(uint16_t address);
 
     // ---- Devices --------------------------------------------------------------------
+    // What the front-end was last sent, value by value; recorded beside each recording.
+    meta::FrontEndSent FrontEndSent;
     int SetClockDivider(int32_t divider);
     int SetSweepCount(int32_t count);
     void SetAttenuation(int32_t index);
@@ -160,6 +165,23 @@ public:
     std::optional<int32_t> FindSweepStart(int32_t from, int32_t threshold, int32_t count) const;
     void ExtractSweep(int32_t start, int32_t count);
     void ReleaseSampleBuffer();
+
+    // ---- Recording metadata -----------------------------------------------------------
+    // Everything the sidecar of the recording being written will hold; filled as the
+    // run goes. WriteRecordingMetadata then writes NAME.meta.json beside it.
+    struct RunRecord {
+        std::string scanStartedUtc;
+        int64_t samples = 0;
+        int32_t rate = 0;
+        meta::Settings settings;
+        std::vector<int64_t> sweepStarts;  // scan group of each written sweep
+        std::array<std::optional<meta::ChannelCodes>, 3> codes;
+        std::string sha256;
+        int64_t lines = 0;
+        uint64_t bytes = 0;
+    };
+    RunRecord Run;
+    void WriteRecordingMetadata(bool failed, const QString& reason);
 
     // ---- Display --------------------------------------------------------------------
     void ComputeDelayProfiles();

@@ -6,28 +6,39 @@
 
 #include "frontend_protocol.h"
 
+#include <algorithm>
+
 using namespace frontend;
+
+// Each operation notes in FrontEndSent what it puts on the bus, as it sends it.
 
 int TForm1::SetClockDivider(int32_t divider)
 {
-    return BusWrite({{AddrDivider, dividerCode(divider)}});
+    const uint16_t code = dividerCode(divider);
+    FrontEndSent.dividerCode = code;
+    return BusWrite({{AddrDivider, code}});
 }
 
 int TForm1::SetSweepCount(int32_t count)
 {
     const auto bytes = sweepCountBytes(count);
+    FrontEndSent.sweepCount = int32_t(bytes[0]) | int32_t(bytes[1]) << 8 | int32_t(bytes[2]) << 16;
     // One run, low byte first.
     return BusWrite({{AddrSweeps0, bytes[0]}, {AddrSweeps1, bytes[1]}, {AddrSweeps2, bytes[2]}});
 }
 
 void TForm1::SetAttenuation(int32_t index)
 {
-    BusWrite({{AddrAtten, attenuatorCode(index)}});
+    const uint16_t code = attenuatorCode(index);
+    FrontEndSent.attenuationDb = std::clamp(index, 0, MaxAttenIndex);
+    FrontEndSent.attenuatorCode = code;
+    BusWrite({{AddrAtten, code}});
 }
 
 void TForm1::SetPot(int32_t pot, int32_t value)
 {
     const auto frames = potFrameBytes(pot, value);
+    FrontEndSent.pots[size_t(std::clamp(pot, 0, MaxPot))] = std::clamp(value, 0, MaxPotValue);
     // The last frame ends the transfer; no trailing wait after it.
     for (size_t i = 0; i < frames.size(); ++i)
         PotFrame(frames[i], i + 1 < frames.size());
@@ -38,7 +49,9 @@ int32_t TForm1::ReadClocksPerSweep()
     const uint16_t b0 = BusRead(AddrClocks0);
     const uint16_t b1 = BusRead(AddrClocks1);
     const uint16_t b2 = BusRead(AddrClocks2);
-    return clocksPerSweep(b0, b1, b2);
+    const int32_t clocks = clocksPerSweep(b0, b1, b2);
+    FrontEndSent.clocksPerSweep = clocks;
+    return clocks;
 }
 
 void TForm1::PulseAddress0()

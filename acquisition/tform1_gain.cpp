@@ -36,10 +36,15 @@ void TForm1::SetChannelGain(int32_t channel, int32_t gainDb)
 {
     // The channel gets the highest gain at or below the request that it can take.
     const auto setting = gain::settingFor(GainTable, channel, gainDb);
+    const int32_t c = std::clamp(channel, gain::MinChannel, gain::MaxChannel);
+    if (c <= int32_t(FrontEndSent.channels.size())) {
+        meta::ChannelGainSent& sent = FrontEndSent.channels[size_t(c - 1)];
+        sent.requestedGainDb = gainDb;
+        sent.tableGainDb = setting ? std::optional<int32_t>(setting->gainDb) : std::nullopt;
+    }
     // A channel that cannot take even 3 dB keeps its potentiometers as they are.
     if (!setting)
         return;
-    const int32_t c = std::clamp(channel, gain::MinChannel, gain::MaxChannel);
     SetPot(gain::potA(c), setting->a);
     SetPot(gain::potB(c), setting->b);
 }

@@ -7,11 +7,14 @@
 #include "status_colours.h"
 #include "capture.h"
 #include "dialogs.h"
+#include "digest.h"
 #include "recording_writer.h"
 #include "runtime_error.h"
 #include "scoped_flag.h"
 
+#include <QDateTime>
 #include <QFile>
+
 
 using namespace statuscolour;
 
@@ -45,6 +48,11 @@ void TForm1::Button6Click()
         ProcessMessages();
         return;
     }
+    Run = RunRecord{};
+    Run.scanStartedUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+    Run.samples = count;
+    Run.rate = rate;
+    Run.settings = {NumSweeps, SweepSamples, Attenuation, {Gain1, Gain2, Gain3}, ClockDivider};
     // From here on the buffer is given back on every path, I/O errors included.
     struct Release {
         TForm1& form;
@@ -63,11 +71,22 @@ void TForm1::Button6Click()
         return;  // the captured samples are given up without a message
     RecordFileName = *name;
 
+    // The recording's digest is taken from its bytes as they reach the file, so the
+    // sidecar needs no second read; it is computed on another core while the lines are
+    // formatted.
+    digest::ConcurrentHasher sha256(digest::Algorithm::Sha256);
+    RecordFile.setByteSink([&](const char* bytes, size_t length) { sha256.add(bytes, length); });
+    struct DropSink {
+        rt::TextWriter& file;
+        ~DropSink() { file.setByteSink({}); }
+    } dropSink{RecordFile};
+
     bool failed = false;
     try {
         RecordFile.create(QFile::encodeName(RecordFileName).toStdString());
         Recording = true;
         writeRecordingHeader(RecordFile, NumSweeps, SweepSamples, Attenuation, Gain1, Gain2, Gain3);
+        Run.lines = 4;
 
         const int32_t sweepLength = SweepSamples * GroupSamples;
         int32_t offset = 0;
@@ -93,11 +112,16 @@ void TForm1::Button6Click()
                 break;
             }
             writeSweepLines(RecordFile, SampleBuffer + *start, SweepSamples);
+            Run.lines += SweepSamples;
+            Run.sweepStarts.push_back(*start / GroupSamples);
+            meta::addChannelCodes(SampleBuffer + *start, SweepSamples, Run.codes);
             offset = *start + sweepLength;
         }
 
         RecordFile.close();
         Recording = false;
+        Run.bytes = RecordFile.bytesWritten();
+        Run.sha256 = sha256.hex();
     } catch (...) {
         // An I/O error (or any other): the file keeps the whole lines that reached it
         // and is closed at once; the buffer goes back on the way out and the handler
@@ -120,4 +144,7 @@ void TForm1::Button6Click()
         setStatus(QStringLiteral("DONE"));
         setStatusColour(Lime);
     }
+    // A recording whose writing failed with an I/O error has no sidecar: the error
+    // has been thrown above.
+    WriteRecordingMetadata(failed, failed ? QStringLiteral("Ran off end of data array") : QString());
 }

@@ -3,6 +3,8 @@
 #include "block_pipeline.h"
 #include "output_file.h"
 #include "recording_input.h"
+#include "recording_metadata_json.h"
+#include "sidecar_report.h"
 #include "runtime_error.h"
 #include "sounder_version.h"
 
@@ -50,7 +52,7 @@ private:
 };
 
 QJsonObject metadata(const acq::RecordingHeader& h, const acq::SweepCount& count, const std::string& sha512,
-                     const std::string& input)
+                     const std::string& input, const std::optional<meta::Recording>& sidecar)
 {
     const QString ns = QString::fromLatin1(SigmfNamespace);
     QJsonObject global{
@@ -73,6 +75,14 @@ QJsonObject metadata(const acq::RecordingHeader& h, const acq::SweepCount& count
         {ns + ":sweeps_written", qint64(count.whole)},
         {ns + ":sweeps_missing", qint64(count.missing)},
     };
+    if (sidecar) {
+        // What the recording's own header cannot say: the front-end as it was sent.
+        global.insert(ns + ":sidecar_settings", meta::settingsJson(sidecar->settings));
+        global.insert(ns + ":front_end", meta::frontEndJson(sidecar->frontEnd));
+        global.insert(ns + ":scan_started_utc", QString::fromStdString(sidecar->scanStartedUtc));
+        global.insert(ns + ":board_library", QJsonObject{{"path", QString::fromStdString(sidecar->boardLibraryPath)},
+                                                          {"simulated", sidecar->boardLibrarySimulated}});
+    }
     QJsonArray annotations;
     for (int64_t k = 0; k < count.whole; ++k)
         annotations.append(QJsonObject{{"core:sample_start", qint64(k * h.sweepSamples)},
@@ -90,6 +100,13 @@ void convertToSigmf(const std::string& inputPath, const std::string& base)
     RecordingInput input(inputPath);
     input.open();
     const acq::RecordingHeader& h = input.header();
+    std::optional<meta::Recording> sidecar;
+    if (hasSidecar(inputPath)) {
+        std::string error;
+        sidecar = meta::readSidecar(meta::sidecarPath(inputPath), &error);
+        if (!sidecar)
+            note(meta::sidecarPath(inputPath) + ": " + error + "; converted without it");
+    }
     const std::string dataPath = base + ".sigmf-data";
     const std::string metaPath = base + ".sigmf-meta";
     std::string current = dataPath;
@@ -136,7 +153,7 @@ void convertToSigmf(const std::string& inputPath, const std::string& base)
         progress.done();
         const acq::SweepCount count = reportSweeps(input, lines);
         const QByteArray json =
-            QJsonDocument(metadata(h, count, sha512.hex(), inputPath)).toJson(QJsonDocument::Indented);
+            QJsonDocument(metadata(h, count, sha512.hex(), inputPath, sidecar)).toJson(QJsonDocument::Indented);
         current = metaPath;
         OutputFile meta(metaPath);
         meta.write(json.constData(), size_t(json.size()));

@@ -1,7 +1,9 @@
 #include "info_command.h"
 
 #include "code_stats.h"
+#include "digest.h"
 #include "recording_input.h"
+#include "sidecar_report.h"
 #include "runtime_error.h"
 #include "text_io.h"
 
@@ -48,7 +50,8 @@ std::optional<ViewerHeader> readViewerHeader(const std::string& path)
     }
 }
 
-void infoAcquisition(RecordingInput& input)
+// Returns the sample lines read.
+int64_t infoAcquisition(RecordingInput& input)
 {
     const acq::RecordingHeader& h = input.header();
     std::vector<uint16_t> codes(3 * 65536);
@@ -79,6 +82,7 @@ void infoAcquisition(RecordingInput& input)
             std::printf("  ch %d: codes %u..%u, %lld clipped (code 0 or 4095)\n", c + 1, stats[c].lowest,
                         stats[c].highest, (long long)stats[c].clipped);
     }
+    return lines;
 }
 
 }  // namespace
@@ -88,6 +92,11 @@ int runInfo(const std::vector<std::string>& files)
     int status = ExitOk;
     for (const std::string& path : files) {
         RecordingInput input(path);
+        // A recording with a sidecar is hashed as it is read, to check it against it.
+        const bool sidecar = hasSidecar(path);
+        digest::Hasher sha256(digest::Algorithm::Sha256);
+        if (sidecar)
+            input.reader().setByteSink([&sha256](const char* bytes, size_t length) { sha256.add(bytes, length); });
         try {
             input.open();
         } catch (const Failure& failure) {
@@ -103,7 +112,9 @@ int runInfo(const std::vector<std::string>& files)
             continue;
         }
         try {
-            infoAcquisition(input);
+            const int64_t lines = infoAcquisition(input);
+            if (sidecar && !reportSidecar(path, sha256.hex(), input.reader().totalBytes(), lines + 4))
+                status = ExitBadInput;
         } catch (const Failure& failure) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s\n", failure.what());

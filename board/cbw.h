@@ -2,8 +2,9 @@
 #define SOUNDER_BOARD_CBW_H
 /*
  * The data-acquisition board library: the functions the acquisition program calls.
- * This implementation is backed by a simulated board and sounder front-end; another
- * library with the same functions can be linked in its place.
+ * Two libraries serve them under the same file name and soname: a simulated board and
+ * sounder front-end (board/sim), and real boards through comedi (board/comedi). Which
+ * one a program runs on is chosen when it is loaded.
  */
 
 #include <stdint.h>
@@ -41,6 +42,14 @@ extern "C" {
 #define CBW_BADHANDLE 9     /* not a live memory block */
 #define CBW_BADOPTION 10    /* scan option not supported (background scans) */
 #define CBW_NOTLOCKED 11    /* unlock of a block that is not locked */
+/* Real boards only */
+#define CBW_NODEVICE 12     /* the board's device cannot be opened */
+#define CBW_NOSUBDEVICE 13  /* the board has no digital port or no analog input */
+#define CBW_DEVICEERROR 14  /* the driver failed a port operation */
+#define CBW_BADRATE 15      /* a timed scan without a positive rate */
+#define CBW_SCANREFUSED 16  /* the driver does not accept the scan's settings */
+#define CBW_SCANFAILED 17   /* the scan ended before all samples were in */
+#define CBW_SCANTIMEOUT 18  /* the samples did not arrive in time (no scan clock) */
 
 /* Scan option the board does not support here: scans always block. */
 #define BACKGROUND 1

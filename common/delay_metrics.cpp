@@ -1,14 +1,21 @@
 // Linear powers are taken relative to the peak, so sums stay near 1 whatever the
 // profile's absolute level. The floor's median is found on the dB values (the order
 // is the same as that of the linear powers) so only its middle values are converted.
+// The metrics run once per sweep and channel over whole recordings: the peak is found
+// two bins at a time, the few bins that can count are gathered in one pass over the
+// delay bins, only their powers are converted, and nothing is allocated.
 
 #include "delay_metrics.h"
 
 #include "delay_profile.h"
+#include "select_rank.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -18,15 +25,15 @@ std::optional<double> noiseFloorDb(const double* profileDb, const DelayMetricsPa
 {
     std::array<double, ProfileBins> values;
     size_t count = 0;
-    for (int32_t k = params.noiseFirstBin; k <= params.noiseLastBin; ++k)
-        if (std::isfinite(profileDb[k]))
-            values[count++] = profileDb[k];
+    for (int32_t k = params.noiseFirstBin; k <= params.noiseLastBin; ++k) {
+        values[count] = profileDb[k];
+        count += size_t(std::isfinite(profileDb[k]));
+    }
     if (count == 0)
         return std::nullopt;
     const auto begin = values.begin();
-    const auto end = begin + std::ptrdiff_t(count);
     const auto upper = begin + std::ptrdiff_t(count / 2);
-    std::nth_element(begin, upper, end);
+    selectRank(values.data(), count, count / 2);
     if (count % 2 == 1)
         return *upper;
     // Even count: the mean of the two middle powers, in linear terms.
@@ -34,13 +41,65 @@ std::optional<double> noiseFloorDb(const double* profileDb, const DelayMetricsPa
     return 10.0 * std::log10((linearPower(lower) + linearPower(*upper)) / 2.0);
 }
 
-std::optional<int32_t> peakBinOf(const double* profileDb, const DelayMetricsParams& params)
+// Gathers into out, in order, the bins first..last whose value is finite and at least
+// level. Most bins of a profile are noise below it, so four at a time are tested
+// together and only a group holding one is looked at bin by bin.
+size_t finiteBinsAtOrAbove(const double* profileDb, int32_t first, int32_t last, double level, int32_t* out)
 {
-    std::optional<int32_t> peak;
-    for (int32_t k = params.firstDelayBin; k <= params.lastDelayBin; ++k)
-        if (std::isfinite(profileDb[k]) && (!peak || profileDb[k] > profileDb[*peak]))
-            peak = k;
-    return peak;
+    size_t count = 0;
+    int32_t k = first;
+#if defined(__SSE2__)
+    // Ordered compares: false for NaN, as the scalar test below.
+    const __m128d low = _mm_set1_pd(level);
+    const __m128d high = _mm_set1_pd(INFINITY);
+    for (; k + 3 <= last; k += 4) {
+        const __m128d a = _mm_loadu_pd(profileDb + k);
+        const __m128d b = _mm_loadu_pd(profileDb + k + 2);
+        const int mask = _mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(a, low), _mm_cmplt_pd(a, high))) |
+                         _mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(b, low), _mm_cmplt_pd(b, high))) << 2;
+        if (mask == 0)
+            continue;
+        for (int j = 0; j < 4; ++j) {
+            out[count] = k + j;
+            count += size_t((mask >> j) & 1);
+        }
+    }
+#endif
+    for (; k <= last; ++k) {
+        const double x = profileDb[k];
+        out[count] = k;
+        count += size_t(x >= level) & size_t(x < INFINITY);
+    }
+    return count;
+}
+
+// The first of the strongest finite bins first..last, 0 when none is finite.
+int32_t peakBinOf(const double* profileDb, int32_t first, int32_t last)
+{
+    double peak = -INFINITY;
+    int32_t k = first;
+#if defined(__SSE2__)
+    // Bins that are not finite take part as -inf, below every finite one.
+    const __m128d high = _mm_set1_pd(INFINITY);
+    const __m128d low = _mm_set1_pd(-INFINITY);
+    __m128d best = low;
+    for (; k + 1 <= last; k += 2) {
+        const __m128d x = _mm_loadu_pd(profileDb + k);
+        const __m128d finite = _mm_and_pd(_mm_cmplt_pd(x, high), _mm_cmpgt_pd(x, low));
+        best = _mm_max_pd(best, _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, low)));
+    }
+    alignas(16) double lanes[2];
+    _mm_store_pd(lanes, best);
+    peak = std::max(lanes[0], lanes[1]);
+#endif
+    for (; k <= last; ++k)
+        if (profileDb[k] > peak && profileDb[k] < INFINITY)
+            peak = profileDb[k];
+    if (!(peak > -INFINITY))
+        return 0;
+    for (k = first;; ++k)
+        if (profileDb[k] == peak)
+            return k;
 }
 
 // A counted bin at least as high as the bin before and higher than the bin after.
@@ -72,39 +131,47 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
     if (delayMetricsParamsProblem(params) != nullptr)
         return m;
     m.noiseFloorDb = noiseFloorDb(profileDb, params);
-    m.peakBin = peakBinOf(profileDb, params);
-    if (!m.peakBin)
+    const int32_t peakBin = peakBinOf(profileDb, params.firstDelayBin, params.lastDelayBin);
+    if (peakBin == 0)
         return m;
-    const double peak = profileDb[*m.peakBin];
+    const double peak = profileDb[peakBin];
+    m.peakBin = peakBin;
     m.peakDb = peak;
     if (!m.noiseFloorDb)
         return m;  // without a floor the margin cannot be applied: nothing counts
     m.snrDb = peak - *m.noiseFloorDb;
 
-    const double marginLevel = *m.noiseFloorDb + params.marginDb;
-    const auto aboveFloor = [&](int32_t k) { return std::isfinite(profileDb[k]) && profileDb[k] >= marginLevel; };
-    const auto counts = [&](int32_t k) { return aboveFloor(k) && profileDb[k] >= peak - params.thresholdDb; };
+    // Only bins above the floor + margin and within 20 dB (or the threshold) of the
+    // peak matter below: they are gathered in one pass, and the rest looks at those
+    // alone. A finite value is one below +inf that compares.
+    std::array<int32_t, ProfileBins> above;
+    const double level = std::max(*m.noiseFloorDb + params.marginDb, peak - std::max(20.0, params.thresholdDb));
+    const size_t aboveCount =
+        finiteBinsAtOrAbove(profileDb, params.firstDelayBin, params.lastDelayBin, level, above.data());
 
+    // Linear powers of the counted bins, in order, for the sums and for W90.
+    std::array<double, ProfileBins> counted;
+    const double countLevel = peak - params.thresholdDb;
     double total = 0.0, first = 0.0, second = 0.0;
     int32_t k0 = 0, lastPath = 0;
     int32_t last10 = 0, last20 = 0;
-    for (int32_t k = params.firstDelayBin; k <= params.lastDelayBin; ++k) {
-        if (aboveFloor(k)) {
-            if (profileDb[k] >= peak - 10.0)
-                last10 = k;
-            if (profileDb[k] >= peak - 20.0)
-                last20 = k;
-        }
-        if (!counts(k))
+    for (size_t i = 0; i < aboveCount; ++i) {
+        const int32_t k = above[i];
+        const double x = profileDb[k];
+        if (x >= peak - 10.0)
+            last10 = k;
+        if (x >= peak - 20.0)
+            last20 = k;
+        if (!(x >= countLevel))
             continue;
         if (k0 == 0)
             k0 = k;
-        const double p = linearPower(profileDb[k] - peak);
+        const double p = linearPower(x - peak);
         const double excess = double(k - k0);
         total += p;
         first += p * excess;
         second += p * excess * excess;
-        ++m.countedBins;
+        counted[size_t(m.countedBins++)] = p;
         if (isLocalMaximum(profileDb, k) && (lastPath == 0 || k - lastPath >= 2)) {
             ++m.pathCount;
             lastPath = k;
@@ -125,16 +192,17 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
     // 95% is reached.
     double running = 0.0;
     int32_t from = 0, to = 0;
-    for (int32_t k = k0; k <= params.lastDelayBin && to == 0; ++k) {
-        if (!counts(k))
+    for (size_t i = 0, j = 0; i < aboveCount && to == 0; ++i) {
+        const int32_t k = above[i];
+        if (!(profileDb[k] >= countLevel))
             continue;
-        running += linearPower(profileDb[k] - peak);
+        running += counted[j++];
         if (from == 0 && running > 0.05 * total)
             from = k;
         if (running >= 0.95 * total)
             to = k;
     }
-    // The second pass adds the same terms in the same order, so it reaches 95%.
+    // The same terms are added in the same order as for the total, so 95% is reached.
     m.window90Bins = std::max(0, to - from);
     return m;
 }

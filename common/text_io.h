@@ -29,6 +29,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -98,6 +99,12 @@ public:
     // After a failed close the file is closed all the same.
     void close();
 
+    // Called with every run of bytes as it reaches the file, in order, so that a
+    // digest of the file as written needs no second read. Kept across create().
+    void setByteSink(std::function<void(const char*, size_t)> sink) { sink_ = std::move(sink); }
+    // Bytes that have reached the file since create().
+    uint64_t bytesWritten() const { return written_; }
+
 private:
     void append(const char* text, size_t length);
     bool makeRoom(size_t length);
@@ -120,6 +127,7 @@ private:
     // may be written (not open, failed), which sends every write to the slow path.
     size_t limit_ = 0;
     size_t flushAt_ = 0;
+    std::function<void(const char*, size_t)> sink_;
 };
 
 // A recording run writes millions of short lines: the common cases are inline.

@@ -131,10 +131,14 @@ bool TextWriter::writeOut(const char* data, size_t length)
                 done = keep;
         }
         written_ = start + done;
+        if (sink_)
+            sink_(data, done);
         fail(code);
         return false;
     }
     written_ = start + done;
+    if (sink_)
+        sink_(data, done);
     return true;
 }
 

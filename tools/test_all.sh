@@ -3,12 +3,12 @@
 #   1. the unit and form tests, and the end-to-end runs in real windows under Xvfb;
 #   2. the unit and form tests again in an AddressSanitizer + UndefinedBehaviorSanitizer build;
 #   3. each libFuzzer target for a short fixed run (clang).
-# Any failure fails the run. FUZZ_SECONDS sets the length of each fuzz run (default 60).
+# Any failure fails the run. FUZZ_SECONDS sets the length of each fuzz run (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
-fuzz_seconds=${FUZZ_SECONDS:-60}
+fuzz_seconds=${FUZZ_SECONDS:-45}
 started=$SECONDS
 step() { printf '\n== %s (%ds so far)\n' "$1" $((SECONDS - started)); }
 
@@ -31,8 +31,9 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 step "fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOUNDER_FUZZ=ON \
   -DSOUNDER_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j "$jobs" --target fuzz_recording_reader fuzz_gain_table fuzz_acquisition_reader
-for target in recording_reader gain_table acquisition_reader; do
+cmake --build build-fuzz -j "$jobs" --target fuzz_recording_reader fuzz_gain_table fuzz_acquisition_reader \
+  fuzz_recording_metadata
+for target in recording_reader gain_table acquisition_reader recording_metadata; do
   corpus=build-fuzz/corpus-run-$target
   log=build-fuzz/fuzz_$target.log
   mkdir -p "$corpus"

@@ -13,7 +13,7 @@
 #endif
 #endif
 
-namespace boardsim {
+namespace boardshared {
 
 namespace {
 constexpr size_t kMapThresholdBytes = size_t{8} << 20;
@@ -66,4 +66,4 @@ void SampleMemory::release()
     data_ = nullptr;
 }
 
-}  // namespace boardsim
+}  // namespace boardshared

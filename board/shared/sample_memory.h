@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace boardsim {
+namespace boardshared {
 
 class SampleMemory {
 public:
@@ -30,4 +30,4 @@ private:
     bool mapped_ = false;
 };
 
-}  // namespace boardsim
+}  // namespace boardshared

@@ -1,4 +1,5 @@
 // The board library's C entry points, served by the simulated board.
+#include "board_kind.h"
 #include "cbw.h"
 
 #include "simulated_board.h"
@@ -46,6 +47,11 @@ void* GlobalLock(HGLOBAL MemHandle)
 int GlobalUnlock(HGLOBAL MemHandle)
 {
     return simBoard().globalUnlock(MemHandle);
+}
+
+const char* cbwBoardKind(void)
+{
+    return "simulated";
 }
 
 }  // extern "C"

@@ -8,9 +8,7 @@ namespace {
 
 constexpr int kFirstPort = FIRSTPORTA;
 constexpr int kAnalogInputs = 8;
-constexpr int32_t kMaxBlockSamples = 1 << 27;  // 256 MB, beyond any scan of the program
 constexpr int32_t kSounderClockHz = 10'000'000;
-constexpr HGLOBAL kFirstHandle = 0x1000;
 // The trace stops growing here, so that a program left running on the simulated board
 // does not fill the memory; tests never come near it.
 constexpr size_t kMaxTrace = size_t{1} << 20;
@@ -25,7 +23,7 @@ SimBoard& simBoard()
     return board;
 }
 
-SimBoard::SimBoard() : nextHandle_(kFirstHandle) { reset(); }
+SimBoard::SimBoard() { reset(); }
 
 void SimBoard::reset()
 {
@@ -129,66 +127,35 @@ int SimBoard::dIn(int board, int port, uint16_t* value)
 HGLOBAL SimBoard::winBufAlloc(int32_t samples)
 {
     Call call{.fn = Fn::WinBufAlloc, .count = samples};
-    if (allocFailures_ > 0) {
+    if (allocFailures_ > 0)
         --allocFailures_;
-    } else if (samples > 0 && samples <= kMaxBlockSamples) {
-        // Zeroed pages come lazily from the system, so a large block costs nothing until
-        // the scan writes it; the half the scan never fills stays untouched.
-        SampleMemory memory(static_cast<size_t>(samples));
-        if (memory.valid()) {
-            call.handle = nextHandle_++;
-            blocks_[call.handle] = Block{std::move(memory), samples, 0};
-        }
-    }
+    else
+        call.handle = blocks_.alloc(samples);
     record(call);
     return call.handle;
 }
 
-SimBoard::Block* SimBoard::findBlock(HGLOBAL handle)
-{
-    auto it = blocks_.find(handle);
-    return it == blocks_.end() ? nullptr : &it->second;
-}
-
 int SimBoard::winBufFree(HGLOBAL handle)
 {
-    Call call{.fn = Fn::WinBufFree, .handle = handle};
-    if (Block* b = findBlock(handle)) {
-        call.count = b->size;
-        blocks_.erase(handle);
-    } else {
-        call.result = CBW_BADHANDLE;
-    }
+    Call call{.fn = Fn::WinBufFree, .count = blocks_.size(handle), .handle = handle};
+    call.result = blocks_.free(handle);
     return record(call);
 }
 
 void* SimBoard::globalLock(HGLOBAL handle)
 {
-    Call call{.fn = Fn::GlobalLock, .handle = handle};
-    Block* b = findBlock(handle);
-    if (b) {
-        call.count = b->size;
-        ++b->locks;
-    } else {
+    Call call{.fn = Fn::GlobalLock, .count = blocks_.size(handle), .handle = handle};
+    uint16_t* samples = blocks_.lock(handle);
+    if (!samples)
         call.result = 1;
-    }
     record(call);
-    return b ? b->samples.data() : nullptr;
+    return samples;
 }
 
 int SimBoard::globalUnlock(HGLOBAL handle)
 {
-    Call call{.fn = Fn::GlobalUnlock, .handle = handle};
-    Block* b = findBlock(handle);
-    if (!b) {
-        call.result = CBW_BADHANDLE;
-    } else {
-        call.count = b->size;
-        if (b->locks > 0)
-            --b->locks;
-        else
-            call.result = CBW_NOTLOCKED;
-    }
+    Call call{.fn = Fn::GlobalUnlock, .count = blocks_.size(handle), .handle = handle};
+    call.result = blocks_.unlock(handle);
     return record(call);
 }
 
@@ -219,10 +186,10 @@ int SimBoard::scanError(int board, int low, int high, int32_t count, int range, 
         return CBW_BADRANGE;
     if (options & BACKGROUND)
         return CBW_BADOPTION;
-    const Block* b = findBlock(handle);
-    if (!b)
+    const int32_t size = blocks_.size(handle);
+    if (size == 0)
         return CBW_BADHANDLE;
-    if (count <= 0 || count > b->size)
+    if (count <= 0 || count > size)
         return CBW_BADCOUNT;
     return CBW_NOERRORS;
 }
@@ -243,7 +210,7 @@ int SimBoard::aInScan(int board, int low, int high, int32_t count, int32_t* rate
         call.result = scanError(board, low, high, count, range, handle, options);
     }
     if (call.result == CBW_NOERRORS) {
-        uint16_t* samples = findBlock(handle)->samples.data();
+        uint16_t* samples = blocks_.samples(handle);
         const ScanConditions c = conditions();
         if (scanSource_)
             scanSource_(samples, count);
@@ -270,18 +237,6 @@ uint16_t SimBoard::portLatch(int port) const
 {
     const Port* p = findPort(port);
     return p ? p->latch : 0;
-}
-
-int SimBoard::lockedBlocks() const
-{
-    return static_cast<int>(std::count_if(blocks_.begin(), blocks_.end(),
-                                          [](const auto& entry) { return entry.second.locks > 0; }));
-}
-
-int32_t SimBoard::blockSize(HGLOBAL handle) const
-{
-    auto it = blocks_.find(handle);
-    return it == blocks_.end() ? 0 : it->second.size;
 }
 
 }  // namespace boardsim

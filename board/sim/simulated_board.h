@@ -6,10 +6,8 @@
 
 #include "sim_control.h"
 #include "front_end.h"
-#include "sample_memory.h"
+#include "block_table.h"
 #include "sounder.h"
-
-#include <map>
 
 namespace boardsim {
 
@@ -40,9 +38,9 @@ public:
     void setScanSource(ScanSource source) { scanSource_ = std::move(source); }
     void failNextAlloc(int times) { allocFailures_ = std::max(times, 0); }
     void failNextScan(int code, int times);
-    int liveBlocks() const { return static_cast<int>(blocks_.size()); }
-    int lockedBlocks() const;
-    int32_t blockSize(HGLOBAL handle) const;
+    int liveBlocks() const { return blocks_.live(); }
+    int lockedBlocks() const { return blocks_.locked(); }
+    int32_t blockSize(HGLOBAL handle) const { return blocks_.size(handle); }
     const std::optional<ScanArgs>& lastScan() const { return lastScan_; }
     int scanCount() const { return scans_; }
 
@@ -52,24 +50,16 @@ private:
         int direction = DIGITALIN;
         uint16_t latch = 0;
     };
-    struct Block {
-        SampleMemory samples;
-        int32_t size = 0;
-        int locks = 0;
-    };
-
     Port* findPort(int port);
     const Port* findPort(int port) const;
     void busChanged();
-    Block* findBlock(HGLOBAL handle);
     int record(const Call& call);
     int scanError(int board, int low, int high, int32_t count, int range, HGLOBAL handle, int options);
 
     std::array<Port, 4> ports_;
     FrontEnd frontEnd_;
     Sounder sounder_;
-    std::map<HGLOBAL, Block> blocks_;
-    HGLOBAL nextHandle_ = 0;
+    boardshared::BlockTable blocks_;
     std::vector<Call> trace_;
     ScanSource scanSource_;
     int allocFailures_ = 0;

@@ -65,10 +65,11 @@ TEST(SounderCli, MissingInputAndUnwritableOutput)
     writeBytes(dir.file("rec.txt"), Good);
     run = runSounder(dir, "convert rec.txt --to viewer -o nofolder/out.txt");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "nofolder/out.txt: File not found\n");
+    // A missing folder is a name that cannot be, not a missing file.
+    EXPECT_EQ(run.err, "nofolder/out.txt: Invalid filename\n");
     run = runSounder(dir, "convert rec.txt --to sigmf -o nofolder/out");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "nofolder/out.sigmf-data: File not found\n");
+    EXPECT_EQ(run.err, "nofolder/out.sigmf-data: Invalid filename\n");
     EXPECT_TRUE(onlyInput(dir));
 }
 
@@ -101,7 +102,8 @@ TEST(SounderCli, UsageErrorsGiveStatusOne)
     // The usage line names the command as typed, whatever path the binary was started from.
     for (const auto& [args, usage] : {std::pair{"--help", "Usage: sounder [options] COMMAND"},
                                       std::pair{"info --help", "Usage: sounder info [options] FILE..."},
-                                      std::pair{"convert --help", "Usage: sounder convert [options] FILE"}}) {
+                                      std::pair{"convert --help", "Usage: sounder convert [options] FILE"},
+                                      std::pair{"analyze --help", "Usage: sounder analyze [options] FILE..."}}) {
         const RunResult run = runSounder(dir, args);
         EXPECT_EQ(run.status, 0) << args;
         EXPECT_EQ(run.out.rfind(usage, 0), 0u) << args << ": " << run.out.substr(0, run.out.find('\n'));

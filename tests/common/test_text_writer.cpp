@@ -235,6 +235,8 @@ TEST(TextWriterFailure, APartlyWrittenLoadIsCutBackToTheLastWholeLine)
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
 
     TextWriter writer;
+    std::string seen;  // what the byte sink was given: exactly what the file keeps
+    writer.setByteSink([&](const char* b, size_t n) { seen.append(b, n); });
     writer.create(path);
     int code = 0;
     try {
@@ -253,6 +255,38 @@ TEST(TextWriterFailure, APartlyWrittenLoadIsCutBackToTheLastWholeLine)
     EXPECT_LE(bytes.size(), size_t(limit));
     EXPECT_EQ(bytes.size() % 13, 0u);
     EXPECT_EQ(bytes.substr(bytes.size() - 13), "1234,567,89\r\n");
+    EXPECT_TRUE(seen == bytes) << seen.size() << " bytes seen, " << bytes.size() << " in the file";
+    EXPECT_EQ(writer.bytesWritten(), bytes.size());
+}
+
+TEST(TextWriterSink, SeesEveryByteInOrderAcrossBufferLoads)
+{
+    TempDir dir;
+    const std::string path = dir.file("sink.txt");
+    std::string seen;
+    int calls = 0;
+    TextWriter writer;
+    writer.setByteSink([&](const char* b, size_t n) {
+        seen.append(b, n);
+        ++calls;
+    });
+    writer.create(path);
+    writeRecordingHeader(writer, 3, 2500, -4, 1, 2, 3);
+    for (unsigned i = 0; i < 300000; ++i)
+        writeCodeLine(writer, i % 4096, (i * 7) % 4096, 4095 - i % 4096);
+    writer.close();
+    const std::string bytes = readBytes(path);
+    EXPECT_GT(calls, 2);  // several loads, not one
+    EXPECT_TRUE(seen == bytes);
+    EXPECT_EQ(writer.bytesWritten(), bytes.size());
+
+    // A second file through the same writer starts its count afresh.
+    seen.clear();
+    writer.create(dir.file("second.txt"));
+    writeCodeLine(writer, 1, 2, 3);
+    writer.close();
+    EXPECT_EQ(seen, "1,2,3\r\n");
+    EXPECT_EQ(writer.bytesWritten(), 7u);
 }
 
 // A real file system that fills up: a small tmpfs, which only the superuser may

@@ -1,6 +1,8 @@
 """quenlo in a real window on the simulated board: start-up values, Show in both views,
 the channel choice, two recordings and an Auto Adjust, all judged from outside."""
 
+import hashlib
+import json
 import os
 import re
 import shutil
@@ -87,6 +89,8 @@ class QuenloRun:
             self.show_both_views()
             first = self.acquire("first.txt")
             self.check_recording(first, "0", ("30", "30", "30"))
+            # The header says 0 dB; the front-end still holds the 31 dB start-up sent.
+            self.check_sidecar(first, 31)
             self.auto_adjust()
             settings = [self.app.read_text(EDIT[n]) for n in (3, 4, 5, 6)]
             for value in settings:
@@ -95,6 +99,9 @@ class QuenloRun:
             second = self.acquire("second.txt")
             # Acquire applies a pending attenuation above 31 dB as 31.
             self.check_recording(second, str(min(int(settings[0]), 31)), tuple(settings[1:]))
+            # Auto Adjust sends the attenuation only when it changes it: what the front-end
+            # holds is whatever was last sent, which the sidecar reports as it is.
+            self.check_sidecar(second, None)
             self.show_after_adjust()
             log("  message line along the way: " + "; ".join(self.colours_seen))
             self.app.click_box(EXIT)
@@ -209,6 +216,27 @@ class QuenloRun:
             distinct.add(codes[0])
         log(f"  {os.path.basename(path)}: codes {low}..{high}, {len(distinct)} distinct ch 1 codes")
         check(len(distinct) > 10, f"{path}: the recorded signal is flat")
+
+    def check_sidecar(self, path, attenuation_sent):
+        sidecar = path + ".meta.json"
+        check(os.path.isfile(sidecar), f"quenlo: no metadata sidecar {sidecar}")
+        with open(sidecar, encoding="utf-8") as f:
+            meta = json.load(f)
+        with open(path, "rb") as f:
+            data = f.read()
+        check(meta["schema"] == "sounder.recording/1", f"{sidecar}: schema {meta['schema']}")
+        check(meta["result"]["sha256"] == hashlib.sha256(data).hexdigest(), f"{sidecar}: sha256 differs from the file")
+        check(meta["result"]["bytes"] == len(data) and meta["result"]["status"] == "DONE",
+              f"{sidecar}: result {meta['result']['status']}, {meta['result']['bytes']} bytes")
+        check(meta["board_library"]["simulated"], f"{sidecar}: not on the simulated board")
+        sent = meta["front_end"]["attenuation_db"]
+        check(sent == attenuation_sent if attenuation_sent is not None else 0 <= sent <= 31,
+              f"{sidecar}: attenuator sent {sent} dB, expected {attenuation_sent}")
+        starts = meta["sweeps"]["start_groups"]
+        gaps = {b - a for a, b in zip(starts, starts[1:])}
+        check(len(starts) == 5 and len(gaps) <= 2, f"{sidecar}: sweep starts {starts}")
+        log(f"  {os.path.basename(sidecar)}: sha256 matches, attenuator sent {sent} dB, "
+            f"sweep starts {starts}")
 
     def auto_adjust(self):
         before = self.app.grab().region(MESSAGE_LINE)

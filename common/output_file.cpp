@@ -36,8 +36,8 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
     const std::string name = slash == std::string::npos ? finalPath_ : finalPath_.substr(slash + 1);
     tempPath_ = dir + "." + name + ".part-XXXXXX";
     fd_ = ::mkstemp(tempPath_.data());
-    if (fd_ < 0)
-        fail(errno);
+    if (fd_ < 0)  // a missing folder is a name that cannot be, not a missing file
+        throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, finalPath_));
     // mkstemp makes the file private; the result gets the permissions of any new file.
     const mode_t mask = ::umask(0);
     ::umask(mask);

@@ -1,0 +1,36 @@
+#pragma once
+// `sounder analyze FILE...`: the delay metrics of whole recordings, written as CSV,
+// JSON and a picture. Files are analysed on worker threads, one file per worker and
+// at most one worker per core; each file's result depends on nothing but the file
+// and the settings, so it is the same as in a run of that file alone.
+
+#include "recording_analysis.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct AnalyzeOutputs {
+    std::string csvPath;   // empty: none
+    std::string jsonPath;
+    std::string plotPath;
+};
+
+// Draws one file's picture and gives the bytes of its PNG file.
+using PlotDrawer = std::function<std::string(const RecordingAnalysis&, const AnalysisSettings&)>;
+
+// Where the picture of file `index` (0-based) of `count` goes: the path itself for one
+// file; for several, the file's number inserted before the extension
+// ("out.png" -> "out.1.png", "out.2.png", ...).
+std::string plotPathFor(const std::string& plotPath, size_t index, size_t count);
+
+// Analyses every file, then writes the outputs, each under a temporary name renamed
+// only once all are whole. Returns the exit status: 0, or 2 when a file was bad (its
+// line on stderr, every bad file reported, and no output written). Throws Failure
+// for a failed write of an output.
+int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
+               const PlotDrawer& drawPlot);
+
+}  // namespace cli

@@ -1,0 +1,105 @@
+// Built without floating-point contraction (see CMakeLists.txt), as the profiles are.
+
+#include "metrics_profile.h"
+
+#include "delay_profile.h"
+#include "select_rank.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+namespace cli {
+
+namespace {
+
+// How far below the counting level a bin is still converted: estimates of the floor
+// and the peak made here in linear terms differ from the metrics' own by rounding
+// only (some 1e-14 dB), far inside these bounds.
+constexpr double LevelSlackDb = 1e-6;
+constexpr double PowerSlack = 1.0 - 1e-9;
+// Noise bins whose power is this far from the middle of the noise (relative) stand
+// clearly below or above the median; the logarithm is monotonic to far better.
+constexpr double MedianSlack = 2e-9;
+// Below every value a profile can hold: a noise bin clearly below the median.
+constexpr double FarBelowDb = -1e300;
+
+inline double decibels(double power) { return 10.0 * std::log10(power); }
+
+}  // namespace
+
+void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
+{
+    bool finite = true;
+    for (int k = 1; k <= lastBin; ++k)
+        finite &= power[k] < INFINITY;
+    // A power beyond the double range (a viewer-layout file of absurd volts) is left out
+    // of the floor and the peak by the metrics; the bounds below cannot tell, so such a
+    // profile is converted whole.
+    if (!finite || delayMetricsParamsProblem(params) != nullptr) {
+        for (int k = 1; k <= lastBin; ++k)
+            db[k] = decibels(power[k]);
+        return;
+    }
+
+    // The noise floor: the median power over the noise bins, all of which are converted.
+    std::array<double, ProfileBins> noise;
+    const int noiseCount = params.noiseLastBin - params.noiseFirstBin + 1;
+    std::copy(power + params.noiseFirstBin, power + params.noiseLastBin + 1, noise.begin());
+    const auto middle = noise.begin() + noiseCount / 2;
+    selectRank(noise.data(), size_t(noiseCount), size_t(noiseCount / 2));
+    const double upperMiddle = *middle;
+    const double lowerMiddle = noiseCount % 2 == 0 ? *std::max_element(noise.begin(), middle) : upperMiddle;
+    const double floorPower = noiseCount % 2 == 0 ? (lowerMiddle + upperMiddle) / 2.0 : upperMiddle;
+
+    double peakPower = 0.0;
+    for (int k = params.firstDelayBin; k <= params.lastDelayBin; ++k)
+        peakPower = std::max(peakPower, power[k]);
+
+    // Bins below both the floor + margin and 20 dB (or the threshold) under the peak
+    // neither count nor are the peak; the others and their neighbours are converted.
+    const double level = std::max(decibels(floorPower) + params.marginDb,
+                                  decibels(peakPower) - std::max(20.0, params.thresholdDb)) -
+                         LevelSlackDb;
+    const double lowestPower = std::min(std::pow(10.0, level / 10.0), peakPower) * PowerSlack;
+
+    // The noise bins decide the floor by their order only, apart from the middle one or
+    // two: a bin clearly below the middle holds a value below every other, one clearly
+    // above a value between the middle and its own (so it is never the peak nor
+    // counts where it would not); only the bins near the middle are converted.
+    const double belowMiddle = lowerMiddle * (1.0 - MedianSlack);
+    const double aboveMiddle = upperMiddle * (1.0 + MedianSlack);
+    const double aboveMiddleDb = decibels(upperMiddle * (1.0 + MedianSlack / 2.0));
+    // Noise comes in random order: the bins are chosen without a branch on each power,
+    // listed, and then converted.
+    std::array<int, ProfileBins> convert;
+    size_t converting = 0;
+    std::fill(db + 1, db + lastBin + 1, -INFINITY);
+    for (int k = params.noiseFirstBin; k <= params.noiseLastBin; ++k) {
+        const double p = power[k];
+        db[k] = p < belowMiddle ? FarBelowDb : aboveMiddleDb;
+        convert[converting] = k;
+        converting += size_t(p >= belowMiddle) & size_t(p <= aboveMiddle);
+    }
+    // The bins that can count or be the peak, and their neighbours, exactly.
+    std::array<uint8_t, ProfileBins + 2> chosen{};
+    for (size_t i = 0; i < converting; ++i)
+        chosen[size_t(convert[i])] = 1;
+    std::array<int, ProfileBins> high;
+    size_t highCount = 0;
+    for (int k = params.firstDelayBin; k <= params.lastDelayBin; ++k) {
+        high[highCount] = k;
+        highCount += size_t(power[k] >= lowestPower);
+    }
+    for (size_t i = 0; i < highCount; ++i)
+        for (int j = std::max(1, high[i] - 1); j <= std::min(lastBin, high[i] + 1); ++j)
+            if (!chosen[size_t(j)]) {
+                chosen[size_t(j)] = 1;
+                convert[converting++] = j;
+            }
+    for (size_t i = 0; i < converting; ++i)
+        db[convert[i]] = decibels(power[convert[i]]);
+}
+
+}  // namespace cli

@@ -1,0 +1,352 @@
+// Built without floating-point contraction (see CMakeLists.txt): each power is
+// re*re + im*im rounded to a double, as computeDelayProfile makes it, so a sweep's
+// profile here is the acquisition program's bit for bit.
+
+#include "recording_analysis.h"
+
+#include "metrics_profile.h"
+#include "recording_input.h"
+#include "runtime_error.h"
+#include "text_io.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <sys/stat.h>
+
+namespace cli {
+
+namespace {
+
+constexpr int TransformPoints = 4096;
+constexpr int AreaDoubles = 2 * TransformPoints;
+constexpr double PowerFloor = 1e-6;
+constexpr double FloorDb = -60.0;
+
+inline double codeVolts(uint16_t code) { return (static_cast<double>(code) - 2048.0) / 2048.0 * 5.0; }
+
+// One channel's sweeps in turn: each one's profile and metrics, the running block
+// sum and the sum over the whole recording.
+class ChannelAccumulator {
+public:
+    ChannelAccumulator(int channel, const AnalysisSettings& settings) : settings_(settings)
+    {
+        const DelayMetricsParams& m = settings.metrics;
+        // The metrics read the noise bins and the delay bins with one bin either side.
+        lastBin_ = std::min(ProfileBins, std::max(m.noiseLastBin, m.lastDelayBin + 1));
+        db_.fill(FloorDb);
+        power_.fill(PowerFloor);
+        blockSum_.fill(0.0);
+        totalSum_.fill(0.0);
+        result_.channel = channel;
+    }
+
+    // The sweep's samples are in area, filled as the transform expects.
+    void addSweep(FourierArea& area)
+    {
+        area.fftsign = 1;
+        area.fftsize = TransformPoints;
+        fourier(area);
+        const double* data = area.fftdata.data();
+        for (int k = 1; k <= lastBin_; ++k) {
+            const double re = data[2 * k - 1];
+            const double im = data[2 * k];
+            double p = re * re + im * im;
+            if (p < PowerFloor)
+                p = PowerFloor;
+            power_[size_t(k)] = p;
+            blockSum_[size_t(k)] += p;
+        }
+        // The dB of the bins the metrics depend on, each 10 * log10 of the floored power
+        // exactly as in the acquisition program's profile.
+        metricsProfileDb(power_.data(), lastBin_, settings_.metrics, db_.data());
+        result_.sweeps.push_back(computeDelayMetrics(db_.data(), settings_.metrics));
+        if (++inBlock_ == settings_.blockSweeps)
+            closeBlock();
+    }
+
+    ChannelAnalysis finish()
+    {
+        if (inBlock_ > 0)
+            closeBlock();
+        result_.averageDb.assign(size_t(ProfileBins) + 1, FloorDb);
+        const double count = double(result_.sweeps.size());
+        if (count > 0) {
+            for (int k = 1; k <= lastBin_; ++k)
+                result_.averageDb[size_t(k)] = 10.0 * std::log10(totalSum_[size_t(k)] / count);
+            result_.average = computeDelayMetrics(result_.averageDb.data(), settings_.metrics);
+        }
+        return std::move(result_);
+    }
+
+private:
+    void closeBlock()
+    {
+        // Linear mean of the block's powers, then dB; every power is at least the floor.
+        const double count = double(inBlock_);
+        for (int k = 1; k <= lastBin_; ++k) {
+            power_[size_t(k)] = blockSum_[size_t(k)] / count;
+            totalSum_[size_t(k)] += blockSum_[size_t(k)];  // the recording's sum, block by block
+            blockSum_[size_t(k)] = 0.0;
+        }
+        metricsProfileDb(power_.data(), lastBin_, settings_.metrics, db_.data());
+        result_.blocks.push_back(computeDelayMetrics(db_.data(), settings_.metrics));
+        inBlock_ = 0;
+    }
+
+    const AnalysisSettings& settings_;
+    int lastBin_ = ProfileBins;
+    int inBlock_ = 0;
+    std::array<double, ProfileBins + 1> power_;
+    std::array<double, ProfileBins + 1> db_;
+    std::array<double, ProfileBins + 1> blockSum_;
+    std::array<double, ProfileBins + 1> totalSum_;
+    ChannelAnalysis result_;
+};
+
+std::vector<int> channelsOf(const AnalysisSettings& settings)
+{
+    if (settings.channel != 0)
+        return {settings.channel};
+    return {1, 2, 3};
+}
+
+std::vector<double> windowWeights(SampleWindow window, int count)
+{
+    std::vector<double> weights(size_t(count) + 1, 1.0);
+    for (int n = 0; n < count; ++n)
+        weights[size_t(n) + 1] = windowWeight(window, n, count);
+    return weights;
+}
+
+void clearTail(FourierArea& area, int count)
+{
+    std::fill(area.fftdata.data() + 2 * count + 1, area.fftdata.data() + AreaDoubles + 1, 0.0);
+}
+
+void addBytes(std::atomic<uint64_t>* bytesDone, uint64_t bytes)
+{
+    if (bytesDone && bytes > 0)
+        bytesDone->fetch_add(bytes, std::memory_order_relaxed);
+}
+
+void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings, RecordingAnalysis& result,
+                        std::atomic<uint64_t>* bytesDone)
+{
+    const acq::RecordingHeader& header = input.header();
+    result.clockDivider = header.clockDivider();
+    // The sample counts are fixed by the divider, as in the acquisition program.
+    result.samplesUsed = result.clockDivider == 4 ? 2500 : TransformPoints;
+    const int used = result.samplesUsed;
+    const std::vector<double> weights = windowWeights(settings.window, used);
+    const bool weighted = settings.window != SampleWindow::None;
+
+    const std::vector<int> chosen = channelsOf(settings);
+    std::vector<ChannelAccumulator> channels;
+    for (int c : chosen)
+        channels.emplace_back(c, settings);
+    auto area = std::make_unique<FourierArea>();
+    uint64_t reported = 0;
+    int64_t lines = 0;
+    // Whole sweeps only: a sweep is analysed once all its lines have been read.
+    const auto readSweep = [&](std::vector<uint16_t>& sweep) {
+        size_t got = 0;
+        while (got < size_t(header.sweepSamples)) {
+            const size_t n = input.readLines(sweep.data() + 3 * got, size_t(header.sweepSamples) - got);
+            if (n == 0)
+                break;
+            got += n;
+        }
+        lines += int64_t(got);
+        const uint64_t bytes = input.reader().bytesRead();
+        addBytes(bytesDone, bytes - reported);
+        reported = bytes;
+        return got == size_t(header.sweepSamples);
+    };
+    const auto analyzeSweep = [&](const std::vector<uint16_t>& sweep) {
+        for (size_t c = 0; c < channels.size(); ++c) {
+            const size_t column = size_t(chosen[c] - 1);
+            double* data = area->fftdata.data();
+            for (int i = 1; i <= used; ++i) {
+                const double v = codeVolts(sweep[3 * size_t(i - 1) + column]);
+                data[2 * i - 1] = weighted ? v * weights[size_t(i)] : v;
+                data[2 * i] = 0.0;
+            }
+            clearTail(*area, used);
+            channels[c].addSweep(*area);
+        }
+        ++result.sweeps;
+    };
+    std::vector<uint16_t> sweep(3 * size_t(header.sweepSamples));
+    while (readSweep(sweep))
+        analyzeSweep(sweep);
+    const acq::SweepCount count = acq::countSweeps(header, lines);
+    if (count.missing > 0)
+        note(input.path() + ": cut short: " + std::to_string(count.whole) + " of " + std::to_string(header.numSweeps) +
+             " sweeps present, " + std::to_string(count.missing) + " missing" +
+             (count.partialLines > 0 ? " (" + std::to_string(count.partialLines) + " lines of an incomplete sweep left out)"
+                                     : std::string()));
+    if (count.whole == 0)
+        throw Failure(input.path() + ": holds no whole sweep to analyze");
+    for (ChannelAccumulator& channel : channels)
+        result.channels.push_back(channel.finish());
+    addBytes(bytesDone, input.reader().totalBytes() - reported);
+}
+
+struct ViewerHeader {
+    int32_t nsweeps = 0;
+    int32_t nsamples = 0;
+};
+
+// The viewer layout by the viewer's own rules: five header items, each followed by
+// the rest of its line. Absent when the file is not in that layout.
+std::optional<ViewerHeader> readViewerHeader(rt::TextReader& file)
+{
+    ViewerHeader header;
+    try {
+        header.nsweeps = file.readInt();
+        file.readLn();
+        file.check();
+        header.nsamples = file.readInt();
+        file.readLn();
+        file.check();
+        for (int item = 0; item < 2; ++item) {
+            file.readInt();
+            file.readLn();
+            file.check();
+        }
+        file.readReal();
+        file.readLn();
+        file.check();
+    } catch (const rt::InOutError&) {
+        return std::nullopt;
+    }
+    if (file.atEnd() || header.nsweeps < 1 || header.nsamples < 1 || header.nsamples > MaxViewerSamples)
+        return std::nullopt;
+    return header;
+}
+
+// A viewer-layout file holds one series; it is reported as channel 1. Each sweep is
+// its nsamples values zero-padded to 4096 points, as the viewer transforms them, and
+// floored at 1e-6 as the acquisition program's profiles are.
+bool analyzeViewer(const std::string& path, const AnalysisSettings& settings, RecordingAnalysis& result)
+{
+    rt::TextReader file;
+    try {
+        file.open(path);
+    } catch (const rt::InOutError& e) {
+        failIo(path, e.code());
+    }
+    const std::optional<ViewerHeader> header = readViewerHeader(file);
+    if (!header)
+        return false;
+    if (settings.channel > 1)
+        throw Failure(path + ": a viewer-layout recording holds one series, analyzed as channel 1");
+    result.viewerLayout = true;
+    result.clockDivider = 0;
+    result.samplesUsed = header->nsamples;
+    const int used = header->nsamples;
+    const std::vector<double> weights = windowWeights(settings.window, used);
+    ChannelAccumulator channel(1, settings);
+    auto area = std::make_unique<FourierArea>();
+    std::vector<double> tseries(size_t(used) + 1);
+    bool whole = true;
+    for (int32_t s = 1; s <= header->nsweeps && whole; ++s) {
+        for (int i = 1; i <= used; ++i) {
+            // The end of the text is noticed by the read that meets it: a sample read
+            // once the text has ended is not in the file.
+            if (file.atEnd()) {
+                whole = false;
+                break;
+            }
+            tseries[size_t(i)] = file.readReal();
+            file.readLn();
+            try {
+                file.check();
+            } catch (const rt::InOutError& e) {
+                throw Failure(path + ": sweep " + std::to_string(s) + ", sample " + std::to_string(i) + ": " +
+                              e.what());
+            }
+        }
+        if (!whole)
+            break;
+        double* data = area->fftdata.data();
+        for (int i = 1; i <= used; ++i) {
+            data[2 * i - 1] = tseries[size_t(i)] * weights[size_t(i)];
+            data[2 * i] = 0.0;
+        }
+        clearTail(*area, used);
+        channel.addSweep(*area);
+        ++result.sweeps;
+    }
+    if (result.sweeps < header->nsweeps)
+        note(path + ": cut short: " + std::to_string(result.sweeps) + " of " + std::to_string(header->nsweeps) +
+             " sweeps present");
+    if (result.sweeps == 0)
+        throw Failure(path + ": holds no whole sweep to analyze");
+    result.channels.push_back(channel.finish());
+    return true;
+}
+
+}  // namespace
+
+double windowWeight(SampleWindow window, int n, int count)
+{
+    const double x = 2.0 * std::numbers::pi * double(n) / double(count);
+    switch (window) {
+    case SampleWindow::Hann:
+        return 0.5 - 0.5 * std::cos(x);
+    case SampleWindow::Blackman:
+        return 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2.0 * x);
+    case SampleWindow::None:
+        break;
+    }
+    return 1.0;
+}
+
+std::string analysisSettingsProblem(const AnalysisSettings& settings)
+{
+    if (const char* problem = delayMetricsParamsProblem(settings.metrics))
+        return problem;
+    if (settings.channel < 0 || settings.channel > 3)
+        return "--channel must be 1, 2 or 3";
+    if (settings.blockSweeps < 1)
+        return "--block must be a whole number of sweeps of 1 or more";
+    if (settings.bandwidthHz && !(std::isfinite(*settings.bandwidthHz) && *settings.bandwidthHz > 0.0))
+        return "--bandwidth must be a positive number of Hz";
+    return {};
+}
+
+std::optional<double> secondsPerBin(const RecordingAnalysis& r, const AnalysisSettings& settings)
+{
+    if (!settings.bandwidthHz)
+        return std::nullopt;
+    if (r.viewerLayout)
+        return double(r.samplesUsed) / (double(ProfileBins) * *settings.bandwidthHz);
+    return delaySecondsPerBin(r.clockDivider, *settings.bandwidthHz);
+}
+
+RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettings& settings,
+                                   std::atomic<uint64_t>* bytesDone)
+{
+    RecordingAnalysis result;
+    result.path = path;
+    RecordingInput input(path);
+    try {
+        input.open();
+    } catch (const Failure&) {
+        // Not the acquisition layout: perhaps the viewer's; else the first line that
+        // does not fit the acquisition layout is the fault to report.
+        if (analyzeViewer(path, settings, result)) {
+            struct stat info {};
+            if (::stat(path.c_str(), &info) == 0)
+                addBytes(bytesDone, uint64_t(info.st_size));
+            return result;
+        }
+        throw;
+    }
+    analyzeAcquisition(input, settings, result, bytesDone);
+    return result;
+}
+
+}  // namespace cli

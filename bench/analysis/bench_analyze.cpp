@@ -1,0 +1,108 @@
+// sounder analyze (all three channels, CSV and JSON) on the recording of 1430 sweeps
+// at clock divider 2 (7.15 million lines, about 114 MB) that bench_sounder uses,
+// written here by the recording writer, beside `wc -l` of the same file and beside a
+// numpy + pandas script doing the same computation (analyze_numpy.py, run by
+// /usr/bin/python3), all in the same run. Then four copies of the file in one call
+// beside four calls one after another.
+// Targets: analyze within 10x wc -l; at least 8x faster than the numpy script; four
+// copies in one call at most 0.6x the wall time of four calls.
+// Usage: bench_analyze [directory]   (default: a fresh directory under /tmp)
+
+#include "bench_child.h"
+#include "recording_writer.h"
+#include "text_io.h"
+
+#include <filesystem>
+#include <random>
+#include <thread>
+
+namespace {
+
+constexpr int Repeats = 3;
+
+void writeRecording(const std::string& path)
+{
+    // As bench_sounder: 1430 sweeps of 5000 groups, codes spread over the 12-bit scale.
+    constexpr int Sweeps = 1430, Samples = 5000;
+    std::mt19937 random(8);
+    std::vector<uint16_t> groups(size_t(Samples) * 4);
+    rt::TextWriter file;
+    file.create(path);
+    writeRecordingHeader(file, Sweeps, Samples, 31, 20, 20, 20);
+    for (int s = 0; s < Sweeps; ++s) {
+        for (uint16_t& code : groups)
+            code = uint16_t(random() % 4096);
+        writeSweepLines(file, groups.data(), Samples);
+    }
+    file.close();
+}
+
+bool report(const char* what, double value, const char* relation, double target)
+{
+    const bool met = relation[0] == '<' ? value <= target : value >= target;
+    std::printf("  %s: %.2f (target %s %.2f): %s\n", what, value, relation, target, met ? "met" : "NOT met");
+    return met;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string dir = argc > 1 ? argv[1] : "";
+    if (dir.empty()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "bench_analyze_XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            return 1;
+        dir = pattern;
+    }
+    const std::string path = dir + "/rec.txt";
+    writeRecording(path);
+    std::printf("bench_analyze: %s, %.1f MB\n", path.c_str(), double(std::filesystem::file_size(path)) / 1e6);
+
+    const auto analyze = [&](std::vector<std::string> files, const std::string& out) {
+        std::vector<std::string> args = {SOUNDER_BINARY, "analyze"};
+        args.insert(args.end(), files.begin(), files.end());
+        for (const std::string& a : {std::string("--csv"), out + ".csv", std::string("--json"), out + ".json"})
+            args.push_back(a);
+        return args;
+    };
+    std::vector<std::string> copies;
+    for (int i = 1; i <= 4; ++i) {
+        copies.push_back(dir + "/copy" + std::to_string(i) + ".txt");
+        std::filesystem::copy_file(path, copies.back(), std::filesystem::copy_options::overwrite_existing);
+    }
+    std::vector<std::vector<std::string>> oneByOne;
+    for (const std::string& c : copies)
+        oneByOne.push_back(analyze({c}, dir + "/each"));
+    const bool haveNumpy = std::system("/usr/bin/python3 -c 'import numpy, pandas' 2>/dev/null") == 0;
+
+    // Rounds of every case in turn, so that a machine busy for a while slows all alike;
+    // the best of the rounds counts.
+    ChildTimes wc, one, numpy, together, apart;
+    for (int round = 0; round < Repeats; ++round) {
+        timeSequence({{"wc", "-l", path}}, wc);
+        timeSequence({analyze({path}, dir + "/one")}, one);
+        if (haveNumpy && round < 2)
+            timeSequence({{"/usr/bin/python3", ANALYZE_NUMPY_SCRIPT, path, dir + "/np.csv", dir + "/np.json"}}, numpy);
+        timeSequence({analyze(copies, dir + "/four")}, together);
+        timeSequence(oneByOne, apart);
+    }
+
+    std::printf("  wc -l:           wall %8.1f ms, cpu %8.1f ms\n", wc.wallMs, wc.cpuMs);
+    std::printf("  sounder analyze: wall %8.1f ms, cpu %8.1f ms\n", one.wallMs, one.cpuMs);
+    bool met = report("analyze / wc -l, wall", one.wallMs / wc.wallMs, "<=", 10.0);
+    if (haveNumpy) {
+        std::printf("  numpy + pandas:  wall %8.1f ms, cpu %8.1f ms\n", numpy.wallMs, numpy.cpuMs);
+        met = report("numpy / analyze, wall", numpy.wallMs / one.wallMs, ">=", 8.0) && met;
+    } else {
+        std::printf("  numpy + pandas: SKIPPED (/usr/bin/python3 lacks python3-numpy or python3-pandas)\n");
+    }
+    std::printf("  four copies, one call:   wall %8.1f ms, cpu %8.1f ms (%u cores)\n", together.wallMs, together.cpuMs,
+                std::thread::hardware_concurrency());
+    std::printf("  four copies, four calls: wall %8.1f ms, cpu %8.1f ms\n", apart.wallMs, apart.cpuMs);
+    met = report("one call / four calls, wall", together.wallMs / apart.wallMs, "<=", 0.6) && met;
+
+    if (argc <= 1)
+        std::filesystem::remove_all(dir);
+    return met ? 0 : 1;
+}

@@ -1,0 +1,100 @@
+// The sparse dB profile of sounder analyze gives the metrics of the full profile,
+// exactly, over profiles of noise, paths, ties, plateaus and odd parameters.
+
+#include "metrics_profile.h"
+
+#include "delay_profile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+template <class T>
+bool same(const std::optional<T>& a, const std::optional<T>& b)
+{
+    return a.has_value() == b.has_value() && (!a || std::memcmp(&*a, &*b, sizeof(T)) == 0);
+}
+
+bool same(const DelayMetrics& a, const DelayMetrics& b)
+{
+    return same(a.noiseFloorDb, b.noiseFloorDb) && same(a.peakBin, b.peakBin) && same(a.peakDb, b.peakDb) &&
+           same(a.snrDb, b.snrDb) && same(a.firstArrivalBin, b.firstArrivalBin) &&
+           same(a.meanExcessBins, b.meanExcessBins) && same(a.rmsSpreadBins, b.rmsSpreadBins) &&
+           same(a.maxExcess10Bins, b.maxExcess10Bins) && same(a.maxExcess20Bins, b.maxExcess20Bins) &&
+           same(a.window90Bins, b.window90Bins) && a.countedBins == b.countedBins && a.pathCount == b.pathCount;
+}
+
+}  // namespace
+
+TEST(MetricsProfile, GivesTheMetricsOfTheFullProfileExactly)
+{
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::exponential_distribution<double> noise(1.0);
+    int withPaths = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        DelayMetricsParams params;
+        if (trial % 3 == 1) {
+            params.thresholdDb = 40.0 * u(random);
+            params.marginDb = 12.0 * u(random);
+            params.firstDelayBin = 1 + int(u(random) * 50);
+            params.noiseFirstBin = 1000 + int(u(random) * 1000);
+            params.noiseLastBin = params.noiseFirstBin + int(u(random) * (2048 - params.noiseFirstBin));
+        }
+        const int lastBin = std::min(ProfileBins, std::max(params.noiseLastBin, params.lastDelayBin + 1));
+        std::vector<double> power(ProfileBins + 1, 1e-6);
+        const double scale = std::pow(10.0, 8.0 * u(random) - 4.0);
+        for (int k = 1; k <= lastBin; ++k)
+            power[size_t(k)] = std::max(1e-6, scale * noise(random));
+        const int paths = int(u(random) * 5);
+        for (int p = 0; p < paths; ++p) {
+            const int at = 1 + int(u(random) * (lastBin - 1));
+            power[size_t(at)] = scale * std::pow(10.0, 6.0 * u(random));
+            if (u(random) < 0.3 && at + 1 <= lastBin)
+                power[size_t(at + 1)] = power[size_t(at)];  // a tie for the peak
+        }
+        if (trial % 7 == 0)
+            for (int k = 1; k <= lastBin; ++k)
+                power[size_t(k)] = 1e-6;  // the floor everywhere: a plateau
+        if (trial % 5 == 0)
+            for (int k = 1; k <= lastBin; ++k)  // a few distinct levels: ties at the median
+                power[size_t(k)] = std::max(1e-6, scale * std::round(power[size_t(k)] / scale * 2.0));
+        if (trial % 11 == 0)
+            for (int k = 1; k <= lastBin; ++k)  // neighbours a rounding apart
+                power[size_t(k)] = scale * (1.0 + double(k % 3) * 1e-16);
+        withPaths += paths > 0;
+
+        std::vector<double> full(ProfileBins + 1, -60.0), sparse(ProfileBins + 1, -60.0);
+        for (int k = 1; k <= lastBin; ++k)
+            full[size_t(k)] = 10.0 * std::log10(power[size_t(k)]);
+        cli::metricsProfileDb(power.data(), lastBin, params, sparse.data());
+        ASSERT_TRUE(same(computeDelayMetrics(full.data(), params), computeDelayMetrics(sparse.data(), params)))
+            << "trial " << trial;
+    }
+    EXPECT_GT(withPaths, 1000);
+}
+
+TEST(MetricsProfile, ConvertsFewerBinsThanTheWholeProfile)
+{
+    // Noise with one path: the bins near the path, those above the margin and the
+    // middle of the noise, not all 2049.
+    std::mt19937 random(6);
+    std::exponential_distribution<double> noise(1.0);
+    std::vector<double> power(ProfileBins + 1, 1e-6), db(ProfileBins + 1);
+    for (int k = 1; k <= 2049; ++k)
+        power[size_t(k)] = noise(random);
+    power[100] = 1e6;
+    cli::metricsProfileDb(power.data(), 2049, {}, db.data());
+    int converted = 0;
+    for (int k = 1; k <= 2049; ++k)
+        converted += db[size_t(k)] == 10.0 * std::log10(power[size_t(k)]);
+    EXPECT_LT(converted, 100);
+    EXPECT_EQ(db[100], 60.0);
+    EXPECT_EQ(db[99], 10.0 * std::log10(power[99]));
+    EXPECT_EQ(db[101], 10.0 * std::log10(power[101]));
+}

@@ -1,0 +1,114 @@
+// `sounder info` and `convert --to sigmf` on a recording with its metadata sidecar:
+// the sidecar's settings and front-end are shown and carried over, and a recording
+// changed since it was written is told apart.
+
+#include "digest.h"
+#include "recording_metadata.h"
+#include "run_sounder.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string Recording = recording(2, 2500, 2, 31);
+
+meta::Recording sidecarFor(const std::string& bytes)
+{
+    meta::Recording r;
+    r.softwareName = "quenlo";
+    r.softwareVersion = "1.2.3";
+    r.boardLibraryPath = "/usr/lib/sounder/libcbw32.so";
+    r.boardLibrarySimulated = true;
+    r.scanStartedUtc = "2026-12-08T09:00:00.000Z";
+    r.writtenUtc = "2026-12-08T09:00:02.000Z";
+    r.recordingFile = "rec.txt";
+    r.settings = {2, 2500, 31, {10, 20, 30}, 4};
+    r.frontEnd.dividerCode = 3;
+    r.frontEnd.sweepCount = 2;
+    r.frontEnd.attenuationDb = 7;
+    r.frontEnd.attenuatorCode = 13;
+    r.frontEnd.channels[0] = {10, 10};
+    r.frontEnd.channels[1] = {20, 19};
+    r.frontEnd.channels[2] = {30, std::nullopt};
+    r.frontEnd.pots[0] = 5;
+    r.frontEnd.pots[3] = 21;
+    r.frontEnd.clocksPerSweep = 10000;
+    r.scan = {120000, 2500000, 2500, 2800};
+    r.sweepsRequested = 2;
+    r.sweepStartGroups = {4, 2504};
+    r.result.status = "DONE";
+    r.result.lines = 4 + 5000;
+    r.result.bytes = bytes.size();
+    r.result.sha256 = digest::hexDigest(digest::Algorithm::Sha256, bytes);
+    return r;
+}
+
+TempDir& withSidecar(TempDir& dir, const std::string& bytes = Recording)
+{
+    writeBytes(dir.file("rec.txt"), bytes);
+    EXPECT_EQ(meta::writeSidecar(dir.file("rec.txt.meta.json"), sidecarFor(Recording)), "");
+    return dir;
+}
+
+}  // namespace
+
+TEST(SounderSidecar, InfoShowsTheSidecarAndChecksTheDigest)
+{
+    TempDir dir;
+    RunResult run = runSounder(withSidecar(dir), "info rec.txt");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    for (const char* text : {"settings: 2 sweeps of 2500 samples, clock divider 4, attenuation 31 dB",
+                             "attenuator 7 dB (code 13)", "ch 2: gain asked 20 dB, table row 19 dB, pots 2 = not sent, 3 = 21",
+                             "ch 3: gain asked 30 dB, no usable table row", "sweep starts (scan group): 4 2504",
+                             "matches the recording", "simulated board library /usr/lib/sounder/libcbw32.so"})
+        EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+
+    // One code changed, same length: the digest tells.
+    std::string changed = Recording;
+    changed[changed.size() - 3] = changed[changed.size() - 3] == '1' ? '2' : '1';
+    TempDir dir2;
+    run = runSounder(withSidecar(dir2, changed), "info rec.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.out.find("DOES NOT MATCH"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "rec.txt: the recording is not the one its sidecar describes (sha256 differs)\n");
+}
+
+TEST(SounderSidecar, AnUnreadableSidecarIsNamedAndTheRecordingStillShown)
+{
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Recording);
+    writeBytes(dir.file("rec.txt.meta.json"), "{\"schema\": \"sounder.recording/1\", \"software\": 3}");
+    const RunResult run = runSounder(dir, "info rec.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.out.find("acquisition layout"), std::string::npos);
+    EXPECT_EQ(run.err, "rec.txt.meta.json: software is not an object\n");
+}
+
+TEST(SounderSidecar, SigmfCarriesTheFrontEndUnderItsExtension)
+{
+    TempDir dir;
+    const RunResult run = runSounder(withSidecar(dir), "convert rec.txt --to sigmf -o out");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const QJsonObject global =
+        QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(dir.file("out.sigmf-meta")))).object()["global"].toObject();
+    const QJsonObject frontEnd = global["sounder:front_end"].toObject();
+    EXPECT_EQ(frontEnd["attenuation_db"].toInt(), 7);
+    EXPECT_EQ(frontEnd["attenuator_code"].toInt(), 13);
+    EXPECT_EQ(frontEnd["channels"].toArray().at(1).toObject()["table_gain_db"].toInt(), 19);
+    EXPECT_EQ(global["sounder:sidecar_settings"].toObject()["clock_divider"].toInt(), 4);
+    EXPECT_EQ(global["sounder:scan_started_utc"].toString(), "2026-12-08T09:00:00.000Z");
+    EXPECT_TRUE(global["sounder:board_library"].toObject()["simulated"].toBool());
+
+    // Without a sidecar the extension has only what the recording says.
+    TempDir bare;
+    writeBytes(bare.file("rec.txt"), Recording);
+    ASSERT_EQ(runSounder(bare, "convert rec.txt --to sigmf -o out").status, 0);
+    const QJsonObject bareGlobal =
+        QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(bare.file("out.sigmf-meta")))).object()["global"].toObject();
+    EXPECT_FALSE(bareGlobal.contains("sounder:front_end"));
+    EXPECT_TRUE(bareGlobal.contains("sounder:settings"));
+}
