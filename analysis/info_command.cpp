@@ -94,7 +94,7 @@ int runInfo(const std::vector<std::string>& files)
         RecordingInput input(path);
         // A recording with a sidecar is hashed as it is read, to check it against it.
         const bool sidecar = hasSidecar(path);
-        digest::Hasher sha256(digest::Algorithm::Sha256);
+        digest::ConcurrentHasher sha256(digest::Algorithm::Sha256);
         if (sidecar)
             input.reader().setByteSink([&sha256](const char* bytes, size_t length) { sha256.add(bytes, length); });
         try {
