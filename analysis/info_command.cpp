@@ -16,35 +16,13 @@ namespace cli {
 
 namespace {
 
-struct ViewerHeader {
-    int32_t nsweeps, nsamples, gain;
-};
-
-// The viewer layout, read by the viewer's own rules: five header items.
-std::optional<ViewerHeader> readViewerHeader(const std::string& path)
+// The viewer layout, read by the viewer's own rules.
+std::optional<ViewerHeader> readViewerHeaderOf(const std::string& path)
 {
     try {
         rt::TextReader file;
         file.open(path);
-        ViewerHeader header{};
-        header.nsweeps = file.readInt();
-        file.readLn();
-        file.check();
-        header.nsamples = file.readInt();
-        file.readLn();
-        file.check();
-        file.readInt();
-        file.readLn();
-        file.check();
-        header.gain = file.readInt();
-        file.readLn();
-        file.check();
-        file.readReal();
-        file.readLn();
-        file.check();
-        if (file.atEnd() || header.nsweeps < 1 || header.nsamples < 1 || header.nsamples > 4000)
-            return std::nullopt;
-        return header;
+        return readViewerHeader(file);
     } catch (const rt::InOutError&) {
         return std::nullopt;
     }
@@ -94,14 +72,16 @@ int runInfo(const std::vector<std::string>& files)
         RecordingInput input(path);
         // A recording with a sidecar is hashed as it is read, to check it against it.
         const bool sidecar = hasSidecar(path);
-        digest::ConcurrentHasher sha256(digest::Algorithm::Sha256);
-        if (sidecar)
-            input.reader().setByteSink([&sha256](const char* bytes, size_t length) { sha256.add(bytes, length); });
+        std::optional<digest::ConcurrentHasher> sha256;
+        if (sidecar) {
+            sha256.emplace(digest::Algorithm::Sha256);
+            input.reader().setByteSink([&sha256](const char* bytes, size_t length) { sha256->add(bytes, length); });
+        }
         try {
             input.open();
         } catch (const Failure& failure) {
             // Not the acquisition layout: perhaps the viewer's.
-            if (const std::optional<ViewerHeader> viewer = readViewerHeader(path)) {
+            if (const std::optional<ViewerHeader> viewer = readViewerHeaderOf(path)) {
                 std::printf("%s: viewer layout\n  header: %d sweeps of %d samples, gain %d\n", path.c_str(),
                             viewer->nsweeps, viewer->nsamples, viewer->gain);
                 continue;
@@ -113,7 +93,7 @@ int runInfo(const std::vector<std::string>& files)
         }
         try {
             const int64_t lines = infoAcquisition(input);
-            if (sidecar && !reportSidecar(path, sha256.hex(), input.reader().totalBytes(), lines + 4))
+            if (sidecar && !reportSidecar(path, sha256->hex(), input.reader().totalBytes(), lines + 4))
                 status = ExitBadInput;
         } catch (const Failure& failure) {
             std::fflush(stdout);

@@ -193,39 +193,6 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     addBytes(bytesDone, input.reader().totalBytes() - reported);
 }
 
-struct ViewerHeader {
-    int32_t nsweeps = 0;
-    int32_t nsamples = 0;
-};
-
-// The viewer layout by the viewer's own rules: five header items, each followed by
-// the rest of its line. Absent when the file is not in that layout.
-std::optional<ViewerHeader> readViewerHeader(rt::TextReader& file)
-{
-    ViewerHeader header;
-    try {
-        header.nsweeps = file.readInt();
-        file.readLn();
-        file.check();
-        header.nsamples = file.readInt();
-        file.readLn();
-        file.check();
-        for (int item = 0; item < 2; ++item) {
-            file.readInt();
-            file.readLn();
-            file.check();
-        }
-        file.readReal();
-        file.readLn();
-        file.check();
-    } catch (const rt::InOutError&) {
-        return std::nullopt;
-    }
-    if (file.atEnd() || header.nsweeps < 1 || header.nsamples < 1 || header.nsamples > MaxViewerSamples)
-        return std::nullopt;
-    return header;
-}
-
 // A viewer-layout file holds one series; it is reported as channel 1. Each sweep is
 // its nsamples values zero-padded to 4096 points, as the viewer transforms them, and
 // floored at 1e-6 as the acquisition program's profiles are.

@@ -1,8 +1,37 @@
 #include "recording_input.h"
 
 #include "runtime_error.h"
+#include "text_io.h"
 
 namespace cli {
+
+std::optional<ViewerHeader> readViewerHeader(rt::TextReader& file)
+{
+    constexpr int32_t MaxSamples = 4000;  // what the viewer's arrays hold per sweep
+    ViewerHeader header;
+    try {
+        header.nsweeps = file.readInt();
+        file.readLn();
+        file.check();
+        header.nsamples = file.readInt();
+        file.readLn();
+        file.check();
+        file.readInt();
+        file.readLn();
+        file.check();
+        header.gain = file.readInt();
+        file.readLn();
+        file.check();
+        file.readReal();
+        file.readLn();
+        file.check();
+    } catch (const rt::InOutError&) {
+        return std::nullopt;
+    }
+    if (file.atEnd() || header.nsweeps < 1 || header.nsamples < 1 || header.nsamples > MaxSamples)
+        return std::nullopt;
+    return header;
+}
 
 void failIo(const std::string& path, int code) { throw Failure(path + ": " + rt::ioErrorText(code)); }
 

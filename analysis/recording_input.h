@@ -5,7 +5,12 @@
 #include "acquisition_reader.h"
 #include "cli_support.h"
 
+#include <optional>
 #include <string>
+
+namespace rt {
+class TextReader;
+}
 
 namespace cli {
 
@@ -24,6 +29,17 @@ private:
     std::string path_;
     acq::AcquisitionReader reader_;
 };
+
+// The header of a file in the viewer layout, read by the viewer's own rules: five
+// items (nsweeps, nsamples, an integer, the gain, a real), each followed by the rest of
+// its line, and at least one sample after them. Absent when the file is not in that
+// layout (or nsamples is outside 1..4000).
+struct ViewerHeader {
+    int32_t nsweeps = 0;
+    int32_t nsamples = 0;
+    int32_t gain = 0;
+};
+std::optional<ViewerHeader> readViewerHeader(rt::TextReader& file);
 
 // "PATH: <text of the I/O result code>".
 [[noreturn]] void failIo(const std::string& path, int code);

@@ -5,74 +5,23 @@
 // CPU time of the child (user + system).
 // Usage: bench_sounder [directory]   (default: a fresh directory under /tmp)
 
+#include "bench_child.h"
 #include "recording_writer.h"
 #include "text_io.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
-#include <string>
-#include <vector>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 constexpr int Repeats = 3;
-
-struct Times {
-    double wallMs = 1e300;
-    double cpuMs = 1e300;
-};
-
-double childCpuMs()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-// Runs argv with stdout and stderr to /dev/null; exits on failure.
-void run(std::vector<std::string> args)
-{
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int status = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0 || ::waitpid(pid, &status, 0) < 0 ||
-        !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "failed: %s\n", args[0].c_str());
-        std::exit(1);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-}
+using Times = ChildTimes;
 
 Times best(const std::vector<std::string>& args)
 {
     Times t;
-    for (int r = 0; r < Repeats; ++r) {
-        const double cpu = childCpuMs();
-        const auto start = std::chrono::steady_clock::now();
-        run(args);
-        const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
-        t.wallMs = std::min(t.wallMs, spent.count());
-        t.cpuMs = std::min(t.cpuMs, childCpuMs() - cpu);
-    }
+    for (int r = 0; r < Repeats; ++r)
+        timeSequence({args}, t);
     return t;
 }
 
