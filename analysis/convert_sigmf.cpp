@@ -131,13 +131,7 @@ void convertToSigmf(const std::string& inputPath, const std::string& base)
                 used = 0;
             }
             uint16_t* sweep = reinterpret_cast<uint16_t*>(block + used);
-            size_t got = 0;
-            while (got < size_t(h.sweepSamples)) {
-                const size_t n = input.readLines(sweep + 3 * got, size_t(h.sweepSamples) - got);
-                if (n == 0)
-                    break;
-                got += n;
-            }
+            const size_t got = input.readSweep(sweep);
             lines += int64_t(got);
             if (got < size_t(h.sweepSamples))
                 break;  // an incomplete sweep is left out

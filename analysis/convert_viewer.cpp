@@ -127,13 +127,7 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
             }
             // Whole sweeps only: a sweep is written once all its lines have been read.
             uint16_t* sweep = reinterpret_cast<uint16_t*>(block + used);
-            size_t got = 0;
-            while (got < size_t(header.sweepSamples)) {
-                const size_t n = input.readLines(sweep + 3 * got, size_t(header.sweepSamples) - got);
-                if (n == 0)
-                    break;
-                got += n;
-            }
+            const size_t got = input.readSweep(sweep);
             lines += int64_t(got);
             if (got < size_t(header.sweepSamples))
                 break;

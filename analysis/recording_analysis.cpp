@@ -150,13 +150,7 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     int64_t lines = 0;
     // Whole sweeps only: a sweep is analysed once all its lines have been read.
     const auto readSweep = [&](std::vector<uint16_t>& sweep) {
-        size_t got = 0;
-        while (got < size_t(header.sweepSamples)) {
-            const size_t n = input.readLines(sweep.data() + 3 * got, size_t(header.sweepSamples) - got);
-            if (n == 0)
-                break;
-            got += n;
-        }
+        const size_t got = input.readSweep(sweep.data());
         lines += int64_t(got);
         const uint64_t bytes = input.reader().bytesRead();
         addBytes(bytesDone, bytes - reported);

@@ -57,6 +57,19 @@ size_t RecordingInput::readLines(uint16_t* codes, size_t maxLines)
     }
 }
 
+size_t RecordingInput::readSweep(uint16_t* codes)
+{
+    const size_t samples = size_t(header().sweepSamples);
+    size_t got = 0;
+    while (got < samples) {
+        const size_t n = readLines(codes + 3 * got, samples - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
 acq::SweepCount reportSweeps(const RecordingInput& input, int64_t sampleLines)
 {
     const acq::SweepCount count = acq::countSweeps(input.header(), sampleLines);

@@ -21,6 +21,9 @@ public:
     void open();
     // Lines of three codes, as AcquisitionReader::readLines; throws Failure.
     size_t readLines(uint16_t* codes, size_t maxLines);
+    // Up to one sweep (the header's samples per sweep) of lines into codes; returns the
+    // lines read, fewer than a sweep only where the text has ended. Throws Failure.
+    size_t readSweep(uint16_t* codes);
     acq::AcquisitionReader& reader() { return reader_; }
     const acq::RecordingHeader& header() const { return reader_.header(); }
     const std::string& path() const { return path_; }

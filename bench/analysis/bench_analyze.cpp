@@ -48,13 +48,9 @@ bool report(const char* what, double value, const char* relation, double target)
 
 int main(int argc, char** argv)
 {
-    std::string dir = argc > 1 ? argv[1] : "";
-    if (dir.empty()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bench_analyze_XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            return 1;
-        dir = pattern;
-    }
+    const std::string dir = benchDirectory(argc, argv, "bench_analyze");
+    if (dir.empty())
+        return 1;
     const std::string path = dir + "/rec.txt";
     writeRecording(path);
     std::printf("bench_analyze: %s, %.1f MB\n", path.c_str(), double(std::filesystem::file_size(path)) / 1e6);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
@@ -62,4 +63,14 @@ inline void timeSequence(const std::vector<std::vector<std::string>>& sequence, 
     const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
     best.wallMs = std::min(best.wallMs, spent.count());
     best.cpuMs = std::min(best.cpuMs, childrenCpuMs() - cpu);
+}
+
+// The folder a benchmark writes its recordings to: the first argument, or a fresh one
+// under the temporary folder named from prefix. Empty when none can be made.
+inline std::string benchDirectory(int argc, char** argv, const char* prefix)
+{
+    if (argc > 1 && argv[1][0] != '\0')
+        return argv[1];
+    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "_XXXXXX")).string();
+    return ::mkdtemp(pattern.data()) ? pattern : std::string();
 }

@@ -29,13 +29,9 @@ Times best(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
-    std::string dir = argc > 1 ? argv[1] : "";
-    if (dir.empty()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bench_sounder_XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            return 1;
-        dir = pattern;
-    }
+    const std::string dir = benchDirectory(argc, argv, "bench_sounder");
+    if (dir.empty())
+        return 1;
     const std::string path = dir + "/rec.txt";
     {
         // 1430 sweeps of 5000 groups, codes spread over the 12-bit scale.

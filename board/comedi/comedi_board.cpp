@@ -138,6 +138,19 @@ void ComediBoard::restoreOutputs()
         portFailure("comedi_dio_bitfield2", 0);
 }
 
+// After the arguments are checked: the device is open and the port lies on its
+// digital subdevice, or the code that says why not.
+int ComediBoard::portReady(const Port& p)
+{
+    if (!openDevice())
+        return CBW_NODEVICE;
+    if (dio_ < 0)
+        return CBW_NOSUBDEVICE;
+    if (p.base + p.width > dioLines_)
+        return CBW_BADPORTNUM;
+    return CBW_NOERRORS;
+}
+
 int ComediBoard::dConfigPort(int board, int port, int direction)
 {
     if (board != 0)
@@ -147,12 +160,8 @@ int ComediBoard::dConfigPort(int board, int port, int direction)
         return CBW_BADPORTNUM;
     if (direction != DIGITALOUT && direction != DIGITALIN)
         return CBW_BADDIRECTION;
-    if (!openDevice())
-        return CBW_NODEVICE;
-    if (dio_ < 0)
-        return CBW_NOSUBDEVICE;
-    if (p->base + p->width > dioLines_)
-        return CBW_BADPORTNUM;
+    if (const int problem = portReady(*p))
+        return problem;
     const unsigned comediDirection = direction == DIGITALOUT ? COMEDI_OUTPUT : COMEDI_INPUT;
     for (unsigned line = p->base; line < p->base + p->width; ++line)
         if (comedi_dio_config(device_, static_cast<unsigned>(dio_), line, comediDirection) < 0)
@@ -171,12 +180,8 @@ int ComediBoard::dOut(int board, int port, uint16_t value)
         return CBW_BADPORTNUM;
     if (value > lineMask(p->width))
         return CBW_BADPORTVALUE;
-    if (!openDevice())
-        return CBW_NODEVICE;
-    if (dio_ < 0)
-        return CBW_NOSUBDEVICE;
-    if (p->base + p->width > dioLines_)
-        return CBW_BADPORTNUM;
+    if (const int problem = portReady(*p))
+        return problem;
     unsigned bits = value;
     if (comedi_dio_bitfield2(device_, static_cast<unsigned>(dio_), lineMask(p->width), &bits, p->base) < 0)
         return portFailure("comedi_dio_bitfield2", port);
@@ -194,12 +199,8 @@ int ComediBoard::dIn(int board, int port, uint16_t* value)
         return CBW_BADPORTNUM;
     if (!value)
         return CBW_NULLPOINTER;
-    if (!openDevice())
-        return CBW_NODEVICE;
-    if (dio_ < 0)
-        return CBW_NOSUBDEVICE;
-    if (p->base + p->width > dioLines_)
-        return CBW_BADPORTNUM;
+    if (const int problem = portReady(*p))
+        return problem;
     unsigned bits = 0;
     if (comedi_dio_bitfield2(device_, static_cast<unsigned>(dio_), 0, &bits, p->base) < 0)
         return portFailure("comedi_dio_bitfield2", port);

@@ -40,6 +40,7 @@ private:
     static std::array<Port, 4> freshPorts();
     bool openDevice();  // false (after a line on stderr) when the device cannot be used
     Port* findPort(int port);
+    int portReady(const Port& p);
     int portFailure(const char* call, int port);
     void restoreOutputs();
 
