@@ -27,13 +27,30 @@ constexpr double FarBelowDb = -1e300;
 
 inline double decibels(double power) { return 10.0 * std::log10(power); }
 
+// The largest of p[first..last], at least 0 (the powers are finite and compare). Four
+// running maxima in turn, so that each compare does not wait for the one before.
+double largestOf(const double* p, int first, int last)
+{
+    double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
+    int k = first;
+    for (; k + 3 <= last; k += 4) {
+        m0 = std::max(m0, p[k]);
+        m1 = std::max(m1, p[k + 1]);
+        m2 = std::max(m2, p[k + 2]);
+        m3 = std::max(m3, p[k + 3]);
+    }
+    for (; k <= last; ++k)
+        m0 = std::max(m0, p[k]);
+    return std::max(std::max(m0, m1), std::max(m2, m3));
+}
+
 }  // namespace
 
 void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
 {
     bool finite = true;
     for (int k = 1; k <= lastBin; ++k)
-        finite &= power[k] < INFINITY;
+        finite &= power[k] < INFINITY;  // false for NaN too
     // A power beyond the double range (a viewer-layout file of absurd volts) is left out
     // of the floor and the peak by the metrics; the bounds below cannot tell, so such a
     // profile is converted whole.
@@ -53,9 +70,7 @@ void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams
     const double lowerMiddle = noiseCount % 2 == 0 ? *std::max_element(noise.begin(), middle) : upperMiddle;
     const double floorPower = noiseCount % 2 == 0 ? (lowerMiddle + upperMiddle) / 2.0 : upperMiddle;
 
-    double peakPower = 0.0;
-    for (int k = params.firstDelayBin; k <= params.lastDelayBin; ++k)
-        peakPower = std::max(peakPower, power[k]);
+    const double peakPower = largestOf(power, params.firstDelayBin, params.lastDelayBin);
 
     // Bins below both the floor + margin and 20 dB (or the threshold) under the peak
     // neither count nor are the peak; the others and their neighbours are converted.

@@ -165,20 +165,13 @@ bool avxAvailable()
     return available;
 }
 
-void fourierWith(FourierArea& area, Kernel kernel)
-{
-    const int32_t size = area.fftsize;
-    const int32_t sign = area.fftsign;
-    // Outside the routine's use (no caller produces these): leave the points alone
-    // rather than run past the work area or divide by zero.
-    if (!isPowerOfTwo(size) || size > MaxPoints || sign == 0)
-        return;
-    if (kernel == Kernel::Plain || (sign != 1 && sign != -1)) {
-        plainFourier(area.fftdata.data(), size, sign);
-        return;
-    }
+namespace {
 
-    double* data = area.fftdata.data() + 1;  // complex point c at data[2c], data[2c+1]
+bool withinUse(int32_t size, int32_t sign) { return isPowerOfTwo(size) && size <= MaxPoints && sign != 0; }
+
+// The bit-reversal reordering of the points, as the transform makes it.
+void reorder(double* data, int32_t size)
+{
     const Reorderings& order = reorderings();
     const int32_t b = log2Of(size);
     for (int32_t s = order.first[b]; s < order.first[b + 1]; ++s) {
@@ -186,7 +179,11 @@ void fourierWith(FourierArea& area, Kernel kernel)
         std::swap(data[2 * i], data[2 * j]);
         std::swap(data[2 * i + 1], data[2 * j + 1]);
     }
+}
 
+// The butterfly passes, on points already reordered; sign is +1 or -1.
+void passes(double* data, int32_t size, int32_t sign, Kernel kernel)
+{
     const Twiddles& twiddles = twiddlesFor(sign);
     const bool wide = kernel == Kernel::Avx && avxAvailable();
     int32_t half = 1;
@@ -208,9 +205,76 @@ void fourierWith(FourierArea& area, Kernel kernel)
     }
 }
 
+}  // namespace
+
+void fourierWith(FourierArea& area, Kernel kernel)
+{
+    const int32_t size = area.fftsize;
+    const int32_t sign = area.fftsign;
+    // Outside the routine's use (no caller produces these): leave the points alone
+    // rather than run past the work area or divide by zero.
+    if (!withinUse(size, sign))
+        return;
+    if (kernel == Kernel::Plain || (sign != 1 && sign != -1)) {
+        plainFourier(area.fftdata.data(), size, sign);
+        return;
+    }
+    double* data = area.fftdata.data() + 1;  // complex point c at data[2c], data[2c+1]
+    reorder(data, size);
+    passes(data, size, sign, kernel);
+}
+
 }  // namespace fourier_detail
 
 void fourier(FourierArea& area)
 {
     fourier_detail::fourierWith(area, fourier_detail::Kernel::Avx);
+}
+
+const uint16_t* bitReversedPositions(int32_t size)
+{
+    using namespace fourier_detail;
+    // positions[first[b] ...] for size 2^b: where the reordering moves each point.
+    struct Positions {
+        std::vector<uint16_t> all;
+        int32_t first[13] = {};
+        Positions()
+        {
+            const Reorderings& order = reorderings();
+            for (int32_t b = 0; b <= 12; ++b) {
+                first[b] = int32_t(all.size());
+                const int32_t n = int32_t(1) << b;
+                std::vector<uint16_t> at(static_cast<size_t>(n));  // at[c]: the point that ends at c
+                for (int32_t c = 0; c < n; ++c)
+                    at[size_t(c)] = uint16_t(c);
+                for (int32_t s = order.first[b]; s < order.first[b + 1]; ++s)
+                    std::swap(at[order.swaps[size_t(s)].first], at[order.swaps[size_t(s)].second]);
+                all.resize(all.size() + size_t(n));
+                for (int32_t c = 0; c < n; ++c)
+                    all[size_t(first[b] + at[size_t(c)])] = uint16_t(c);
+            }
+        }
+    };
+    static const Positions kept;
+    if (!isPowerOfTwo(size) || size > MaxPoints)
+        return nullptr;
+    return kept.all.data() + kept.first[log2Of(size)];
+}
+
+void fourierOfReordered(FourierArea& area)
+{
+    using namespace fourier_detail;
+    const int32_t size = area.fftsize;
+    const int32_t sign = area.fftsign;
+    if (!withinUse(size, sign))
+        return;
+    double* data = area.fftdata.data() + 1;
+    if (sign != 1 && sign != -1) {
+        // The plain form reorders as it starts: undo the caller's order (the
+        // reordering is its own inverse) and run it.
+        reorder(data, size);
+        plainFourier(area.fftdata.data(), size, sign);
+        return;
+    }
+    passes(data, size, sign, Kernel::Avx);
 }

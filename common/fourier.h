@@ -19,3 +19,11 @@ struct alignas(64) FourierArea {
 // An fftsize that is not a power of two in 1..4096, or an fftsign of 0, is outside
 // the routine's use: the points are then left as they are.
 void fourier(FourierArea& area);
+
+// The transform starts by moving point n to position bitReversedPositions(N)[n]
+// (counted from 0; N a power of two 1..4096, else nullptr). A caller that fills the
+// area in that order in the first place calls fourierOfReordered, which runs the
+// rest of the same transform and gives the same bits as fourier on the natural order.
+const uint16_t* bitReversedPositions(int32_t size);
+void fourierOfReordered(FourierArea& area);
+

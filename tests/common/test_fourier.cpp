@@ -156,6 +156,39 @@ TEST(FourierBits, SignedZerosInfinitiesAndNansPassAsInTheTranscription)
     }
 }
 
+TEST(FourierBits, PointsPlacedInReorderedPositionsGiveTheSameBits)
+{
+    unsigned seed = 300;
+    for (int points = 1; points <= 4096; points *= 2) {
+        const uint16_t* position = bitReversedPositions(points);
+        ASSERT_NE(position, nullptr) << points;
+        std::vector<bool> taken(size_t(points), false);
+        for (int n = 0; n < points; ++n) {
+            ASSERT_LT(position[n], points);
+            EXPECT_FALSE(taken[position[n]]) << "N=" << points << ": two points at " << position[n];
+            taken[position[n]] = true;
+            EXPECT_EQ(position[position[n]], n) << "N=" << points << ": the reordering is its own inverse";
+        }
+        for (int sign : {1, -1, 3}) {
+            std::vector<double> input = randomPoints(points, seed++);
+            input[1] = -0.0;
+            std::vector<double> expected = input;
+            referenceTransform(expected, points, sign);
+            std::vector<double> placed = input;
+            for (int n = 0; n < points; ++n) {
+                placed[size_t(2 * position[n] + 1)] = input[size_t(2 * n + 1)];
+                placed[size_t(2 * position[n] + 2)] = input[size_t(2 * n + 2)];
+            }
+            static FourierArea area;
+            load(area, placed, points, sign);
+            fourierOfReordered(area);
+            EXPECT_TRUE(sameBits(area, expected)) << "N=" << points << " sign " << sign;
+        }
+    }
+    for (int size : {0, 3, 8192, -4})
+        EXPECT_EQ(bitReversedPositions(size), nullptr) << size;
+}
+
 TEST(FourierValues, AgreesWithADirectTransform)
 {
     for (int points : {8, 256, 4096}) {
