@@ -9,6 +9,9 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace cli {
 
@@ -27,30 +30,65 @@ constexpr double FarBelowDb = -1e300;
 
 inline double decibels(double power) { return 10.0 * std::log10(power); }
 
+// Whether every p[1..last] is below +inf (false for NaN too), four at a time.
+bool allFinite(const double* p, int last)
+{
+    int k = 1;
+    bool finite = true;
+#if defined(__SSE2__)
+    const __m128d inf = _mm_set1_pd(INFINITY);
+    __m128d below = _mm_castsi128_pd(_mm_set1_epi32(-1));
+    for (; k + 3 <= last; k += 4)
+        below = _mm_and_pd(below, _mm_and_pd(_mm_cmplt_pd(_mm_loadu_pd(p + k), inf),
+                                             _mm_cmplt_pd(_mm_loadu_pd(p + k + 2), inf)));
+    finite = _mm_movemask_pd(below) == 3;
+#endif
+    for (; k <= last; ++k)
+        finite &= p[k] < INFINITY;
+    return finite;
+}
+
 // The largest of p[first..last], at least 0 (the powers are finite and compare). Four
-// running maxima in turn, so that each compare does not wait for the one before.
+// running maxima, so that each compare does not wait for the one before.
 double largestOf(const double* p, int first, int last)
 {
-    double m0 = 0.0, m1 = 0.0, m2 = 0.0, m3 = 0.0;
     int k = first;
+    double largest = 0.0;
+#if defined(__SSE2__)
+    __m128d m0 = _mm_setzero_pd(), m1 = _mm_setzero_pd();
     for (; k + 3 <= last; k += 4) {
-        m0 = std::max(m0, p[k]);
-        m1 = std::max(m1, p[k + 1]);
-        m2 = std::max(m2, p[k + 2]);
-        m3 = std::max(m3, p[k + 3]);
+        m0 = _mm_max_pd(m0, _mm_loadu_pd(p + k));
+        m1 = _mm_max_pd(m1, _mm_loadu_pd(p + k + 2));
     }
+    alignas(16) double lanes[2];
+    _mm_store_pd(lanes, _mm_max_pd(m0, m1));
+    largest = std::max(lanes[0], lanes[1]);
+#endif
     for (; k <= last; ++k)
-        m0 = std::max(m0, p[k]);
-    return std::max(std::max(m0, m1), std::max(m2, m3));
+        largest = std::max(largest, p[k]);
+    return largest;
+}
+
+// value into d[first..last], four at a time.
+void fillWith(double* d, int first, int last, double value)
+{
+    int k = first;
+#if defined(__SSE2__)
+    const __m128d v = _mm_set1_pd(value);
+    for (; k + 3 <= last; k += 4) {
+        _mm_storeu_pd(d + k, v);
+        _mm_storeu_pd(d + k + 2, v);
+    }
+#endif
+    for (; k <= last; ++k)
+        d[k] = value;
 }
 
 }  // namespace
 
 void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
 {
-    bool finite = true;
-    for (int k = 1; k <= lastBin; ++k)
-        finite &= power[k] < INFINITY;  // false for NaN too
+    const bool finite = allFinite(power, lastBin);
     // A power beyond the double range (a viewer-layout file of absurd volts) is left out
     // of the floor and the peak by the metrics; the bounds below cannot tell, so such a
     // profile is converted whole.
@@ -90,7 +128,7 @@ void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams
     // listed, and then converted.
     std::array<int, ProfileBins> convert;
     size_t converting = 0;
-    std::fill(db + 1, db + lastBin + 1, -INFINITY);
+    fillWith(db, 1, lastBin, -INFINITY);
     for (int k = params.noiseFirstBin; k <= params.noiseLastBin; ++k) {
         const double p = power[k];
         db[k] = p < belowMiddle ? FarBelowDb : aboveMiddleDb;
