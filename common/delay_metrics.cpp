@@ -79,17 +79,22 @@ int32_t peakBinOf(const double* profileDb, int32_t first, int32_t last)
     double peak = -INFINITY;
     int32_t k = first;
 #if defined(__SSE2__)
-    // Bins that are not finite take part as -inf, below every finite one.
+    // Four bins at a time in two running maxima, so that each maximum does not wait
+    // for the one before. A bin that is not below +inf (+inf or NaN) takes part as
+    // -inf; -inf itself is below every finite bin.
     const __m128d high = _mm_set1_pd(INFINITY);
     const __m128d low = _mm_set1_pd(-INFINITY);
-    __m128d best = low;
-    for (; k + 1 <= last; k += 2) {
-        const __m128d x = _mm_loadu_pd(profileDb + k);
-        const __m128d finite = _mm_and_pd(_mm_cmplt_pd(x, high), _mm_cmpgt_pd(x, low));
-        best = _mm_max_pd(best, _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, low)));
+    const auto finiteOrLow = [&](__m128d x) {
+        const __m128d finite = _mm_cmplt_pd(x, high);
+        return _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, low));
+    };
+    __m128d best0 = low, best1 = low;
+    for (; k + 3 <= last; k += 4) {
+        best0 = _mm_max_pd(best0, finiteOrLow(_mm_loadu_pd(profileDb + k)));
+        best1 = _mm_max_pd(best1, finiteOrLow(_mm_loadu_pd(profileDb + k + 2)));
     }
     alignas(16) double lanes[2];
-    _mm_store_pd(lanes, best);
+    _mm_store_pd(lanes, _mm_max_pd(best0, best1));
     peak = std::max(lanes[0], lanes[1]);
 #endif
     for (; k <= last; ++k)
@@ -97,7 +102,18 @@ int32_t peakBinOf(const double* profileDb, int32_t first, int32_t last)
             peak = profileDb[k];
     if (!(peak > -INFINITY))
         return 0;
-    for (k = first;; ++k)
+    k = first;
+#if defined(__SSE2__)
+    // The first bin that holds it, four at a time.
+    const __m128d wanted = _mm_set1_pd(peak);
+    for (; k + 3 <= last; k += 4) {
+        const int equal = _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(profileDb + k), wanted)) |
+                          _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(profileDb + k + 2), wanted)) << 2;
+        if (equal != 0)
+            return k + __builtin_ctz(unsigned(equal));
+    }
+#endif
+    for (;; ++k)
         if (profileDb[k] == peak)
             return k;
 }
