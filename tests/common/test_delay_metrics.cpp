@@ -145,6 +145,41 @@ TEST(DelayMetrics, PeakSearchStartsAtTheFirstDelayBin)
     EXPECT_EQ(*Profile{}.at(1, 50.0).at(200, 0.0).metrics(fromOne).peakBin, 1);
 }
 
+TEST(DelayMetrics, PeakIsTheFirstStrongestFiniteBinOfAnyRange)
+{
+    // Ranges of every length and start, ties, and bins that are NaN or infinite,
+    // against a plain scan.
+    std::mt19937 random(1407);
+    for (int trial = 0; trial < 4000; ++trial) {
+        Profile p;
+        for (int32_t k = 1; k <= ProfileBins; ++k) {
+            switch (random() % 16) {
+            case 0: p.at(k, std::nan("")); break;
+            case 1: p.at(k, INFINITY); break;
+            case 2: p.at(k, -INFINITY); break;
+            default: p.at(k, double(random() % 40) - 60.0);  // many ties
+            }
+        }
+        DelayMetricsParams params;
+        params.firstDelayBin = int32_t(1 + random() % 64);
+        params.lastDelayBin = params.firstDelayBin + int32_t(random() % (trial % 2 ? 12 : 2100));
+        if (trial % 7 == 0)  // nothing finite in the range
+            for (int32_t k = params.firstDelayBin; k <= params.lastDelayBin; ++k)
+                p.at(k, k % 2 ? INFINITY : std::nan(""));
+        int32_t expected = 0;
+        for (int32_t k = params.firstDelayBin; k <= params.lastDelayBin; ++k)
+            if (std::isfinite(p.db[size_t(k)]) && (expected == 0 || p.db[size_t(k)] > p.db[size_t(expected)]))
+                expected = k;
+        const DelayMetrics m = p.metrics(params);
+        if (expected == 0) {
+            EXPECT_FALSE(m.peakBin) << trial;
+        } else {
+            ASSERT_TRUE(m.peakBin) << trial;
+            EXPECT_EQ(*m.peakBin, expected) << trial;
+        }
+    }
+}
+
 TEST(DelayMetrics, NoiseFloorIsTheMedianOverTheNoiseBins)
 {
     Profile profile;
