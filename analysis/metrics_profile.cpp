@@ -3,6 +3,7 @@
 #include "metrics_profile.h"
 
 #include "delay_profile.h"
+#include "finite_bins.h"
 #include "select_rank.h"
 
 #include <algorithm>
@@ -139,12 +140,9 @@ void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams
     std::array<uint8_t, ProfileBins + 2> chosen{};
     for (size_t i = 0; i < converting; ++i)
         chosen[size_t(convert[i])] = 1;
-    std::array<int, ProfileBins> high;
-    size_t highCount = 0;
-    for (int k = params.firstDelayBin; k <= params.lastDelayBin; ++k) {
-        high[highCount] = k;
-        highCount += size_t(power[k] >= lowestPower);
-    }
+    std::array<int32_t, ProfileBins> high;
+    const size_t highCount =
+        finiteBinsAtOrAbove(power, params.firstDelayBin, params.lastDelayBin, lowestPower, high.data());
     for (size_t i = 0; i < highCount; ++i)
         for (int j = std::max(1, high[i] - 1); j <= std::min(lastBin, high[i] + 1); ++j)
             if (!chosen[size_t(j)]) {
