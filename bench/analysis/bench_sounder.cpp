@@ -6,11 +6,9 @@
 // Usage: bench_sounder [directory]   (default: a fresh directory under /tmp)
 
 #include "bench_child.h"
-#include "recording_writer.h"
-#include "text_io.h"
+#include "bench_recording.h"
 
 #include <filesystem>
-#include <random>
 
 namespace {
 
@@ -33,21 +31,7 @@ int main(int argc, char** argv)
     if (dir.empty())
         return 1;
     const std::string path = dir + "/rec.txt";
-    {
-        // 1430 sweeps of 5000 groups, codes spread over the 12-bit scale.
-        constexpr int Sweeps = 1430, Samples = 5000;
-        std::mt19937 random(8);
-        std::vector<uint16_t> groups(size_t(Samples) * 4);
-        rt::TextWriter file;
-        file.create(path);
-        writeRecordingHeader(file, Sweeps, Samples, 31, 20, 20, 20);
-        for (int s = 0; s < Sweeps; ++s) {
-            for (uint16_t& code : groups)
-                code = uint16_t(random() % 4096);
-            writeSweepLines(file, groups.data(), Samples);
-        }
-        file.close();
-    }
+    writeBenchRecording(path);
     std::printf("bench_sounder: %s, %.1f MB\n", path.c_str(), double(std::filesystem::file_size(path)) / 1e6);
     const Times wc = best({"wc", "-l", path});
     const Times cp = best({"cp", path, dir + "/copy.txt"});
