@@ -5,12 +5,12 @@
 //   sounder analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [options]
 // Exit status: 0 success, 1 usage error, 2 bad input or I/O error (one line on stderr).
 
-#include "analysis_plot.h"
 #include "analyze_command.h"
 #include "cli_support.h"
 #include "convert_sigmf.h"
 #include "convert_viewer.h"
 #include "info_command.h"
+#include "plot_module.h"
 #include "sounder_version.h"
 
 #include <QCommandLineParser>
@@ -120,7 +120,7 @@ bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& opti
     return ok;
 }
 
-int runAnalyzeCommand(const QStringList& args)
+int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -205,7 +205,12 @@ int runAnalyzeCommand(const QStringList& args)
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
-    return cli::runAnalyze(files, settings, outputs, cli::analysisPlotPng);
+    if (!outputs.plotPath.empty() && !plotModule)
+        throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
+    cli::PlotDrawer draw;
+    if (plotModule)
+        draw = plotModule->drawPng;
+    return cli::runAnalyze(files, settings, outputs, draw);
 }
 
 // Only a picture needs Qt Widgets: an `analyze --plot` run gets a QApplication (off
@@ -224,8 +229,17 @@ bool drawsPlot(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    const cli::PlotModule* plotModule = nullptr;
+    if (drawsPlot(argc, argv)) {
+        std::string problem;
+        plotModule = cli::loadPlotModule(problem);
+        if (!plotModule) {
+            std::fprintf(stderr, "sounder: --plot: the plot module does not load: %s\n", problem.c_str());
+            return cli::ExitBadInput;
+        }
+    }
     const std::unique_ptr<QCoreApplication> application =
-        drawsPlot(argc, argv) ? cli::makePlotApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+        plotModule ? plotModule->makeApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication& app = *application;
     QCoreApplication::setApplicationName("sounder");
     QCoreApplication::setApplicationVersion(SOUNDER_VERSION);
@@ -263,7 +277,7 @@ int main(int argc, char** argv)
         if (command == "convert")
             return runConvertCommand(rest);
         if (command == "analyze")
-            return runAnalyzeCommand(rest);
+            return runAnalyzeCommand(rest, plotModule);
     } catch (const cli::Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", failure.what());

@@ -16,7 +16,14 @@ desktop-file-validate "$root"/usr/share/applications/*.desktop
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 status=0
-if [ -x /usr/bin/sounder ]; then /usr/bin/sounder --version || status=1; fi
+if [ -x /usr/bin/sounder ]; then
+  /usr/bin/sounder --version || status=1
+  # The picture is drawn by the installed plot module.
+  picture=$(mktemp -d)
+  /usr/bin/sounder analyze /usr/share/sounder/examples/example_recording.txt --plot "$picture/p.png" &&
+    [ -s "$picture/p.png" ] || { echo "sounder analyze --plot failed from /usr"; status=1; }
+  rm -rf "$picture"
+fi
 xvfb-run -a -n $((200 + $$ % 5000)) -s "-screen 0 1280x1024x24 -noreset" \
   python3 tests/package/installed_check.py || status=1
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq sounder-receiver >/dev/null

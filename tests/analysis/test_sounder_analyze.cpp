@@ -14,6 +14,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <tuple>
 
 namespace {
 
@@ -305,6 +308,50 @@ TEST(SounderAnalyze, PlotIsA1600By1000Png)
     EXPECT_EQ(be32(16), 1600u);
     EXPECT_EQ(be32(20), 1000u);
     EXPECT_GT(png.size(), 20000u);  // a drawing, not a blank page
+}
+
+// The picture's module is looked for beside the program and in ../lib/sounder from it;
+// without it, or with a file that is not it, only a run that draws fails, before any
+// analysis, and writes nothing.
+TEST(SounderAnalyze, PlotModuleIsFoundBesideOrInLibAndItsAbsenceIsReported)
+{
+    namespace fs = std::filesystem;
+    TempDir dir;
+    Recording r;
+    r.write(dir.file("rec.txt"));
+    fs::create_directories(dir.file("bin"));
+    fs::copy_file(SOUNDER_BINARY, dir.file("bin/sounder"));
+    const auto run = [&](const std::string& args) {
+        const std::string err = dir.file("stderr.log");
+        const std::string command = "cd '" + dir.file("") + "' && bin/sounder " + args + " >/dev/null 2>'" + err + "'";
+        const int raw = std::system(command.c_str());
+        return std::make_pair(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readBytes(err));
+    };
+
+    auto [status, err] = run("analyze rec.txt --csv o.csv --plot o.png");
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(err.find("--plot: the plot module does not load"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(dir.file("o.csv")));
+    EXPECT_FALSE(fs::exists(dir.file("o.png")));
+    std::tie(status, err) = run("analyze rec.txt --csv o.csv");
+    EXPECT_EQ(status, 0) << err;  // only the picture needs the module
+    EXPECT_TRUE(fs::exists(dir.file("o.csv")));
+
+    {
+        std::ofstream bogus(dir.file("bin/sounder_plot.so"));
+        bogus << "not a module\n";
+    }
+    std::tie(status, err) = run("analyze rec.txt --plot o.png");
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(err.find("sounder_plot.so"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(dir.file("o.png")));
+
+    fs::remove(dir.file("bin/sounder_plot.so"));
+    fs::create_directories(dir.file("lib/sounder"));
+    fs::copy_file(SOUNDER_PLOT_MODULE, dir.file("lib/sounder/sounder_plot.so"));
+    std::tie(status, err) = run("analyze rec.txt --plot o.png");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(readBytes(dir.file("o.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
 TEST(SounderAnalyze, SeveralFilesGiveWhatEachGivesAlone)

@@ -1,0 +1,34 @@
+#pragma once
+// The picture of `sounder analyze --plot` is drawn by a module of its own, loaded only
+// by a run that draws one: Qt Widgets and QCustomPlot take some 20 ms to load and
+// relocate, a tenth of a whole recording's analysis, which every other run is spared.
+// The module gives one table of entry points; the tool and the module are built
+// together, so the table's C++ types are the same on both sides.
+
+#include "recording_analysis.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+#include <string>
+
+namespace cli {
+
+struct PlotModule {
+    int version;  // PlotModuleVersion of the build that made the module
+    // A QApplication that needs no display; argc must outlive it.
+    std::unique_ptr<QCoreApplication> (*makeApplication)(int& argc, char** argv);
+    // The bytes of the PNG file of one file's analysis.
+    std::string (*drawPng)(const RecordingAnalysis& analysis, const AnalysisSettings& settings);
+};
+
+inline constexpr int PlotModuleVersion = 1;
+// The module's file name, and the entry point it exports (extern "C").
+inline constexpr const char* PlotModuleFile = "sounder_plot.so";
+inline constexpr const char* PlotModuleEntry = "sounder_plot_module";
+
+// The module beside the tool (a build tree) or in ../lib/sounder from it (an
+// installation). Null when neither loads; problem then says why.
+const PlotModule* loadPlotModule(std::string& problem);
+
+}  // namespace cli
