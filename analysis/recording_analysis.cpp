@@ -34,8 +34,13 @@ inline double codeVolts(uint16_t code) { return static_cast<double>(int32_t(code
 // sum and the sum over the whole recording.
 class ChannelAccumulator {
 public:
-    ChannelAccumulator(int channel, const AnalysisSettings& settings) : settings_(settings)
+    // expectedSweeps: how many sweeps the file can hold, so that the results grow
+    // in place.
+    ChannelAccumulator(int channel, const AnalysisSettings& settings, size_t expectedSweeps = 0)
+        : settings_(settings)
     {
+        result_.sweeps.reserve(expectedSweeps);
+        result_.blocks.reserve(expectedSweeps / size_t(std::max(1, settings.blockSweeps)) + 1);
         const DelayMetricsParams& m = settings.metrics;
         // The metrics read the noise bins and the delay bins with one bin either side.
         lastBin_ = std::min(ProfileBins, std::max(m.noiseLastBin, m.lastDelayBin + 1));
@@ -190,10 +195,16 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     const std::vector<double> weights = windowWeights(settings.window, used);
     const bool weighted = settings.window != SampleWindow::None;
 
+    // The sweeps promised, as far as the file's size allows (a line takes at least
+    // "0,0,0\n"): a header promising more than a file holds reserves no more.
+    const uint64_t sweepBytes = 6 * uint64_t(std::max(1, header.sweepSamples));
+    const size_t expected = size_t(std::min<uint64_t>(uint64_t(std::max(0, header.numSweeps)),
+                                                      input.reader().totalBytes() / sweepBytes + 1));
     const std::vector<int> chosen = channelsOf(settings);
     std::vector<ChannelAccumulator> channels;
+    channels.reserve(chosen.size());
     for (int c : chosen)
-        channels.emplace_back(c, settings);
+        channels.emplace_back(c, settings, expected);
     auto area = std::make_unique<FourierArea>();
     uint64_t reported = 0;
     int64_t lines = 0;

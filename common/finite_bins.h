@@ -9,9 +9,21 @@
 #include <emmintrin.h>
 #endif
 
-// Gathers into out, in order, the bins first..last whose value is finite and at least
-// level. Most bins of a profile are noise below it, so four at a time are tested
-// together and only a group holding one is looked at bin by bin.
+#if defined(__SSE2__)
+namespace finite_bins_detail {
+// For each mask of four bins, the offsets of its set bins in order (the rest unused).
+alignas(16) inline constexpr int32_t Offsets[16][4] = {
+    {0, 0, 0, 0}, {0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0}, {1, 2, 0, 0}, {0, 1, 2, 0},
+    {3, 0, 0, 0}, {0, 3, 0, 0}, {1, 3, 0, 0}, {0, 1, 3, 0}, {2, 3, 0, 0}, {0, 2, 3, 0}, {1, 2, 3, 0}, {0, 1, 2, 3},
+};
+// How many bits each mask of four bins has set, four bits per mask.
+inline constexpr uint64_t Counts = 0x4332322132212110;
+}  // namespace finite_bins_detail
+#endif
+
+// Gathers into out (room for last - first + 1 bins), in order, the bins first..last
+// whose value is finite and at least level. Most bins of a profile are noise below
+// it, so four at a time are tested together and only a group holding one is written.
 inline size_t finiteBinsAtOrAbove(const double* profileDb, int32_t first, int32_t last, double level, int32_t* out)
 {
     size_t count = 0;
@@ -27,10 +39,11 @@ inline size_t finiteBinsAtOrAbove(const double* profileDb, int32_t first, int32_
                          _mm_movemask_pd(_mm_and_pd(_mm_cmpge_pd(b, low), _mm_cmplt_pd(b, high))) << 2;
         if (mask == 0)
             continue;
-        for (int j = 0; j < 4; ++j) {
-            out[count] = k + j;
-            count += size_t((mask >> j) & 1);
-        }
+        // The group's bins that qualify, in order, written four at once: out[count..+3]
+        // lies within the first last - first + 1 places, as bins first..k + 3 do.
+        const __m128i offsets = _mm_load_si128(reinterpret_cast<const __m128i*>(finite_bins_detail::Offsets[mask]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count), _mm_add_epi32(_mm_set1_epi32(k), offsets));
+        count += size_t(finite_bins_detail::Counts >> (4 * mask) & 15);
     }
 #endif
     for (; k <= last; ++k) {

@@ -2,9 +2,11 @@
 
 #include "delay_metrics.h"
 #include "delay_profile.h"
+#include "finite_bins.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -177,6 +179,39 @@ TEST(DelayMetrics, PeakIsTheFirstStrongestFiniteBinOfAnyRange)
             ASSERT_TRUE(m.peakBin) << trial;
             EXPECT_EQ(*m.peakBin, expected) << trial;
         }
+    }
+}
+
+TEST(DelayMetrics, BinsAtOrAboveALevelAreEveryFiniteOneOfAnyRangeInOrder)
+{
+    // Against a plain scan: ranges of every length and start, levels at, between and
+    // beyond the values, NaN and infinite bins; every group of four bins in any mix.
+    // The output has exactly the room the range needs, so a write past it is caught
+    // by the guard after it (and by the sanitizer build).
+    std::mt19937 random(2049);
+    for (int trial = 0; trial < 6000; ++trial) {
+        std::vector<double> db(size_t(ProfileBins) + 1);
+        for (double& x : db) {
+            switch (random() % 12) {
+            case 0: x = std::nan(""); break;
+            case 1: x = INFINITY; break;
+            case 2: x = -INFINITY; break;
+            default: x = double(random() % 8) - 4.0;
+            }
+        }
+        const int32_t first = int32_t(1 + random() % 64);
+        const int32_t last = std::min<int32_t>(ProfileBins, first + int32_t(random() % (trial % 3 ? 9 : 4000)));
+        const double level = trial % 5 == 0 ? -INFINITY : double(random() % 10) - 5.5 + (trial % 2 ? 0.5 : 0.0);
+        std::vector<int32_t> expected;
+        for (int32_t k = first; k <= last; ++k)
+            if (db[size_t(k)] >= level && db[size_t(k)] < INFINITY)
+                expected.push_back(k);
+        const size_t room = size_t(last - first + 1);
+        std::vector<int32_t> out(room + 1, -7);
+        const size_t count = finiteBinsAtOrAbove(db.data(), first, last, level, out.data());
+        ASSERT_EQ(count, expected.size()) << trial;
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin())) << trial;
+        EXPECT_EQ(out[room], -7) << trial;
     }
 }
 
