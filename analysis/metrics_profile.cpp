@@ -87,7 +87,7 @@ void fillWith(double* d, int first, int last, double value)
 
 }  // namespace
 
-void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
+DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
 {
     const bool finite = allFinite(power, lastBin);
     // A power beyond the double range (a viewer-layout file of absurd volts) is left out
@@ -96,7 +96,7 @@ void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams
     if (!finite || delayMetricsParamsProblem(params) != nullptr) {
         for (int k = 1; k <= lastBin; ++k)
             db[k] = decibels(power[k]);
-        return;
+        return computeDelayMetrics(db, params);
     }
 
     // The noise floor: the median power over the noise bins, all of which are converted.
@@ -108,6 +108,9 @@ void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams
     const double upperMiddle = *middle;
     const double lowerMiddle = noiseCount % 2 == 0 ? *std::max_element(noise.begin(), middle) : upperMiddle;
     const double floorPower = noiseCount % 2 == 0 ? (lowerMiddle + upperMiddle) / 2.0 : upperMiddle;
+    // The floor the metrics take from the dB values: those of the middle bins rank
+    // where their powers do, the logarithm being monotonic.
+    const double floorDb = noiseFloorOfMiddleDb(decibels(lowerMiddle), decibels(upperMiddle), size_t(noiseCount));
 
     const double peakPower = largestOf(power, params.firstDelayBin, params.lastDelayBin);
 
@@ -136,7 +139,7 @@ void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams
         convert[converting] = k;
         converting += size_t(p >= belowMiddle) & size_t(p <= aboveMiddle);
     }
-    // The bins that can count or be the peak, and their neighbours, exactly.
+    // The bins that can count or be the peak, exactly.
     std::array<uint8_t, ProfileBins + 2> chosen{};
     for (size_t i = 0; i < converting; ++i)
         chosen[size_t(convert[i])] = 1;
@@ -144,13 +147,28 @@ void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams
     const size_t highCount =
         finiteBinsAtOrAbove(power, params.firstDelayBin, params.lastDelayBin, lowestPower, high.data());
     for (size_t i = 0; i < highCount; ++i)
-        for (int j = std::max(1, high[i] - 1); j <= std::min(lastBin, high[i] + 1); ++j)
-            if (!chosen[size_t(j)]) {
-                chosen[size_t(j)] = 1;
-                convert[converting++] = j;
-            }
+        if (!chosen[size_t(high[i])]) {
+            chosen[size_t(high[i])] = 1;
+            convert[converting++] = high[i];
+        }
+    // Their neighbours decide whether a bin that counts is a path, by comparison with
+    // it alone. A neighbour below lowestPower by more than PowerSlack is below every
+    // bin that can count by more than rounding, as its stand-in is (-inf, or a noise
+    // value no higher than its own); only one within rounding of the level is needed.
+    const double nearLevel = lowestPower * PowerSlack;
+    const auto addNeighbour = [&](int j) {
+        if (j >= 1 && j <= lastBin && !chosen[size_t(j)] && power[j] >= nearLevel) {
+            chosen[size_t(j)] = 1;
+            convert[converting++] = j;
+        }
+    };
+    for (size_t i = 0; i < highCount; ++i) {
+        addNeighbour(high[i] - 1);
+        addNeighbour(high[i] + 1);
+    }
     for (size_t i = 0; i < converting; ++i)
         db[convert[i]] = decibels(power[convert[i]]);
+    return computeDelayMetrics(db, params, floorDb);
 }
 
 }  // namespace cli

@@ -1,21 +1,23 @@
 #pragma once
-// The dB profile that computeDelayMetrics reads, made from linear powers with as few
-// logarithms as the metrics allow: a recording holds thousands of sweeps per channel,
-// and a logarithm per bin costs as much as the transform itself.
+// The delay metrics of a profile of linear powers, exactly those of its dB profile,
+// made with as few logarithms as the metrics allow: a recording holds thousands of
+// sweeps per channel, and a logarithm per bin costs as much as the transform itself.
 
 #include "delay_metrics.h"
 
 namespace cli {
 
 // power[1..lastBin] (every bin at least the 1e-6 floor; lastBin covers the noise bins
-// and the delay bins with one bin after them). Writes db[1..lastBin] such that
-// computeDelayMetrics(db, params) gives exactly what it gives for the full profile
-// 10 * log10(power): every bin whose value the metrics can depend on (the bins near
-// the peak or above a lower bound of the counting level, their neighbours, and the
-// one or two noise bins at the middle of the noise) holds its 10 * log10 exactly.
-// The other noise bins, which only rank below or above the middle, hold a value that
+// and the delay bins with one bin after them). Gives exactly what
+// computeDelayMetrics gives for the full profile 10 * log10(power), computed from
+// db[1..lastBin], which it writes: every bin whose value the metrics can depend on
+// (the bins near the peak or above a lower bound of the counting level, the
+// neighbours of those that stand within rounding of a neighbour's value, and the one
+// or two noise bins at the middle of the noise) holds its 10 * log10 exactly. The
+// other noise bins, which only rank below or above the middle, hold a value that
 // ranks the same way and, like theirs, neither counts nor is the peak; every other
-// bin holds -inf, which is never a peak and never counts, as those bins would not.
-void metricsProfileDb(const double* power, int lastBin, const DelayMetricsParams& params, double* db);
+// bin holds -inf, which is never a peak and never counts, as those bins would not,
+// and compares with the bins beside it as their own values do.
+DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMetricsParams& params, double* db);
 
 }  // namespace cli

@@ -62,10 +62,9 @@ public:
         else
             fourier(area);
         addPowers(area.fftdata.data());
-        // The dB of the bins the metrics depend on, each 10 * log10 of the floored power
-        // exactly as in the acquisition program's profile.
-        metricsProfileDb(power_.data(), lastBin_, settings_.metrics, db_.data());
-        result_.sweeps.push_back(computeDelayMetrics(db_.data(), settings_.metrics));
+        // The metrics of the dB profile, each bin 10 * log10 of the floored power exactly
+        // as in the acquisition program's profile.
+        result_.sweeps.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
         if (++inBlock_ == settings_.blockSweeps)
             closeBlock();
     }
@@ -122,8 +121,7 @@ private:
             totalSum_[size_t(k)] += blockSum_[size_t(k)];  // the recording's sum, block by block
             blockSum_[size_t(k)] = 0.0;
         }
-        metricsProfileDb(power_.data(), lastBin_, settings_.metrics, db_.data());
-        result_.blocks.push_back(computeDelayMetrics(db_.data(), settings_.metrics));
+        result_.blocks.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
         inBlock_ = 0;
     }
 

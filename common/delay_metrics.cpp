@@ -35,11 +35,8 @@ std::optional<double> noiseFloorDb(const double* profileDb, const DelayMetricsPa
     const auto begin = values.begin();
     const auto upper = begin + std::ptrdiff_t(count / 2);
     selectRank(values.data(), count, count / 2);
-    if (count % 2 == 1)
-        return *upper;
-    // Even count: the mean of the two middle powers, in linear terms.
-    const double lower = *std::max_element(begin, upper);
-    return 10.0 * std::log10((linearPower(lower) + linearPower(*upper)) / 2.0);
+    const double lower = count % 2 == 0 ? *std::max_element(begin, upper) : *upper;
+    return noiseFloorOfMiddleDb(lower, *upper, count);
 }
 
 // The first of the strongest finite bins first..last, 0 when none is finite.
@@ -110,12 +107,28 @@ const char* delayMetricsParamsProblem(const DelayMetricsParams& params)
     return nullptr;
 }
 
+double noiseFloorOfMiddleDb(double lowerDb, double upperDb, size_t count)
+{
+    if (count % 2 == 1)
+        return upperDb;
+    // Even count: the mean of the two middle powers, in linear terms.
+    return 10.0 * std::log10((linearPower(lowerDb) + linearPower(upperDb)) / 2.0);
+}
+
 DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params)
+{
+    if (delayMetricsParamsProblem(params) != nullptr)
+        return {};
+    return computeDelayMetrics(profileDb, params, noiseFloorDb(profileDb, params));
+}
+
+DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params,
+                                 std::optional<double> floorDb)
 {
     DelayMetrics m;
     if (delayMetricsParamsProblem(params) != nullptr)
         return m;
-    m.noiseFloorDb = noiseFloorDb(profileDb, params);
+    m.noiseFloorDb = floorDb;
     const int32_t peakBin = peakBinOf(profileDb, params.firstDelayBin, params.lastDelayBin);
     if (peakBin == 0)
         return m;

@@ -3,6 +3,7 @@
 // channel in delay, all in bins (bin k holds delay k - 1). One routine for both
 // windows and the sounder tool, so their numbers agree.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -44,6 +45,18 @@ const char* delayMetricsParamsProblem(const DelayMetricsParams& params);
 // profileDb[1..4096] in dB. Params that delayMetricsParamsProblem rejects give a
 // result with nothing present. Non-finite bins are never a peak and never count.
 DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params = {});
+
+// The same for a caller that has found the noise floor already: noiseFloorDb must be
+// what the median over the noise bins of profileDb is (noiseFloorOfMiddleDb of its
+// middle values), absent when none of them is finite.
+DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params,
+                                 std::optional<double> noiseFloorDb);
+
+// The median of count (at least 1) finite noise values in dB from the middle ones in
+// ascending order: upperDb, the value of rank count / 2 from 0, for an odd count; for
+// an even count the dB of the mean of the linear powers of lowerDb (the rank below)
+// and upperDb.
+double noiseFloorOfMiddleDb(double lowerDb, double upperDb, size_t count);
 
 // Seconds per bin of a sweep of bandwidth bandwidthHz: samples per sweep (5000 at
 // divider 2, 2500 at divider 4) over 4096 x bandwidth. Absent for another divider

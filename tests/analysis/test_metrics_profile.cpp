@@ -67,34 +67,52 @@ TEST(MetricsProfile, GivesTheMetricsOfTheFullProfileExactly)
         if (trial % 11 == 0)
             for (int k = 1; k <= lastBin; ++k)  // neighbours a rounding apart
                 power[size_t(k)] = scale * (1.0 + double(k % 3) * 1e-16);
+
+        if (trial % 13 == 0 && paths > 0)
+            for (int k = 1; k <= lastBin; ++k)  // a ladder of powers about 20 dB under the first path
+                power[size_t(k)] = power[size_t(1 + int(u(random) * (lastBin - 1)))] / 100.0 *
+                                   (1.0 + double(k % 41 - 20) * 1.3e-8 + double(k % 7) * 1e-16);
         withPaths += paths > 0;
 
         std::vector<double> full(ProfileBins + 1, -60.0), sparse(ProfileBins + 1, -60.0);
         for (int k = 1; k <= lastBin; ++k)
             full[size_t(k)] = 10.0 * std::log10(power[size_t(k)]);
-        cli::metricsProfileDb(power.data(), lastBin, params, sparse.data());
-        ASSERT_TRUE(same(computeDelayMetrics(full.data(), params), computeDelayMetrics(sparse.data(), params)))
-            << "trial " << trial;
+        const DelayMetrics expected = computeDelayMetrics(full.data(), params);
+        const DelayMetrics got = cli::powerProfileMetrics(power.data(), lastBin, params, sparse.data());
+        ASSERT_TRUE(same(expected, got)) << "trial " << trial;
+        // The dB profile written gives them too, the floor found from it as well.
+        ASSERT_TRUE(same(expected, computeDelayMetrics(sparse.data(), params))) << "trial " << trial;
     }
     EXPECT_GT(withPaths, 1000);
 }
 
 TEST(MetricsProfile, ConvertsFewerBinsThanTheWholeProfile)
 {
-    // Noise with one path: the bins near the path, those above the margin and the
-    // middle of the noise, not all 2049.
+    // Noise with one path: the path, the bins above the margin and the middle of the
+    // noise, not all 2049; the path's neighbours, far below it, rank below it still.
     std::mt19937 random(6);
     std::exponential_distribution<double> noise(1.0);
     std::vector<double> power(ProfileBins + 1, 1e-6), db(ProfileBins + 1);
     for (int k = 1; k <= 2049; ++k)
         power[size_t(k)] = noise(random);
     power[100] = 1e6;
-    cli::metricsProfileDb(power.data(), 2049, {}, db.data());
+    const DelayMetrics m = cli::powerProfileMetrics(power.data(), 2049, {}, db.data());
     int converted = 0;
     for (int k = 1; k <= 2049; ++k)
         converted += db[size_t(k)] == 10.0 * std::log10(power[size_t(k)]);
     EXPECT_LT(converted, 100);
     EXPECT_EQ(db[100], 60.0);
-    EXPECT_EQ(db[99], 10.0 * std::log10(power[99]));
+    EXPECT_LT(db[99], 60.0);
+    EXPECT_LT(db[101], 60.0);
+    EXPECT_EQ(m.peakBin, 100);
+    EXPECT_EQ(m.pathCount, 1);
+
+    // A bin a rounding below the peak counts too, with a value 10 * log10 may round
+    // to the peak's own: one path still, at the first of the two.
+    power[101] = std::nextafter(1e6, 0.0);
+    const DelayMetrics twin = cli::powerProfileMetrics(power.data(), 2049, {}, db.data());
     EXPECT_EQ(db[101], 10.0 * std::log10(power[101]));
+    EXPECT_EQ(twin.peakBin, 100);
+    EXPECT_EQ(twin.pathCount, 1);
+    EXPECT_EQ(twin.countedBins, 2);
 }
