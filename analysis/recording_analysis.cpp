@@ -160,20 +160,41 @@ void clearTail(FourierArea& area, int count)
 // put where the transform's reordering would move it. The reordering is its own
 // inverse, so position c of the area takes point position[c]; the area is written in
 // order and the sweep, which stays in the nearest cache, is read out of order.
-void loadReordered(const uint16_t* __restrict codes, int used, const double* __restrict weights, FourierArea& area)
+template <bool Weighted, bool Padded>
+void loadReorderedAs(const uint16_t* __restrict codes, int used, const double* __restrict weights,
+                     FourierArea& area)
 {
     const uint16_t* __restrict position = bitReversedPositions(TransformPoints);
     double* __restrict point = area.fftdata.data() + 1;  // point c at point[2c], point[2c + 1]
     for (int c = 0; c < TransformPoints; ++c) {
         const int n = position[c];
-        const bool sample = n < used;
-        const int from = sample ? n : 0;  // a place to read that holds a code in any case
-        double v = codeVolts(codes[3 * size_t(from)]);
-        if (weights)
-            v *= weights[size_t(from) + 1];
-        point[2 * c] = sample ? v : 0.0;
+        if constexpr (Padded) {
+            const bool sample = n < used;
+            const int from = sample ? n : 0;  // a place to read that holds a code in any case
+            double v = codeVolts(codes[3 * size_t(from)]);
+            if constexpr (Weighted)
+                v *= weights[size_t(from) + 1];
+            point[2 * c] = sample ? v : 0.0;
+        } else {
+            double v = codeVolts(codes[3 * size_t(n)]);
+            if constexpr (Weighted)
+                v *= weights[size_t(n) + 1];
+            point[2 * c] = v;
+        }
         point[2 * c + 1] = 0.0;
     }
+}
+
+void loadReordered(const uint16_t* codes, int used, const double* weights, FourierArea& area)
+{
+    // Each case in a loop of its own: a sweep of 4096 samples (divider 2) has no padding.
+    const bool padded = used < TransformPoints;
+    if (weights)
+        padded ? loadReorderedAs<true, true>(codes, used, weights, area)
+               : loadReorderedAs<true, false>(codes, used, weights, area);
+    else
+        padded ? loadReorderedAs<false, true>(codes, used, weights, area)
+               : loadReorderedAs<false, false>(codes, used, weights, area);
 }
 
 void addBytes(std::atomic<uint64_t>* bytesDone, uint64_t bytes)
