@@ -1,8 +1,8 @@
 // Sixteen bytes hold a whole line of three codes of up to four digits ("4095,4095,
-// 4095\r\n" is 16). Per line: one load; a mask of the bytes that are not digits,
-// whose three lowest bits place the two commas and the CR; a mask of LF bytes, whose
-// lowest bit gives the next line's start (the shortest dependency from one line to
-// the next); then the three code lengths pick one of 64 shapes: a pattern that checks
+// 4095\r\n" is 16). The lines' starts come from a mask of the LF bytes of 64 bytes at
+// a time, so no line waits for the parse of the one before. Per line: one load; a
+// mask of the bytes that are not digits, whose three lowest bits place the two commas
+// and the CR; then the three code lengths pick one of 64 shapes: a pattern that checks
 // the separators and leading zeros with one compare, and a shuffle that moves the
 // digits into four-byte slots, right-aligned, for two multiply-adds to make the values.
 
@@ -74,46 +74,81 @@ bool sampleLineScanAvailable()
     return available;
 }
 
-__attribute__((target("ssse3,bmi"))) static size_t scanLines(const char*& pos, uint16_t* codes, size_t maxLines)
+// One line at p: whether it is a line the scan takes; its codes go to codes if so.
+__attribute__((target("ssse3,bmi"), always_inline)) inline bool parseLine(const char* p, uint16_t* codes)
 {
     const __m128i asciiZero = _mm_set1_epi8('0');
     const __m128i nine = _mm_set1_epi8(9);
-    const __m128i lineFeed = _mm_set1_epi8('\n');
     const __m128i tensAndOnes = _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1);
     const __m128i hundredsAndOnes = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
-    const char* p = pos;
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i values = _mm_sub_epi8(bytes, asciiZero);
+    const unsigned digits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(values, nine), values)));
+    // Stops placed past the sixteen bytes make a line without three separators fail
+    // the length test below.
+    unsigned others = (~digits & 0xFFFFu) | 0x70000u;
+    const unsigned comma1 = unsigned(__builtin_ctz(others));
+    others &= others - 1;
+    const unsigned comma2 = unsigned(__builtin_ctz(others));
+    others &= others - 1;
+    const unsigned cr = unsigned(__builtin_ctz(others));
+    // Each length minus one; an empty code wraps round to a large value.
+    const unsigned length1 = comma1 - 1, length2 = comma2 - comma1 - 2, length3 = cr - comma2 - 2;
+    if ((length1 | length2 | length3) > 3)
+        return false;
+    // The separators must match the shape's, and no long code may start with "0".
+    const LineShape& shape = Shapes[length1 | length2 << 2 | length3 << 4];
+    const unsigned matches = unsigned(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(shape.pattern)))));
+    if (((matches ^ shape.separators) & shape.checked) != 0)
+        return false;
+    const __m128i placed = _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(shape.shuffle)));
+    const __m128i slots = _mm_madd_epi16(_mm_maddubs_epi16(placed, tensAndOnes), hundredsAndOnes);
+    const __m128i packed = _mm_packs_epi32(slots, slots);
+    _mm_storeu_si32(codes, packed);
+    codes[2] = uint16_t(_mm_extract_epi16(packed, 2));
+    return true;
+}
+
+// The line feeds of the 64 bytes at p, bit i for p[i].
+__attribute__((target("ssse3,bmi"), always_inline)) inline uint64_t lineFeedsAt(const char* p)
+{
+    const __m128i lineFeed = _mm_set1_epi8('\n');
+    uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        mask |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineFeed)))) << (16 * i);
+    }
+    return mask;
+}
+
+// The lines' starts come from the line feeds of 64 bytes at a time, so that each line
+// is parsed without waiting for the one before it: a line the scan takes holds no
+// line feed but its last byte, so the next line starts after the next line feed.
+__attribute__((target("ssse3,bmi"))) static size_t scanLines(const char*& pos, uint16_t* codes, size_t maxLines)
+{
+    const char* p = pos;  // the next line's start
     size_t n = 0;
-    for (; n < maxLines; ++n) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i values = _mm_sub_epi8(bytes, asciiZero);
-        const unsigned digits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(values, nine), values)));
-        const unsigned lineFeeds = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineFeed))) | 0x10000u;
-        // Stops placed past the sixteen bytes make a line without three separators fail
-        // the length test below.
-        unsigned others = (~digits & 0xFFFFu) | 0x70000u;
-        const unsigned comma1 = unsigned(__builtin_ctz(others));
-        others &= others - 1;
-        const unsigned comma2 = unsigned(__builtin_ctz(others));
-        others &= others - 1;
-        const unsigned cr = unsigned(__builtin_ctz(others));
-        // Each length minus one; an empty code wraps round to a large value.
-        const unsigned length1 = comma1 - 1, length2 = comma2 - comma1 - 2, length3 = cr - comma2 - 2;
-        if ((length1 | length2 | length3) > 3)
+    while (n < maxLines) {
+        const char* const window = p;
+        uint64_t lineFeeds = lineFeedsAt(window);
+        if (lineFeeds == 0) {
+            // A line of over 64 bytes, which the scan never takes.
             break;
-        // The separators must match the shape's, and no long code may start with "0".
-        const LineShape& shape = Shapes[length1 | length2 << 2 | length3 << 4];
-        const unsigned matches = unsigned(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(shape.pattern)))));
-        if (((matches ^ shape.separators) & shape.checked) != 0)
+        }
+        bool stopped = false;
+        for (; lineFeeds != 0 && n < maxLines; ++n) {
+            const char* next = window + __builtin_ctzll(lineFeeds) + 1;
+            lineFeeds &= lineFeeds - 1;
+            if (!parseLine(p, codes)) {
+                stopped = true;
+                break;
+            }
+            codes += 3;
+            p = next;
+        }
+        if (stopped)
             break;
-        const __m128i placed =
-            _mm_shuffle_epi8(values, _mm_load_si128(reinterpret_cast<const __m128i*>(shape.shuffle)));
-        const __m128i slots = _mm_madd_epi16(_mm_maddubs_epi16(placed, tensAndOnes), hundredsAndOnes);
-        const __m128i packed = _mm_packs_epi32(slots, slots);
-        _mm_storeu_si32(codes, packed);
-        codes[2] = uint16_t(_mm_extract_epi16(packed, 2));
-        codes += 3;
-        p += __builtin_ctz(lineFeeds) + 1;
     }
     pos = p;
     return n;

@@ -16,7 +16,7 @@ bool sampleLineScanAvailable();
 
 // Parses up to maxLines lines from pos, three codes each into codes, and moves pos
 // past them. Returns the number of lines taken (0 where the scan is not available).
-// At least 16 bytes must be readable from every line start up to the end of the data,
+// At least 64 bytes must be readable from every line start up to the end of the data,
 // and the data must be followed by a byte that no line holds (the reader's zero padding).
 size_t scanSampleLines(const char*& pos, uint16_t* codes, size_t maxLines);
 

@@ -3,7 +3,7 @@
 // bounds checks: a valid line has at most 19 bytes, the parser reads at most that
 // far before it decides, and whenever fewer bytes than that remain the buffer is
 // refilled first (or the text has ended and the zeros end the line). Well-formed lines
-// go through the sixteen-byte scan of acquisition_line_scan.h first; the line it stops
+// go through the scan of acquisition_line_scan.h first; the line it stops
 // at is decided here, so every fault and its line number come from one place.
 
 #include "acquisition_reader.h"
@@ -28,7 +28,7 @@ namespace {
 constexpr size_t ReadBufferSize = size_t(1) << 16;
 constexpr size_t MaxSampleLine = 19;  // "65535,65535,65535\r\n"
 constexpr size_t MaxHeaderLine = 64;
-constexpr size_t Padding = 64;
+constexpr size_t Padding = 64;  // the line scan reads 64 bytes from any line start
 constexpr char EndOfText = 0x1A;
 
 const char* const CodesExpected = "three codes 0..65535 joined by \",\" and ended by CR LF";

@@ -131,6 +131,52 @@ TEST(AcquisitionLineScan, StopsAtTheEndOfTheData)
     EXPECT_EQ(codes[5], 0);
 }
 
+// Runs of lines in one buffer, so that lines start anywhere in the scan's 64-byte
+// windows and cross their ends: the scan takes exactly the lines before the first it
+// may leave (a wrong line or one with a five-digit code), or maxLines of them.
+TEST(AcquisitionLineScan, TakesEveryLineOfARunUpToTheFirstItLeaves)
+{
+    if (!acq::sampleLineScanAvailable())
+        GTEST_SKIP() << "the line scan needs SSSE3";
+    std::mt19937 random(64);
+    for (int trial = 0; trial < 20000; ++trial) {
+        std::string buffer;
+        const int count = int(random() % 40) + 1;
+        for (int i = 0; i < count; ++i) {
+            std::string line = randomLine(random);
+            if (random() % 8 != 0)
+                while (!referenceLine(line))
+                    line = randomLine(random);
+            buffer += line;
+        }
+        // The lines are the pieces that each LF ends (a mutation may have moved one).
+        std::vector<size_t> starts;
+        std::vector<std::optional<Codes>> lines;
+        for (size_t at = 0; at < buffer.size();) {
+            const size_t lf = buffer.find('\n', at);
+            const size_t next = lf == std::string::npos ? buffer.size() : lf + 1;
+            starts.push_back(at);
+            lines.push_back(lf == std::string::npos ? std::nullopt : referenceLine(buffer.substr(at, next - at)));
+            at = next;
+        }
+        starts.push_back(buffer.size());
+        const size_t data = buffer.size();
+        buffer.resize(data + 64, '\0');
+        const size_t maxLines = size_t(random() % 48) + 1;
+        size_t expected = 0;
+        while (expected < std::min(maxLines, lines.size()) && lines[expected] && (*lines[expected])[0] < 10000 &&
+               (*lines[expected])[1] < 10000 && (*lines[expected])[2] < 10000)
+            ++expected;
+        std::vector<uint16_t> codes(3 * maxLines + 3, 7);
+        const char* pos = buffer.data();
+        ASSERT_EQ(acq::scanSampleLines(pos, codes.data(), maxLines), expected) << trial << testing::PrintToString(buffer.substr(0, data));
+        EXPECT_EQ(pos, buffer.data() + starts[expected]) << trial;
+        for (size_t i = 0; i < expected; ++i)
+            ASSERT_EQ((Codes{codes[3 * i], codes[3 * i + 1], codes[3 * i + 2]}), *lines[i]) << trial << " line " << i;
+        EXPECT_EQ(codes[3 * expected], 7) << "wrote past the lines taken";
+    }
+}
+
 // Whole recordings whose lines are random and mutated: the reader (scan and exact
 // parser together, over batches of any size) gives the reference's codes, or a fault
 // on the reference's first bad line.
