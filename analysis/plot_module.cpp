@@ -49,7 +49,7 @@ const PlotModule* loadPlotModule(std::string& problem)
     const std::string folder = programFolder();
     if (!folder.empty())
         for (const std::string& candidate :
-             {folder + "/" + PlotModuleFile, folder + "/../lib/sounder/" + PlotModuleFile}) {
+             {folder + "/" + PlotModuleFile, folder + "/../lib/sounder/plot/" + PlotModuleFile}) {
             if (::access(candidate.c_str(), F_OK) != 0)
                 continue;
             if (const PlotModule* module = loadFrom(candidate, problem))
@@ -61,7 +61,7 @@ const PlotModule* loadPlotModule(std::string& problem)
     // loader's own search, which includes the installed program's run path.
     if (const PlotModule* module = loadFrom(PlotModuleFile, problem))
         return module;
-    problem = std::string(PlotModuleFile) + " is neither beside the sounder program nor in ../lib/sounder";
+    problem = std::string(PlotModuleFile) + " is neither beside the sounder program nor in ../lib/sounder/plot";
     return nullptr;
 }
 

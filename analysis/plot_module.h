@@ -27,7 +27,7 @@ inline constexpr int PlotModuleVersion = 1;
 inline constexpr const char* PlotModuleFile = "sounder_plot.so";
 inline constexpr const char* PlotModuleEntry = "sounder_plot_module";
 
-// The module beside the tool (a build tree) or in ../lib/sounder from it (an
+// The module beside the tool (a build tree) or in ../lib/sounder/plot from it (an
 // installation). Null when neither loads; problem then says why.
 const PlotModule* loadPlotModule(std::string& problem);
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package, validates what it installs, installs it (as root, on a
-# throwaway machine), runs the programs from the installed paths only, removes it.
+# Builds the Debian package, checks it with lintian, validates what it installs,
+# installs it (as root, on a throwaway machine), runs the programs from the installed
+# paths only, removes it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The normal build (cpack builds everything it lacks; the package's files are stripped).
@@ -9,6 +10,8 @@ dir=${PACKAGE_BUILD_DIR:-build}
 (cd "$dir" && rm -f ./*.deb && cpack -G DEB >/dev/null)
 deb=$(ls "$PWD/$dir"/sounder-receiver_*_amd64.deb)
 echo "package: $deb"
+# Debian's own checks of the package: any error or warning fails.
+lintian --allow-root --fail-on error,warning "$deb"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"

@@ -5,7 +5,7 @@ packages=(cmake g++ make qt6-base-dev libqcustomplot-dev googletest libgtest-dev
 if [ "${1:-}" = "--all" ]; then
   # End-to-end runs in real windows and the fuzz targets.
   packages+=(xvfb xdotool xclip imagemagick x11-utils clang libclang-rt-14-dev
-    help2man desktop-file-utils appstream dpkg-dev fakeroot file)
+    help2man desktop-file-utils appstream dpkg-dev fakeroot file lintian)
   # The numpy + pandas reference that bench_analyze times sounder analyze against.
   packages+=(python3-numpy python3-pandas)
 fi

@@ -310,7 +310,7 @@ TEST(SounderAnalyze, PlotIsA1600By1000Png)
     EXPECT_GT(png.size(), 20000u);  // a drawing, not a blank page
 }
 
-// The picture's module is looked for beside the program and in ../lib/sounder from it;
+// The picture's module is looked for beside the program and in ../lib/sounder/plot from it;
 // without it, or with a file that is not it, only a run that draws fails, before any
 // analysis, and writes nothing.
 TEST(SounderAnalyze, PlotModuleIsFoundBesideOrInLibAndItsAbsenceIsReported)
@@ -347,8 +347,8 @@ TEST(SounderAnalyze, PlotModuleIsFoundBesideOrInLibAndItsAbsenceIsReported)
     EXPECT_FALSE(fs::exists(dir.file("o.png")));
 
     fs::remove(dir.file("bin/sounder_plot.so"));
-    fs::create_directories(dir.file("lib/sounder"));
-    fs::copy_file(SOUNDER_PLOT_MODULE, dir.file("lib/sounder/sounder_plot.so"));
+    fs::create_directories(dir.file("lib/sounder/plot"));
+    fs::copy_file(SOUNDER_PLOT_MODULE, dir.file("lib/sounder/plot/sounder_plot.so"));
     std::tie(status, err) = run("analyze rec.txt --plot o.png");
     EXPECT_EQ(status, 0) << err;
     EXPECT_EQ(readBytes(dir.file("o.png")).substr(0, 8), "\x89PNG\r\n\x1a\n");
