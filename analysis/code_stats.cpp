@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#ifdef __SSE2__
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 #include <emmintrin.h>
 #endif
 
@@ -30,7 +30,7 @@ void addScalar(const uint16_t* codes, size_t lines, ChannelStats (&stats)[3])
 
 void addCodes(const uint16_t* codes, size_t lines, ChannelStats (&stats)[3])
 {
-#ifdef __SSE2__
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
     const size_t groups = lines / 8;
     __m128i lowest[3], highest[3], clipped[3];
     int64_t clippedTotal[24] = {};

@@ -10,7 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 #include <emmintrin.h>
 #endif
 
@@ -36,7 +36,7 @@ bool allFinite(const double* p, int last)
 {
     int k = 1;
     bool finite = true;
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
     const __m128d inf = _mm_set1_pd(INFINITY);
     __m128d below = _mm_castsi128_pd(_mm_set1_epi32(-1));
     for (; k + 3 <= last; k += 4)
@@ -55,7 +55,7 @@ double largestOf(const double* p, int first, int last)
 {
     int k = first;
     double largest = 0.0;
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
     __m128d m0 = _mm_setzero_pd(), m1 = _mm_setzero_pd();
     for (; k + 3 <= last; k += 4) {
         m0 = _mm_max_pd(m0, _mm_loadu_pd(p + k));
@@ -74,7 +74,7 @@ double largestOf(const double* p, int first, int last)
 void fillWith(double* d, int first, int last, double value)
 {
     int k = first;
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
     const __m128d v = _mm_set1_pd(value);
     for (; k + 3 <= last; k += 4) {
         _mm_storeu_pd(d + k, v);

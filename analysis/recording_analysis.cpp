@@ -13,7 +13,7 @@
 #include <cmath>
 #include <numbers>
 #include <sys/stat.h>
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 #include <emmintrin.h>
 #endif
 
@@ -88,7 +88,7 @@ private:
     void addPowers(const double* data)
     {
         int k = 1;
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
         // Two bins at a time: the same two products and the same sum of them; the
         // larger of the floor and p is p unless p is below the floor (a NaN stays).
         const __m128d floor = _mm_set1_pd(PowerFloor);

@@ -11,7 +11,7 @@
 #include <array>
 #include <cstring>
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 #include <immintrin.h>
 #define SOUNDER_LINE_SCAN 1
 #endif

@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 #include <emmintrin.h>
 #endif
 
@@ -44,7 +44,7 @@ int32_t peakBinOf(const double* profileDb, int32_t first, int32_t last)
 {
     double peak = -INFINITY;
     int32_t k = first;
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
     // Four bins at a time in two running maxima, so that each maximum does not wait
     // for the one before. A bin that is not below +inf (+inf or NaN) takes part as
     // -inf; -inf itself is below every finite bin.
@@ -69,7 +69,7 @@ int32_t peakBinOf(const double* profileDb, int32_t first, int32_t last)
     if (!(peak > -INFINITY))
         return 0;
     k = first;
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
     // The first bin that holds it, four at a time.
     const __m128d wanted = _mm_set1_pd(peak);
     for (; k + 3 <= last; k += 4) {

@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 #include <emmintrin.h>
 #endif
 
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 namespace finite_bins_detail {
 // For each mask of four bins, the offsets of its set bins in order (the rest unused).
 alignas(16) inline constexpr int32_t Offsets[16][4] = {
@@ -28,7 +28,7 @@ inline size_t finiteBinsAtOrAbove(const double* profileDb, int32_t first, int32_
 {
     size_t count = 0;
     int32_t k = first;
-#if defined(__SSE2__)
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
     // Ordered compares: false for NaN, as the scalar test below.
     const __m128d low = _mm_set1_pd(level);
     const __m128d high = _mm_set1_pd(INFINITY);

@@ -161,8 +161,12 @@ int32_t log2Of(int32_t size)
 
 bool avxAvailable()
 {
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
     static const bool available = __builtin_cpu_supports("avx");
     return available;
+#else
+    return false;
+#endif
 }
 
 namespace {
@@ -185,8 +189,9 @@ void reorder(double* data, int32_t size)
 void passes(double* data, int32_t size, int32_t sign, Kernel kernel)
 {
     const Twiddles& twiddles = twiddlesFor(sign);
-    const bool wide = kernel == Kernel::Avx && avxAvailable();
     int32_t half = 1;
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
+    const bool wide = kernel == Kernel::Avx && avxAvailable();
     if (wide && size >= 4) {
         // The first two passes together, four points at a time in registers.
         passFirstTwoAvx(data, size, twiddles.pass(1), twiddles.pass(2));
@@ -203,6 +208,11 @@ void passes(double* data, int32_t size, int32_t sign, Kernel kernel)
         else
             passPortable(data, size, half, twiddles.pass(half));
     }
+#else
+    (void)kernel;
+    for (; half < size; half *= 2)
+        passPortable(data, size, half, twiddles.pass(half));
+#endif
 }
 
 }  // namespace

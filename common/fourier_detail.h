@@ -8,11 +8,11 @@ namespace fourier_detail {
 
 enum class Kernel {
     Plain,     // the algorithm as written: twiddles recomputed, m outer, i inner
-    Portable,  // kept twiddles, one complex point per SSE2 operation
+    Portable,  // kept twiddles, one complex point per SSE2 operation (plain C++ off x86-64)
     Avx,       // kept twiddles, two complex points per AVX operation
 };
 
-// Whether this processor runs the Avx kernel.
+// Whether this processor runs the Avx kernel (never in a build without x86 kernels).
 bool avxAvailable();
 
 // The transform with a chosen kernel (Avx falls back to Portable where it cannot
@@ -27,7 +27,8 @@ struct PassTwiddles {
 };
 
 // One pass of butterflies over `points` complex points (data[2c], data[2c+1] is
-// point c): pairs `half` points apart. passAvx needs half >= 2.
+// point c): pairs `half` points apart. passAvx needs half >= 2; it and the two below
+// exist on x86-64 only, and not in a portable build (SOUNDER_PORTABLE).
 void passPortable(double* data, int points, int half, PassTwiddles twiddles);
 void passAvx(double* data, int points, int half, PassTwiddles twiddles);
 // The passes with half = 1 and half = 2 on each block of four points in turn

@@ -6,12 +6,16 @@
 
 #include "fourier_detail.h"
 
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 #include <immintrin.h>
+#endif
 
 namespace fourier_detail {
 
 void passPortable(double* data, int points, int half, PassTwiddles twiddles)
 {
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
+    // SSE2, part of every x86-64 processor: one complex point per operation.
     for (int block = 0; block < points; block += 2 * half) {
         double* top = data + 2 * block;
         double* bottom = top + 2 * half;
@@ -28,7 +32,27 @@ void passPortable(double* data, int points, int half, PassTwiddles twiddles)
             _mm_storeu_pd(top + 2 * t, _mm_add_pd(d, temp));
         }
     }
+#else
+    for (int block = 0; block < points; block += 2 * half) {
+        double* top = data + 2 * block;
+        double* bottom = top + 2 * half;
+        for (int t = 0; t < half; ++t) {
+            const double wr = twiddles.real[2 * t];
+            const double wi = twiddles.imag[2 * t];
+            double* x = bottom + 2 * t;
+            double* d = top + 2 * t;
+            const double tempr = wr * x[0] - wi * x[1];
+            const double tempi = wr * x[1] + wi * x[0];
+            x[0] = d[0] - tempr;
+            x[1] = d[1] - tempi;
+            d[0] += tempr;
+            d[1] += tempi;
+        }
+    }
+#endif
 }
+
+#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
 
 namespace {
 
@@ -114,5 +138,7 @@ __attribute__((target("avx"))) void passPairAvx(double* data, int points, int ha
         }
     }
 }
+
+#endif
 
 }  // namespace fourier_detail

@@ -2,7 +2,9 @@
 # The whole test suite, headless:
 #   1. the unit and form tests, and the end-to-end runs in real windows under Xvfb;
 #   2. the unit and form tests again in an AddressSanitizer + UndefinedBehaviorSanitizer build;
-#   3. each libFuzzer target for a short fixed run (clang).
+#   3. the tests of the libraries' kernels in a portable build (no x86 intrinsics), whose plain
+#      kernels must give the bits the tests hold;
+#   4. each libFuzzer target for a short fixed run (clang).
 # Any failure fails the run. FUZZ_SECONDS sets the length of each fuzz run (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +29,12 @@ cmake --build build-asan -j "$jobs"
 step "unit and form tests under ASan + UBSan"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE e2e
+
+step "portable build (no x86 intrinsics): the libraries' kernels and their tests"
+cmake -S . -B build-portable -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOUNDER_PORTABLE=ON -DSOUNDER_BENCH=OFF >/dev/null
+cmake --build build-portable -j "$jobs" --target common_tests sounder_analysis_tests
+(cd build-portable/tests/common && ./common_tests --gtest_brief=1)
+(cd build-portable/tests/analysis && ./sounder_analysis_tests --gtest_brief=1)
 
 step "fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOUNDER_FUZZ=ON \
