@@ -3,6 +3,8 @@
 // board inputs 0..3, so four consecutive samples form a scan group: channels 1, 2, 3,
 // then the sweep marker. Offsets count samples of all four inputs (multiples of 4).
 
+#include "adc_codes.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -20,13 +22,6 @@ inline constexpr int32_t sweepGroups(int32_t clockDivider) { return clockDivider
 inline constexpr int32_t scanRateFor(int32_t clockDivider) { return clockDivider == 2 ? 5000000 : 2500000; }
 // Samples of a two-sweep capture ("Show", "Auto Adjust").
 inline constexpr int32_t twoSweepCount(int32_t clockDivider) { return clockDivider == 2 ? 40000 : 20000; }
-
-// A code of the +-5 V range on the 12-bit scale: (code - 2048) / 2048 * 5, computed in that
-// order (every result is exact). Codes are used as delivered: above 4095 goes beyond +5 V.
-inline double codeToVolts(uint16_t code)
-{
-    return (static_cast<double>(code) - 2048.0) / 2048.0 * 5.0;
-}
 
 // The first group at or after offset `from` whose marker code is strictly above `threshold`.
 // The group at `from` is examined before any bound test (so a search from an offset at the

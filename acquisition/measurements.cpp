@@ -5,8 +5,8 @@
 
 int32_t countClippedVolts(const double* volts, int32_t n)
 {
-    const double low = codeToVolts(0);
-    const double high = codeToVolts(4095);
+    const double low = codeToVolts(CodeLowest);
+    const double high = codeToVolts(CodeHighest);
     int32_t clipped = 0;
     for (int32_t i = 1; i <= n; ++i)
         clipped += volts[i] == low || volts[i] == high;

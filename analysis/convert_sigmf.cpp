@@ -1,6 +1,7 @@
 #include "convert_sigmf.h"
 
 #include "block_pipeline.h"
+#include "digest.h"
 #include "output_file.h"
 #include "recording_input.h"
 #include "recording_metadata_json.h"
@@ -13,8 +14,6 @@
 #include <QJsonObject>
 #include <QString>
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -25,31 +24,14 @@ namespace cli {
 namespace {
 
 // SHA-512 of the data file, computed as its bytes are produced.
-class Sha512 {
-public:
-    Sha512() : context_(EVP_MD_CTX_new(), EVP_MD_CTX_free)
-    {
-        if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha512(), nullptr) != 1)
-            throw Failure("sounder: SHA-512 is not available from libcrypto");
+digest::Hasher sha512Hasher()
+{
+    try {
+        return digest::Hasher(digest::Algorithm::Sha512);
+    } catch (const std::runtime_error&) {
+        throw Failure("sounder: SHA-512 is not available from libcrypto");
     }
-    void add(const void* data, size_t length) { EVP_DigestUpdate(context_.get(), data, length); }
-    std::string hex()
-    {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(context_.get(), digest, &length);
-        static const char* digits = "0123456789abcdef";
-        std::string text;
-        for (unsigned int i = 0; i < length; ++i) {
-            text += digits[digest[i] >> 4];
-            text += digits[digest[i] & 15];
-        }
-        return text;
-    }
-
-private:
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context_;
-};
+}
 
 QJsonObject metadata(const acq::RecordingHeader& h, const acq::SweepCount& count, const std::string& sha512,
                      const std::string& input, const std::optional<meta::Recording>& sidecar)
@@ -116,7 +98,7 @@ void convertToSigmf(const std::string& inputPath, const std::string& base)
         // on the second thread (SHA-512, at about 0.6 GB/s, is slower than the reading),
         // as many whole sweeps to a block as fit in about 256 KB.
         const size_t sweepBytes = 3 * 2 * size_t(h.sweepSamples);
-        Sha512 sha512;
+        digest::Hasher sha512 = sha512Hasher();
         BlockPipeline digest(std::max<size_t>(1, (size_t(256) << 10) / sweepBytes) * sweepBytes,
                              [&sha512](unsigned char* block, size_t used) { sha512.add(block, used); });
         Progress progress(inputPath, input.reader().totalBytes());

@@ -1,5 +1,6 @@
 #include "convert_viewer.h"
 
+#include "adc_codes.h"
 #include "block_pipeline.h"
 #include "output_file.h"
 #include "recording_input.h"
@@ -30,7 +31,7 @@ struct VoltsLines {
     {
         for (int code = 0; code < 4096; ++code) {
             char* begin = text[size_t(code)].data();
-            const double volts = (double(code) - 2048.0) / 2048.0 * 5.0;
+            const double volts = codeToVolts(code);
             char* end = std::to_chars(begin, begin + VoltsSlot - 2, volts).ptr;
             *end++ = '\r';
             *end++ = '\n';
@@ -53,7 +54,7 @@ std::string_view voltsText(uint16_t code)
         return {voltsLines().text[code].data(), size_t(voltsLines().length[code] - 2)};
     // Codes above the 12-bit scale are kept as they are, beyond +5 V.
     thread_local char wide[24];
-    const double volts = (double(code) - 2048.0) / 2048.0 * 5.0;
+    const double volts = codeToVolts(code);
     return {wide, size_t(std::to_chars(wide, wide + 24, volts).ptr - wide)};
 }
 

@@ -1,6 +1,6 @@
 #include "info_command.h"
 
-#include "code_stats.h"
+#include "adc_codes.h"
 #include "digest.h"
 #include "recording_input.h"
 #include "sidecar_report.h"
@@ -33,11 +33,11 @@ int64_t infoAcquisition(RecordingInput& input)
 {
     const acq::RecordingHeader& h = input.header();
     std::vector<uint16_t> codes(3 * 65536);
-    ChannelStats stats[3];
+    CodeRange stats[3];
     Progress progress(input.path(), input.reader().totalBytes());
     int64_t lines = 0;
     for (size_t got; (got = input.readLines(codes.data(), 65536)) > 0;) {
-        addCodes(codes.data(), got, stats);
+        addCodeRanges(codes.data(), got, 3, stats);
         lines += int64_t(got);
         progress.update(input.reader().bytesRead());
     }

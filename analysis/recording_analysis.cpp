@@ -4,6 +4,7 @@
 
 #include "recording_analysis.h"
 
+#include "adc_codes.h"
 #include "metrics_profile.h"
 #include "recording_input.h"
 #include "runtime_error.h"
@@ -25,10 +26,6 @@ constexpr int TransformPoints = 4096;
 constexpr int AreaDoubles = 2 * TransformPoints;
 constexpr double PowerFloor = 1e-6;
 constexpr double FloorDb = -60.0;
-
-// (code - 2048) / 2048 x 5: every step is exact in doubles for any 16-bit code, so one
-// multiply by 5/2048 (exact in binary) gives the same bits and vectorizes.
-inline double codeVolts(uint16_t code) { return static_cast<double>(int32_t(code) - 2048) * (5.0 / 2048.0); }
 
 // One channel's sweeps in turn: each one's profile and metrics, the running block
 // sum and the sum over the whole recording.
@@ -171,12 +168,12 @@ void loadReorderedAs(const uint16_t* __restrict codes, int used, const double* _
         if constexpr (Padded) {
             const bool sample = n < used;
             const int from = sample ? n : 0;  // a place to read that holds a code in any case
-            double v = codeVolts(codes[3 * size_t(from)]);
+            double v = codeToVolts(codes[3 * size_t(from)]);
             if constexpr (Weighted)
                 v *= weights[size_t(from) + 1];
             point[2 * c] = sample ? v : 0.0;
         } else {
-            double v = codeVolts(codes[3 * size_t(n)]);
+            double v = codeToVolts(codes[3 * size_t(n)]);
             if constexpr (Weighted)
                 v *= weights[size_t(n) + 1];
             point[2 * c] = v;
@@ -248,10 +245,7 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
         analyzeSweep(sweep);
     const acq::SweepCount count = acq::countSweeps(header, lines);
     if (count.missing > 0)
-        note(input.path() + ": cut short: " + std::to_string(count.whole) + " of " + std::to_string(header.numSweeps) +
-             " sweeps present, " + std::to_string(count.missing) + " missing" +
-             (count.partialLines > 0 ? " (" + std::to_string(count.partialLines) + " lines of an incomplete sweep left out)"
-                                     : std::string()));
+        noteCutShort(input.path(), count.whole, header.numSweeps, count.missing, count.partialLines);
     if (count.whole == 0)
         throw Failure(input.path() + ": holds no whole sweep to analyze");
     for (ChannelAccumulator& channel : channels)
@@ -313,8 +307,7 @@ bool analyzeViewer(const std::string& path, const AnalysisSettings& settings, Re
         ++result.sweeps;
     }
     if (result.sweeps < header->nsweeps)
-        note(path + ": cut short: " + std::to_string(result.sweeps) + " of " + std::to_string(header->nsweeps) +
-             " sweeps present");
+        noteCutShort(path, result.sweeps, header->nsweeps);
     if (result.sweeps == 0)
         throw Failure(path + ": holds no whole sweep to analyze");
     result.channels.push_back(channel.finish());

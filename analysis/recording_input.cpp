@@ -70,15 +70,19 @@ size_t RecordingInput::readSweep(uint16_t* codes)
     return got;
 }
 
+void noteCutShort(const std::string& path, int64_t present, int64_t declared, int64_t missing, int64_t partialLines)
+{
+    note(path + ": cut short: " + std::to_string(present) + " of " + std::to_string(declared) + " sweeps present" +
+         (missing > 0 ? ", " + std::to_string(missing) + " missing" : std::string()) +
+         (partialLines > 0 ? " (" + std::to_string(partialLines) + " lines of an incomplete sweep left out)"
+                           : std::string()));
+}
+
 acq::SweepCount reportSweeps(const RecordingInput& input, int64_t sampleLines)
 {
     const acq::SweepCount count = acq::countSweeps(input.header(), sampleLines);
     if (count.missing > 0)
-        note(input.path() + ": cut short: " + std::to_string(count.whole) + " of " +
-             std::to_string(input.header().numSweeps) + " sweeps present, " + std::to_string(count.missing) +
-             " missing" +
-             (count.partialLines > 0 ? " (" + std::to_string(count.partialLines) + " lines of an incomplete sweep left out)"
-                                     : std::string()));
+        noteCutShort(input.path(), count.whole, input.header().numSweeps, count.missing, count.partialLines);
     if (count.whole == 0)
         throw Failure(input.path() + ": holds no whole sweep to convert");
     return count;

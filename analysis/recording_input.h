@@ -47,6 +47,12 @@ std::optional<ViewerHeader> readViewerHeader(rt::TextReader& file);
 // "PATH: <text of the I/O result code>".
 [[noreturn]] void failIo(const std::string& path, int code);
 
+// The note on a file that holds fewer whole sweeps than its header declares:
+// "PATH: cut short: P of D sweeps present", then, where the layout tells them (the
+// acquisition layout), ", M missing" and " (L lines of an incomplete sweep left out)".
+void noteCutShort(const std::string& path, int64_t present, int64_t declared, int64_t missing = 0,
+                  int64_t partialLines = 0);
+
 // States a cut-short recording on stderr; throws Failure when it holds no whole sweep.
 acq::SweepCount reportSweeps(const RecordingInput& input, int64_t sampleLines);
 

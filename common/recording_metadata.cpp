@@ -1,6 +1,7 @@
 #include "recording_metadata.h"
 #include "recording_metadata_json.h"
 
+#include "adc_codes.h"
 #include "output_file.h"
 #include "runtime_error.h"
 
@@ -21,9 +22,6 @@
 namespace meta {
 
 namespace {
-
-constexpr int CodeLowest = 0;
-constexpr int CodeHighest = 4095;
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
 std::string text(const QString& s) { return s.toStdString(); }
@@ -187,47 +185,15 @@ void addChannelCodes(const uint16_t* first, int64_t groups, std::array<std::opti
 {
     if (groups <= 0)
         return;
-    // Two scan groups (eight samples) at a time, lane by lane; lanes 0..2 and 4..6 are
-    // the channels, 3 and 7 the marker. The 16-bit clip counters take at most 32767
-    // steps before they are added up.
-    using Lanes = uint16_t __attribute__((vector_size(16)));
-    using Counts = int16_t __attribute__((vector_size(16)));
-    Lanes lowest, highest = {};
-    for (int i = 0; i < 8; ++i)
-        lowest[i] = 65535;
-    int64_t clipped[8] = {};
-    int64_t g = 0;
-    while (g + 2 <= groups) {
-        const int64_t end = std::min<int64_t>(groups & ~int64_t(1), g + 2 * 32767);
-        Counts counts = {};
-        for (; g < end; g += 2) {
-            Lanes v;
-            std::memcpy(&v, first + 4 * g, sizeof v);
-            lowest = v < lowest ? v : lowest;
-            highest = v > highest ? v : highest;
-            counts -= (v == CodeLowest) | (v == CodeHighest);
-        }
-        for (int i = 0; i < 8; ++i)
-            clipped[i] += uint16_t(counts[i]);
-    }
-    int32_t low[3], high[3];
-    int64_t clip[3];
+    CodeRange ranges[3];
+    addCodeRanges(first, size_t(groups), 4, ranges);
     for (int c = 0; c < 3; ++c) {
-        low[c] = std::min(lowest[c], lowest[c + 4]);
-        high[c] = std::max(highest[c], highest[c + 4]);
-        clip[c] = clipped[c] + clipped[c + 4];
-        if (g < groups) {  // an odd group at the end
-            const uint16_t v = first[4 * g + c];
-            low[c] = std::min<int32_t>(low[c], v);
-            high[c] = std::max<int32_t>(high[c], v);
-            clip[c] += v == CodeLowest || v == CodeHighest;
-        }
         std::optional<ChannelCodes>& s = codes[size_t(c)];
         if (!s)
-            s = ChannelCodes{low[c], high[c], 0};
-        s->lowest = std::min(s->lowest, low[c]);
-        s->highest = std::max(s->highest, high[c]);
-        s->clipped += clip[c];
+            s = ChannelCodes{ranges[c].lowest, ranges[c].highest, 0};
+        s->lowest = std::min<int32_t>(s->lowest, ranges[c].lowest);
+        s->highest = std::max<int32_t>(s->highest, ranges[c].highest);
+        s->clipped += ranges[c].clipped;
     }
 }
 
