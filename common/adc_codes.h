@@ -14,12 +14,12 @@ inline constexpr uint16_t CodeHighest = 4095;
 inline bool isClippedCode(uint16_t code) { return code == CodeLowest || code == CodeHighest; }
 
 // A code of the +-5 V range: (code - 2048) / 2048 * 5. Every step of that is exact in
-// doubles for any 16-bit code, and so is one multiply by 5/2048 (exact in binary), which
-// gives the same bits in one operation. Codes are used as delivered: above 4095 goes
-// beyond +5 V.
+// doubles for any 16-bit code, and so is one multiply of code - 2048 by 5/2048 (exact in
+// binary), which gives the same bits in one operation and vectorizes. Codes are used as
+// delivered: above 4095 goes beyond +5 V.
 inline double codeToVolts(uint16_t code)
 {
-    return (static_cast<double>(code) - 2048.0) * (5.0 / 2048.0);
+    return static_cast<double>(int32_t(code) - 2048) * (5.0 / 2048.0);
 }
 
 struct CodeRange {
