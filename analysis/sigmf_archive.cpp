@@ -1,0 +1,223 @@
+#include "sigmf_archive.h"
+
+#include "cli_support.h"
+#include "digest.h"
+#include "output_file.h"
+#include "runtime_error.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+[[noreturn]] void failErrno(int err) { throw rt::InOutError(rt::ioCodeFromErrno(err)); }
+
+bool endsWith(const std::string& text, const char* suffix)
+{
+    const std::string s(suffix);
+    return text.size() >= s.size() && text.compare(text.size() - s.size(), s.size(), s) == 0;
+}
+
+using ArchivePtr = std::unique_ptr<struct archive, int (*)(struct archive*)>;
+using EntryPtr = std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)>;
+
+// The output of the archive writer: each piece straight into the output file; its
+// failure is kept to be thrown once libarchive has returned.
+struct WriteTarget {
+    OutputFile* out;
+    std::optional<int> code;
+};
+
+la_ssize_t writePiece(struct archive*, void* client, const void* buffer, size_t length)
+{
+    auto* target = static_cast<WriteTarget*>(client);
+    try {
+        target->out->write(static_cast<const char*>(buffer), length);
+        return la_ssize_t(length);
+    } catch (const rt::InOutError& e) {
+        target->code = e.code();
+        return -1;
+    }
+}
+
+}  // namespace
+
+ScratchFile::ScratchFile(const std::string& beside)
+{
+    const size_t slash = beside.rfind('/');
+    std::string path = (slash == std::string::npos ? std::string() : beside.substr(0, slash + 1)) + "." +
+                       (slash == std::string::npos ? beside : beside.substr(slash + 1)) + ".data-XXXXXX";
+    fd_ = ::mkstemp(path.data());
+    if (fd_ < 0)
+        throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, beside));
+    ::unlink(path.c_str());
+}
+
+ScratchFile::~ScratchFile()
+{
+    if (map_)
+        ::munmap(map_, size_);
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void ScratchFile::write(const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t done = ::write(fd_, data, length);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done < 0)
+            failErrno(errno);
+        data += done;
+        length -= size_t(done);
+        size_ += uint64_t(done);
+    }
+}
+
+const unsigned char* ScratchFile::bytes()
+{
+    if (!map_ && size_ > 0) {
+        void* at = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+        if (at == MAP_FAILED)
+            failErrno(errno);
+        ::madvise(at, size_, MADV_SEQUENTIAL);
+        map_ = at;
+    }
+    return static_cast<const unsigned char*>(map_);
+}
+
+void writeSigmfArchive(OutputFile& out, const std::string& folder, const std::vector<ArchiveMember>& members)
+{
+    ArchivePtr a(archive_write_new(), archive_write_free);
+    WriteTarget target{&out, std::nullopt};
+    auto check = [&](int status) {
+        if (status >= ARCHIVE_WARN)
+            return;
+        if (target.code)
+            throw rt::InOutError(*target.code);
+        throw Failure(out.path() + ": " + (archive_error_string(a.get()) ? archive_error_string(a.get()) : "tar failed"));
+    };
+    if (!a)
+        throw Failure(out.path() + ": libarchive cannot make an archive");
+    check(archive_write_set_format_pax_restricted(a.get()));
+    // Unblocked: every piece goes straight to the file (no copy into 10 KiB blocks).
+    check(archive_write_set_bytes_per_block(a.get(), 0));
+    check(archive_write_open2(a.get(), &target, nullptr, writePiece, nullptr, nullptr));
+    const time_t now = std::time(nullptr);
+    EntryPtr entry(archive_entry_new(), archive_entry_free);
+    auto header = [&](const std::string& path, bool isFolder, uint64_t size) {
+        archive_entry_clear(entry.get());
+        archive_entry_set_pathname(entry.get(), path.c_str());
+        archive_entry_set_filetype(entry.get(), isFolder ? AE_IFDIR : AE_IFREG);
+        archive_entry_set_perm(entry.get(), isFolder ? 0755 : 0644);
+        archive_entry_set_size(entry.get(), la_int64_t(size));
+        archive_entry_set_mtime(entry.get(), now, 0);
+        check(archive_write_header(a.get(), entry.get()));
+    };
+    header(folder + "/", true, 0);
+    for (const ArchiveMember& m : members) {
+        const uint64_t size = m.file ? m.file->size() : m.length;
+        header(m.path, false, size);
+        const unsigned char* bytes = m.file ? m.file->bytes() : reinterpret_cast<const unsigned char*>(m.bytes);
+        // Pieces of 8 MiB, so that the output starts its write-back as it goes.
+        constexpr uint64_t Piece = uint64_t(8) << 20;
+        for (uint64_t at = 0; at < size; at += Piece) {
+            const size_t length = size_t(std::min(Piece, size - at));
+            const la_ssize_t done = archive_write_data(a.get(), bytes + at, length);
+            if (done < 0 || size_t(done) != length)
+                check(ARCHIVE_FATAL);
+        }
+        check(archive_write_finish_entry(a.get()));
+    }
+    check(archive_write_close(a.get()));
+}
+
+namespace {
+
+std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::string* error)
+{
+    constexpr uint64_t MaxText = uint64_t(64) << 20;
+    std::vector<ArchiveEntry> entries;
+    auto fail = [&](const char* what) {
+        if (error)
+            *error = std::string(what) + (archive_error_string(a) ? std::string(": ") + archive_error_string(a) : "");
+        return std::nullopt;
+    };
+    std::vector<char> buffer(size_t(1) << 20);
+    for (;;) {
+        struct archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(a, &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status < ARCHIVE_WARN)
+            return fail("not a readable tar archive");
+        if (archive_entry_filetype(entry) != AE_IFREG)
+            continue;
+        ArchiveEntry e;
+        const char* name = archive_entry_pathname(entry);
+        e.path = name ? name : "";
+        const bool text = endsWith(e.path, ".sigmf-meta") || endsWith(e.path, ".sigmf-collection");
+        digest::Hasher sha512(digest::Algorithm::Sha512);
+        std::string kept;
+        for (;;) {
+            const la_ssize_t got = archive_read_data(a, buffer.data(), buffer.size());
+            if (got < 0)
+                return fail("a member cannot be read");
+            if (got == 0)
+                break;
+            sha512.add(buffer.data(), size_t(got));
+            if (text && kept.size() + size_t(got) <= MaxText)
+                kept.append(buffer.data(), size_t(got));
+            e.size += uint64_t(got);
+        }
+        e.sha512 = sha512.hex();
+        if (text && e.size <= MaxText)
+            e.text = std::move(kept);
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+ArchivePtr tarReader()
+{
+    ArchivePtr a(archive_read_new(), archive_read_free);
+    if (a)
+        archive_read_support_format_tar(a.get());
+    return a;
+}
+
+}  // namespace
+
+std::optional<std::vector<ArchiveEntry>> readArchiveFile(const std::string& path, std::string* error)
+{
+    ArchivePtr a = tarReader();
+    if (!a || archive_read_open_filename(a.get(), path.c_str(), size_t(1) << 20) != ARCHIVE_OK) {
+        if (error)
+            *error = a && archive_error_string(a.get()) ? archive_error_string(a.get()) : "cannot be opened";
+        return std::nullopt;
+    }
+    return readArchive(a.get(), error);
+}
+
+std::optional<std::vector<ArchiveEntry>> readArchiveMemory(const void* data, size_t size, std::string* error)
+{
+    ArchivePtr a = tarReader();
+    if (!a || archive_read_open_memory(a.get(), data, size) != ARCHIVE_OK) {
+        if (error)
+            *error = "not a tar archive";
+        return std::nullopt;
+    }
+    return readArchive(a.get(), error);
+}
+
+}  // namespace cli
