@@ -8,11 +8,11 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace cli {
@@ -30,8 +30,13 @@ bool endsWith(const std::string& text, const char* suffix)
 using ArchivePtr = std::unique_ptr<struct archive, int (*)(struct archive*)>;
 using EntryPtr = std::unique_ptr<struct archive_entry, void (*)(struct archive_entry*)>;
 
+// What stands for a member's data in the calls that tell libarchive of it, once the
+// bytes themselves have been copied into the output by the kernel.
+const char Placeholder[1 << 16] = {};
+
 // The output of the archive writer: each piece straight into the output file; its
-// failure is kept to be thrown once libarchive has returned.
+// failure is kept to be thrown once libarchive has returned. Pieces of the placeholder
+// are data already in place and are not written again.
 struct WriteTarget {
     OutputFile* out;
     std::optional<int> code;
@@ -40,8 +45,11 @@ struct WriteTarget {
 la_ssize_t writePiece(struct archive*, void* client, const void* buffer, size_t length)
 {
     auto* target = static_cast<WriteTarget*>(client);
+    const char* bytes = static_cast<const char*>(buffer);
+    if (bytes >= Placeholder && bytes + length <= Placeholder + sizeof Placeholder)
+        return la_ssize_t(length);
     try {
-        target->out->write(static_cast<const char*>(buffer), length);
+        target->out->write(bytes, length);
         return la_ssize_t(length);
     } catch (const rt::InOutError& e) {
         target->code = e.code();
@@ -64,8 +72,6 @@ ScratchFile::ScratchFile(const std::string& beside)
 
 ScratchFile::~ScratchFile()
 {
-    if (map_)
-        ::munmap(map_, size_);
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -82,18 +88,6 @@ void ScratchFile::write(const char* data, size_t length)
         length -= size_t(done);
         size_ += uint64_t(done);
     }
-}
-
-const unsigned char* ScratchFile::bytes()
-{
-    if (!map_ && size_ > 0) {
-        void* at = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-        if (at == MAP_FAILED)
-            failErrno(errno);
-        ::madvise(at, size_, MADV_SEQUENTIAL);
-        map_ = at;
-    }
-    return static_cast<const unsigned char*>(map_);
 }
 
 void writeSigmfArchive(OutputFile& out, const std::string& folder, const std::vector<ArchiveMember>& members)
@@ -128,14 +122,19 @@ void writeSigmfArchive(OutputFile& out, const std::string& folder, const std::ve
     for (const ArchiveMember& m : members) {
         const uint64_t size = m.file ? m.file->size() : m.length;
         header(m.path, false, size);
-        const unsigned char* bytes = m.file ? m.file->bytes() : reinterpret_cast<const unsigned char*>(m.bytes);
-        // Pieces of 8 MiB, so that the output starts its write-back as it goes.
-        constexpr uint64_t Piece = uint64_t(8) << 20;
-        for (uint64_t at = 0; at < size; at += Piece) {
-            const size_t length = size_t(std::min(Piece, size - at));
-            const la_ssize_t done = archive_write_data(a.get(), bytes + at, length);
-            if (done < 0 || size_t(done) != length)
-                check(ARCHIVE_FATAL);
+        if (m.file) {
+            // The data goes from the scratch file to the output in the kernel; libarchive
+            // is then told of as many bytes (the placeholder, not written), so that it
+            // pads the member and goes on after it. Unblocked output (above) hands every
+            // piece on as it comes, so what it is told passes straight to writePiece.
+            out.copyFrom(m.file->fd(), 0, size);
+            for (uint64_t at = 0; at < size; at += sizeof Placeholder) {
+                const size_t length = size_t(std::min<uint64_t>(sizeof Placeholder, size - at));
+                if (archive_write_data(a.get(), Placeholder, length) != la_ssize_t(length))
+                    check(ARCHIVE_FATAL);
+            }
+        } else if (archive_write_data(a.get(), m.bytes, m.length) != la_ssize_t(m.length)) {
+            check(ARCHIVE_FATAL);
         }
         check(archive_write_finish_entry(a.get()));
     }

@@ -30,13 +30,11 @@ public:
     ScratchFile& operator=(const ScratchFile&) = delete;
     void write(const char* data, size_t length) override;
     uint64_t size() const { return size_; }
-    // The bytes written, mapped for reading (valid until the file is destroyed).
-    const unsigned char* bytes();
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;
     uint64_t size_ = 0;
-    void* map_ = nullptr;
 };
 
 // A member of an archive: `length` bytes at `bytes`, or the whole of `file`.
