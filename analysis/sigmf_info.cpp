@@ -267,6 +267,10 @@ bool infoSigmf(const std::string& path)
 {
     SigmfReport report;
     if (endsWith(path, ".sigmf")) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+        ::close(fd);
         std::string error;
         const std::optional<std::vector<ArchiveEntry>> entries = readArchiveFile(path, &error);
         if (!entries)

@@ -283,6 +283,8 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
     EXPECT_NE(run.err.find("rec.sigmf-collection: rec-ch3.sigmf-meta is not the file it names (sha512 differs)"),
               std::string::npos)
         << run.err;
+    run = runSounder(dir, "info none.sigmf");
+    EXPECT_EQ(run.err, "none.sigmf: File not found\n");
     writeBytes(dir.file("junk.sigmf"), "not a tar archive at all");
     run = runSounder(dir, "info junk.sigmf");
     EXPECT_EQ(run.status, 2);
