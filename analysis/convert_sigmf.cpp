@@ -258,6 +258,16 @@ void storeLe(unsigned char* p, T value)
     std::memcpy(p, &bits, sizeof bits);
 }
 
+// Bytes appended to an output that holds more than them (an archive).
+class AppendSink : public DataSink {
+public:
+    explicit AppendSink(OutputFile& file) : file_(file) {}
+    void write(const char* data, size_t length) override { file_.write(data, length); }
+
+private:
+    OutputFile& file_;
+};
+
 // The values of the `Count` channels from `first` of each scan group in `codes`, in
 // the datatype's layout, little-endian, into out. Returns the bytes written, or 0
 // when a code does not fit the datatype.
@@ -406,8 +416,23 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     // The file an I/O failure is told against: in an archive, the archive.
     std::string current = options.archive ? archivePath : finals.front();
     try {
+        // An archive's first data member goes straight into it behind a header of the most
+        // it can hold (the sweeps promised, and no more than the input's lines could give at
+        // 7 bytes the shortest), made right at the end; the others wait in scratch files.
+        std::unique_ptr<OutputFile> archive;
+        std::optional<DirectMember> direct;
+        if (options.archive) {
+            archive = std::make_unique<OutputFile>(archivePath);
+            const uint64_t lines = std::min<uint64_t>(uint64_t(h.numSweeps) * uint64_t(h.sweepSamples),
+                                                      input.reader().totalBytes() / 7);
+            const uint64_t most = lines / uint64_t(h.sweepSamples) * uint64_t(h.sweepSamples) *
+                                  streams[0].channels.size() * info(options.datatype).bytes;
+            direct = startSigmfArchive(*archive, baseName, baseName + "/" + streams[0].name + ".sigmf-data", most);
+        }
         for (Stream& s : streams) {
-            if (options.archive)
+            if (direct && &s == &streams[0])
+                s.data = std::make_unique<AppendSink>(*archive);
+            else if (options.archive)
                 s.data = std::make_unique<ScratchFile>(archivePath);
             else {
                 current = folder + s.name + ".sigmf-data";
@@ -473,20 +498,25 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
 
         std::vector<std::unique_ptr<OutputFile>> outputs;
         if (options.archive) {
-            // The folder BASE holds the collection, then each recording's meta and data.
+            // The folder BASE holds each recording's data, then each one's metadata, then
+            // the collection.
             std::vector<ArchiveMember> members;
             const std::string inside = baseName + "/";
+            if (direct)
+                finishDirectMember(*archive, *direct, streams[0].bytes);
+            else
+                members.push_back({inside, nullptr, 0, nullptr, true});
+            for (Stream& s : streams)
+                if (!direct || &s != &streams[0])
+                    members.push_back(
+                        {inside + s.name + ".sigmf-data", nullptr, 0, static_cast<ScratchFile*>(s.data.get())});
+            for (Stream& s : streams)
+                members.push_back({inside + s.name + ".sigmf-meta", s.meta.constData(), size_t(s.meta.size()), nullptr});
             if (collection)
                 members.push_back({inside + baseName + ".sigmf-collection", collectionText.constData(),
                                    size_t(collectionText.size()), nullptr});
-            for (Stream& s : streams) {
-                members.push_back({inside + s.name + ".sigmf-meta", s.meta.constData(), size_t(s.meta.size()), nullptr});
-                members.push_back(
-                    {inside + s.name + ".sigmf-data", nullptr, 0, static_cast<ScratchFile*>(s.data.get())});
-            }
-            current = archivePath;
-            outputs.push_back(std::make_unique<OutputFile>(archivePath));
-            writeSigmfArchive(*outputs.back(), baseName, members);
+            writeSigmfArchive(*archive, members);
+            outputs.push_back(std::move(archive));
         } else {
             for (Stream& s : streams) {
                 current = folder + s.name + ".sigmf-meta";

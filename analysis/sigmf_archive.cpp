@@ -90,10 +90,94 @@ void ScratchFile::write(const char* data, size_t length)
     }
 }
 
-void writeSigmfArchive(OutputFile& out, const std::string& folder, const std::vector<ArchiveMember>& members)
+namespace {
+
+// A tar writer as every writer here makes it: pax where needed, ustar headers where
+// they do, unblocked (every piece goes straight on, no copy into 10 KiB blocks).
+ArchivePtr tarWriter(void* client, archive_write_callback* write)
 {
     ArchivePtr a(archive_write_new(), archive_write_free);
+    if (!a || archive_write_set_format_pax_restricted(a.get()) != ARCHIVE_OK ||
+        archive_write_set_bytes_per_block(a.get(), 0) != ARCHIVE_OK ||
+        archive_write_open2(a.get(), client, nullptr, write, nullptr, nullptr) != ARCHIVE_OK)
+        throw Failure(std::string("libarchive cannot make a tar archive") +
+                      (a && archive_error_string(a.get()) ? std::string(": ") + archive_error_string(a.get()) : ""));
+    return a;
+}
+
+void describe(struct archive_entry* entry, const std::string& path, bool isFolder, uint64_t size, time_t mtime)
+{
+    archive_entry_clear(entry);
+    archive_entry_set_pathname(entry, path.c_str());
+    archive_entry_set_filetype(entry, isFolder ? AE_IFDIR : AE_IFREG);
+    archive_entry_set_perm(entry, isFolder ? 0755 : 0644);
+    archive_entry_set_size(entry, la_int64_t(size));
+    archive_entry_set_mtime(entry, mtime, 0);
+}
+
+la_ssize_t appendPiece(struct archive*, void* client, const void* buffer, size_t length)
+{
+    static_cast<std::string*>(client)->append(static_cast<const char*>(buffer), length);
+    return la_ssize_t(length);
+}
+
+// The header bytes of one member, as libarchive writes them.
+std::string tarHeader(const std::string& path, bool isFolder, uint64_t size, time_t mtime)
+{
+    std::string bytes;
+    ArchivePtr a = tarWriter(&bytes, appendPiece);
+    EntryPtr entry(archive_entry_new(), archive_entry_free);
+    describe(entry.get(), path, isFolder, size, mtime);
+    if (archive_write_header(a.get(), entry.get()) != ARCHIVE_OK)
+        throw Failure(path + ": " + (archive_error_string(a.get()) ? archive_error_string(a.get()) : "no tar header"));
+    // Taken before the writer closes: closing adds the end of an archive to `bytes`.
+    std::string header = bytes;
+    entry.reset();
+    a.reset();
+    return header;
+}
+
+constexpr uint64_t TarBlock = 512;
+constexpr uint64_t UstarSizeLimit = uint64_t(1) << 33;  // 11 octal digits
+
+}  // namespace
+
+std::optional<DirectMember> startSigmfArchive(OutputFile& out, const std::string& folder, const std::string& path,
+                                              uint64_t mostBytes)
+{
+    if (mostBytes >= UstarSizeLimit)
+        return std::nullopt;
+    DirectMember m;
+    m.path = path;
+    m.mtime = std::time(nullptr);
+    const std::string folderHeader = tarHeader(folder + "/", true, 0, m.mtime);
+    out.write(folderHeader);
+    m.headerAt = folderHeader.size();
+    m.header = tarHeader(path, false, mostBytes, m.mtime);
+    m.mostBytes = mostBytes;
+    out.write(m.header);
+    return m;
+}
+
+void finishDirectMember(OutputFile& out, const DirectMember& member, uint64_t bytes)
+{
+    if (bytes > member.mostBytes)
+        throw Failure(out.path() + ": " + member.path + " holds more than its header allows");
+    if (bytes != member.mostBytes) {
+        // Below 8 GiB a size is 11 octal digits in the ustar header: the header keeps its length.
+        const std::string header = tarHeader(member.path, false, bytes, member.mtime);
+        if (header.size() != member.header.size())
+            throw Failure(out.path() + ": " + member.path + ": the tar header changed its length");
+        out.overwrite(member.headerAt, header);
+    }
+    static const char zeros[TarBlock] = {};
+    out.write(zeros, size_t((TarBlock - bytes % TarBlock) % TarBlock));
+}
+
+void writeSigmfArchive(OutputFile& out, const std::vector<ArchiveMember>& members)
+{
     WriteTarget target{&out, std::nullopt};
+    ArchivePtr a = tarWriter(&target, writePiece);
     auto check = [&](int status) {
         if (status >= ARCHIVE_WARN)
             return;
@@ -101,32 +185,17 @@ void writeSigmfArchive(OutputFile& out, const std::string& folder, const std::ve
             throw rt::InOutError(*target.code);
         throw Failure(out.path() + ": " + (archive_error_string(a.get()) ? archive_error_string(a.get()) : "tar failed"));
     };
-    if (!a)
-        throw Failure(out.path() + ": libarchive cannot make an archive");
-    check(archive_write_set_format_pax_restricted(a.get()));
-    // Unblocked: every piece goes straight to the file (no copy into 10 KiB blocks).
-    check(archive_write_set_bytes_per_block(a.get(), 0));
-    check(archive_write_open2(a.get(), &target, nullptr, writePiece, nullptr, nullptr));
     const time_t now = std::time(nullptr);
     EntryPtr entry(archive_entry_new(), archive_entry_free);
-    auto header = [&](const std::string& path, bool isFolder, uint64_t size) {
-        archive_entry_clear(entry.get());
-        archive_entry_set_pathname(entry.get(), path.c_str());
-        archive_entry_set_filetype(entry.get(), isFolder ? AE_IFDIR : AE_IFREG);
-        archive_entry_set_perm(entry.get(), isFolder ? 0755 : 0644);
-        archive_entry_set_size(entry.get(), la_int64_t(size));
-        archive_entry_set_mtime(entry.get(), now, 0);
-        check(archive_write_header(a.get(), entry.get()));
-    };
-    header(folder + "/", true, 0);
     for (const ArchiveMember& m : members) {
         const uint64_t size = m.file ? m.file->size() : m.length;
-        header(m.path, false, size);
+        describe(entry.get(), m.path, m.folder, size, now);
+        check(archive_write_header(a.get(), entry.get()));
         if (m.file) {
             // The data goes from the scratch file to the output in the kernel; libarchive
             // is then told of as many bytes (the placeholder, not written), so that it
-            // pads the member and goes on after it. Unblocked output (above) hands every
-            // piece on as it comes, so what it is told passes straight to writePiece.
+            // pads the member and goes on after it. Unblocked output hands every piece
+            // on as it comes, so what it is told passes straight to writePiece.
             out.copyFrom(m.file->fd(), 0, size);
             for (uint64_t at = 0; at < size; at += sizeof Placeholder) {
                 const size_t length = size_t(std::min<uint64_t>(sizeof Placeholder, size - at));

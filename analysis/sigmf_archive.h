@@ -37,17 +37,35 @@ private:
     uint64_t size_ = 0;
 };
 
-// A member of an archive: `length` bytes at `bytes`, or the whole of `file`.
+// A member of an archive: `length` bytes at `bytes`, or the whole of `file`, or a folder.
 struct ArchiveMember {
     std::string path;
     const char* bytes = nullptr;
     size_t length = 0;
     ScratchFile* file = nullptr;
+    bool folder = false;
 };
 
-// The archive into `out`: the folder entry `folder/`, then the members in order.
-// Failures of `out` throw rt::InOutError; others Failure.
-void writeSigmfArchive(OutputFile& out, const std::string& folder, const std::vector<ArchiveMember>& members);
+// The start of an archive in `out`: the folder entry `folder/` and the header of a
+// member `path` of at most `mostBytes`, whose bytes the caller then writes to `out`
+// itself as they are made. Absent (nothing written) when that many bytes would not fit a
+// ustar header (8 GiB); the member then goes through a ScratchFile.
+struct DirectMember {
+    std::string path;
+    uint64_t headerAt = 0;
+    std::string header;
+    uint64_t mostBytes = 0;
+    long mtime = 0;
+};
+std::optional<DirectMember> startSigmfArchive(OutputFile& out, const std::string& folder, const std::string& path,
+                                              uint64_t mostBytes);
+// Ends that member once `bytes` have been written: its header rewritten in place with
+// the size they came to, the member padded to whole tar blocks.
+void finishDirectMember(OutputFile& out, const DirectMember& member, uint64_t bytes);
+
+// The members after it, in order, and the end of the archive. Failures of `out` throw
+// rt::InOutError; others Failure.
+void writeSigmfArchive(OutputFile& out, const std::vector<ArchiveMember>& members);
 
 // A regular member of an archive as read: its path, size, SHA-512 and, for the SigMF
 // metadata and collection files (.sigmf-meta, .sigmf-collection, at most 64 MiB), its text.

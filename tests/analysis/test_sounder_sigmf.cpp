@@ -144,8 +144,8 @@ TEST(SounderSigmf, EveryDatatypeAndLayoutGivesBackTheCodes)
             EXPECT_EQ(matches, layout.streams.size()) << label << "\n" << info.out;
             EXPECT_NE(info.out.find("cut short (1 missing)"), std::string::npos) << info.out;
 
-            // The same as one archive: the folder, the collection, each meta then its data,
-            // byte for byte the files above.
+            // The same as one archive: the folder, the data files, the metadata files, the
+            // collection, byte for byte the files above.
             const RunResult archived = runSounder(packed, args + " --archive");
             ASSERT_EQ(archived.status, 0) << label << ": " << archived.err;
             EXPECT_EQ(filesIn(packed), (std::set<std::string>{"rec.txt", "rec.sigmf"})) << label;
@@ -153,12 +153,12 @@ TEST(SounderSigmf, EveryDatatypeAndLayoutGivesBackTheCodes)
             const auto entries = cli::readArchiveFile(packed.file("rec.sigmf"), &error);
             ASSERT_TRUE(entries) << error;
             std::vector<std::string> names;
+            for (const std::string& name : layout.streams)
+                names.push_back(name + ".sigmf-data");
+            for (const std::string& name : layout.streams)
+                names.push_back(name + ".sigmf-meta");
             if (collection)
                 names.push_back("rec.sigmf-collection");
-            for (const std::string& name : layout.streams) {
-                names.push_back(name + ".sigmf-meta");
-                names.push_back(name + ".sigmf-data");
-            }
             ASSERT_EQ(entries->size(), names.size()) << label;
             for (size_t i = 0; i < names.size(); ++i) {
                 EXPECT_EQ((*entries)[i].path, "rec/" + names[i]) << label;
@@ -208,6 +208,18 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
         const RunResult run = runSounder(dir, "convert rec.txt --to sigmf --layout collection");
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "");
+        // A whole recording as an archive: its first data file is the size its header
+        // foresaw, and the archive holds the same bytes.
+        ASSERT_EQ(runSounder(dir, "convert rec.txt --to sigmf --layout collection --archive").status, 0);
+        std::string error;
+        const auto entries = cli::readArchiveFile(dir.file("rec.sigmf"), &error);
+        ASSERT_TRUE(entries) << error;
+        ASSERT_EQ(entries->size(), 7u);
+        EXPECT_EQ((*entries)[0].path, "rec/rec-ch1.sigmf-data");
+        EXPECT_EQ((*entries)[0].size, 2u * 2500 * 4);
+        for (const auto& entry : *entries)
+            EXPECT_EQ(entry.sha512, sha512(readBytes(dir.file(entry.path.substr(4))))) << entry.path;
+        EXPECT_EQ(runSounder(dir, "info rec.sigmf").status, 0);
         for (const char* name : {"rec-ch1", "rec-ch3"}) {
             const QJsonObject meta = jsonOf(readBytes(dir.file(std::string(name) + ".sigmf-meta")));
             const QJsonObject global = meta["global"].toObject();
