@@ -115,26 +115,32 @@ void describe(struct archive_entry* entry, const std::string& path, bool isFolde
     archive_entry_set_mtime(entry, mtime, 0);
 }
 
+// The bytes of a header as libarchive writes it; once taken, the rest (the member's
+// zeros and the end of an archive, written as the writer closes) is let go.
+struct HeaderBytes {
+    std::string bytes;
+    bool taken = false;
+};
+
 la_ssize_t appendPiece(struct archive*, void* client, const void* buffer, size_t length)
 {
-    static_cast<std::string*>(client)->append(static_cast<const char*>(buffer), length);
+    auto* header = static_cast<HeaderBytes*>(client);
+    if (!header->taken)
+        header->bytes.append(static_cast<const char*>(buffer), length);
     return la_ssize_t(length);
 }
 
 // The header bytes of one member, as libarchive writes them.
 std::string tarHeader(const std::string& path, bool isFolder, uint64_t size, time_t mtime)
 {
-    std::string bytes;
-    ArchivePtr a = tarWriter(&bytes, appendPiece);
+    HeaderBytes header;
+    ArchivePtr a = tarWriter(&header, appendPiece);
     EntryPtr entry(archive_entry_new(), archive_entry_free);
     describe(entry.get(), path, isFolder, size, mtime);
     if (archive_write_header(a.get(), entry.get()) != ARCHIVE_OK)
         throw Failure(path + ": " + (archive_error_string(a.get()) ? archive_error_string(a.get()) : "no tar header"));
-    // Taken before the writer closes: closing adds the end of an archive to `bytes`.
-    std::string header = bytes;
-    entry.reset();
-    a.reset();
-    return header;
+    header.taken = true;
+    return header.bytes;
 }
 
 constexpr uint64_t TarBlock = 512;
