@@ -366,7 +366,7 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     source.header = &input.header();
     source.input = inputPath;
     const acq::RecordingHeader& h = input.header();
-    // Said once the recording has been read whole, so that a fault in it is the only line.
+    // Said once the outputs are in place, so that a failure is the only line.
     std::string sidecarNote;
     if (hasSidecar(inputPath)) {
         std::string error;
@@ -486,8 +486,6 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         pipeline.finish();
         progress.done();
         source.count = reportSweeps(input, lines);
-        if (!sidecarNote.empty())
-            note(sidecarNote);
 
         for (Stream& s : streams) {
             s.dataSha512 = s.sha512->hex();
@@ -540,6 +538,8 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     } catch (const rt::InOutError& e) {
         failIo(current, e.code());
     }
+    if (!sidecarNote.empty())
+        note(sidecarNote);
 }
 
 }  // namespace cli

@@ -270,6 +270,7 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2) << row.name;
         const std::string err = readBytes(dir.file("stderr.log"));
         EXPECT_NE(err.find(row.says), std::string::npos) << row.name << ": " << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << row.name << ": one line: " << err;
         EXPECT_EQ(filesIn(dir), (std::set<std::string>{"rec.txt"})) << row.name;
     }
 
