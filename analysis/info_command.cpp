@@ -4,6 +4,7 @@
 #include "digest.h"
 #include "recording_input.h"
 #include "sidecar_report.h"
+#include "sigmf_info.h"
 #include "runtime_error.h"
 #include "text_io.h"
 
@@ -69,6 +70,17 @@ int runInfo(const std::vector<std::string>& files)
 {
     int status = ExitOk;
     for (const std::string& path : files) {
+        if (isSigmfPath(path)) {
+            try {
+                if (!infoSigmf(path))
+                    status = ExitBadInput;
+            } catch (const Failure& failure) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "%s\n", failure.what());
+                status = ExitBadInput;
+            }
+            continue;
+        }
         RecordingInput input(path);
         // A recording with a sidecar is hashed as it is read, to check it against it.
         const bool sidecar = hasSidecar(path);

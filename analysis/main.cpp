@@ -1,7 +1,7 @@
 // sounder: checks, converts and analyses the recordings of the channel sounder.
 //   sounder info FILE...
 //   sounder convert FILE --to viewer [--channel 1|2|3] [-o OUT]
-//   sounder convert FILE --to sigmf [-o BASE]
+//   sounder convert FILE --to sigmf [--datatype T] [--layout L | --channel N] [--archive] [-o BASE]
 //   sounder analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [options]
 // Exit status: 0 success, 1 usage error, 2 bad input or I/O error (one line on stderr).
 
@@ -53,7 +53,8 @@ int runInfoCommand(const QStringList& args)
     parser.setApplicationDescription("Tells what each file is: its layout, header, sweeps present and code ranges.");
     const QCommandLineOption help({"h", "help"}, "Shows this help.");
     parser.addOption(help);
-    parser.addPositionalArgument("FILE", "Recordings to describe.", "FILE...");
+    parser.addPositionalArgument("FILE", "Recordings (either layout, or SigMF that sounder wrote) to describe.",
+                                 "FILE...");
     if (!parser.parse(args))
         return usage(parser.errorText());
     if (parser.isSet(help))
@@ -72,11 +73,23 @@ int runConvertCommand(const QStringList& args)
     parser.setApplicationDescription("Converts an acquisition-layout recording to the viewer layout or to SigMF.");
     const QCommandLineOption help({"h", "help"}, "Shows this help.");
     const QCommandLineOption to("to", "Target layout: viewer or sigmf.", "LAYOUT");
-    const QCommandLineOption channel("channel", "Channel for the viewer layout: 1, 2 or 3 (default 1).", "N", "1");
+    const QCommandLineOption channel("channel",
+                                     "Channel: 1, 2 or 3 (viewer: default 1; sigmf: that channel alone, BASE-chN).",
+                                     "N", "1");
     const QCommandLineOption out({"o", "output"},
-                                 "Output file (viewer; default FILE.chN.txt) or base name (sigmf; default FILE).",
+                                 "Output file (viewer; default FILE.chN.txt) or base name (sigmf; default FILE "
+                                 "without its extension).",
                                  "OUT");
-    parser.addOptions({help, to, channel, out});
+    const QCommandLineOption datatype("datatype",
+                                      "SigMF sample type: rf32_le (volts, default), ri16_le (code - 2048) or ru16_le "
+                                      "(codes as recorded).",
+                                      "T");
+    const QCommandLineOption layout("layout",
+                                    "SigMF layout: interleaved (one recording of 3 channels, default) or collection "
+                                    "(one recording per channel and BASE.sigmf-collection).",
+                                    "L");
+    const QCommandLineOption archive("archive", "SigMF: everything in one archive, BASE.sigmf.");
+    parser.addOptions({help, to, channel, out, datatype, layout, archive});
     parser.addPositionalArgument("FILE", "Recording in the acquisition layout.");
     if (!parser.parse(args))
         return usage(parser.errorText());
@@ -85,8 +98,10 @@ int runConvertCommand(const QStringList& args)
     if (parser.positionalArguments().size() != 1)
         return usage("convert needs exactly one FILE");
     const std::string input = localPath(parser.positionalArguments().front());
-    const QString layout = parser.value(to);
-    if (layout == "viewer") {
+    const QString target = parser.value(to);
+    if (target == "viewer") {
+        if (parser.isSet(datatype) || parser.isSet(layout) || parser.isSet(archive))
+            return usage("--datatype, --layout and --archive apply to --to sigmf only");
         bool ok = false;
         const int n = parser.value(channel).toInt(&ok);
         if (!ok || n < 1 || n > 3)
@@ -96,14 +111,32 @@ int runConvertCommand(const QStringList& args)
         cli::convertToViewer(input, n, output);
         return cli::ExitOk;
     }
-    if (layout == "sigmf") {
-        if (parser.isSet(channel))
-            return usage("--channel applies to --to viewer only");
-        cli::convertToSigmf(input, parser.isSet(out) ? localPath(parser.value(out)) : input);
+    if (target == "sigmf") {
+        cli::SigmfOptions options;
+        if (parser.isSet(datatype) && !cli::sigmfDatatypeFromName(parser.value(datatype).toStdString(), options.datatype))
+            return usage("--datatype must be rf32_le, ri16_le or ru16_le");
+        if (parser.isSet(layout)) {
+            const QString l = parser.value(layout);
+            if (l == "collection")
+                options.layout = cli::SigmfLayout::Collection;
+            else if (l != "interleaved")
+                return usage("--layout must be interleaved or collection");
+        }
+        if (parser.isSet(channel)) {
+            if (parser.isSet(layout))
+                return usage("--channel writes one channel alone: it goes without --layout");
+            bool ok = false;
+            options.channel = parser.value(channel).toInt(&ok);
+            if (!ok || options.channel < 1 || options.channel > 3)
+                return usage("--channel must be 1, 2 or 3");
+        }
+        options.archive = parser.isSet(archive);
+        cli::convertToSigmf(input, parser.isSet(out) ? localPath(parser.value(out)) : cli::defaultSigmfBase(input),
+                            options);
         return cli::ExitOk;
     }
-    return usage(layout.isEmpty() ? QString("convert needs --to viewer or --to sigmf")
-                                  : "unknown layout '" + layout + "' (viewer or sigmf)");
+    return usage(target.isEmpty() ? QString("convert needs --to viewer or --to sigmf")
+                                  : "unknown layout '" + target + "' (viewer or sigmf)");
 }
 
 // A number option: ok false when it is set and does not read as a number.
@@ -249,7 +282,8 @@ int main(int argc, char** argv)
         "Checks, converts and analyses channel sounder recordings.\n\nCommands:\n"
         "  info FILE...                                  what each file is and holds\n"
         "  convert FILE --to viewer [--channel N] [-o OUT]  viewer layout of one channel\n"
-        "  convert FILE --to sigmf [-o BASE]             SigMF recording\n"
+        "  convert FILE --to sigmf [--datatype T] [--layout L | --channel N] [--archive] [-o BASE]\n"
+        "                                                SigMF recording, collection or archive\n"
         "  analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [options]\n"
         "                                                delay metrics of every sweep and block\n\n"
         "Exit status: 0 success, 1 usage error, 2 bad input or I/O error.");

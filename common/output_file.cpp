@@ -2,6 +2,7 @@
 
 #include "runtime_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +69,41 @@ void OutputFile::write(const char* data, size_t length)
     }
     std::memcpy(buffer_.get() + used_, data, length);
     used_ += length;
+}
+
+void OutputFile::copyFrom(int fd, uint64_t offset, uint64_t length)
+{
+    flush();
+    off_t from = off_t(offset);
+    uint64_t left = length;
+    while (left > 0) {
+        const ssize_t done = ::copy_file_range(fd, &from, fd_, nullptr, size_t(std::min<uint64_t>(left, 1u << 30)), 0);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+            // Between file systems that cannot: through a buffer.
+            std::unique_ptr<char[]> piece(new char[BufferSize]);
+            while (left > 0) {
+                const ssize_t got = ::pread(fd, piece.get(), size_t(std::min<uint64_t>(left, BufferSize)), from);
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    fail(got < 0 ? errno : EIO);
+                if (!writeAll(fd_, piece.get(), size_t(got)))
+                    fail(errno);
+                from += got;
+                left -= uint64_t(got);
+                written_ += uint64_t(got);
+            }
+            break;
+        }
+        if (done <= 0)
+            fail(done < 0 ? errno : EIO);
+        left -= uint64_t(done);
+        written_ += uint64_t(done);
+        startWriteBack();
+    }
+    startWriteBack();
 }
 
 void OutputFile::flush()

@@ -19,6 +19,9 @@ public:
 
     void write(const char* data, size_t length);
     void write(std::string_view text) { write(text.data(), text.size()); }
+    // Appends `length` bytes of the open file `fd` from `offset`, copied in the kernel
+    // (a reflink where the file system shares blocks) rather than through memory.
+    void copyFrom(int fd, uint64_t offset, uint64_t length);
     // Replaces bytes already written at offset (same length), e.g. a count known only at the end.
     void overwrite(uint64_t offset, std::string_view text);
     void commit();

@@ -15,6 +15,10 @@ lintian --allow-root --fail-on error,warning "$deb"
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
+# Run-time libraries found by dpkg-shlibdeps; sounder's tar archives need libarchive.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+case "$depends" in *libarchive13*) ;; *) echo "the package does not depend on libarchive13"; exit 1 ;; esac
 desktop-file-validate "$root"/usr/share/applications/*.desktop
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
@@ -25,6 +29,12 @@ if [ -x /usr/bin/sounder ]; then
   picture=$(mktemp -d)
   /usr/bin/sounder analyze /usr/share/sounder/examples/example_recording.txt --plot "$picture/p.png" &&
     [ -s "$picture/p.png" ] || { echo "sounder analyze --plot failed from /usr"; status=1; }
+  # SigMF archives are written and read back by the installed program (a one-sweep recording).
+  awk 'BEGIN { printf "1,2500\r\n31\r\n10,20,30\r\n0.0\r\n"
+               for (i = 0; i < 2500; i++) printf "%d,%d,%d\r\n", i, (7 * i) % 4096, 4095 - i }' >"$picture/rec.txt"
+  /usr/bin/sounder convert "$picture/rec.txt" --to sigmf --layout collection --archive 2>/dev/null &&
+    /usr/bin/sounder info "$picture/rec.sigmf" >/dev/null ||
+    { echo "sounder convert --to sigmf --archive failed from /usr"; status=1; }
   rm -rf "$picture"
 fi
 xvfb-run -a -n $((200 + $$ % 5000)) -s "-screen 0 1280x1024x24 -noreset" \

@@ -93,7 +93,7 @@ TEST(SounderCli, UsageErrorsGiveStatusOne)
     writeBytes(dir.file("rec.txt"), Good);
     for (const char* args : {"", "frobnicate", "info", "convert rec.txt", "convert rec.txt --to wav",
                              "convert rec.txt --to viewer --channel 4", "convert --to viewer",
-                             "convert rec.txt --to sigmf --channel 2", "info --bogus rec.txt"}) {
+                             "convert rec.txt --to sigmf --channel 4", "info --bogus rec.txt"}) {
         const RunResult run = runSounder(dir, args);
         EXPECT_EQ(run.status, 1) << args;
         EXPECT_FALSE(run.err.empty()) << args;

@@ -1,0 +1,320 @@
+#include "sigmf_info.h"
+
+#include "cli_support.h"
+#include "digest.h"
+#include "runtime_error.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+bool endsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string stem(const std::string& path, const std::string& suffix) { return path.substr(0, path.size() - suffix.size()); }
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::optional<QJsonObject> parseObject(const std::string& text, std::string* error)
+{
+    QJsonParseError parse{};
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &parse);
+    if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
+        *error = parse.error != QJsonParseError::NoError ? "not JSON (" + parse.errorString().toStdString() + ")"
+                                                          : std::string("not a JSON object");
+        return std::nullopt;
+    }
+    return doc.object();
+}
+
+// Bytes per value of a SigMF datatype ("rf32_le" 4, "cf32_le" 8, "ru8" 1); 0 when unknown.
+size_t sampleBytes(const QString& datatype)
+{
+    static const QRegularExpression form("^(c|r)(f64|f32|i32|i16|u32|u16|i8|u8)(_le|_be)?$");
+    const QRegularExpressionMatch m = form.match(datatype);
+    if (!m.hasMatch() || (m.captured(2).endsWith('8') != m.captured(3).isEmpty()))
+        return 0;
+    const size_t bits = m.captured(2).mid(1).toUInt();
+    return bits / 8 * (m.captured(1) == "c" ? 2 : 1);
+}
+
+std::string text(const QJsonValue& v) { return v.toString().toStdString(); }
+
+// Reads a file whole (a metadata or collection file), or hashes it as it goes (a data file).
+std::string readWhole(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int err = errno;
+            ::close(fd);
+            throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromErrno(err)));
+        }
+        if (got == 0)
+            break;
+        bytes.append(buffer, size_t(got));
+        if (bytes.size() > (size_t(64) << 20)) {
+            ::close(fd);
+            throw Failure(path + ": over 64 MiB, not a SigMF metadata file");
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path));
+        return std::nullopt;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    DataFacts facts;
+    digest::Hasher sha512(digest::Algorithm::Sha512);
+    std::vector<char> buffer(size_t(1) << 20);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            *error = rt::ioErrorText(rt::ioCodeFromErrno(errno));
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        sha512.add(buffer.data(), size_t(got));
+        facts.size += uint64_t(got);
+    }
+    ::close(fd);
+    facts.sha512 = sha512.hex();
+    return facts;
+}
+
+void reportCollectionText(const std::string& label, const std::string& collectionText,
+                          const std::map<std::string, std::string>& metaHashes, SigmfReport& report,
+                          std::vector<std::string>* names)
+{
+    std::string error;
+    const std::optional<QJsonObject> root = parseObject(collectionText, &error);
+    const QJsonObject collection = root ? (*root)["collection"].toObject() : QJsonObject();
+    if (!root || collection.isEmpty() || !collection["core:version"].isString()) {
+        report.faults.push_back(label + ": not a SigMF collection (" +
+                                (root ? std::string("no collection object with core:version") : error) + ")");
+        return;
+    }
+    const QJsonArray streams = collection["core:streams"].toArray();
+    report.lines.push_back(label + ": SigMF collection " + text(collection["core:version"]) + " of " +
+                           std::to_string(streams.size()) + " recordings");
+    for (const QJsonValue& v : streams) {
+        const QJsonObject s = v.toObject();
+        const std::string name = text(s["name"]), hash = text(s["hash"]);
+        if (name.empty() || hash.empty()) {
+            report.faults.push_back(label + ": a stream without name and hash");
+            continue;
+        }
+        if (names)
+            names->push_back(name);
+        const auto found = metaHashes.find(name);
+        if (found == metaHashes.end())
+            report.faults.push_back(label + ": " + name + ".sigmf-meta: File not found");
+        else if (found->second != hash)
+            report.faults.push_back(label + ": " + name + ".sigmf-meta is not the file it names (sha512 differs)");
+        else
+            report.lines.push_back("  stream " + name + ": metadata SHA-512 matches");
+    }
+}
+
+}  // namespace
+
+bool isSigmfPath(const std::string& path)
+{
+    for (const char* suffix : {".sigmf-meta", ".sigmf-data", ".sigmf-collection", ".sigmf"})
+        if (endsWith(path, suffix))
+            return true;
+    return false;
+}
+
+void reportRecording(const std::string& label, const std::string& metaText, const std::optional<DataFacts>& data,
+                     SigmfReport& report)
+{
+    std::string error;
+    const std::optional<QJsonObject> root = parseObject(metaText, &error);
+    const QJsonObject global = root ? (*root)["global"].toObject() : QJsonObject();
+    if (!root || !global["core:datatype"].isString() || !global["core:version"].isString() ||
+        !(*root)["captures"].isArray() || !(*root)["annotations"].isArray()) {
+        report.faults.push_back(label + ".sigmf-meta: not SigMF metadata (" +
+                                (root ? std::string("no global with core:datatype and core:version, captures and "
+                                                    "annotations")
+                                      : error) +
+                                ")");
+        return;
+    }
+    const QString datatype = global["core:datatype"].toString();
+    const int64_t channels = global["core:num_channels"].toInteger(1);
+    std::string line = label + ": SigMF recording " + text(global["core:version"]) + ", " + datatype.toStdString() +
+                       ", " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
+    const QJsonArray ours = global["sounder:channels"].toArray();
+    if (!ours.isEmpty()) {
+        line += " (";
+        for (qsizetype i = 0; i < ours.size(); ++i)
+            line += (i ? ", ch " : "ch ") + std::to_string(ours[i].toInt());
+        line += ")";
+    }
+    const size_t bytes = sampleBytes(datatype) * size_t(std::max<int64_t>(channels, 1));
+    if (data && bytes > 0)
+        line += ", " + std::to_string(data->size / bytes) + " samples";
+    if (global["core:sample_rate"].isDouble())
+        line += ", " + QString::number(global["core:sample_rate"].toDouble(), 'g', 15).toStdString() + " samples/s";
+    report.lines.push_back(line);
+    const QJsonArray captures = (*root)["captures"].toArray();
+    if (!captures.isEmpty() && captures[0].toObject()["core:datetime"].isString())
+        report.lines.push_back("  starts " + text(captures[0].toObject()["core:datetime"]) + ", " +
+                               std::to_string(captures.size()) + " capture segment" + (captures.size() == 1 ? "" : "s"));
+    if (global["core:hw"].isString())
+        report.lines.push_back("  hardware: " + text(global["core:hw"]));
+    if (global["sounder:sweeps_written"].isDouble()) {
+        const int64_t written = global["sounder:sweeps_written"].toInteger(), missing = global["sounder:sweeps_missing"].toInteger();
+        report.lines.push_back("  sweeps: " + std::to_string(written) + " of " + std::to_string(written + missing) +
+                               (missing == 0 ? " present, complete" : " present, cut short (" + std::to_string(missing) +
+                                                                         " missing)"));
+    }
+    if (global["sounder:code_from_value"].isString())
+        report.lines.push_back("  back to codes: " + text(global["sounder:code_from_value"]));
+    if (!data)
+        return;
+    if (bytes > 0 && data->size % bytes != 0)
+        report.faults.push_back(label + ".sigmf-data: " + std::to_string(data->size) + " bytes, not whole samples of " +
+                                std::to_string(bytes) + " bytes");
+    if (!global["core:sha512"].isString()) {
+        report.lines.push_back("  data: " + std::to_string(data->size) + " bytes, no SHA-512 to check it against");
+        return;
+    }
+    if (global["core:sha512"].toString().toLower().toStdString() != data->sha512) {
+        report.lines.push_back("  data: " + std::to_string(data->size) + " bytes, SHA-512 DOES NOT MATCH");
+        report.faults.push_back(label + ".sigmf-data: the data is not the one its metadata describes (sha512 differs)");
+    } else {
+        report.lines.push_back("  data: " + std::to_string(data->size) + " bytes, SHA-512 matches");
+    }
+}
+
+SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntry>& entries)
+{
+    SigmfReport report;
+    report.lines.push_back(path + ": SigMF archive, " + std::to_string(entries.size()) + " files");
+    std::map<std::string, const ArchiveEntry*> byPath;
+    for (const ArchiveEntry& e : entries)
+        byPath[e.path] = &e;
+    int recordings = 0;
+    for (const ArchiveEntry& e : entries) {
+        if (endsWith(e.path, ".sigmf-collection")) {
+            if (!e.text) {
+                report.faults.push_back(path + ": " + e.path + ": too large for a collection");
+                continue;
+            }
+            std::map<std::string, std::string> metaHashes;
+            const std::string folder = folderOf(e.path);
+            for (const ArchiveEntry& m : entries)
+                if (endsWith(m.path, ".sigmf-meta") && folderOf(m.path) == folder)
+                    metaHashes[stem(m.path.substr(folder.size()), ".sigmf-meta")] = m.sha512;
+            reportCollectionText(path + ": " + e.path, *e.text, metaHashes, report, nullptr);
+        } else if (endsWith(e.path, ".sigmf-meta")) {
+            ++recordings;
+            const std::string base = stem(e.path, ".sigmf-meta");
+            const auto data = byPath.find(base + ".sigmf-data");
+            std::optional<DataFacts> facts;
+            if (data != byPath.end())
+                facts = DataFacts{data->second->size, data->second->sha512};
+            else
+                report.faults.push_back(path + ": " + base + ".sigmf-data: not in the archive");
+            if (!e.text)
+                report.faults.push_back(path + ": " + e.path + ": too large for SigMF metadata");
+            else
+                reportRecording(path + ": " + base, *e.text, facts, report);
+        }
+    }
+    if (recordings == 0)
+        report.faults.push_back(path + ": no SigMF recording in the archive");
+    return report;
+}
+
+bool infoSigmf(const std::string& path)
+{
+    SigmfReport report;
+    if (endsWith(path, ".sigmf")) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+        ::close(fd);
+        std::string error;
+        const std::optional<std::vector<ArchiveEntry>> entries = readArchiveFile(path, &error);
+        if (!entries)
+            throw Failure(path + ": " + error);
+        report = reportArchive(path, *entries);
+    } else if (endsWith(path, ".sigmf-collection")) {
+        const std::string collectionText = readWhole(path);
+        // The streams' metadata files lie beside the collection.
+        std::string error;
+        std::map<std::string, std::string> metaHashes;
+        std::vector<std::string> names;
+        if (const std::optional<QJsonObject> root = parseObject(collectionText, &error))
+            for (const QJsonValue& v : (*root)["collection"].toObject()["core:streams"].toArray()) {
+                const std::string name = text(v.toObject()["name"]);
+                if (name.empty() || name.find('/') != std::string::npos)
+                    continue;
+                if (const std::optional<DataFacts> m = hashFile(folderOf(path) + name + ".sigmf-meta", &error))
+                    metaHashes[name] = m->sha512;
+            }
+        reportCollectionText(path, collectionText, metaHashes, report, &names);
+        for (const std::string& name : names) {
+            if (!metaHashes.count(name))
+                continue;
+            const std::string base = folderOf(path) + name;
+            std::optional<DataFacts> data = hashFile(base + ".sigmf-data", &error);
+            if (!data)
+                report.faults.push_back(base + ".sigmf-data: " + error);
+            reportRecording(base, readWhole(base + ".sigmf-meta"), data, report);
+        }
+    } else {
+        const std::string base = stem(path, endsWith(path, ".sigmf-meta") ? ".sigmf-meta" : ".sigmf-data");
+        const std::string metaText = readWhole(base + ".sigmf-meta");
+        std::string error;
+        std::optional<DataFacts> data = hashFile(base + ".sigmf-data", &error);
+        if (!data)
+            report.faults.push_back(base + ".sigmf-data: " + error);
+        reportRecording(base, metaText, data, report);
+    }
+    for (const std::string& line : report.lines)
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    for (const std::string& fault : report.faults)
+        std::fprintf(stderr, "%s\n", fault.c_str());
+    return report.faults.empty();
+}
+
+}  // namespace cli

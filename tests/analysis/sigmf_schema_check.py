@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""sounder convert --to sigmf, every datatype and layout, with and without a sidecar and
+as an archive, checked by tools other than sounder's own: each metadata and collection
+file against the SigMF 1.2 schema (jsonschema), the archive through Python's tarfile,
+the data through numpy against the recorded codes.
+
+The schema below holds the constraints of the SigMF specification v1.2.x (sigmf.org,
+"SigMF 1.2.0") that bear on these files, written out here as JSON Schema draft 7: the
+required objects and fields, their types and forms (datatype grammar, version X.Y.Z,
+128 hex digits of a SHA-512, RFC 3339 UTC times with the Z offset only, positive sample
+rate), extension objects of exactly name, version and optional, captures and
+annotations with their sample_start, field names namespace:name, and collections of
+SigMF Recording Objects (name and hash).
+
+Usage: sigmf_schema_check.py SOUNDER. Exit status 77 (skipped) without jsonschema or numpy."""
+
+import hashlib
+import json
+import os
+import subprocess
+import sys
+import tarfile
+import tempfile
+
+try:
+    import jsonschema
+    import numpy as np
+except ImportError as missing:
+    print(f"skipped: {missing}")
+    sys.exit(77)
+
+FIELD_NAME = r"^[A-Za-z][A-Za-z0-9_]*:[A-Za-z][A-Za-z0-9_]*$"
+UINT = {"type": "integer", "minimum": 0}
+EXTENSIONS = {
+    "type": "array",
+    "items": {
+        "type": "object",
+        "required": ["name", "version", "optional"],
+        "additionalProperties": False,
+        "properties": {"name": {"type": "string"}, "version": {"type": "string"}, "optional": {"type": "boolean"}},
+    },
+}
+DATETIME = {
+    "type": "string",
+    "pattern": r"^\d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\d|3[01])T([01]\d|2[0-3]):[0-5]\d:([0-5]\d|60)(\.\d+)?Z$",
+}
+META_SCHEMA = {
+    "type": "object",
+    "required": ["global", "captures", "annotations"],
+    "additionalProperties": False,
+    "properties": {
+        "global": {
+            "type": "object",
+            "required": ["core:datatype", "core:version"],
+            "propertyNames": {"pattern": FIELD_NAME},
+            "properties": {
+                "core:datatype": {"type": "string", "pattern": r"^(c|r)((f32|f64|i32|i16|u32|u16)(_le|_be)|i8|u8)$"},
+                "core:version": {"type": "string", "pattern": r"^\d+\.\d+\.\d+$"},
+                "core:sample_rate": {"type": "number", "exclusiveMinimum": 0, "maximum": 1e12},
+                "core:num_channels": {"type": "integer", "minimum": 1},
+                "core:sha512": {"type": "string", "pattern": "^[0-9a-fA-F]{128}$"},
+                "core:offset": UINT,
+                "core:description": {"type": "string"},
+                "core:recorder": {"type": "string"},
+                "core:hw": {"type": "string"},
+                "core:collection": {"type": "string"},
+                "core:extensions": EXTENSIONS,
+            },
+        },
+        "captures": {
+            "type": "array",
+            "minItems": 1,
+            "items": {
+                "type": "object",
+                "required": ["core:sample_start"],
+                "propertyNames": {"pattern": FIELD_NAME},
+                "properties": {"core:sample_start": UINT, "core:global_index": UINT, "core:datetime": DATETIME,
+                               "core:frequency": {"type": "number"}},
+            },
+        },
+        "annotations": {
+            "type": "array",
+            "items": {
+                "type": "object",
+                "required": ["core:sample_start"],
+                "propertyNames": {"pattern": FIELD_NAME},
+                "properties": {"core:sample_start": UINT, "core:sample_count": UINT, "core:label": {"type": "string"}},
+            },
+        },
+    },
+}
+COLLECTION_SCHEMA = {
+    "type": "object",
+    "required": ["collection"],
+    "additionalProperties": False,
+    "properties": {
+        "collection": {
+            "type": "object",
+            "required": ["core:version"],
+            "propertyNames": {"pattern": FIELD_NAME},
+            "properties": {
+                "core:version": {"type": "string", "pattern": r"^\d+\.\d+\.\d+$"},
+                "core:description": {"type": "string"},
+                "core:extensions": EXTENSIONS,
+                "core:streams": {
+                    "type": "array",
+                    "items": {
+                        "type": "object",
+                        "required": ["name", "hash"],
+                        "properties": {"name": {"type": "string"}, "hash": {"type": "string", "pattern": "^[0-9a-f]{128}$"}},
+                    },
+                },
+            },
+        }
+    },
+}
+
+PROMISED, SAMPLES, WHOLE, EXTRA = 3, 2500, 2, 700
+RATE = 2_500_000
+
+
+def codes():
+    line = np.arange(WHOLE * SAMPLES + EXTRA)
+    return np.stack([line % 4096, (line * 7) % 4096, 4095 - line % 4096], axis=1)
+
+
+def write_recording(folder, with_sidecar):
+    c = codes()
+    text = f"{PROMISED},{SAMPLES}\r\n31\r\n10,20,30\r\n0.0\r\n" + "".join(f"{a},{b},{d}\r\n" for a, b, d in c)
+    data = text.encode()
+    path = os.path.join(folder, "rec.txt")
+    with open(path, "wb") as f:
+        f.write(data)
+    if not with_sidecar:
+        return
+    pots = [{"number": n, "value": None} for n in range(16)]
+    sidecar = {
+        "schema": "sounder.recording/1",
+        "software": {"name": "quenlo", "version": "1.0.0"},
+        "board_library": {"path": "/usr/lib/sounder/libcbw32.so", "simulated": True},
+        "scan_started_utc": "2026-12-08T23:59:59.999999Z",
+        "written_utc": "2026-12-09T00:00:02.000Z",
+        "recording": "rec.txt",
+        "settings": {"num_sweeps": PROMISED, "sweep_samples": SAMPLES, "attenuation": 31, "gains": [10, 20, 30],
+                     "clock_divider": 4},
+        "front_end": {"divider_code": 3, "sweep_count": PROMISED, "attenuation_db": 31, "attenuator_code": 31,
+                      "channels": [{"channel": c + 1, "requested_gain_db": None, "table_gain_db": None,
+                                    "table_row": None, "pot_a": pots[2 * c], "pot_b": pots[2 * c + 1]}
+                                   for c in range(3)],
+                      "pots": [None] * 16, "clocks_per_sweep": None},
+        "scan": {"samples": 4 * 20000, "scan_rate_hz": RATE, "channels": ["ch 1", "ch 2", "ch 3", "marker"],
+                 "range_volts": [-5, 5], "code_bits": 12, "code_to_volts": "(code - 2048) / 2048 * 5",
+                 "marker_threshold_code": 2800, "samples_per_sweep": SAMPLES},
+        "sweeps": {"requested": PROMISED, "written": WHOLE, "start_groups": [10, 10 + SAMPLES]},
+        "result": {"status": "FAILED", "reason": "Ran off end of data array", "lines": 4 + len(c),
+                   "bytes": len(data), "sha256": hashlib.sha256(data).hexdigest(),
+                   "channels": [{"channel": k + 1, "lowest_code": 0, "highest_code": 4095, "clipped": 0}
+                                for k in range(3)]},
+    }
+    with open(path + ".meta.json", "w") as f:
+        json.dump(sidecar, f)
+
+
+def check_recording(label, meta_bytes, data_bytes, datatype, channels, with_sidecar):
+    meta = json.loads(meta_bytes)
+    jsonschema.validate(meta, META_SCHEMA)
+    g = meta["global"]
+    assert g["core:datatype"] == datatype, label
+    assert g.get("core:num_channels", 1) == len(channels), label
+    assert g["core:sha512"] == hashlib.sha512(data_bytes).hexdigest(), label
+    assert g["sounder:sweeps_missing"] == PROMISED - WHOLE, label
+    declared = {e["name"] for e in g.get("core:extensions", [])}
+    for key in list(g) + [k for c in meta["captures"] for k in c] + [k for a in meta["annotations"] for k in a]:
+        assert key.split(":")[0] in declared | {"core"}, f"{label}: {key} of an undeclared namespace"
+    if with_sidecar:
+        assert g["core:sample_rate"] == RATE, label
+        assert meta["captures"][0]["core:datetime"] == "2026-12-09T00:00:00.000003000Z", label
+        assert "core:hw" in g, label
+    else:
+        assert "core:sample_rate" not in g and "core:datetime" not in meta["captures"][0], label
+    dtype = {"rf32_le": "<f4", "ri16_le": "<i2", "ru16_le": "<u2"}[datatype]
+    values = np.frombuffer(data_bytes, dtype=dtype).reshape(-1, len(channels)).astype(np.float64)
+    back = {"rf32_le": values / 5 * 2048 + 2048, "ri16_le": values + 2048, "ru16_le": values}[datatype]
+    expected = codes()[: WHOLE * SAMPLES, channels]
+    assert np.array_equal(back, expected), f"{label}: values do not give back the codes"
+
+
+def main():
+    sounder = sys.argv[1]
+    layouts = [([], ["rec"], [[0, 1, 2]]),
+               (["--layout", "collection"], ["rec-ch1", "rec-ch2", "rec-ch3"], [[0], [1], [2]]),
+               (["--channel", "3"], ["rec-ch3"], [[2]])]
+    checked = 0
+    for with_sidecar in (False, True):
+        for datatype in ("rf32_le", "ri16_le", "ru16_le"):
+            for options, streams, channels in layouts:
+                for archive in (False, True):
+                    label = f"{datatype} {' '.join(options)}{' --archive' if archive else ''} sidecar={with_sidecar}"
+                    with tempfile.TemporaryDirectory() as folder:
+                        write_recording(folder, with_sidecar)
+                        args = [sounder, "convert", "rec.txt", "--to", "sigmf", "--datatype", datatype] + options
+                        run = subprocess.run(args + (["--archive"] if archive else []), cwd=folder,
+                                             capture_output=True, text=True)
+                        assert run.returncode == 0, f"{label}: {run.stderr}"
+                        assert "converted without it" not in run.stderr, f"{label}: {run.stderr}"
+                        if archive:
+                            with tarfile.open(os.path.join(folder, "rec.sigmf")) as tar:
+                                assert tar.getmembers()[0].isdir() and tar.getmembers()[0].name == "rec", label
+                                files = {m.name: tar.extractfile(m).read() for m in tar.getmembers() if m.isfile()}
+                            files = {name[len("rec/"):]: data for name, data in files.items()}
+                        else:
+                            files = {}
+                            for name in os.listdir(folder):
+                                if ".sigmf" in name:
+                                    with open(os.path.join(folder, name), "rb") as f:
+                                        files[name] = f.read()
+                        expected = {s + ext for s in streams for ext in (".sigmf-meta", ".sigmf-data")}
+                        if len(streams) > 1:
+                            expected.add("rec.sigmf-collection")
+                        assert set(files) == expected, f"{label}: {sorted(files)}"
+                        for s, ch in zip(streams, channels):
+                            check_recording(f"{label} {s}", files[s + ".sigmf-meta"], files[s + ".sigmf-data"],
+                                            datatype, ch, with_sidecar)
+                            checked += 1
+                        if len(streams) > 1:
+                            collection = json.loads(files["rec.sigmf-collection"])
+                            jsonschema.validate(collection, COLLECTION_SCHEMA)
+                            streams_named = collection["collection"]["core:streams"]
+                            assert [x["name"] for x in streams_named] == streams, label
+                            for x in streams_named:
+                                assert x["hash"] == hashlib.sha512(files[x["name"] + ".sigmf-meta"]).hexdigest(), label
+    print(f"sigmf_schema_check: {checked} recordings valid against the SigMF 1.2 constraints")
+
+
+if __name__ == "__main__":
+    main()

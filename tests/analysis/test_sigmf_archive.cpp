@@ -1,0 +1,85 @@
+// The SigMF archive writer through its library: a member written straight into the
+// archive behind a header of the most it could hold, scratch-file and text members,
+// and the folder entry written by the writer itself where no member goes straight in;
+// read back by libarchive, with nothing else left in the folder.
+
+#include "digest.h"
+#include "output_file.h"
+#include "sigmf_archive.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+std::string pattern(size_t length, int seed)
+{
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = char((i * 7 + size_t(seed)) & 0xff);
+    return bytes;
+}
+
+std::string sha512(const std::string& bytes) { return digest::hexDigest(digest::Algorithm::Sha512, bytes); }
+
+}  // namespace
+
+TEST(SigmfArchive, MembersStraightInFromScratchAndFromMemory)
+{
+    struct Row {
+        uint64_t most;    // the direct member's header size; 0: no direct member
+        size_t written;   // bytes the direct member came to
+    };
+    const Row rows[] = {{0, 0}, {100000, 100000}, {100000, 99999}, {100000, 512}, {100000, 0}};
+    for (const Row& row : rows) {
+        TempDir dir;
+        const std::string path = dir.file("a.sigmf");
+        const std::string first = pattern(row.written, 1), second = pattern(70001, 2), text = "{\"global\": {}}\n";
+        {
+            OutputFile out(path);
+            std::vector<cli::ArchiveMember> members;
+            if (row.most > 0) {
+                const auto direct = cli::startSigmfArchive(out, "a", "a/first.sigmf-data", row.most);
+                ASSERT_TRUE(direct);
+                out.write(first);
+                cli::finishDirectMember(out, *direct, first.size());
+            } else {
+                members.push_back({"a/", nullptr, 0, nullptr, true});
+            }
+            cli::ScratchFile scratch(path);
+            scratch.write(second.data(), second.size());
+            members.push_back({"a/second.sigmf-data", nullptr, 0, &scratch});
+            members.push_back({"a/second.sigmf-meta", text.data(), text.size(), nullptr});
+            cli::writeSigmfArchive(out, members);
+            out.commit();
+        }
+        std::string error;
+        const auto entries = cli::readArchiveFile(path, &error);
+        ASSERT_TRUE(entries) << error;
+        std::vector<std::pair<std::string, std::string>> expected;
+        if (row.most > 0)
+            expected.emplace_back("a/first.sigmf-data", first);
+        expected.emplace_back("a/second.sigmf-data", second);
+        expected.emplace_back("a/second.sigmf-meta", text);
+        ASSERT_EQ(entries->size(), expected.size()) << row.most << " " << row.written;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ((*entries)[i].path, expected[i].first);
+            EXPECT_EQ((*entries)[i].size, expected[i].second.size()) << expected[i].first;
+            EXPECT_EQ((*entries)[i].sha512, sha512(expected[i].second)) << expected[i].first;
+        }
+        EXPECT_EQ((*entries)[2 - (row.most == 0)].text, text);
+        EXPECT_EQ(std::filesystem::file_size(path) % 512, 0u);
+        size_t files = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.file("")))
+            ++files;
+        EXPECT_EQ(files, 1u) << "the scratch file is gone";
+    }
+
+    // Beyond what a ustar header holds (8 GiB) nothing goes straight in.
+    TempDir dir;
+    OutputFile out(dir.file("big.sigmf"));
+    EXPECT_FALSE(cli::startSigmfArchive(out, "big", "big/x.sigmf-data", uint64_t(1) << 33));
+    EXPECT_TRUE(cli::startSigmfArchive(out, "big", "big/x.sigmf-data", (uint64_t(1) << 33) - 1));
+}
