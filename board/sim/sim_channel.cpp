@@ -25,7 +25,8 @@ struct Value {
     double number = 0;
     std::string text;
     std::vector<Value> items;
-    std::vector<std::pair<std::string, Value>> members;  // in file order, names unique
+    std::vector<std::string> names;  // of the members, in file order, unique
+    std::vector<Value> members;
 };
 
 struct ParseError {
@@ -132,13 +133,14 @@ private:
             if (peek() != '"')
                 fail("expected a name in quotes");
             std::string name = string();
-            for (const auto& m : v.members)
-                if (m.first == name)
+            for (const std::string& n : v.names)
+                if (n == name)
                     fail("\"" + name + "\" given twice");
             skipSpace();
             expect(':');
             skipSpace();
-            v.members.emplace_back(std::move(name), value(depth + 1));
+            v.members.push_back(value(depth + 1));
+            v.names.push_back(std::move(name));
             skipSpace();
             if (peek() == ',') {
                 ++at_;
@@ -314,9 +316,9 @@ public:
     const Value* find(const char* name)
     {
         used_.emplace_back(name);
-        for (const auto& m : object_.members)
-            if (m.first == name)
-                return &m.second;
+        for (size_t i = 0; i < object_.names.size(); ++i)
+            if (object_.names[i] == name)
+                return &object_.members[i];
         return nullptr;
     }
     std::optional<double> number(const char* name)
@@ -337,12 +339,12 @@ public:
     }
     void noOthers() const
     {
-        for (const auto& m : object_.members) {
+        for (const std::string& n : object_.names) {
             bool known = false;
             for (const std::string& u : used_)
-                known |= u == m.first;
+                known |= u == n;
             if (!known)
-                fail("unknown field \"" + m.first + "\"");
+                fail("unknown field \"" + n + "\"");
         }
     }
     const std::string& where() const { return where_; }
