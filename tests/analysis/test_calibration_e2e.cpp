@@ -4,6 +4,9 @@
 #include "form_fixture.h"
 #include "run_sounder.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -166,7 +169,36 @@ TEST_F(CalibrationEndToEnd, PathGainsAndDelaysFromTheAntenna)
             EXPECT_NEAR(number(row, "delay_bins"), first ? 250.0 : 310.0, 0.5);
         }
         EXPECT_EQ(paths, 2 * 3 * 4);
+
+        // The summary holds the same columns, over the blocks.
+        const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(dir.file("two.json"))))
+                                     .object();
+        EXPECT_EQ(json["parameters"].toObject()["calibration"].toObject()["file"].toString(), "cal.json");
+        const QJsonObject file = json["files"].toArray().at(0).toObject();
+        EXPECT_EQ(file["levels_from"].toString(), "sidecar");
+        for (const QJsonValue& ch : file["channels"].toArray()) {
+            const QJsonObject metrics = ch.toObject()["metrics"].toObject();
+            EXPECT_NEAR(metrics["peak_gain_db"].toObject()["median"].toDouble(), -70.0, 0.5);
+            EXPECT_NEAR(metrics["path_gain_db"].toObject()["p90"].toDouble(), -69.03, 0.5);
+            EXPECT_EQ(metrics["path_gain_db"].toObject()["blocks"].toInt(), 4);
+            EXPECT_NEAR(metrics["first_arrival_antenna_delay_m"].toObject()["median"].toDouble(),
+                        (200.0 * BinNs + 5.0) * 0.299792458, 0.5 * BinNs * 0.3);
+            EXPECT_EQ(ch.toObject()["gain_db"].toDouble(), s.gain);
+            EXPECT_EQ(ch.toObject()["attenuation_db"].toDouble(), s.attenuation);
+        }
     }
+
+    // Without a calibration or a bandwidth the path table has its delays in bins only.
+    const RunResult plain = sounder("analyze two.txt --channel 2 --paths plain.csv");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const std::string table = readBytes(dir.file("plain.csv"));
+    EXPECT_EQ(table.substr(0, table.find('\n')), "file,channel,block,first_sweep,sweeps,path,peak_bin,delay_bins,power_db\r");
+    const auto rows = csvRows(table);
+    ASSERT_EQ(rows.size(), 2u * 4);
+    EXPECT_EQ(rows[0].at("channel"), "2");
+    EXPECT_EQ(rows[0].at("peak_bin"), "251");
+    EXPECT_EQ(rows[1].at("peak_bin"), "311");
+    EXPECT_NEAR(number(rows[0], "power_db") - number(rows[1], "power_db"), 6.0, 0.1);
 }
 
 // Each recording a calibration cannot stand on, and each calibration that cannot
