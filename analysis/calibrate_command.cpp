@@ -77,7 +77,7 @@ cal::Calibration calibrationOf(const CalibrateOptions& options)
             throw Failure(path + ": recorded at clock divider " + std::to_string(r.clockDivider) + ", " + firstFile +
                           " at " + std::to_string(c.clockDivider) + ": one calibration holds one divider");
         }
-        const cal::FrontEndLevels levels = cal::frontEndLevels(path, r.headerAttenuation, r.headerGains, r.bytes);
+        const cal::FrontEndLevels levels = cal::frontEndLevels(path, r.headerAttenuation, r.headerGains, r.bytes, &sha256);
         c.inputs.push_back({path, sha256, levels.fromSidecar ? "sidecar" : "header"});
         for (const ChannelAnalysis& ch : r.channels) {
             const std::string where = path + ": ch " + std::to_string(ch.channel) + ": ";

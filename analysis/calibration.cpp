@@ -198,7 +198,8 @@ std::optional<Calibration> readCalibration(const std::string& path, std::string*
 }
 
 FrontEndLevels frontEndLevels(const std::string& recordingPath, int32_t headerAttenuation,
-                              const std::array<int32_t, 3>& headerGains, uint64_t recordingBytes)
+                              const std::array<int32_t, 3>& headerGains, uint64_t recordingBytes,
+                              const std::string* sha256)
 {
     FrontEndLevels levels;
     const std::string sidecar = meta::sidecarPath(recordingPath);
@@ -211,6 +212,8 @@ FrontEndLevels frontEndLevels(const std::string& recordingPath, int32_t headerAt
         if (r->result.bytes != recordingBytes)
             throw cli::Failure(sidecar + ": describes a recording of " + std::to_string(r->result.bytes) +
                                " bytes, not this one of " + std::to_string(recordingBytes));
+        if (sha256 && r->result.sha256 != *sha256)
+            throw cli::Failure(sidecar + ": describes a recording of another SHA-256 than this one");
         if (!r->frontEnd.attenuationDb)
             throw cli::Failure(sidecar + ": does not say what attenuation the front-end was sent");
         levels.attenuationDb = *r->frontEnd.attenuationDb;

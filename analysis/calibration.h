@@ -7,6 +7,7 @@
 // `sounder analyze --cal` and `sounder info`, and open to any other command.
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,8 +70,10 @@ struct FrontEndLevels {
 // From the recording's sidecar (what the front-end was sent) when it has one that
 // describes it, else from its header with a note on stderr. Throws cli::Failure for a
 // sidecar that cannot be read or does not describe the recording.
+// With sha256 (of the recording) the sidecar must name that digest too.
 FrontEndLevels frontEndLevels(const std::string& recordingPath, int32_t headerAttenuation,
-                              const std::array<int32_t, 3>& headerGains, uint64_t recordingBytes);
+                              const std::array<int32_t, 3>& headerGains, uint64_t recordingBytes,
+                              const std::string* sha256 = nullptr);
 
 // A profile's power in dB with the gain taken out and the attenuation put back.
 inline double levelsOut(double profileDb, double gainDb, double attenuationDb)

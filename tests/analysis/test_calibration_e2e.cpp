@@ -215,6 +215,11 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
     ASSERT_EQ(sounder("calibrate b2b.txt --through-db 60 -o cal.json").status, 0);
     ASSERT_EQ(sounder("calibrate b2b.txt --through-db 60 --channel 1 -o cal1.json").status, 0);
     writeBytes(dir.file("broken.json"), readBytes(dir.file("cal.json")).substr(0, 100));
+    // The same size as b2b.txt, other codes, under b2b.txt's sidecar.
+    std::string altered = readBytes(dir.file("b2b.txt"));
+    altered[altered.size() - 3] = altered[altered.size() - 3] == '1' ? '2' : '1';
+    writeBytes(dir.file("altered.txt"), altered);
+    writeBytes(dir.file("altered.txt.meta.json"), readBytes(dir.file("b2b.txt.meta.json")));
 
     struct Case {
         std::string args;
@@ -229,6 +234,8 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
          "recording"},
         {"calibrate b2b.txt div4.txt --through-db 60 -o out.json", 2,
          "div4.txt: recorded at clock divider 4, b2b.txt at 2: one calibration holds one divider"},
+        {"calibrate altered.txt --through-db 60 -o out.json", 2,
+         "altered.txt.meta.json: describes a recording of another SHA-256 than this one"},
         {"calibrate b2b.txt -o out.json", 1, "sounder: calibrate needs --through-db A"},
         {"calibrate b2b.txt --through-db 60", 1, "sounder: calibrate needs -o CAL.json"},
         {"analyze div4.txt --cal cal.json --csv out.json", 2,
