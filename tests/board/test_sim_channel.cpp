@@ -155,6 +155,23 @@ TEST_F(SimChannel, TheScansFollowTheDescription)
     }
 }
 
+// The example shipped beside the documentation reads, and is the channel described there.
+TEST_F(SimChannel, TheShippedExampleReads)
+{
+    boardsim::SignalModel fromExample, fromText;
+    std::string fault;
+    ASSERT_TRUE(boardsim::readSimChannelFile(SIM_CHANNEL_EXAMPLE, fromExample, fault)) << fault;
+    ASSERT_TRUE(boardsim::parseSimChannel(kTwoPaths, fromText, fault)) << fault;
+    for (size_t c = 0; c < 3; ++c) {
+        ASSERT_EQ(fromExample.channels[c].paths.size(), fromText.channels[c].paths.size());
+        for (size_t p = 0; p < fromText.channels[c].paths.size(); ++p) {
+            EXPECT_DOUBLE_EQ(fromExample.channels[c].paths[p].beatCycles, fromText.channels[c].paths[p].beatCycles);
+            EXPECT_DOUBLE_EQ(fromExample.channels[c].paths[p].amplitude, fromText.channels[c].paths[p].amplitude);
+        }
+        EXPECT_DOUBLE_EQ(fromExample.channels[c].noiseVolts, fromText.channels[c].noiseVolts);
+    }
+}
+
 // Each fault: refused with where and what, never a default in its place.
 TEST_F(SimChannel, FaultsAreNamed)
 {
