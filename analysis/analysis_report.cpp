@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 
 namespace cli {
 
@@ -103,6 +104,97 @@ std::string csvField(const std::string& text)
 
 QJsonValue jsonNumber(std::optional<double> value) { return value ? QJsonValue(*value) : QJsonValue(); }
 
+// What a calibrated column is computed from: a row's metrics and strongest lobe, and
+// the channel's reference and levels.
+struct CalibratedRow {
+    const DelayMetrics& metrics;
+    const std::optional<PathLobe>& peakLobe;
+    const cal::ChannelReference& reference;
+    const cal::Calibration& calibration;
+    double gainDb;
+    double attenuationDb;
+    std::optional<double> secondsPerBin;
+};
+
+struct CalibratedColumn {
+    std::string name;
+    std::function<std::optional<double>(const CalibratedRow&)> get;
+};
+
+// A delay from the antenna of (fractional) bin k, in bins, ns or metres.
+enum class DelayUnit { Bins, Nanoseconds, Metres };
+std::optional<double> antennaDelay(std::optional<double> bin, const CalibratedRow& row, DelayUnit unit)
+{
+    if (!bin)
+        return std::nullopt;
+    if (unit == DelayUnit::Bins)
+        return cal::antennaDelayBins(*bin, row.reference);
+    if (!row.secondsPerBin)
+        return std::nullopt;
+    const double ns = cal::antennaDelayNs(*bin, row.reference, *row.secondsPerBin, row.calibration.cableDelayNs);
+    return unit == DelayUnit::Nanoseconds ? ns : ns * 1e-9 * SpeedOfLightMetresPerSecond;
+}
+
+std::vector<CalibratedColumn> calibratedColumnsFor(const AnalysisSettings& settings)
+{
+    std::vector<CalibratedColumn> columns;
+    if (!settings.calibration)
+        return columns;
+    columns.push_back({"path_gain_db", [](const CalibratedRow& r) -> std::optional<double> {
+                           if (!r.metrics.countedPowerDb)
+                               return std::nullopt;
+                           return cal::pathGainDb(*r.metrics.countedPowerDb, r.gainDb, r.attenuationDb, r.reference,
+                                                  r.calibration.throughDb);
+                       }});
+    columns.push_back({"peak_gain_db", [](const CalibratedRow& r) -> std::optional<double> {
+                           if (!r.peakLobe)
+                               return std::nullopt;
+                           return cal::lobeGainDb(r.peakLobe->powerDb, r.gainDb, r.attenuationDb, r.reference,
+                                                  r.calibration.throughDb);
+                       }});
+    std::vector<DelayUnit> units{DelayUnit::Bins};
+    if (settings.bandwidthHz)
+        units.insert(units.end(), {DelayUnit::Nanoseconds, DelayUnit::Metres});
+    const auto suffix = [](DelayUnit u) { return u == DelayUnit::Bins ? "_bins" : u == DelayUnit::Nanoseconds ? "_ns" : "_m"; };
+    for (DelayUnit u : units)
+        columns.push_back({std::string("peak_antenna_delay") + suffix(u), [u](const CalibratedRow& r) {
+                               return antennaDelay(r.peakLobe ? std::optional<double>(r.peakLobe->centreBin)
+                                                              : std::nullopt,
+                                                   r, u);
+                           }});
+    for (DelayUnit u : units)
+        columns.push_back({std::string("first_arrival_antenna_delay") + suffix(u), [u](const CalibratedRow& r) {
+                               return antennaDelay(asDouble(r.metrics.firstArrivalBin), r, u);
+                           }});
+    return columns;
+}
+
+// The calibration's reference and the levels of one channel of a recording, or
+// nothing without a calibration.
+struct ChannelCalibration {
+    const cal::ChannelReference* reference = nullptr;
+    double gainDb = 0;
+    double attenuationDb = 0;
+};
+
+ChannelCalibration channelCalibration(const RecordingAnalysis& r, int channel, const AnalysisSettings& settings)
+{
+    ChannelCalibration c;
+    if (!settings.calibration || !r.levels)
+        return c;
+    c.reference = settings.calibration->channel(channel);
+    c.gainDb = r.levels->gainDb[size_t(channel - 1)].value_or(0.0);
+    c.attenuationDb = r.levels->attenuationDb;
+    return c;
+}
+
+const std::optional<PathLobe> NoLobe;
+
+const std::optional<PathLobe>& lobeAt(const std::vector<std::optional<PathLobe>>& lobes, size_t i)
+{
+    return i < lobes.size() ? lobes[i] : NoLobe;
+}
+
 }  // namespace
 
 const char* windowName(SampleWindow window)
@@ -133,8 +225,11 @@ std::optional<double> quantile(std::vector<double> values, double q)
 std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings)
 {
     const std::vector<Column> columns = columnsFor(settings);
+    const std::vector<CalibratedColumn> calibrated = calibratedColumnsFor(settings);
     std::string text = "file,channel,kind,number,first_sweep,sweeps";
     for (const Column& c : columns)
+        text += "," + c.name;
+    for (const CalibratedColumn& c : calibrated)
         text += "," + c.name;
     text += "\r\n";
     // Room for the rows as they usually come (some 140 bytes each), made once.
@@ -147,8 +242,9 @@ std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const Ana
         const std::string file = csvField(r.path);
         const std::optional<double> perBin = secondsPerBin(r, settings);
         for (const ChannelAnalysis& channel : r.channels) {
+            const ChannelCalibration calibration = channelCalibration(r, channel.channel, settings);
             const auto row = [&](const char* kind, size_t number, int64_t firstSweep, int64_t sweeps,
-                                 const DelayMetrics& m) {
+                                 const DelayMetrics& m, const std::optional<PathLobe>& lobe) {
                 text += file + "," + std::to_string(channel.channel) + "," + kind + "," + std::to_string(number) + "," +
                         std::to_string(firstSweep) + "," + std::to_string(sweeps);
                 for (const Column& c : columns) {
@@ -156,14 +252,24 @@ std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const Ana
                     if (const std::optional<double> v = valueOf(c, m, perBin))
                         appendNumber(text, *v);
                 }
+                if (calibration.reference) {
+                    const CalibratedRow cr{m, lobe, *calibration.reference, *settings.calibration,
+                                           calibration.gainDb, calibration.attenuationDb, perBin};
+                    for (const CalibratedColumn& c : calibrated) {
+                        text += ',';
+                        if (const std::optional<double> v = c.get(cr))
+                            appendNumber(text, *v);
+                    }
+                }
                 text += "\r\n";
             };
             for (size_t s = 0; s < channel.sweeps.size(); ++s)
-                row("sweep", s + 1, int64_t(s) + 1, 1, channel.sweeps[s]);
+                row("sweep", s + 1, int64_t(s) + 1, 1, channel.sweeps[s], lobeAt(channel.sweepPeakLobes, s));
             const int64_t block = settings.blockSweeps;
             for (size_t b = 0; b < channel.blocks.size(); ++b) {
                 const int64_t first = int64_t(b) * block;
-                row("block", b + 1, first + 1, std::min(block, r.sweeps - first), channel.blocks[b]);
+                row("block", b + 1, first + 1, std::min(block, r.sweeps - first), channel.blocks[b],
+                    lobeAt(channel.blockPeakLobes, b));
             }
         }
     }
@@ -183,6 +289,15 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
         {"bandwidth_hz", jsonNumber(settings.bandwidthHz)},
         {"power_floor", 1e-6},
     };
+    if (settings.calibration) {
+        const cal::Calibration& c = *settings.calibration;
+        parameters["calibration"] = QJsonObject{{"file", QString::fromStdString(settings.calibrationPath)},
+                                                {"made_utc", QString::fromStdString(c.madeUtc)},
+                                                {"clock_divider", c.clockDivider},
+                                                {"through_db", c.throughDb},
+                                                {"cable_delay_ns", c.cableDelayNs}};
+    }
+    const std::vector<CalibratedColumn> calibrated = calibratedColumnsFor(settings);
     const std::vector<Column> columns = columnsFor(settings);
     QJsonArray files;
     for (const RecordingAnalysis& r : results) {
@@ -202,12 +317,34 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
                     {"blocks", int(values.size())},
                 };
             }
-            channels.append(QJsonObject{{"channel", channel.channel},
-                                        {"sweeps", qint64(channel.sweeps.size())},
-                                        {"blocks", qint64(channel.blocks.size())},
-                                        {"metrics", metrics}});
+            QJsonObject entry{{"channel", channel.channel},
+                              {"sweeps", qint64(channel.sweeps.size())},
+                              {"blocks", qint64(channel.blocks.size())}};
+            const ChannelCalibration calibration = channelCalibration(r, channel.channel, settings);
+            if (calibration.reference) {
+                for (const CalibratedColumn& c : calibrated) {
+                    std::vector<double> values;
+                    for (size_t b = 0; b < channel.blocks.size(); ++b) {
+                        const CalibratedRow cr{channel.blocks[b], lobeAt(channel.blockPeakLobes, b),
+                                               *calibration.reference, *settings.calibration,
+                                               calibration.gainDb, calibration.attenuationDb, perBin};
+                        if (const std::optional<double> v = c.get(cr))
+                            values.push_back(*v);
+                    }
+                    metrics[QString::fromStdString(c.name)] = QJsonObject{
+                        {"median", jsonNumber(quantile(values, 0.5))},
+                        {"p10", jsonNumber(quantile(values, 0.1))},
+                        {"p90", jsonNumber(quantile(values, 0.9))},
+                        {"blocks", int(values.size())},
+                    };
+                }
+                entry["gain_db"] = calibration.gainDb;
+                entry["attenuation_db"] = calibration.attenuationDb;
+            }
+            entry["metrics"] = metrics;
+            channels.append(entry);
         }
-        files.append(QJsonObject{
+        QJsonObject file{
             {"file", QString::fromStdString(r.path)},
             {"layout", r.viewerLayout ? "viewer" : "acquisition"},
             {"clock_divider", r.viewerLayout ? QJsonValue() : QJsonValue(r.clockDivider)},
@@ -215,7 +352,10 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
             {"seconds_per_bin", jsonNumber(perBin)},
             {"sweeps", qint64(r.sweeps)},
             {"channels", channels},
-        });
+        };
+        if (r.levels)
+            file["levels_from"] = r.levels->fromSidecar ? "sidecar" : "header";
+        files.append(file);
     }
     const QJsonObject root{
         {"tool", QString("sounder analyze ") + SOUNDER_VERSION},

@@ -3,6 +3,7 @@
 #include "analysis_report.h"
 #include "cli_support.h"
 #include "output_file.h"
+#include "path_table.h"
 #include "recording_input.h"
 #include "runtime_error.h"
 
@@ -83,6 +84,53 @@ std::vector<Outcome> analyzeAll(const std::vector<std::string>& files, const Ana
 
 }  // namespace
 
+bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings)
+{
+    if (!settings.calibration)
+        return true;
+    const cal::Calibration& c = *settings.calibration;
+    const std::string& calPath = settings.calibrationPath;
+    bool good = true;
+    const auto refuse = [&](const std::string& line) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        good = false;
+    };
+    if (c.window != windowName(settings.window))
+        refuse(calPath + ": made with --window " + c.window + ", not " + windowName(settings.window) +
+               ": the powers would not compare");
+    for (RecordingAnalysis& r : results) {
+        if (r.viewerLayout) {
+            refuse(r.path + ": the viewer layout states no gain, attenuation or divider: a calibration cannot apply");
+            continue;
+        }
+        if (r.clockDivider != c.clockDivider) {
+            refuse(r.path + ": recorded at clock divider " + std::to_string(r.clockDivider) + ", " + calPath +
+                   " calibrates divider " + std::to_string(c.clockDivider));
+            continue;
+        }
+        std::string lacking;
+        for (const ChannelAnalysis& ch : r.channels)
+            if (!c.channel(ch.channel))
+                lacking += (lacking.empty() ? "" : ", ") + std::to_string(ch.channel);
+        if (!lacking.empty()) {
+            refuse(r.path + ": ch " + lacking + ": " + calPath + " holds no calibration of " +
+                   (lacking.size() > 1 ? "them" : "it"));
+            continue;
+        }
+        try {
+            r.levels = cal::frontEndLevels(r.path, r.headerAttenuation, r.headerGains, r.bytes);
+        } catch (const Failure& failure) {
+            refuse(failure.what());
+            continue;
+        }
+        for (const ChannelAnalysis& ch : r.channels)
+            if (!r.levels->gainDb[size_t(ch.channel - 1)])
+                refuse(r.path + ": ch " + std::to_string(ch.channel) + ": the sidecar does not say what gain the "
+                                "front-end was sent");
+    }
+    return good;
+}
+
 std::string plotPathFor(const std::string& plotPath, size_t index, size_t count)
 {
     if (count <= 1)
@@ -110,6 +158,8 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     results.reserve(outcomes.size());
     for (Outcome& o : outcomes)
         results.push_back(std::move(*o.result));
+    if (!applyCalibration(results, settings))
+        return ExitBadInput;
 
     // Every output is made whole under its temporary name before any is renamed.
     std::vector<std::pair<std::unique_ptr<OutputFile>, std::string>> pending;
@@ -126,6 +176,8 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
         add(outputs.csvPath, analysisCsv(results, settings));
     if (!outputs.jsonPath.empty())
         add(outputs.jsonPath, analysisJson(results, settings));
+    if (!outputs.pathsPath.empty())
+        add(outputs.pathsPath, pathTableCsv(results, settings));
     if (!outputs.plotPath.empty())
         for (size_t i = 0; i < results.size(); ++i)
             add(plotPathFor(outputs.plotPath, i, results.size()), drawPlot(results[i], settings));

@@ -16,7 +16,13 @@ struct AnalyzeOutputs {
     std::string csvPath;   // empty: none
     std::string jsonPath;
     std::string plotPath;
+    std::string pathsPath;  // the path table (needs AnalysisSettings::pathLobes)
 };
+
+// Checks that the settings' calibration serves every result (its divider, its
+// channels, its processing) and gives each its front-end levels. Returns false after
+// one line on stderr per problem.
+bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings);
 
 // Draws one file's picture and gives the bytes of its PNG file.
 using PlotDrawer = std::function<std::string(const RecordingAnalysis&, const AnalysisSettings&)>;

@@ -4,12 +4,14 @@
 #include "digest.h"
 #include "recording_input.h"
 #include "sidecar_report.h"
+#include "calibration.h"
 #include "sigmf_info.h"
 #include "runtime_error.h"
 #include "text_io.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -64,6 +66,40 @@ int64_t infoAcquisition(RecordingInput& input)
     return lines;
 }
 
+// A file whose first byte past blanks is '{' is no recording: perhaps a calibration.
+bool looksLikeJson(const std::string& path)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file)
+        return false;
+    int c = 0;
+    while ((c = std::fgetc(file.get())) == ' ' || c == '\t' || c == '\r' || c == '\n') {
+    }
+    return c == '{';
+}
+
+bool reportCalibration(const std::string& path)
+{
+    std::string error;
+    const std::optional<cal::Calibration> c = cal::readCalibration(path, &error);
+    if (!c) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    std::printf("%s: calibration (%s), made %s by %s\n", path.c_str(), cal::Schema, c->madeUtc.c_str(),
+                c->tool.c_str());
+    std::printf("  clock divider %d, through %g dB, cable delay %g ns, window %s, threshold %g dB, margin %g dB\n",
+                c->clockDivider, c->throughDb, c->cableDelayNs, c->window.c_str(), c->thresholdDb, c->marginDb);
+    for (const cal::Input& in : c->inputs)
+        std::printf("  from %s (sha256 %s, levels from its %s)\n", in.file.c_str(), in.sha256.c_str(),
+                    in.levelsFrom.c_str());
+    for (const cal::ChannelReference& ch : c->channels)
+        std::printf("  ch %d: reference %.3f dB, strongest path %.3f dB, delay %.3f bins, SNR %.1f dB\n", ch.channel,
+                    ch.referenceDb, ch.peakReferenceDb, ch.delayBins, ch.snrDb);
+    return true;
+}
+
 }  // namespace
 
 int runInfo(const std::vector<std::string>& files)
@@ -79,6 +115,11 @@ int runInfo(const std::vector<std::string>& files)
                 std::fprintf(stderr, "%s\n", failure.what());
                 status = ExitBadInput;
             }
+            continue;
+        }
+        if (looksLikeJson(path)) {
+            if (!reportCalibration(path))
+                status = ExitBadInput;
             continue;
         }
         RecordingInput input(path);

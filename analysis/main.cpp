@@ -2,10 +2,12 @@
 //   sounder info FILE...
 //   sounder convert FILE --to viewer [--channel 1|2|3] [-o OUT]
 //   sounder convert FILE --to sigmf [--datatype T] [--layout L | --channel N] [--archive] [-o BASE]
-//   sounder analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [options]
+//   sounder analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [--paths OUT] [--cal CAL.json] [options]
+//   sounder calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json
 // Exit status: 0 success, 1 usage error, 2 bad input or I/O error (one line on stderr).
 
 #include "analyze_command.h"
+#include "calibrate_command.h"
 #include "cli_support.h"
 #include "convert_sigmf.h"
 #include "convert_viewer.h"
@@ -17,6 +19,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -179,6 +182,11 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     const QCommandLineOption window("window", "Window on the samples before the transform: none (default), hann "
                                               "or blackman.", "NAME", "none");
     parser.addOptions({help, csv, json, plot, channel, block, bandwidth, threshold, margin, noise, firstBin, window});
+    // Calibrated results and the path table.
+    const QCommandLineOption calibration("cal", "Calibration of sounder calibrate: path gains in dB and delays from "
+                                                "the antenna as well.", "CAL.json");
+    const QCommandLineOption paths("paths", "One row per counted path of every block.", "OUT.csv");
+    parser.addOptions({calibration, paths});
     parser.addPositionalArgument("FILE", "Recordings to analyze.", "FILE...");
     if (!parser.parse(args))
         return usage(parser.errorText());
@@ -193,8 +201,10 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
         outputs.jsonPath = localPath(parser.value(json));
     if (parser.isSet(plot))
         outputs.plotPath = localPath(parser.value(plot));
-    if (outputs.csvPath.empty() && outputs.jsonPath.empty() && outputs.plotPath.empty())
-        return usage("analyze needs at least one of --csv OUT, --json OUT, --plot OUT.png");
+    if (parser.isSet(paths))
+        outputs.pathsPath = localPath(parser.value(paths));
+    if (outputs.csvPath.empty() && outputs.jsonPath.empty() && outputs.plotPath.empty() && outputs.pathsPath.empty())
+        return usage("analyze needs at least one of --csv OUT, --json OUT, --plot OUT.png, --paths OUT.csv");
 
     cli::AnalysisSettings settings;
     DelayMetricsParams& m = settings.metrics;
@@ -234,6 +244,14 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
         return usage("--window must be none, hann or blackman");
     if (const std::string problem = cli::analysisSettingsProblem(settings); !problem.empty())
         return usage(QString::fromStdString(problem));
+    settings.pathLobes = parser.isSet(calibration) || parser.isSet(paths);
+    if (parser.isSet(calibration)) {
+        settings.calibrationPath = localPath(parser.value(calibration));
+        std::string error;
+        settings.calibration = cal::readCalibration(settings.calibrationPath, &error);
+        if (!settings.calibration)
+            throw cli::Failure(settings.calibrationPath + ": " + error);
+    }
 
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
@@ -244,6 +262,55 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     if (plotModule)
         draw = plotModule->drawPng;
     return cli::runAnalyze(files, settings, outputs, draw);
+}
+
+int runCalibrateCommand(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "The system's own power and delay per channel from back-to-back recordings (the transmitter cabled to\n"
+        "the receiver through an attenuator), for analyze --cal. See docs/calibration.md.");
+    const QCommandLineOption help({"h", "help"}, "Shows this help.");
+    const QCommandLineOption through("through-db", "Attenuation between transmitter and receiver, dB (required).",
+                                     "A");
+    const QCommandLineOption cable("cable-delay-ns", "Delay of the antenna cables the back-to-back run leaves out, "
+                                                     "ns, added to every delay from the antenna (default 0).", "D");
+    const QCommandLineOption out({"o", "output"}, "The calibration file (required).", "CAL.json");
+    const QCommandLineOption channel("channel", "Only channel N (1, 2 or 3; default all three).", "N");
+    const QCommandLineOption window("window", "Window on the samples: none (default), hann or blackman; analyze "
+                                              "--cal must use the same.", "NAME", "none");
+    parser.addOptions({help, through, cable, out, channel, window});
+    parser.addPositionalArgument("B2B", "Back-to-back recordings in the acquisition layout, of one divider.",
+                                 "B2B...");
+    if (!parser.parse(args))
+        return usage(parser.errorText());
+    if (parser.isSet(help))
+        return printHelp(parser, args.constFirst());
+    if (parser.positionalArguments().isEmpty())
+        return usage("calibrate needs at least one back-to-back recording");
+    cli::CalibrateOptions options;
+    if (!parser.isSet(through) || !readNumber(parser, through, options.throughDb) ||
+        !(options.throughDb >= 0.0 && options.throughDb <= 400.0))
+        return usage("calibrate needs --through-db A, the attenuation in dB (0..400)");
+    if (!readNumber(parser, cable, options.cableDelayNs) || !std::isfinite(options.cableDelayNs) ||
+        std::abs(options.cableDelayNs) > 1e9)
+        return usage("--cable-delay-ns must be a number of ns");
+    if (!parser.isSet(out))
+        return usage("calibrate needs -o CAL.json");
+    options.outputPath = localPath(parser.value(out));
+    if (!readNumber(parser, channel, options.settings.channel) || options.settings.channel < 0 ||
+        options.settings.channel > 3 || (parser.isSet(channel) && options.settings.channel < 1))
+        return usage("--channel must be 1, 2 or 3");
+    const QString windowText = parser.value(window);
+    if (windowText == "hann")
+        options.settings.window = cli::SampleWindow::Hann;
+    else if (windowText == "blackman")
+        options.settings.window = cli::SampleWindow::Blackman;
+    else if (windowText != "none")
+        return usage("--window must be none, hann or blackman");
+    for (const QString& file : parser.positionalArguments())
+        options.files.push_back(localPath(file));
+    return cli::runCalibrate(options);
 }
 
 // Only a picture needs Qt Widgets: an `analyze --plot` run gets a QApplication (off
@@ -285,12 +352,14 @@ int main(int argc, char** argv)
         "  convert FILE --to sigmf [--datatype T] [--layout L | --channel N] [--archive] [-o BASE]\n"
         "                                                SigMF recording, collection or archive\n"
         "  analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [options]\n"
-        "                                                delay metrics of every sweep and block\n\n"
+        "                                                delay metrics of every sweep and block\n"
+        "  calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json\n"
+        "                                                system gain and delay from back-to-back runs\n\n"
         "Exit status: 0 success, 1 usage error, 2 bad input or I/O error.");
     const QCommandLineOption help({"h", "help"}, "Shows this help (sounder COMMAND --help for a command's).");
     const QCommandLineOption version({"v", "version"}, "Shows the version.");
     parser.addOptions({help, version});
-    parser.addPositionalArgument("COMMAND", "info, convert or analyze.", "COMMAND [ARGS...]");
+    parser.addPositionalArgument("COMMAND", "info, convert, analyze or calibrate.", "COMMAND [ARGS...]");
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     if (!parser.parse(app.arguments()))
         return usage(parser.errorText());
@@ -302,7 +371,7 @@ int main(int argc, char** argv)
     if (parser.isSet(help) && rest.isEmpty())
         return printHelp(parser, "sounder");
     if (rest.isEmpty())
-        return usage("a COMMAND is needed: info, convert or analyze");
+        return usage("a COMMAND is needed: info, convert, analyze or calibrate");
     const QString command = rest.takeFirst();
     rest.prepend("sounder " + command);
     try {
@@ -312,6 +381,8 @@ int main(int argc, char** argv)
             return runConvertCommand(rest);
         if (command == "analyze")
             return runAnalyzeCommand(rest, plotModule);
+        if (command == "calibrate")
+            return runCalibrateCommand(rest);
     } catch (const cli::Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", failure.what());

@@ -62,6 +62,8 @@ public:
         // The metrics of the dB profile, each bin 10 * log10 of the floored power exactly
         // as in the acquisition program's profile.
         result_.sweeps.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
+        if (settings_.pathLobes)
+            result_.sweepPeakLobes.push_back(peakLobe(result_.sweeps.back()));
         if (++inBlock_ == settings_.blockSweeps)
             closeBlock();
     }
@@ -76,6 +78,12 @@ public:
             for (int k = 1; k <= lastBin_; ++k)
                 result_.averageDb[size_t(k)] = 10.0 * std::log10(totalSum_[size_t(k)] / count);
             result_.average = computeDelayMetrics(result_.averageDb.data(), settings_.metrics);
+            if (settings_.pathLobes) {
+                for (int k = 1; k <= lastBin_; ++k)
+                    power_[size_t(k)] = totalSum_[size_t(k)] / count;
+                result_.averagePeakLobe = peakLobe(result_.average);
+                result_.averagePathLobes = pathLobes(result_.average);
+            }
         }
         return std::move(result_);
     }
@@ -119,7 +127,27 @@ private:
             blockSum_[size_t(k)] = 0.0;
         }
         result_.blocks.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
+        if (settings_.pathLobes) {
+            result_.blockPeakLobes.push_back(peakLobe(result_.blocks.back()));
+            result_.blockPathLobes.push_back(pathLobes(result_.blocks.back()));
+        }
         inBlock_ = 0;
+    }
+
+    // Lobes over the linear powers in power_, which the metrics m were made from.
+    std::optional<PathLobe> peakLobe(const DelayMetrics& m) const
+    {
+        if (!m.peakBin)
+            return std::nullopt;
+        return pathLobe(power_.data(), *m.peakBin, lastBin_);
+    }
+    std::vector<PathLobe> pathLobes(const DelayMetrics& m) const
+    {
+        std::vector<PathLobe> lobes;
+        lobes.reserve(m.pathBins.size());
+        for (int32_t k : m.pathBins)
+            lobes.push_back(pathLobe(power_.data(), k, lastBin_));
+        return lobes;
     }
 
     const AnalysisSettings& settings_;
@@ -233,7 +261,11 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
         reported = bytes;
         return got == size_t(header.sweepSamples);
     };
+    std::array<int64_t, 3> clipped{};
     const auto analyzeSweep = [&](const std::vector<uint16_t>& sweep) {
+        if (settings.countClipped)
+            for (size_t i = 0; i < sweep.size(); ++i)
+                clipped[i % 3] += sweep[i] == 0 || sweep[i] == 4095;
         for (size_t c = 0; c < channels.size(); ++c) {
             loadReordered(sweep.data() + size_t(chosen[c] - 1), used, weighted ? weights.data() : nullptr, *area);
             channels[c].addSweep(*area, true);
@@ -248,8 +280,14 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
         noteCutShort(input.path(), count.whole, header.numSweeps, count.missing, count.partialLines);
     if (count.whole == 0)
         throw Failure(input.path() + ": holds no whole sweep to analyze");
-    for (ChannelAccumulator& channel : channels)
+    for (ChannelAccumulator& channel : channels) {
         result.channels.push_back(channel.finish());
+        result.channels.back().clipped = clipped[size_t(result.channels.back().channel - 1)];
+    }
+    result.headerAttenuation = header.attenuation;
+    for (size_t c = 0; c < 3; ++c)
+        result.headerGains[c] = header.gains[c];
+    result.bytes = input.reader().totalBytes();
     addBytes(bytesDone, input.reader().totalBytes() - reported);
 }
 

@@ -6,6 +6,8 @@
 
 #include "delay_metrics.h"
 #include "delay_profile.h"
+#include "calibration.h"
+#include "path_lobe.h"
 
 #include <array>
 #include <atomic>
@@ -24,6 +26,13 @@ struct AnalysisSettings {
     int blockSweeps = 5;
     SampleWindow window = SampleWindow::None;
     std::optional<double> bandwidthHz;
+    // The lobes of the paths as well: the strongest path's of every sweep, block and the
+    // averaged profile, and every counted path's of each block and the averaged profile.
+    bool pathLobes = false;
+    bool countClipped = false;  // samples at code 0 or 4095 per channel, whole sweeps only
+    // A calibration to apply (needs pathLobes), and the file it was read from.
+    std::optional<cal::Calibration> calibration;
+    std::string calibrationPath;
 };
 
 // Weight of sample n (0..count-1) of a window over count samples: the periodic
@@ -38,6 +47,16 @@ struct ChannelAnalysis {
     // bins 1..ProfileBins; bins the metrics never read are left at -60 dB.
     std::vector<double> averageDb;
     DelayMetrics average;
+
+    // With AnalysisSettings::pathLobes: the strongest path's lobe of each sweep and
+    // block (absent where the profile has no peak), and each counted path's lobe of
+    // every block (in the order of DelayMetrics::pathBins); the same for the average.
+    std::vector<std::optional<PathLobe>> sweepPeakLobes;
+    std::vector<std::optional<PathLobe>> blockPeakLobes;
+    std::vector<std::vector<PathLobe>> blockPathLobes;
+    std::optional<PathLobe> averagePeakLobe;
+    std::vector<PathLobe> averagePathLobes;
+    int64_t clipped = 0;  // with AnalysisSettings::countClipped
 };
 
 struct RecordingAnalysis {
@@ -47,6 +66,11 @@ struct RecordingAnalysis {
     int samplesUsed = 4096;   // samples entering each transform
     int64_t sweeps = 0;
     std::vector<ChannelAnalysis> channels;
+    // The acquisition layout's header settings (zeros for the viewer layout).
+    int32_t headerAttenuation = 0;
+    std::array<int32_t, 3> headerGains{};
+    uint64_t bytes = 0;  // size of the file
+    std::optional<cal::FrontEndLevels> levels;  // set where a calibration is applied
 
     // Block b (0-based) covers sweeps b*blockSweeps .. min(sweeps, (b+1)*blockSweeps) - 1;
     // the last block holds the sweeps left over and is averaged over its own count.

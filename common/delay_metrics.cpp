@@ -172,6 +172,7 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
         counted[size_t(m.countedBins++)] = p;
         if (isLocalMaximum(profileDb, k) && (lastPath == 0 || k - lastPath >= 2)) {
             ++m.pathCount;
+            m.pathBins.push_back(k);
             lastPath = k;
         }
     }
@@ -179,6 +180,7 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
         return m;
 
     const double mean = first / total;
+    m.countedPowerDb = peak + 10.0 * std::log10(total);
     m.firstArrivalBin = k0;
     m.meanExcessBins = mean;
     m.rmsSpreadBins = std::sqrt(std::max(0.0, second / total - mean * mean));

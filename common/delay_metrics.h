@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 struct DelayMetricsParams {
     // Noise floor: median linear power over these bins (the far quarter of the
@@ -36,6 +37,12 @@ struct DelayMetrics {
     std::optional<int32_t> window90Bins;
     int32_t countedBins = 0;
     int32_t pathCount = 0;
+
+    // The power of the profile summed over the counted bins (linear, then dB), in the
+    // profile's own dB; absent when no bin counts.
+    std::optional<double> countedPowerDb;
+    // The bin of each path that pathCount counts, in order of delay.
+    std::vector<int32_t> pathBins;
 };
 
 // Why params cannot be used (empty or reversed ranges, bins outside 1..4096, a

@@ -11,6 +11,8 @@ namespace boardsim {
 
 void reset() { simBoard().reset(); }
 
+const std::string& boardFailure() { return simBoard().failure(); }
+
 const std::vector<Call>& trace() { return simBoard().trace(); }
 
 std::vector<PortCall> portTrace()

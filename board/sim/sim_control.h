@@ -24,6 +24,11 @@ namespace boardsim {
 // scan source or failure injected, empty trace. Live memory blocks are released.
 void reset();
 
+// Why the board cannot be used, or empty: the channel description that
+// SOUNDER_SIM_CHANNEL names (read at power-on and by reset()) does not read. While it
+// is set, every library call fails with CBW_NODEVICE.
+const std::string& boardFailure();
+
 // ---- Call trace -----------------------------------------------------------------
 
 enum class Fn { DConfigPort, DOut, DIn, AInScan, WinBufAlloc, WinBufFree, GlobalLock, GlobalUnlock };

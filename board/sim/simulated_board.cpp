@@ -1,6 +1,10 @@
 #include "simulated_board.h"
 
+#include "sim_channel.h"
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace boardsim {
 
@@ -38,6 +42,25 @@ void SimBoard::reset()
     allocFailures_ = scanFailures_ = scanFailureCode_ = 0;
     lastScan_.reset();
     scans_ = 0;
+    loadChannel();
+}
+
+// The channel the variable describes replaces the default one; a description that
+// does not read leaves the board unusable, with one line saying why.
+void SimBoard::loadChannel()
+{
+    failure_.clear();
+    const char* path = std::getenv(SimChannelVariable);
+    if (!path || !*path)
+        return;
+    SignalModel model;
+    std::string fault;
+    if (readSimChannelFile(path, model, fault)) {
+        sounder_.setModel(model);
+        return;
+    }
+    failure_ = std::string("the channel description ") + path + " (" + SimChannelVariable + ") cannot be used: " + fault;
+    std::fprintf(stderr, "libcbw32 (simulated board): %s\n", failure_.c_str());
 }
 
 int SimBoard::record(const Call& call)
@@ -71,7 +94,9 @@ int SimBoard::dConfigPort(int board, int port, int direction)
 {
     Call call{.fn = Fn::DConfigPort, .board = board, .port = port, .value = direction};
     Port* p = findPort(port);
-    if (board != 0)
+    if (!failure_.empty())
+        call.result = CBW_NODEVICE;
+    else if (board != 0)
         call.result = CBW_BADBOARD;
     else if (!p)
         call.result = CBW_BADPORTNUM;
@@ -88,7 +113,9 @@ int SimBoard::dOut(int board, int port, uint16_t value)
 {
     Call call{.fn = Fn::DOut, .board = board, .port = port, .value = value};
     Port* p = findPort(port);
-    if (board != 0)
+    if (!failure_.empty())
+        call.result = CBW_NODEVICE;
+    else if (board != 0)
         call.result = CBW_BADBOARD;
     else if (!p)
         call.result = CBW_BADPORTNUM;
@@ -106,7 +133,9 @@ int SimBoard::dIn(int board, int port, uint16_t* value)
 {
     Call call{.fn = Fn::DIn, .board = board, .port = port};
     const Port* p = findPort(port);
-    if (board != 0)
+    if (!failure_.empty())
+        call.result = CBW_NODEVICE;
+    else if (board != 0)
         call.result = CBW_BADBOARD;
     else if (!p)
         call.result = CBW_BADPORTNUM;
@@ -127,9 +156,10 @@ int SimBoard::dIn(int board, int port, uint16_t* value)
 HGLOBAL SimBoard::winBufAlloc(int32_t samples)
 {
     Call call{.fn = Fn::WinBufAlloc, .count = samples};
-    if (allocFailures_ > 0)
+    // A board that cannot be used gives no block.
+    if (failure_.empty() && allocFailures_ > 0)
         --allocFailures_;
-    else
+    else if (failure_.empty())
         call.handle = blocks_.alloc(samples);
     record(call);
     return call.handle;
@@ -138,14 +168,14 @@ HGLOBAL SimBoard::winBufAlloc(int32_t samples)
 int SimBoard::winBufFree(HGLOBAL handle)
 {
     Call call{.fn = Fn::WinBufFree, .count = blocks_.size(handle), .handle = handle};
-    call.result = blocks_.free(handle);
+    call.result = failure_.empty() ? blocks_.free(handle) : CBW_NODEVICE;
     return record(call);
 }
 
 void* SimBoard::globalLock(HGLOBAL handle)
 {
     Call call{.fn = Fn::GlobalLock, .count = blocks_.size(handle), .handle = handle};
-    uint16_t* samples = blocks_.lock(handle);
+    uint16_t* samples = failure_.empty() ? blocks_.lock(handle) : nullptr;
     if (!samples)
         call.result = 1;
     record(call);
@@ -155,7 +185,7 @@ void* SimBoard::globalLock(HGLOBAL handle)
 int SimBoard::globalUnlock(HGLOBAL handle)
 {
     Call call{.fn = Fn::GlobalUnlock, .count = blocks_.size(handle), .handle = handle};
-    call.result = blocks_.unlock(handle);
+    call.result = failure_.empty() ? blocks_.unlock(handle) : CBW_NODEVICE;
     return record(call);
 }
 
@@ -203,7 +233,9 @@ int SimBoard::aInScan(int board, int low, int high, int32_t count, int32_t* rate
     ScanArgs args{board, low, high, count, rateIn, rateIn, range, handle, options, 0};
     ++scans_;
 
-    if (scanFailures_ > 0) {
+    if (!failure_.empty()) {
+        call.result = CBW_NODEVICE;
+    } else if (scanFailures_ > 0) {
         --scanFailures_;
         call.result = scanFailureCode_;
     } else {

@@ -9,6 +9,8 @@
 #include "block_table.h"
 #include "sounder.h"
 
+#include <string>
+
 namespace boardsim {
 
 class SimBoard {
@@ -26,6 +28,10 @@ public:
     int winBufFree(HGLOBAL handle);
     void* globalLock(HGLOBAL handle);
     int globalUnlock(HGLOBAL handle);
+
+    // Why the board cannot be used (a channel description that does not read), or
+    // empty. While it is set every library call fails with CBW_NODEVICE.
+    const std::string& failure() const { return failure_; }
 
     // Control side.
     const std::vector<Call>& trace() const { return trace_; }
@@ -53,6 +59,7 @@ private:
     Port* findPort(int port);
     const Port* findPort(int port) const;
     void busChanged();
+    void loadChannel();
     int record(const Call& call);
     int scanError(int board, int low, int high, int32_t count, int range, HGLOBAL handle, int options);
 
@@ -67,6 +74,7 @@ private:
     int scanFailureCode_ = 0;
     std::optional<ScanArgs> lastScan_;
     int scans_ = 0;
+    std::string failure_;
 };
 
 SimBoard& simBoard();

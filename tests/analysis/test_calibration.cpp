@@ -1,0 +1,137 @@
+// The calibration's pieces: the lobe of a tone anywhere between two bins, and the
+// reading of CAL.json, which refuses what is not a whole calibration.
+#include "calibration.h"
+#include "path_lobe.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+// The powers of a 4096-point transform of `used` samples of a cosine of `bin - 1`
+// cycles per 4096 samples, by direct sums over bins around it.
+std::vector<double> tonePowers(double bin, int used)
+{
+    std::vector<double> power(4097, 1e-6);
+    for (int k = std::max(1, int(bin) - 12); k <= std::min(4096, int(bin) + 12); ++k) {
+        std::complex<double> sum;
+        for (int n = 0; n < used; ++n)
+            sum += std::cos(2 * std::numbers::pi * (bin - 1) * n / 4096.0) *
+                   std::polar(1.0, 2 * std::numbers::pi * (k - 1) * n / 4096.0);
+        power[size_t(k)] = std::max(1e-6, std::norm(sum));
+    }
+    return power;
+}
+
+TEST(PathLobe, FollowsATonePlacedAnywhereBetweenBins)
+{
+    // Unpadded (4096 samples) and zero-padded (2500 samples) sweeps; a tone's lobe
+    // centre moves with it to within a fifth of a bin, and the lobe's power changes by
+    // far less than the strongest bin's (up to 3.9 dB when unpadded).
+    struct Case {
+        int used;
+        double maxCentreError, maxPowerSpreadDb;
+    };
+    for (const Case c : {Case{4096, 0.2, 1.0}, Case{2500, 0.2, 0.6}}) {
+        double lowest = 1e300, highest = -1e300;
+        for (double fraction = 0.0; fraction < 1.0; fraction += 0.125) {
+            const double bin = 300.0 + fraction;
+            const std::vector<double> power = tonePowers(bin, c.used);
+            int32_t peak = 300;
+            for (int k = 290; k <= 310; ++k)
+                if (power[size_t(k)] > power[size_t(peak)])
+                    peak = k;
+            const cli::PathLobe lobe = cli::pathLobe(power.data(), peak, 2048);
+            EXPECT_NEAR(lobe.centreBin, bin, c.maxCentreError) << c.used << " " << fraction;
+            lowest = std::min(lowest, lobe.powerDb);
+            highest = std::max(highest, lobe.powerDb);
+        }
+        EXPECT_LT(highest - lowest, c.maxPowerSpreadDb) << c.used;
+    }
+    // A tone exactly on a bin: the lobe is that bin alone, its power all of the tone's.
+    const std::vector<double> onBin = tonePowers(400.0, 4096);
+    const cli::PathLobe lobe = cli::pathLobe(onBin.data(), 400, 2048);
+    EXPECT_NEAR(lobe.centreBin, 400.0, 1e-9);
+    EXPECT_NEAR(lobe.powerDb, 10 * std::log10(2048.0 * 2048.0), 1e-6);
+}
+
+TEST(PathLobe, StopsAtTheDipBetweenTwoPaths)
+{
+    std::vector<double> power(4097, 1e-6);
+    const double values[] = {1, 10, 100, 10, 5, 50, 2};  // bins 100..106
+    for (int i = 0; i < 7; ++i)
+        power[size_t(100 + i)] = values[i];
+    const cli::PathLobe first = cli::pathLobe(power.data(), 102, 2048);
+    // The dip at bin 104 joins neither path; the floor at bin 99 is part of the first.
+    EXPECT_NEAR(first.centreBin, (99 * 1e-6 + 100 * 1 + 101 * 10 + 102 * 100 + 103 * 10) / (121 + 1e-6), 1e-12);
+    EXPECT_NEAR(first.powerDb, 10 * std::log10(121 + 1e-6), 1e-12);
+    const cli::PathLobe second = cli::pathLobe(power.data(), 105, 2048);
+    EXPECT_NEAR(second.centreBin, (105 * 50 + 106 * 2 + 107 * 1e-6) / (52 + 1e-6), 1e-9);
+    EXPECT_NEAR(second.powerDb, 10 * std::log10(52 + 1e-6), 1e-9);
+}
+
+const char* const Whole = R"({"schema": "sounder.calibration/1", "tool": "sounder calibrate 1", "made_utc":
+ "2026-12-09T03:00:00Z", "inputs": [{"file": "b2b.txt", "sha256": "ab", "levels_from": "sidecar"}],
+ "clock_divider": 2, "through_db": 60, "cable_delay_ns": 5, "processing": {"window": "none",
+ "threshold_db": 20, "margin_db": 6}, "channels": [{"channel": 1, "reference_db": 38.5,
+ "peak_reference_db": 38.4, "delay_bins": 51.0, "snr_db": 80}]})";
+
+TEST(CalibrationFile, ReadsWhatItWritesAndRefusesTheRest)
+{
+    std::string error;
+    const std::optional<cal::Calibration> c = cal::fromJson(Whole, &error);
+    ASSERT_TRUE(c) << error;
+    EXPECT_EQ(c->clockDivider, 2);
+    EXPECT_EQ(c->throughDb, 60);
+    ASSERT_NE(c->channel(1), nullptr);
+    EXPECT_EQ(c->channel(2), nullptr);
+    EXPECT_EQ(c->channel(1)->delayBins, 51.0);
+    const std::optional<cal::Calibration> again = cal::fromJson(cal::toJson(*c), &error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(cal::toJson(*again), cal::toJson(*c));
+    EXPECT_TRUE(cal::isCalibrationText(Whole));
+
+    struct Case {
+        std::string from, to, error;
+    };
+    const Case cases[] = {
+        {"{", "[", "not JSON"},
+        {"sounder.calibration/1", "sounder.recording/1", "not a calibration"},
+        {"\"clock_divider\": 2", "\"clock_divider\": 3", "\"clock_divider\" must be 2 or 4"},
+        {"\"clock_divider\": 2", "\"clock_divider\": \"2\"", "\"clock_divider\" must be a number"},
+        {"\"through_db\": 60", "\"through_db\": -1", "\"through_db\" is out of range"},
+        {"\"channel\": 1", "\"channel\": 1.5", "channels: \"channel\" must be 1, 2 or 3"},
+        {"\"channel\": 1", "\"channel\": 4", "channels: \"channel\" is out of range"},
+        {"\"delay_bins\": 51.0", "\"delay_bins\": null", "channels: \"delay_bins\" must be a number"},
+        {"\"window\": \"none\"", "\"window\": 0", "processing: \"window\" must be a text"},
+        {"\"inputs\": [", "\"inputs\": 3, \"x\": [", "\"inputs\" must be a list"},
+        {"[{\"channel\": 1", "[{\"channel\": 1, \"reference_db\": 1, \"peak_reference_db\": 1, \"delay_bins\": 2, "
+                              "\"snr_db\": 3}, {\"channel\": 1", "channels: channel 1 given twice"},
+    };
+    for (const Case& k : cases) {
+        std::string text = Whole;
+        const size_t at = text.find(k.from);
+        ASSERT_NE(at, std::string::npos) << k.from;
+        text.replace(at, k.from.size(), k.to);
+        error.clear();
+        EXPECT_FALSE(cal::fromJson(text, &error)) << k.to;
+        EXPECT_EQ(error.substr(0, k.error.size()), k.error) << k.to;
+    }
+}
+
+TEST(CalibrationFile, FormulasTakeTheLevelsAndTheReferenceOut)
+{
+    const cal::ChannelReference ref{1, -10.0, -10.5, 51.25, 80};
+    // Counted power 25 dB at gain 50, attenuation 5: 25 - 50 + 5 = -20 at 0 dB net gain,
+    // 10 dB under the reference, which itself stood behind 60 dB.
+    EXPECT_DOUBLE_EQ(cal::pathGainDb(25, 50, 5, ref, 60), -70.0);
+    EXPECT_DOUBLE_EQ(cal::lobeGainDb(25, 50, 5, ref, 60), -69.5);
+    EXPECT_DOUBLE_EQ(cal::antennaDelayBins(251.25, ref), 200.0);
+    EXPECT_DOUBLE_EQ(cal::antennaDelayNs(251.25, ref, 1e-8, 5.0), 2005.0);
+}
+
+}  // namespace
