@@ -12,5 +12,10 @@ QJsonObject settingsJson(const Settings& settings);
 QJsonObject frontEndJson(const FrontEndSent& frontEnd);
 // The sidecar as a whole: its software, times, scan, sweeps and result too.
 QJsonObject recordingJson(const Recording& recording);
+// A position as the sidecar writes it (latitude_deg, longitude_deg, altitude_m, ...).
+QJsonObject positionJson(const Position& position);
+// The GeoJSON point of a position, as SigMF's core:geolocation holds it:
+// {"type": "Point", "coordinates": [longitude, latitude(, altitude above the ellipsoid)]}.
+QJsonObject geolocationJson(const Position& position);
 
 }  // namespace meta
