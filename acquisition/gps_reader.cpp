@@ -2,6 +2,7 @@
 
 #include <gps.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
@@ -56,6 +57,11 @@ void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
         s.devicesKnown = true;
         s.devices = data.devices.ndevices;
     }
+    // A receiver that gpsd opens after its device list was sent is announced alone.
+    if ((data.set & DEVICE_SET) && data.dev.activated.tv_sec > 0) {
+        s.devicesKnown = true;
+        s.devices = std::max(s.devices, 1);
+    }
     if (data.set & SATELLITE_SET) {
         s.satellitesUsed = data.satellites_used;
         s.satellitesSeen = data.satellites_visible;
@@ -64,6 +70,8 @@ void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
         return;
     const gps_fix_t& f = data.fix;
     s.mode = f.mode;
+    if (s.mode >= MODE_NO_FIX)
+        s.devices = std::max(s.devices, 1);  // a report comes from a receiver
     if (f.mode < MODE_2D || !(data.set & LATLON_SET) || !std::isfinite(f.latitude) || !std::isfinite(f.longitude))
         return;
     meta::Position p;
