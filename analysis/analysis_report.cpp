@@ -1,5 +1,6 @@
 #include "analysis_report.h"
 
+#include "recording_metadata_json.h"
 #include "sounder_version.h"
 
 #include <QJsonArray>
@@ -103,6 +104,50 @@ std::string csvField(const std::string& text)
 
 QJsonValue jsonNumber(std::optional<double> value) { return value ? QJsonValue(*value) : QJsonValue(); }
 
+// ---- Where each recording was made (last columns, the same on every row of a file) ----
+
+std::string placeHeader(const AnalysisSettings& settings)
+{
+    std::string text = ",latitude,longitude,altitude_m";
+    if (settings.origin)
+        text += settings.origin->altitudeM ? ",distance_m,straight_distance_m" : ",distance_m";
+    return text;
+}
+
+std::string placeFields(const RecordingPlace& place, const AnalysisSettings& settings)
+{
+    std::string text;
+    const auto field = [&text](std::optional<double> v) {
+        text += ',';
+        if (v)
+            appendNumber(text, *v);
+    };
+    const std::optional<meta::Position>& p = place.position;
+    field(p ? std::optional<double>(p->latitudeDeg) : std::nullopt);
+    field(p ? std::optional<double>(p->longitudeDeg) : std::nullopt);
+    field(p ? p->altitudeM : std::nullopt);
+    if (settings.origin) {
+        const std::optional<Distances> d = p ? std::optional<Distances>(distancesFrom(*settings.origin, *p)) : std::nullopt;
+        field(d ? std::optional<double>(d->geodesicM) : std::nullopt);
+        if (settings.origin->altitudeM)
+            field(d ? d->straightM : std::nullopt);
+    }
+    return text;
+}
+
+QJsonObject placeJson(const RecordingPlace& place, const AnalysisSettings& settings)
+{
+    QJsonObject o{{"position", place.position ? QJsonValue(meta::positionJson(*place.position)) : QJsonValue()},
+                  {"position_note", place.note.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(place.note))}};
+    if (settings.origin) {
+        const std::optional<Distances> d =
+            place.position ? std::optional<Distances>(distancesFrom(*settings.origin, *place.position)) : std::nullopt;
+        o.insert("distance_m", jsonNumber(d ? std::optional<double>(d->geodesicM) : std::nullopt));
+        o.insert("straight_distance_m", jsonNumber(d ? d->straightM : std::nullopt));
+    }
+    return o;
+}
+
 }  // namespace
 
 const char* windowName(SampleWindow window)
@@ -136,6 +181,7 @@ std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const Ana
     std::string text = "file,channel,kind,number,first_sweep,sweeps";
     for (const Column& c : columns)
         text += "," + c.name;
+    text += placeHeader(settings);
     text += "\r\n";
     // Room for the rows as they usually come (some 140 bytes each), made once.
     size_t rows = 0;
@@ -146,6 +192,7 @@ std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const Ana
     for (const RecordingAnalysis& r : results) {
         const std::string file = csvField(r.path);
         const std::optional<double> perBin = secondsPerBin(r, settings);
+        const std::string place = placeFields(r.place, settings);
         for (const ChannelAnalysis& channel : r.channels) {
             const auto row = [&](const char* kind, size_t number, int64_t firstSweep, int64_t sweeps,
                                  const DelayMetrics& m) {
@@ -156,6 +203,7 @@ std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const Ana
                     if (const std::optional<double> v = valueOf(c, m, perBin))
                         appendNumber(text, *v);
                 }
+                text += place;
                 text += "\r\n";
             };
             for (size_t s = 0; s < channel.sweeps.size(); ++s)
@@ -181,6 +229,9 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
         {"block_sweeps", settings.blockSweeps},
         {"window", windowName(settings.window)},
         {"bandwidth_hz", jsonNumber(settings.bandwidthHz)},
+        {"origin", settings.origin ? QJsonValue(QJsonArray{settings.origin->latitudeDeg, settings.origin->longitudeDeg,
+                                                           jsonNumber(settings.origin->altitudeM)})
+                                   : QJsonValue()},
         {"power_floor", 1e-6},
     };
     const std::vector<Column> columns = columnsFor(settings);
@@ -207,7 +258,7 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
                                         {"blocks", qint64(channel.blocks.size())},
                                         {"metrics", metrics}});
         }
-        files.append(QJsonObject{
+        QJsonObject file{
             {"file", QString::fromStdString(r.path)},
             {"layout", r.viewerLayout ? "viewer" : "acquisition"},
             {"clock_divider", r.viewerLayout ? QJsonValue() : QJsonValue(r.clockDivider)},
@@ -215,7 +266,9 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
             {"seconds_per_bin", jsonNumber(perBin)},
             {"sweeps", qint64(r.sweeps)},
             {"channels", channels},
-        });
+        };
+        file.insert("place", placeJson(r.place, settings));
+        files.append(file);
     }
     const QJsonObject root{
         {"tool", QString("sounder analyze ") + SOUNDER_VERSION},

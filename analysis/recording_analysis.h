@@ -6,6 +6,7 @@
 
 #include "delay_metrics.h"
 #include "delay_profile.h"
+#include "recording_place.h"
 
 #include <array>
 #include <atomic>
@@ -24,6 +25,7 @@ struct AnalysisSettings {
     int blockSweeps = 5;
     SampleWindow window = SampleWindow::None;
     std::optional<double> bandwidthHz;
+    std::optional<Origin> origin;  // the transmitter: distances in the outputs
 };
 
 // Weight of sample n (0..count-1) of a window over count samples: the periodic
@@ -47,6 +49,7 @@ struct RecordingAnalysis {
     int samplesUsed = 4096;   // samples entering each transform
     int64_t sweeps = 0;
     std::vector<ChannelAnalysis> channels;
+    RecordingPlace place;  // where and when, from the sidecar
 
     // Block b (0-based) covers sweeps b*blockSweeps .. min(sweeps, (b+1)*blockSweeps) - 1;
     // the last block holds the sweeps left over and is averaged over its own count.
