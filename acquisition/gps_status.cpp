@@ -117,10 +117,19 @@ std::string gpsStatusLine(const GpsState& state, GpsClock::time_point now, bool 
 {
     const meta::PositionSample p = positionAt(state, now);
     if (!p.fix) {
-        if (brief && (state.link == GpsState::Link::NoDaemon || state.link == GpsState::Link::Lost)) {
-            GpsState plain = state;
-            plain.error.clear();
-            return "GPS: " + whyNoFix(plain, now);
+        if (state.link == GpsState::Link::NotRead)
+            return "GPS: not read";
+        // The line keeps to the settings' width: the address and the error text are
+        // the sidecar's (and the tooltip's).
+        if (brief) {
+            switch (state.link) {
+            case GpsState::Link::Connecting: return "GPS: connecting to gpsd";
+            case GpsState::Link::NoDaemon: return "GPS: no gpsd";
+            case GpsState::Link::Silent: return "GPS: no answer from gpsd";
+            case GpsState::Link::Lost: return "GPS: gpsd lost";
+            case GpsState::Link::NotRead:
+            case GpsState::Link::Connected: break;
+            }
         }
         return "GPS: " + p.reason;
     }

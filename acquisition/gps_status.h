@@ -53,7 +53,7 @@ inline constexpr double MaxFixAgeS = 5.0;
 meta::PositionSample positionAt(const GpsState& state, GpsClock::time_point now);
 
 // The readout: "GPS: 3D fix, 9 sats, 0.4 s" or "GPS: " and why there is no fix;
-// `brief` leaves out the system's error text after a failed connection.
+// `brief` says a connection's trouble without the address and the error text.
 std::string gpsStatusLine(const GpsState& state, GpsClock::time_point now, bool brief = false);
 
 // The source of readings: the reader thread in the program, fixed states in tests.

@@ -7,6 +7,7 @@
 #include "recording_metadata.h"
 
 #include <QFile>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 
@@ -86,13 +87,13 @@ TEST(GpsStatus, PositionAndReadoutOfEachState)
         {"3D fix", state([](GpsState&) {}), true, "", "GPS: 3D fix, 7 sats, 0.4 s"},
         {"2D fix, only seen", state([](GpsState& s) { s.mode = 2; s.fix->mode = 2; s.satellitesUsed = -1; s.satellitesSeen = 5; }),
          true, "", "GPS: 2D fix, 5 sats seen, 0.4 s"},
-        {"no reader", GpsState{}, false, "GPS not read", "GPS: GPS not read"},
+        {"no reader", GpsState{}, false, "GPS not read", "GPS: not read"},
         {"refused", state([](GpsState& s) { s.link = GpsState::Link::NoDaemon; s.error = "can't connect"; }), false,
-         "no gpsd at localhost:2947 (can't connect)", "GPS: no gpsd at localhost:2947"},
+         "no gpsd at localhost:2947 (can't connect)", "GPS: no gpsd"},
         {"silent", state([](GpsState& s) { s.link = GpsState::Link::Silent; }), false,
-         "gpsd at localhost:2947 does not answer", "GPS: gpsd at localhost:2947 does not answer"},
+         "gpsd at localhost:2947 does not answer", "GPS: no answer from gpsd"},
         {"lost", state([](GpsState& s) { s.link = GpsState::Link::Lost; s.error = "connection closed"; }), false,
-         "gpsd at localhost:2947 lost (connection closed)", "GPS: gpsd at localhost:2947 lost"},
+         "gpsd at localhost:2947 lost (connection closed)", "GPS: gpsd lost"},
         {"no receiver", state([](GpsState& s) { s.devices = 0; }), false, "gpsd has no receiver",
          "GPS: gpsd has no receiver"},
         {"fix lost", state([](GpsState& s) { s.mode = 1; }), false, "no fix (7 sats)", "GPS: no fix (7 sats)"},
@@ -110,6 +111,10 @@ TEST(GpsStatus, PositionAndReadoutOfEachState)
         else
             EXPECT_EQ(p.reason, c.reason);
         EXPECT_EQ(gpsStatusLine(c.state, now, true), c.line);
+        // In full, the line says what the sidecar says.
+        EXPECT_EQ(gpsStatusLine(c.state, now, false), c.fix ? c.line : c.state.link == GpsState::Link::NotRead
+                                                                           ? std::string("GPS: not read")
+                                                                           : "GPS: " + std::string(c.reason));
     }
 }
 
@@ -173,7 +178,12 @@ TEST_F(FormGps, ReadoutSitsInFreeSpaceOfSettingsAndFollowsTheSource)
                                                         << w->objectName().toStdString();
         }
     }
-    EXPECT_EQ(form->GpsLabel->text(), "GPS: GPS not read");
+    EXPECT_EQ(form->GpsLabel->text(), "GPS: not read");
+    // The longest lines the readout shows fit its width in the window's font.
+    const QFontMetrics metrics(form->GpsLabel->font());
+    for (const char* line : {"GPS: 3D fix, 12 sats seen, 4.9 s", "GPS: no fix (12 sats seen)", "GPS: last fix 99999 s old",
+                             "GPS: gpsd has no receiver", "GPS: connecting to gpsd", "GPS: no answer from gpsd"})
+        EXPECT_LE(metrics.horizontalAdvance(QString::fromLatin1(line)), form->GpsLabel->width()) << line;
     source.set(withFix(3, GpsClock::now()));
     form->setGpsSource(&source);
     EXPECT_TRUE(form->GpsLabel->text().startsWith("GPS: 3D fix, 7 sats, ")) << form->GpsLabel->text().toStdString();
