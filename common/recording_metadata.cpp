@@ -333,6 +333,14 @@ QJsonObject geolocationJson(const Position& p)
     return QJsonObject{{"type", "Point"}, {"coordinates", coordinates}};
 }
 
+std::optional<QJsonObject> recordingGeolocation(const Recording& r)
+{
+    for (const auto* sample : {&r.positionStart, &r.positionEnd})
+        if (*sample && (*sample)->fix)
+            return geolocationJson(*(*sample)->fix);
+    return std::nullopt;
+}
+
 TimeSource timeSourceFor(const PositionSample& sample, double systemSeconds)
 {
     TimeSource t;

@@ -6,6 +6,8 @@
 
 #include <QJsonObject>
 
+#include <optional>
+
 namespace meta {
 
 QJsonObject settingsJson(const Settings& settings);
@@ -17,5 +19,8 @@ QJsonObject positionJson(const Position& position);
 // The GeoJSON point of a position, as SigMF's core:geolocation holds it:
 // {"type": "Point", "coordinates": [longitude, latitude(, altitude above the ellipsoid)]}.
 QJsonObject geolocationJson(const Position& position);
+// The point of a recording: its position at the scan's start, else at its end; nullopt
+// when it has neither (no fix, or a sidecar written before positions were recorded).
+std::optional<QJsonObject> recordingGeolocation(const Recording& recording);
 
 }  // namespace meta

@@ -166,6 +166,21 @@ TEST(RecordingPosition, GeolocationIsAGeoJsonPointLongitudeFirst)
     EXPECT_EQ(with[2].toDouble(), *p.altitudeM);  // above the ellipsoid, not sea level
     p.altitudeM.reset();
     EXPECT_EQ(meta::geolocationJson(p)["coordinates"].toArray().size(), 2);
+
+    // A recording's point: the start's fix, else the end's, else none.
+    meta::Recording r = minimal();
+    EXPECT_FALSE(meta::recordingGeolocation(r));
+    r.positionStart = meta::PositionSample{std::nullopt, "no fix"};
+    r.positionEnd = meta::PositionSample{p, ""};
+    ASSERT_TRUE(meta::recordingGeolocation(r));
+    EXPECT_EQ((*meta::recordingGeolocation(r))["coordinates"].toArray()[1].toDouble(), p.latitudeDeg);
+    meta::Position start = fullFix();
+    start.latitudeDeg = 1.5;
+    r.positionStart = meta::PositionSample{start, ""};
+    EXPECT_EQ((*meta::recordingGeolocation(r))["coordinates"].toArray()[1].toDouble(), 1.5);
+    r.positionStart = meta::PositionSample{std::nullopt, "no fix"};
+    r.positionEnd = meta::PositionSample{std::nullopt, "no fix"};
+    EXPECT_FALSE(meta::recordingGeolocation(r));
 }
 
 TEST(RecordingPosition, TimeSourceIsGpsOnlyWithinASecond)
