@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <pthread.h>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -186,6 +188,12 @@ GpsReader::GpsReader(GpsdAddress address) : shared_(std::make_shared<Shared>())
     shared_->state.link = GpsState::Link::Connecting;
     shared_->state.address = shared_->address.text();
     std::thread([shared = shared_] {
+        // A write to a gpsd that has gone must not end the program: on this thread the
+        // write fails with EPIPE instead of raising SIGPIPE.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         Reading(shared).run();
         std::lock_guard lock(shared->mutex);
         shared->finished = true;
