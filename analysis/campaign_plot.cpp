@@ -1,6 +1,5 @@
-// The picture of `sounder campaign --plot`: path gain against distance (logarithmic)
-// with the fitted line, and beneath it the median RMS delay spread of each channel
-// against distance.
+// The picture of `sounder campaign --plot`: path gain against log10 distance with the
+// fitted line, and beneath it the median RMS delay spread of each channel against it.
 
 #include "campaign_plot.h"
 
@@ -16,13 +15,11 @@ namespace {
 
 const QColor Colours[3] = {QColor(200, 0, 0), QColor(0, 128, 0), QColor(0, 0, 200)};
 
+// Distances are drawn as log10(d / 1 m), the variable the fit is linear in.
 QCPAxisRect* logDistanceRect(QCustomPlot& plot, const QString& left)
 {
     auto* rect = new QCPAxisRect(&plot);
-    QCPAxis* x = rect->axis(QCPAxis::atBottom);
-    x->setScaleType(QCPAxis::stLogarithmic);
-    x->setTicker(QSharedPointer<QCPAxisTickerLog>(new QCPAxisTickerLog));
-    x->setLabel("distance from the transmitter (m)");
+    rect->axis(QCPAxis::atBottom)->setLabel("log10(distance from the transmitter / 1 m)");
     rect->axis(QCPAxis::atLeft)->setLabel(left);
     return rect;
 }
@@ -61,13 +58,13 @@ std::string campaignPlotPng(const Campaign& campaign, const CampaignSettings& se
         heading += ": fit not made (" + QString::fromStdString(campaign.fitNote) + ")";
     plot.plotLayout()->addElement(0, 0, new QCPTextElement(&plot, heading, QFont("Sans", 13, QFont::Bold)));
 
-    double nearest = 1e300, farthest = 0.0;
+    double nearest = 1e300, farthest = -1e300;
     QVector<double> gx, gy;
     QVector<double> sx[3], sy[3];
     for (const CampaignRow& row : campaign.rows) {
         if (!row.distance || !(row.distance->geodesicM > 0.0))
             continue;
-        const double d = row.distance->geodesicM;
+        const double d = std::log10(row.distance->geodesicM);
         nearest = std::min(nearest, d);
         farthest = std::max(farthest, d);
         if (row.pathGainDb) {
@@ -80,18 +77,18 @@ std::string campaignPlotPng(const Campaign& campaign, const CampaignSettings& se
                 sy[c].push_back(*row.medianRmsSpreadBins[size_t(c)]);
             }
     }
-    if (farthest <= 0.0) {
-        nearest = 1.0;
-        farthest = 10.0;
+    if (farthest < nearest) {
+        nearest = 0.0;
+        farthest = 1.0;
     }
-    const double low = nearest / 1.5, high = farthest * 1.5;
+    const double low = nearest - 0.2, high = farthest + 0.2;
 
     QCPAxisRect* gain = logDistanceRect(plot, "median path gain (dB)");
     plot.plotLayout()->addElement(1, 0, gain);
     scatter(plot, gain, gx, gy, Colours[2], "recordings", nullptr);
     if (campaign.fit) {
         QCPGraph* line = plot.addGraph(gain->axis(QCPAxis::atBottom), gain->axis(QCPAxis::atLeft));
-        const auto at = [&](double d) { return campaign.fit->interceptGainDb - 10.0 * campaign.fit->exponent * std::log10(d); };
+        const auto at = [&](double x) { return campaign.fit->interceptGainDb - 10.0 * campaign.fit->exponent * x; };
         line->setData(QVector<double>{low, high}, QVector<double>{at(low), at(high)});
         line->setPen(QPen(Qt::black, 2));
     }
