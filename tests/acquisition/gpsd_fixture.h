@@ -50,14 +50,23 @@ inline int freePort()
     return ntohs(a.sin_port);
 }
 
-inline bool accepts(int port)
+// Whether a gpsd answers on the port: it greets every client with its VERSION report.
+// (Another test's listening socket may have been given the same port meanwhile.)
+inline bool gpsdAnswers(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (ok) {
+        timeval limit{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char greeting[64] = {};
+        const ssize_t got = ::recv(fd, greeting, sizeof greeting - 1, 0);
+        ok = got > 0 && std::string(greeting).find("\"class\":\"VERSION\"") != std::string::npos;
+    }
     ::close(fd);
     return ok;
 }
@@ -160,7 +169,19 @@ public:
     // `once` plays the log once rather than over and over.
     bool start(const QString& folder, const std::string& log, double cycle, bool once)
     {
-        port_ = freePort();
+        // A port taken by someone else between choosing and binding it: again on another.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (startOn(freePort(), folder, log, cycle, once))
+                return true;
+            stop();
+        }
+        return false;
+    }
+
+private:
+    bool startOn(int port, const QString& folder, const std::string& log, double cycle, bool once)
+    {
+        port_ = port;
         const QString path = QDir(folder).filePath("fake.nmea");
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(log.data(), qint64(log.size())) != qint64(log.size()))
@@ -182,8 +203,11 @@ public:
         process_.start("gpsfake", args);
         if (!process_.waitForStarted(5000))
             return false;
-        return waitUntil([this] { return accepts(port_); }, std::chrono::seconds(10));
+        return waitUntil([this] { return process_.state() == QProcess::Running && gpsdAnswers(port_); },
+                         std::chrono::seconds(10));
     }
+
+public:
     void stop()
     {
         if (process_.state() == QProcess::NotRunning)
