@@ -14,10 +14,12 @@
 //   tform1_measure.cpp   the "Measurements" readout
 //   tform1_record.cpp    Acquire
 //   tform1_metadata.cpp  the metadata sidecar beside each recording
+//   tform1_gps.cpp       the "GPS" readout and the positions of a run
 //   tform1_adjust.cpp    Auto Adjust
 
 #include "cbw.h"
 #include "fourier.h"
+#include "gps_status.h"
 #include "recording_metadata.h"
 #include "text_io.h"
 
@@ -33,6 +35,8 @@
 #include <vector>
 
 class Dialogs;
+class GpsSource;
+class QTimer;
 class LineChart;
 class SettleClock;
 class QButtonGroup;
@@ -71,6 +75,7 @@ public:
     QLabel* Panel3 = nullptr;       // "Samples per sec": never written
     QPushButton *Button5 = nullptr, *Button3 = nullptr, *Button7 = nullptr, *Button6 = nullptr;
     QLabel* Panel2 = nullptr;  // the message line
+    QLabel* GpsLabel = nullptr;  // one line in "Settings" between "Exit" and "Acquire"
 
     // Selected item of RadioGroup1: 0..3, or -1 when none.
     int radioItemIndex() const;
@@ -179,6 +184,8 @@ public:
         std::string sha256;
         int64_t lines = 0;
         uint64_t bytes = 0;
+        std::optional<meta::PositionSample> positionStart, positionEnd;
+        std::optional<meta::TimeSource> timeSource;
     };
     RunRecord Run;
     void WriteRecordingMetadata(bool failed, const QString& reason);
@@ -195,6 +202,17 @@ public:
     std::array<std::vector<double>, 3> MeasurementProfiles;
     int32_t SweepGroupsExtracted = 0;  // groups the last ExtractSweep converted
 
+    // ---- GPS ------------------------------------------------------------------------
+    // Where positions come from (the gpsd reader in the program; none: "GPS not read").
+    // The form does not own it; it must outlive the form or be set back to null.
+    void setGpsSource(const GpsSource* source);
+    // The latest state and the position in it now, read without waiting for gpsd.
+    meta::PositionSample CurrentPosition() const;
+    // Shows the readout from the latest state.
+    void ShowGpsStatus();
+    // Takes the position of the run at the scan's start (with the time source) or end.
+    void NoteRunPosition(bool atStart);
+
     // Lets the GUI process its pending messages once (replaceable by tests).
     std::function<void()> processMessages;
     void ProcessMessages();
@@ -210,9 +228,12 @@ protected:
 private:
     void buildWindow();
     void buildMeasurements();
+    void buildGpsStatus();
     // Runs a handler inside the wrapper that shows runtime errors in a message box.
     void guarded(const std::function<void()>& handler);
 
     Dialogs& dialogs_;
     SettleClock& clock_;
+    const GpsSource* gps_ = nullptr;
+    QTimer* gpsTimer_ = nullptr;
 };

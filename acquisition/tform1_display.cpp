@@ -26,6 +26,7 @@ void TForm1::Button3Click()
     if (CaptureInProgress)
         return;
     ScopedFlag busy(CaptureInProgress);
+    ShowGpsStatus();
 
     if (!ApplySettings())
         return;

@@ -40,6 +40,9 @@ void TForm1::WriteRecordingMetadata(bool failed, const QString& reason)
     r.result.bytes = Run.bytes;
     r.result.sha256 = Run.sha256;
     r.result.channels = Run.codes;
+    r.positionStart = Run.positionStart;
+    r.positionEnd = Run.positionEnd;
+    r.timeSource = Run.timeSource;
     r.writtenUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
 
     const std::string path = meta::sidecarPath(QFile::encodeName(RecordFileName).toStdString());

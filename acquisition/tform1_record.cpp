@@ -53,6 +53,7 @@ void TForm1::Button6Click()
     Run.samples = count;
     Run.rate = rate;
     Run.settings = {NumSweeps, SweepSamples, Attenuation, {Gain1, Gain2, Gain3}, ClockDivider};
+    NoteRunPosition(true);
     // From here on the buffer is given back on every path, I/O errors included.
     struct Release {
         TForm1& form;
@@ -65,6 +66,8 @@ void TForm1::Button6Click()
         ProcessMessages();
         return;
     }
+    NoteRunPosition(false);
+    ShowGpsStatus();
 
     const std::optional<QString> name = dialogs().saveFileName(this);
     if (!name)

@@ -138,6 +138,7 @@ void TForm1::buildWindow()
     Button3 = button(GroupBox2, "Show", 104, 384, 65, 25);
     Button7 = button(GroupBox2, "Exit", 104, 416, 65, 25);
     Button6 = button(GroupBox2, "Acquire", 16, 504, 81, 25);
+    buildGpsStatus();
 
     Panel2 = new QLabel(QStringLiteral("Messages"), client);
     Panel2->setGeometry(0, 0, 593, 33);

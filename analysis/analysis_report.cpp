@@ -1,5 +1,6 @@
 #include "analysis_report.h"
 
+#include "recording_metadata_json.h"
 #include "sounder_version.h"
 
 #include <QJsonArray>
@@ -195,6 +196,50 @@ const std::optional<PathLobe>& lobeAt(const std::vector<std::optional<PathLobe>>
     return i < lobes.size() ? lobes[i] : NoLobe;
 }
 
+// ---- Where each recording was made (last columns, the same on every row of a file) ----
+
+std::string placeHeader(const AnalysisSettings& settings)
+{
+    std::string text = ",latitude,longitude,altitude_m";
+    if (settings.origin)
+        text += settings.origin->altitudeM ? ",distance_m,straight_distance_m" : ",distance_m";
+    return text;
+}
+
+std::string placeFields(const RecordingPlace& place, const AnalysisSettings& settings)
+{
+    std::string text;
+    const auto field = [&text](std::optional<double> v) {
+        text += ',';
+        if (v)
+            appendNumber(text, *v);
+    };
+    const std::optional<meta::Position>& p = place.position;
+    field(p ? std::optional<double>(p->latitudeDeg) : std::nullopt);
+    field(p ? std::optional<double>(p->longitudeDeg) : std::nullopt);
+    field(p ? p->altitudeM : std::nullopt);
+    if (settings.origin) {
+        const std::optional<Distances> d = p ? std::optional<Distances>(distancesFrom(*settings.origin, *p)) : std::nullopt;
+        field(d ? std::optional<double>(d->geodesicM) : std::nullopt);
+        if (settings.origin->altitudeM)
+            field(d ? d->straightM : std::nullopt);
+    }
+    return text;
+}
+
+QJsonObject placeJson(const RecordingPlace& place, const AnalysisSettings& settings)
+{
+    QJsonObject o{{"position", place.position ? QJsonValue(meta::positionJson(*place.position)) : QJsonValue()},
+                  {"position_note", place.note.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(place.note))}};
+    if (settings.origin) {
+        const std::optional<Distances> d =
+            place.position ? std::optional<Distances>(distancesFrom(*settings.origin, *place.position)) : std::nullopt;
+        o.insert("distance_m", jsonNumber(d ? std::optional<double>(d->geodesicM) : std::nullopt));
+        o.insert("straight_distance_m", jsonNumber(d ? d->straightM : std::nullopt));
+    }
+    return o;
+}
+
 }  // namespace
 
 const char* windowName(SampleWindow window)
@@ -231,6 +276,7 @@ std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const Ana
         text += "," + c.name;
     for (const CalibratedColumn& c : calibrated)
         text += "," + c.name;
+    text += placeHeader(settings);
     text += "\r\n";
     // Room for the rows as they usually come (some 140 bytes each), made once.
     size_t rows = 0;
@@ -241,6 +287,7 @@ std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const Ana
     for (const RecordingAnalysis& r : results) {
         const std::string file = csvField(r.path);
         const std::optional<double> perBin = secondsPerBin(r, settings);
+        const std::string place = placeFields(r.place, settings);
         for (const ChannelAnalysis& channel : r.channels) {
             const ChannelCalibration calibration = channelCalibration(r, channel.channel, settings);
             const auto row = [&](const char* kind, size_t number, int64_t firstSweep, int64_t sweeps,
@@ -261,6 +308,7 @@ std::string analysisCsv(const std::vector<RecordingAnalysis>& results, const Ana
                             appendNumber(text, *v);
                     }
                 }
+                text += place;
                 text += "\r\n";
             };
             for (size_t s = 0; s < channel.sweeps.size(); ++s)
@@ -287,6 +335,9 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
         {"block_sweeps", settings.blockSweeps},
         {"window", windowName(settings.window)},
         {"bandwidth_hz", jsonNumber(settings.bandwidthHz)},
+        {"origin", settings.origin ? QJsonValue(QJsonArray{settings.origin->latitudeDeg, settings.origin->longitudeDeg,
+                                                           jsonNumber(settings.origin->altitudeM)})
+                                   : QJsonValue()},
         {"power_floor", 1e-6},
     };
     if (settings.calibration) {
@@ -355,6 +406,7 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
         };
         if (r.levels)
             file["levels_from"] = r.levels->fromSidecar ? "sidecar" : "header";
+        file.insert("place", placeJson(r.place, settings));
         files.append(file);
     }
     const QJsonObject root{

@@ -26,14 +26,13 @@ uint64_t fileSize(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 ? uint64_t(info.st_size) : 0;
 }
 
-struct Outcome {
-    std::optional<RecordingAnalysis> result;
-    std::string failure;
-};
+using Outcome = FileAnalysis;
+
+}  // namespace
 
 // Runs analyzeRecording over the files on up to one worker per core, showing the
 // progress of all of them together on a terminal.
-std::vector<Outcome> analyzeAll(const std::vector<std::string>& files, const AnalysisSettings& settings)
+std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings)
 {
     std::vector<Outcome> outcomes(files.size());
     uint64_t total = 0;
@@ -81,8 +80,6 @@ std::vector<Outcome> analyzeAll(const std::vector<std::string>& files, const Ana
     progress.done();
     return outcomes;
 }
-
-}  // namespace
 
 bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings)
 {
@@ -145,7 +142,7 @@ std::string plotPathFor(const std::string& plotPath, size_t index, size_t count)
 int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
                const PlotDrawer& drawPlot)
 {
-    std::vector<Outcome> outcomes = analyzeAll(files, settings);
+    std::vector<Outcome> outcomes = analyzeFiles(files, settings);
     bool bad = false;
     for (const Outcome& o : outcomes)
         if (!o.result) {

@@ -7,6 +7,7 @@
 #include "recording_analysis.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,14 @@ using PlotDrawer = std::function<std::string(const RecordingAnalysis&, const Ana
 // file; for several, the file's number inserted before the extension
 // ("out.png" -> "out.1.png", "out.2.png", ...).
 std::string plotPathFor(const std::string& plotPath, size_t index, size_t count);
+
+// One file's analysis, or the stderr line of why it failed.
+struct FileAnalysis {
+    std::optional<RecordingAnalysis> result;
+    std::string failure;
+};
+// Analyses the files on up to one worker per core, with a progress line on a terminal.
+std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings);
 
 // Analyses every file, then writes the outputs, each under a temporary name renamed
 // only once all are whole. Returns the exit status: 0, or 2 when a file was bad (its

@@ -4,10 +4,12 @@
 //   sounder convert FILE --to sigmf [--datatype T] [--layout L | --channel N] [--archive] [-o BASE]
 //   sounder analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [--paths OUT] [--cal CAL.json] [options]
 //   sounder calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json
+//   sounder campaign FILE... --origin LAT,LON[,ALT] --csv OUT [--plot OUT.png]
 // Exit status: 0 success, 1 usage error, 2 bad input or I/O error (one line on stderr).
 
 #include "analyze_command.h"
 #include "calibrate_command.h"
+#include "campaign_command.h"
 #include "cli_support.h"
 #include "convert_sigmf.h"
 #include "convert_viewer.h"
@@ -187,6 +189,11 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
                                                 "the antenna as well.", "CAL.json");
     const QCommandLineOption paths("paths", "One row per counted path of every block.", "OUT.csv");
     parser.addOptions({calibration, paths});
+    // Where each recording was made (from its sidecar) and, with --origin, how far from the transmitter.
+    const QCommandLineOption origin("origin", "The transmitter's position (degrees WGS84, height above the ellipsoid "
+                                              "in m): distance_m (geodesic) and, with ALT, straight_distance_m.",
+                                    "LAT,LON[,ALT]");
+    parser.addOption(origin);
     parser.addPositionalArgument("FILE", "Recordings to analyze.", "FILE...");
     if (!parser.parse(args))
         return usage(parser.errorText());
@@ -252,6 +259,11 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
         if (!settings.calibration)
             throw cli::Failure(settings.calibrationPath + ": " + error);
     }
+    if (parser.isSet(origin)) {
+        settings.origin = cli::parseOrigin(parser.value(origin).toStdString());
+        if (!settings.origin)
+            return usage("--origin must be LAT,LON or LAT,LON,ALT (degrees, metres)");
+    }
 
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
@@ -313,11 +325,58 @@ int runCalibrateCommand(const QStringList& args)
     return cli::runCalibrate(options);
 }
 
+int runCampaignCommand(const QStringList& args, const cli::PlotModule* plotModule)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "One row per recording: time, position (from its sidecar), distance from the transmitter and\n"
+        "median RMS delay spread; with path gains, the fit of path gain against log10 distance\n"
+        "(path-loss exponent, path gain at 1 m, residual standard deviation).");
+    const QCommandLineOption help({"h", "help"}, "Shows this help.");
+    const QCommandLineOption origin("origin", "The transmitter's position (degrees WGS84, height above the ellipsoid "
+                                              "in m).", "LAT,LON[,ALT]");
+    const QCommandLineOption csv("csv", "The table of recordings.", "OUT");
+    const QCommandLineOption plot("plot", "Picture (PNG) of path gain and RMS delay spread against distance.",
+                                  "OUT.png");
+    const QCommandLineOption block("block", "Sweeps per block average (default 5).", "N", "5");
+    parser.addOptions({help, origin, csv, plot, block});
+    parser.addPositionalArgument("FILE", "Recordings of the campaign.", "FILE...");
+    if (!parser.parse(args))
+        return usage(parser.errorText());
+    if (parser.isSet(help))
+        return printHelp(parser, args.constFirst());
+    if (parser.positionalArguments().isEmpty())
+        return usage("campaign needs at least one FILE");
+    cli::CampaignSettings settings;
+    const std::optional<cli::Origin> place = cli::parseOrigin(parser.value(origin).toStdString());
+    if (!parser.isSet(origin) || !place)
+        return usage("campaign needs --origin LAT,LON or LAT,LON,ALT (degrees, metres)");
+    settings.origin = *place;
+    if (!parser.isSet(csv))
+        return usage("campaign needs --csv OUT");
+    settings.csvPath = localPath(parser.value(csv));
+    if (parser.isSet(plot))
+        settings.plotPath = localPath(parser.value(plot));
+    if (!readNumber(parser, block, settings.analysis.blockSweeps))
+        return usage("--block must be a whole number of sweeps of 1 or more");
+    if (const std::string problem = cli::analysisSettingsProblem(settings.analysis); !problem.empty())
+        return usage(QString::fromStdString(problem));
+    std::vector<std::string> files;
+    for (const QString& file : parser.positionalArguments())
+        files.push_back(localPath(file));
+    if (!settings.plotPath.empty() && !plotModule)
+        throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
+    cli::CampaignDrawer draw;
+    if (plotModule)
+        draw = plotModule->drawCampaignPng;
+    return cli::runCampaign(files, settings, draw);
+}
+
 // Only a picture needs Qt Widgets: an `analyze --plot` run gets a QApplication (off
 // screen unless told otherwise), every other run Qt Core alone.
 bool drawsPlot(int argc, char** argv)
 {
-    if (argc < 2 || std::strcmp(argv[1], "analyze") != 0)
+    if (argc < 2 || (std::strcmp(argv[1], "analyze") != 0 && std::strcmp(argv[1], "campaign") != 0))
         return false;
     for (int i = 2; i < argc; ++i)
         if (std::strcmp(argv[i], "--plot") == 0 || std::strncmp(argv[i], "--plot=", 7) == 0)
@@ -354,12 +413,14 @@ int main(int argc, char** argv)
         "  analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [options]\n"
         "                                                delay metrics of every sweep and block\n"
         "  calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json\n"
-        "                                                system gain and delay from back-to-back runs\n\n"
+        "                                                system gain and delay from back-to-back runs\n"
+        "  campaign FILE... --origin LAT,LON --csv OUT [--plot OUT.png]\n"
+        "                                                positions, distances, spreads, path-loss fit\n\n"
         "Exit status: 0 success, 1 usage error, 2 bad input or I/O error.");
     const QCommandLineOption help({"h", "help"}, "Shows this help (sounder COMMAND --help for a command's).");
     const QCommandLineOption version({"v", "version"}, "Shows the version.");
     parser.addOptions({help, version});
-    parser.addPositionalArgument("COMMAND", "info, convert, analyze or calibrate.", "COMMAND [ARGS...]");
+    parser.addPositionalArgument("COMMAND", "info, convert, analyze, calibrate or campaign.", "COMMAND [ARGS...]");
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     if (!parser.parse(app.arguments()))
         return usage(parser.errorText());
@@ -371,7 +432,7 @@ int main(int argc, char** argv)
     if (parser.isSet(help) && rest.isEmpty())
         return printHelp(parser, "sounder");
     if (rest.isEmpty())
-        return usage("a COMMAND is needed: info, convert, analyze or calibrate");
+        return usage("a COMMAND is needed: info, convert, analyze, calibrate or campaign");
     const QString command = rest.takeFirst();
     rest.prepend("sounder " + command);
     try {
@@ -383,6 +444,8 @@ int main(int argc, char** argv)
             return runAnalyzeCommand(rest, plotModule);
         if (command == "calibrate")
             return runCalibrateCommand(rest);
+        if (command == "campaign")
+            return runCampaignCommand(rest, plotModule);
     } catch (const cli::Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", failure.what());

@@ -5,6 +5,7 @@
 // The module gives one table of entry points; the tool and the module are built
 // together, so the table's C++ types are the same on both sides.
 
+#include "campaign_command.h"
 #include "recording_analysis.h"
 
 #include <QCoreApplication>
@@ -20,9 +21,11 @@ struct PlotModule {
     std::unique_ptr<QCoreApplication> (*makeApplication)(int& argc, char** argv);
     // The bytes of the PNG file of one file's analysis.
     std::string (*drawPng)(const RecordingAnalysis& analysis, const AnalysisSettings& settings);
+    // The bytes of the PNG file of a campaign.
+    std::string (*drawCampaignPng)(const Campaign& campaign, const CampaignSettings& settings);
 };
 
-inline constexpr int PlotModuleVersion = 1;
+inline constexpr int PlotModuleVersion = 2;
 // The module's file name, and the entry point it exports (extern "C").
 inline constexpr const char* PlotModuleFile = "sounder_plot.so";
 inline constexpr const char* PlotModuleEntry = "sounder_plot_module";

@@ -395,6 +395,7 @@ RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettin
 {
     RecordingAnalysis result;
     result.path = path;
+    result.place = placeOfRecording(path);
     RecordingInput input(path);
     try {
         input.open();

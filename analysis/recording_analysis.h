@@ -8,6 +8,7 @@
 #include "delay_profile.h"
 #include "calibration.h"
 #include "path_lobe.h"
+#include "recording_place.h"
 
 #include <array>
 #include <atomic>
@@ -33,6 +34,7 @@ struct AnalysisSettings {
     // A calibration to apply (needs pathLobes), and the file it was read from.
     std::optional<cal::Calibration> calibration;
     std::string calibrationPath;
+    std::optional<Origin> origin;  // the transmitter: distances in the outputs
 };
 
 // Weight of sample n (0..count-1) of a window over count samples: the periodic
@@ -71,6 +73,7 @@ struct RecordingAnalysis {
     std::array<int32_t, 3> headerGains{};
     uint64_t bytes = 0;  // size of the file
     std::optional<cal::FrontEndLevels> levels;  // set where a calibration is applied
+    RecordingPlace place;  // where and when, from the sidecar
 
     // Block b (0-based) covers sweeps b*blockSweeps .. min(sweeps, (b+1)*blockSweeps) - 1;
     // the last block holds the sweeps left over and is averaged over its own count.

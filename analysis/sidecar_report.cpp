@@ -3,6 +3,7 @@
 #include "recording_metadata.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -25,6 +26,55 @@ void printFrontEnd(const meta::FrontEndSent& f)
                                         : std::string(g.requestedGainDb ? "no usable table row" : "no table row");
         std::printf("    ch %d: gain asked %s dB, %s, pots %d = %s, %d = %s\n", c + 1, value(g.requestedGainDb).c_str(),
                     row.c_str(), a, value(f.pots[size_t(a)]).c_str(), b, value(f.pots[size_t(b)]).c_str());
+    }
+}
+
+// ---- Where and when --------------------------------------------------------------------
+
+std::string metres(const char* what, const std::optional<double>& v)
+{
+    if (!v)
+        return std::string();
+    char text[64];
+    std::snprintf(text, sizeof text, ", %s %.1f m", what, *v);
+    return text;
+}
+
+void printPosition(const char* moment, const std::optional<meta::PositionSample>& sample)
+{
+    if (!sample)
+        return;
+    if (!sample->fix) {
+        std::printf("    position at scan %s: none (%s)\n", moment, sample->reason.c_str());
+        return;
+    }
+    const meta::Position& p = *sample->fix;
+    std::printf("    position at scan %s: %.7f %c, %.7f %c", moment, std::abs(p.latitudeDeg), p.latitudeDeg < 0 ? 'S' : 'N',
+                std::abs(p.longitudeDeg), p.longitudeDeg < 0 ? 'W' : 'E');
+    if (p.altitudeM)
+        std::printf(", %.1f m above the ellipsoid", *p.altitudeM);
+    if (p.altitudeMslM)
+        std::printf(" (%.1f m above sea level)", *p.altitudeMslM);
+    std::printf("; %dD fix%s%s", p.mode, metres("error", p.horizontalErrorM).c_str(),
+                metres("vertical", p.verticalErrorM).c_str());
+    if (p.speedMps)
+        std::printf(", %.1f m/s", *p.speedMps);
+    if (p.trackDeg)
+        std::printf(" track %.1f deg", *p.trackDeg);
+    std::printf("; GPS time %s, %.1f s old\n", p.gpsTimeUtc.empty() ? "none" : p.gpsTimeUtc.c_str(), p.ageS);
+}
+
+void printWhereAndWhen(const meta::Recording& r)
+{
+    if (!r.positionStart && !r.positionEnd && !r.timeSource)
+        return;  // written before positions were recorded
+    printPosition("start", r.positionStart);
+    printPosition("end", r.positionEnd);
+    if (r.timeSource) {
+        std::printf("    time source: %s", r.timeSource->source.c_str());
+        if (r.timeSource->offsetS)
+            std::printf(" (system clock %+.3f s from GPS time)", *r.timeSource->offsetS);
+        std::printf("\n");
     }
 }
 
@@ -59,6 +109,7 @@ bool reportSidecar(const std::string& recordingPath, const std::string& sha256, 
     if (r->result.reason)
         std::printf(" (%s)", r->result.reason->c_str());
     std::printf("\n");
+    printWhereAndWhen(*r);
     if (!r->sweepStartGroups.empty()) {
         std::printf("    sweep starts (scan group):");
         const size_t shown = std::min<size_t>(r->sweepStartGroups.size(), 8);

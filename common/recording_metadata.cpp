@@ -12,8 +12,11 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,6 +30,7 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 std::string text(const QString& s) { return s.toStdString(); }
 
 QJsonValue optional(const std::optional<int32_t>& v) { return v ? QJsonValue(*v) : QJsonValue(); }
+QJsonValue optional(const std::optional<double>& v) { return v ? QJsonValue(*v) : QJsonValue(); }
 
 }  // namespace
 
@@ -131,6 +135,16 @@ public:
     {
         return integer(o.value(QLatin1String(key)), where, key, low, high);
     }
+    void invalid(const char* where, const char* key, const char* what) { fail(where, key, what); }
+    double real(const QJsonValue& v, const char* where, const char* key, double low, double high)
+    {
+        const double d = v.toDouble();
+        if (!v.isDouble() || !std::isfinite(d) || d < low || d > high) {
+            fail(where, key, "a number in range");
+            return 0.0;
+        }
+        return d;
+    }
     std::optional<int32_t> optionalInt(const QJsonObject& o, const char* key, const char* where, int32_t low,
                                        int32_t high)
     {
@@ -179,6 +193,69 @@ void readFrontEnd(Fields& f, const QJsonObject& o, FrontEndSent& fe)
     }
 }
 
+std::optional<double> optionalReal(Fields& f, const QJsonObject& o, const char* key, const char* where, double low,
+                                   double high)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isNull() || v.isUndefined())
+        return std::nullopt;
+    return f.real(v, where, key, low, high);
+}
+
+std::optional<Position> readPosition(Fields& f, const QJsonValue& value, const char* where)
+{
+    if (value.isNull() || value.isUndefined())
+        return std::nullopt;
+    if (!value.isObject()) {
+        f.invalid("position", where + std::strlen("position."), "an object or null");
+        return std::nullopt;
+    }
+    const QJsonObject o = value.toObject();
+    Position p;
+    p.latitudeDeg = f.real(o.value("latitude_deg"), where, "latitude_deg", -90.0, 90.0);
+    p.longitudeDeg = f.real(o.value("longitude_deg"), where, "longitude_deg", -180.0, 180.0);
+    p.altitudeM = optionalReal(f, o, "altitude_m", where, -1e6, 1e8);
+    p.altitudeMslM = optionalReal(f, o, "altitude_msl_m", where, -1e6, 1e8);
+    const std::string mode = f.string(o, "mode", where);
+    if (mode != "2D" && mode != "3D")
+        f.invalid(where, "mode", "\"2D\" or \"3D\"");
+    p.mode = mode == "3D" ? 3 : 2;
+    p.horizontalErrorM = optionalReal(f, o, "horizontal_error_m", where, 0.0, 1e9);
+    p.verticalErrorM = optionalReal(f, o, "vertical_error_m", where, 0.0, 1e9);
+    p.speedMps = optionalReal(f, o, "speed_mps", where, -1e6, 1e6);
+    p.trackDeg = optionalReal(f, o, "track_deg", where, -360.0, 360.0);
+    p.gpsTimeUtc = f.optionalString(o, "gps_time_utc", where).value_or(std::string());
+    p.ageS = f.real(o.value("age_s"), where, "age_s", -1e9, 1e9);
+    return p;
+}
+
+void readPositions(Fields& f, const QJsonObject& root, Recording& r)
+{
+    const QJsonValue position = root.value("position");
+    if (!position.isUndefined() && !position.isNull()) {
+        const QJsonObject o = f.object(root, "position", "");
+        const std::pair<const char*, std::optional<PositionSample>*> moments[] = {
+            {"start", &r.positionStart}, {"end", &r.positionEnd}};
+        for (const auto& [name, sample] : moments) {
+            PositionSample s;
+            const std::string where = std::string("position.") + name;
+            s.fix = readPosition(f, o.value(QLatin1String(name)), where.c_str());
+            const std::string reasonKey = std::string(name) + "_reason";
+            s.reason = f.optionalString(o, reasonKey.c_str(), "position").value_or(std::string());
+            *sample = s;
+        }
+    }
+    const QJsonValue source = root.value("time_source");
+    if (!source.isUndefined() && !source.isNull()) {
+        TimeSource t;
+        t.source = f.string(root, "time_source", "");
+        if (t.source != "gps" && t.source != "system")
+            f.invalid("", "time_source", "\"gps\" or \"system\"");
+        t.offsetS = optionalReal(f, root, "time_offset_s", "", -1e12, 1e12);
+        r.timeSource = t;
+    }
+}
+
 }  // namespace
 
 void addChannelCodes(const uint16_t* first, int64_t groups, std::array<std::optional<ChannelCodes>, 3>& codes)
@@ -197,6 +274,79 @@ void addChannelCodes(const uint16_t* first, int64_t groups, std::array<std::opti
     }
 }
 
+QJsonObject positionJson(const Position& p)
+{
+    return QJsonObject{
+        {"latitude_deg", p.latitudeDeg},
+        {"longitude_deg", p.longitudeDeg},
+        {"altitude_m", optional(p.altitudeM)},
+        {"altitude_msl_m", optional(p.altitudeMslM)},
+        {"mode", p.mode >= 3 ? "3D" : "2D"},
+        {"horizontal_error_m", optional(p.horizontalErrorM)},
+        {"vertical_error_m", optional(p.verticalErrorM)},
+        {"speed_mps", optional(p.speedMps)},
+        {"track_deg", optional(p.trackDeg)},
+        {"gps_time_utc", p.gpsTimeUtc.empty() ? QJsonValue() : QJsonValue(text(p.gpsTimeUtc))},
+        {"age_s", p.ageS},
+    };
+}
+
+QJsonObject geolocationJson(const Position& p)
+{
+    QJsonArray coordinates{p.longitudeDeg, p.latitudeDeg};
+    if (p.altitudeM)
+        coordinates.append(*p.altitudeM);
+    return QJsonObject{{"type", "Point"}, {"coordinates", coordinates}};
+}
+
+std::optional<QJsonObject> recordingGeolocation(const Recording& r)
+{
+    for (const auto* sample : {&r.positionStart, &r.positionEnd})
+        if (*sample && (*sample)->fix)
+            return geolocationJson(*(*sample)->fix);
+    return std::nullopt;
+}
+
+TimeSource timeSourceFor(const PositionSample& sample, double systemSeconds)
+{
+    TimeSource t;
+    if (!sample.fix || sample.fix->gpsTimeUtc.empty())
+        return t;
+    const QDateTime gps = QDateTime::fromString(text(sample.fix->gpsTimeUtc), Qt::ISODateWithMs);
+    if (!gps.isValid())
+        return t;
+    // The fix was made ageS before it was taken, when the system clock read systemSeconds.
+    const double gpsSeconds = double(gps.toMSecsSinceEpoch()) / 1000.0 + sample.fix->ageS;
+    t.offsetS = systemSeconds - gpsSeconds;
+    if (std::abs(*t.offsetS) <= 1.0)
+        t.source = "gps";
+    return t;
+}
+
+namespace {
+
+void addPositions(const Recording& r, QJsonObject& root)
+{
+    if (r.positionStart || r.positionEnd) {
+        QJsonObject position;
+        const std::pair<const char*, const std::optional<PositionSample>*> moments[] = {
+            {"start", &r.positionStart}, {"end", &r.positionEnd}};
+        for (const auto& [name, sample] : moments) {
+            const bool fix = *sample && (*sample)->fix;
+            position.insert(QLatin1String(name), fix ? QJsonValue(positionJson(*(*sample)->fix)) : QJsonValue());
+            position.insert(QLatin1String(name) + QLatin1String("_reason"),
+                            fix || !*sample ? QJsonValue() : QJsonValue(text((*sample)->reason)));
+        }
+        root.insert("position", position);
+    }
+    if (r.timeSource) {
+        root.insert("time_source", text(r.timeSource->source));
+        root.insert("time_offset_s", optional(r.timeSource->offsetS));
+    }
+}
+
+}  // namespace
+
 QJsonObject recordingJson(const Recording& r)
 {
     QJsonArray starts;
@@ -212,7 +362,7 @@ QJsonObject recordingJson(const Recording& r)
                        : QJsonObject{{"channel", c + 1}, {"lowest_code", QJsonValue()},
                                      {"highest_code", QJsonValue()}, {"clipped", 0}});
     }
-    return QJsonObject{
+    QJsonObject root{
         {"schema", Schema},
         {"software", QJsonObject{{"name", text(r.softwareName)}, {"version", text(r.softwareVersion)}}},
         {"board_library", QJsonObject{{"path", text(r.boardLibraryPath)}, {"simulated", r.boardLibrarySimulated}}},
@@ -239,6 +389,8 @@ QJsonObject recordingJson(const Recording& r)
                                {"sha256", text(r.result.sha256)},
                                {"channels", codes}}},
     };
+    addPositions(r, root);
+    return root;
 }
 
 std::string toJson(const Recording& r)
@@ -314,6 +466,7 @@ std::optional<Recording> fromJson(const std::string& json, std::string* error)
             r.result.channels[size_t(c)] =
                 ChannelCodes{*low, *high, f.integer(o, "clipped", "result.channels", 0, Big)};
     }
+    readPositions(f, root, r);
     if (!f.ok())
         return std::nullopt;
     return r;

@@ -68,6 +68,35 @@ struct Result {
     std::array<std::optional<ChannelCodes>, 3> channels;  // absent when no sweep was written
 };
 
+// A position fix from the GPS receiver, as gpsd reported it.
+struct Position {
+    double latitudeDeg = 0.0;   // WGS84
+    double longitudeDeg = 0.0;  // WGS84
+    std::optional<double> altitudeM;     // above the WGS84 ellipsoid
+    std::optional<double> altitudeMslM;  // above mean sea level
+    int mode = 0;                        // 2 (2D) or 3 (3D)
+    std::optional<double> horizontalErrorM;  // gpsd's estimates (95 %)
+    std::optional<double> verticalErrorM;
+    std::optional<double> speedMps;
+    std::optional<double> trackDeg;  // course over ground, true north
+    std::string gpsTimeUtc;          // the fix's time, RFC 3339 UTC; empty when it had none
+    double ageS = 0.0;               // how old the fix was when it was taken
+};
+
+// The position at one moment: a fix, or why there was none.
+struct PositionSample {
+    std::optional<Position> fix;
+    std::string reason;  // with no fix: "no gpsd at localhost:2947 (...)", "no fix", ...
+};
+
+// Where the recording's times come from: "gps" when the fix's time agreed with the
+// system clock within a second, else "system" (with the offset seen, when a fix had a
+// time to compare).
+struct TimeSource {
+    std::string source = "system";
+    std::optional<double> offsetS;  // system clock minus GPS time, seconds
+};
+
 struct Recording {
     std::string softwareName;
     std::string softwareVersion;
@@ -82,11 +111,19 @@ struct Recording {
     int32_t sweepsRequested = 0;
     std::vector<int64_t> sweepStartGroups;  // scan group in the capture where each written sweep starts
     Result result;
+    // Absent in sidecars written before positions were recorded.
+    std::optional<PositionSample> positionStart;  // when the scan started
+    std::optional<PositionSample> positionEnd;    // when it ended
+    std::optional<TimeSource> timeSource;
 };
 
 // Lowest and highest code and clipped samples of channels 0..2 over `groups` scan
 // groups of four samples from `first`, added to `codes` (empty entries start fresh).
 void addChannelCodes(const uint16_t* first, int64_t groups, std::array<std::optional<ChannelCodes>, 3>& codes);
+
+// "system" or "gps" for a fix's time against the system clock read at the same moment
+// (both in seconds since 1970): "gps" when they agree within a second.
+TimeSource timeSourceFor(const PositionSample& sample, double systemSeconds);
 
 // The JSON text of a sidecar (UTF-8, indented).
 std::string toJson(const Recording& recording);

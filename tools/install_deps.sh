@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the programs, the tests and the benchmarks need.
 set -euo pipefail
-packages=(cmake g++ make qt6-base-dev libqcustomplot-dev googletest libgtest-dev libbenchmark-dev libfftw3-dev libssl-dev libcomedi-dev libarchive-dev)
+packages=(cmake g++ make qt6-base-dev libqcustomplot-dev googletest libgtest-dev libbenchmark-dev libfftw3-dev libssl-dev libcomedi-dev
+  libarchive-dev libgps-dev libgeographiclib-dev)
 if [ "${1:-}" = "--all" ]; then
   # End-to-end runs in real windows and the fuzz targets.
   packages+=(xvfb xdotool xclip imagemagick x11-utils clang libclang-rt-14-dev
@@ -10,6 +11,8 @@ if [ "${1:-}" = "--all" ]; then
   packages+=(python3-numpy python3-pandas)
   # The SigMF schema check of sounder convert --to sigmf.
   packages+=(python3-jsonschema)
+  # A real gpsd for the position tests (gpsfake replays NMEA logs into it).
+  packages+=(gpsd gpsd-clients)
 fi
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)

@@ -1,0 +1,216 @@
+#include "gps_reader.h"
+
+#include <gps.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <pthread.h>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+struct GpsReader::Shared {
+    GpsdAddress address;
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    bool stop = false;
+    GpsState state;
+    bool finished = false;  // the thread has ended
+};
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Nothing at all from a connected gpsd for this long: it is taken as not answering,
+// and after Reconnect as gone.
+constexpr auto SilentAfter = 3s;
+constexpr auto ReconnectAfter = 10s;
+constexpr auto FirstBackOff = 250ms;
+constexpr auto LongestBackOff = 8s;
+constexpr int PollMicroseconds = 200'000;
+
+std::optional<double> finite(double v)
+{
+    return std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+}
+
+std::string rfc3339(const timespec_t& t)
+{
+    if (t.tv_sec <= 0)
+        return std::string();
+    std::tm utc{};
+    const time_t seconds = t.tv_sec;
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03ldZ", long(t.tv_nsec / 1'000'000));
+    return text;
+}
+
+// What one report from gpsd changes in the state.
+void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
+{
+    if (data.set & DEVICELIST_SET) {
+        s.devicesKnown = true;
+        s.devices = data.devices.ndevices;
+    }
+    // A receiver that gpsd opens after its device list was sent is announced alone.
+    if ((data.set & DEVICE_SET) && data.dev.activated.tv_sec > 0) {
+        s.devicesKnown = true;
+        s.devices = std::max(s.devices, 1);
+    }
+    if (data.set & SATELLITE_SET) {
+        s.satellitesUsed = data.satellites_used;
+        s.satellitesSeen = data.satellites_visible;
+    }
+    if (!(data.set & MODE_SET))
+        return;
+    const gps_fix_t& f = data.fix;
+    s.mode = f.mode;
+    if (s.mode >= MODE_NO_FIX)
+        s.devices = std::max(s.devices, 1);  // a report comes from a receiver
+    if (f.mode < MODE_2D || !(data.set & LATLON_SET) || !std::isfinite(f.latitude) || !std::isfinite(f.longitude))
+        return;
+    meta::Position p;
+    p.latitudeDeg = f.latitude;
+    p.longitudeDeg = f.longitude;
+    p.mode = f.mode >= MODE_3D ? 3 : 2;
+    if (p.mode == 3) {
+        p.altitudeM = finite(f.altHAE);
+        p.altitudeMslM = finite(f.altMSL);
+        p.verticalErrorM = finite(f.epv);
+    }
+    p.horizontalErrorM = finite(f.eph);
+    p.speedMps = finite(f.speed);
+    p.trackDeg = finite(f.track);
+    p.gpsTimeUtc = rfc3339(f.time);
+    s.fix = p;
+    s.fixReceived = now;
+}
+
+class Reading {
+public:
+    explicit Reading(std::shared_ptr<GpsReader::Shared> shared) : shared_(std::move(shared)) {}
+
+    void run()
+    {
+        auto backOff = std::chrono::duration_cast<std::chrono::milliseconds>(FirstBackOff);
+        while (!stopping()) {
+            if (session())
+                backOff = std::chrono::duration_cast<std::chrono::milliseconds>(FirstBackOff);
+            std::unique_lock lock(shared_->mutex);
+            if (shared_->wake.wait_for(lock, backOff, [this] { return shared_->stop; }))
+                return;
+            backOff = std::min<std::chrono::milliseconds>(backOff * 2, LongestBackOff);
+        }
+    }
+
+private:
+    bool stopping() const
+    {
+        std::lock_guard lock(shared_->mutex);
+        return shared_->stop;
+    }
+    template <class Change>
+    void update(Change change)
+    {
+        std::lock_guard lock(shared_->mutex);
+        change(shared_->state);
+    }
+
+    // One connection, from opening to its loss; true when gpsd answered in it.
+    bool session()
+    {
+        gps_data_t data{};
+        const GpsdAddress& a = shared_->address;
+        if (gps_open(a.host.c_str(), a.port.c_str(), &data) != 0) {
+            const std::string why = gps_errstr(errno);
+            update([&](GpsState& s) {
+                s.link = GpsState::Link::NoDaemon;
+                s.error = why;
+            });
+            return false;
+        }
+        struct Closer {
+            gps_data_t& data;
+            ~Closer() { gps_close(&data); }
+        } closer{data};
+        gps_stream(&data, WATCH_ENABLE | WATCH_JSON, nullptr);
+        update([](GpsState& s) {
+            GpsState fresh;
+            fresh.link = GpsState::Link::Connected;
+            fresh.address = s.address;
+            s = fresh;
+        });
+        const GpsClock::time_point opened = GpsClock::now();
+        bool answered = false;
+        while (!stopping()) {
+            if (!gps_waiting(&data, PollMicroseconds)) {
+                const auto quiet = GpsClock::now() - opened;
+                if (!answered && quiet >= SilentAfter)
+                    update([](GpsState& s) { s.link = GpsState::Link::Silent; });
+                if (!answered && quiet >= ReconnectAfter)
+                    return false;
+                continue;
+            }
+            errno = 0;
+            if (gps_read(&data, nullptr, 0) < 0) {
+                const std::string why = errno ? std::strerror(errno) : "connection closed";
+                update([&](GpsState& s) {
+                    s.link = GpsState::Link::Lost;
+                    s.error = why;
+                });
+                return answered;
+            }
+            answered = true;
+            const GpsClock::time_point now = GpsClock::now();
+            update([&](GpsState& s) {
+                s.link = GpsState::Link::Connected;
+                take(data, s, now);
+            });
+        }
+        return answered;
+    }
+
+    std::shared_ptr<GpsReader::Shared> shared_;
+};
+
+}  // namespace
+
+GpsReader::GpsReader(GpsdAddress address) : shared_(std::make_shared<Shared>())
+{
+    shared_->address = std::move(address);
+    shared_->state.link = GpsState::Link::Connecting;
+    shared_->state.address = shared_->address.text();
+    std::thread([shared = shared_] {
+        // A write to a gpsd that has gone must not end the program: on this thread the
+        // write fails with EPIPE instead of raising SIGPIPE.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        Reading(shared).run();
+        std::lock_guard lock(shared->mutex);
+        shared->finished = true;
+        shared->wake.notify_all();
+    }).detach();
+}
+
+GpsReader::~GpsReader()
+{
+    std::unique_lock lock(shared_->mutex);
+    shared_->stop = true;
+    shared_->wake.notify_all();
+    shared_->wake.wait_for(lock, 1s, [this] { return shared_->finished; });
+}
+
+GpsState GpsReader::latest() const
+{
+    std::lock_guard lock(shared_->mutex);
+    return shared_->state;
+}

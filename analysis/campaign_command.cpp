@@ -1,0 +1,179 @@
+#include "campaign_command.h"
+
+#include "analysis_report.h"
+#include "cli_support.h"
+#include "output_file.h"
+#include "recording_input.h"
+#include "runtime_error.h"
+
+#include <charconv>
+#include <cstdio>
+#include <memory>
+
+namespace cli {
+
+namespace {
+
+void appendNumber(std::string& text, std::optional<double> value)
+{
+    if (!value)
+        return;
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, *value).ptr;
+    text.append(buffer, end);
+}
+
+std::string csvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+Campaign buildCampaign(const std::vector<RecordingAnalysis>& results, const std::vector<RecordingPlace>& places,
+                       const CampaignSettings& settings)
+{
+    Campaign c;
+    std::vector<PathGainPoint> points;
+    for (size_t i = 0; i < results.size(); ++i) {
+        const RecordingAnalysis& r = results[i];
+        CampaignRow row;
+        row.file = r.path;
+        row.place = i < places.size() ? places[i] : RecordingPlace{};
+        if (row.place.position)
+            row.distance = distancesFrom(settings.origin, *row.place.position);
+        for (const ChannelAnalysis& channel : r.channels) {
+            std::vector<double> spreads;
+            for (const DelayMetrics& m : channel.blocks)
+                if (m.rmsSpreadBins)
+                    spreads.push_back(*m.rmsSpreadBins);
+            if (channel.channel >= 1 && channel.channel <= 3)
+                row.medianRmsSpreadBins[size_t(channel.channel - 1)] = quantile(spreads, 0.5);
+        }
+        if (settings.pathGain)
+            row.pathGainDb = settings.pathGain(r);
+        if (!row.place.position)
+            row.note = row.place.note;
+        else if (settings.pathGain && !row.pathGainDb)
+            row.note = "no path gain";
+        row.inFit = row.distance && row.pathGainDb;
+        if (row.inFit)
+            points.push_back({row.distance->geodesicM, *row.pathGainDb});
+        c.rows.push_back(std::move(row));
+    }
+    if (!settings.pathGain)
+        c.fitNote = "no path gain: no calibration given";
+    else
+        c.fit = fitPathLoss(points, &c.fitNote);
+    return c;
+}
+
+std::string campaignCsv(const Campaign& c, const CampaignSettings& settings)
+{
+    std::string text = "file,time_utc,time_source,latitude,longitude,altitude_m,distance_m,straight_distance_m,"
+                       "median_rms_spread_bins_ch1,median_rms_spread_bins_ch2,median_rms_spread_bins_ch3,"
+                       "path_gain_db,in_fit,note\r\n";
+    (void)settings;
+    for (const CampaignRow& row : c.rows) {
+        const std::optional<meta::Position>& p = row.place.position;
+        text += csvField(row.file) + "," + row.place.timeUtc + "," + row.place.timeSource + ",";
+        appendNumber(text, p ? std::optional<double>(p->latitudeDeg) : std::nullopt);
+        text += ',';
+        appendNumber(text, p ? std::optional<double>(p->longitudeDeg) : std::nullopt);
+        text += ',';
+        appendNumber(text, p ? p->altitudeM : std::nullopt);
+        text += ',';
+        appendNumber(text, row.distance ? std::optional<double>(row.distance->geodesicM) : std::nullopt);
+        text += ',';
+        appendNumber(text, row.distance ? row.distance->straightM : std::nullopt);
+        for (const std::optional<double>& s : row.medianRmsSpreadBins) {
+            text += ',';
+            appendNumber(text, s);
+        }
+        text += ',';
+        appendNumber(text, row.pathGainDb);
+        text += row.inFit ? ",yes," : ",no,";
+        text += csvField(row.note) + "\r\n";
+    }
+    return text;
+}
+
+std::string campaignSummary(const Campaign& c, const CampaignSettings& settings)
+{
+    char line[256];
+    std::string text;
+    std::snprintf(line, sizeof line, "origin %.7f, %.7f", settings.origin.latitudeDeg, settings.origin.longitudeDeg);
+    text += line;
+    if (settings.origin.altitudeM) {
+        std::snprintf(line, sizeof line, ", %.1f m", *settings.origin.altitudeM);
+        text += line;
+    }
+    text += "; " + std::to_string(c.rows.size()) + " recordings\n";
+    if (c.fit) {
+        std::snprintf(line, sizeof line,
+                      "fit over %d recordings (path gain from %s): path-loss exponent n = %.3f, path gain at 1 m "
+                      "%.2f dB (PL0 %.2f dB), residual standard deviation %.2f dB\n",
+                      c.fit->points, settings.pathGainSource.c_str(), c.fit->exponent, c.fit->interceptGainDb,
+                      -c.fit->interceptGainDb, c.fit->residualStdDb);
+        text += line;
+    } else {
+        text += "fit not made: " + c.fitNote + "\n";
+    }
+    for (const CampaignRow& row : c.rows)
+        if (!row.place.position)
+            text += "left out: " + row.file + " (" + row.note + ")\n";
+    return text;
+}
+
+int runCampaign(const std::vector<std::string>& files, const CampaignSettings& settings, const CampaignDrawer& draw)
+{
+    std::vector<FileAnalysis> outcomes = analyzeFiles(files, settings.analysis);
+    bool bad = false;
+    for (const FileAnalysis& o : outcomes)
+        if (!o.result) {
+            std::fprintf(stderr, "%s\n", o.failure.c_str());
+            bad = true;
+        }
+    if (bad)
+        return ExitBadInput;
+    std::vector<RecordingAnalysis> results;
+    std::vector<RecordingPlace> places;
+    for (FileAnalysis& o : outcomes) {
+        places.push_back(placeOfRecording(o.result->path));
+        results.push_back(std::move(*o.result));
+    }
+    const Campaign campaign = buildCampaign(results, places, settings);
+
+    std::vector<std::pair<std::unique_ptr<OutputFile>, std::string>> pending;
+    const auto add = [&](const std::string& path, const std::string& bytes) {
+        try {
+            auto file = std::make_unique<OutputFile>(path);
+            file->write(bytes);
+            pending.emplace_back(std::move(file), path);
+        } catch (const rt::InOutError& e) {
+            failIo(path, e.code());
+        }
+    };
+    add(settings.csvPath, campaignCsv(campaign, settings));
+    if (!settings.plotPath.empty())
+        add(settings.plotPath, draw(campaign, settings));
+    for (auto& [file, path] : pending) {
+        try {
+            file->commit();
+        } catch (const rt::InOutError& e) {
+            failIo(path, e.code());
+        }
+    }
+    std::printf("%s", campaignSummary(campaign, settings).c_str());
+    return ExitOk;
+}
+
+}  // namespace cli
