@@ -16,6 +16,8 @@ struct AnalyzeOutputs {
     std::string csvPath;   // empty: none
     std::string jsonPath;
     std::string plotPath;
+    std::string waterfallPath;  // --waterfall OUT.png
+    std::string profilesPath;   // --profiles OUT.npy
 };
 
 // Draws one file's picture and gives the bytes of its PNG file.
@@ -30,7 +32,9 @@ std::string plotPathFor(const std::string& plotPath, size_t index, size_t count)
 // only once all are whole. Returns the exit status: 0, or 2 when a file was bad (its
 // line on stderr, every bad file reported, and no output written). Throws Failure
 // for a failed write of an output.
+// drawWaterfall draws the picture of --waterfall; with several files the waterfalls
+// and profiles are numbered as the pictures are.
 int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
-               const PlotDrawer& drawPlot);
+               const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall = {});
 
 }  // namespace cli

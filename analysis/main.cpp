@@ -16,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QSize>
 
 #include <cstdio>
 #include <cstring>
@@ -120,6 +121,42 @@ bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& opti
     return ok;
 }
 
+// ---- The profiles themselves: --waterfall OUT.png and --profiles OUT.npy ----------------
+struct ProfileOptions {
+    QCommandLineOption waterfall{"waterfall", "Picture (PNG) per channel of the delay profile of every sweep, delay "
+                                              "across and sweep down, dB in colour; with several files numbered as "
+                                              "--plot.", "OUT.png"};
+    QCommandLineOption blocks{"waterfall-blocks", "Rows of --waterfall and --profiles are blocks, not sweeps."};
+    QCommandLineOption size{"waterfall-size", "Size of the --waterfall picture (default 1600x1000).", "WxH",
+                            "1600x1000"};
+    QCommandLineOption profiles{"profiles", "The profiles as a NumPy file: float32 dB, shape (channels, rows, 2048), "
+                                            "rows sweeps (or blocks); described in --json.", "OUT.npy"};
+    QList<QCommandLineOption> all() const { return {waterfall, blocks, size, profiles}; }
+};
+
+// The options into outputs and settings; the usage problem, or empty.
+QString readProfileOptions(const QCommandLineParser& parser, const ProfileOptions& o, cli::AnalyzeOutputs& outputs,
+                           cli::AnalysisSettings& settings, QSize& size)
+{
+    if (parser.isSet(o.waterfall))
+        outputs.waterfallPath = localPath(parser.value(o.waterfall));
+    if (parser.isSet(o.profiles))
+        outputs.profilesPath = localPath(parser.value(o.profiles));
+    const bool any = !outputs.waterfallPath.empty() || !outputs.profilesPath.empty();
+    if (!any && (parser.isSet(o.blocks) || parser.isSet(o.size)))
+        return "--waterfall-blocks and --waterfall-size go with --waterfall or --profiles";
+    if (any)
+        settings.keepProfiles = parser.isSet(o.blocks) ? cli::ProfileRows::Blocks : cli::ProfileRows::Sweeps;
+    const QStringList wh = parser.value(o.size).split('x');
+    bool okW = false, okH = false;
+    if (wh.size() == 2)
+        size = QSize(wh[0].toInt(&okW), wh[1].toInt(&okH));
+    if (!okW || !okH || size.width() < 200 || size.height() < 200 || size.width() > 10000 || size.height() > 10000)
+        return "--waterfall-size must be WxH, each 200 to 10000 pixels";
+    return {};
+}
+// ---------------------------------------------------------------------------------------
+
 int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule)
 {
     QCommandLineParser parser;
@@ -146,6 +183,8 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     const QCommandLineOption window("window", "Window on the samples before the transform: none (default), hann "
                                               "or blackman.", "NAME", "none");
     parser.addOptions({help, csv, json, plot, channel, block, bandwidth, threshold, margin, noise, firstBin, window});
+    const ProfileOptions profileOptions;
+    parser.addOptions(profileOptions.all());
     parser.addPositionalArgument("FILE", "Recordings to analyze.", "FILE...");
     if (!parser.parse(args))
         return usage(parser.errorText());
@@ -160,10 +199,16 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
         outputs.jsonPath = localPath(parser.value(json));
     if (parser.isSet(plot))
         outputs.plotPath = localPath(parser.value(plot));
-    if (outputs.csvPath.empty() && outputs.jsonPath.empty() && outputs.plotPath.empty())
-        return usage("analyze needs at least one of --csv OUT, --json OUT, --plot OUT.png");
-
     cli::AnalysisSettings settings;
+    QSize waterfallSize;
+    if (const QString problem = readProfileOptions(parser, profileOptions, outputs, settings, waterfallSize);
+        !problem.isEmpty())
+        return usage(problem);
+    if (outputs.csvPath.empty() && outputs.jsonPath.empty() && outputs.plotPath.empty() &&
+        outputs.waterfallPath.empty() && outputs.profilesPath.empty())
+        return usage("analyze needs at least one of --csv OUT, --json OUT, --plot OUT.png, --waterfall OUT.png, "
+                     "--profiles OUT.npy");
+
     DelayMetricsParams& m = settings.metrics;
     if (!readNumber(parser, channel, settings.channel) || (parser.isSet(channel) && settings.channel < 1))
         return usage("--channel must be 1, 2 or 3");
@@ -205,23 +250,30 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
-    if (!outputs.plotPath.empty() && !plotModule)
+    if ((!outputs.plotPath.empty() || !outputs.waterfallPath.empty()) && !plotModule)
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
-    cli::PlotDrawer draw;
-    if (plotModule)
+    cli::PlotDrawer draw, drawWaterfall;
+    if (plotModule) {
         draw = plotModule->drawPng;
-    return cli::runAnalyze(files, settings, outputs, draw);
+        drawWaterfall = [plotModule, waterfallSize](const cli::RecordingAnalysis& r, const cli::AnalysisSettings& s) {
+            return plotModule->drawWaterfallPng(r, s, waterfallSize.width(), waterfallSize.height());
+        };
+    }
+    return cli::runAnalyze(files, settings, outputs, draw, drawWaterfall);
 }
 
-// Only a picture needs Qt Widgets: an `analyze --plot` run gets a QApplication (off
-// screen unless told otherwise), every other run Qt Core alone.
+// Only a picture needs Qt Widgets: an `analyze --plot` or `--waterfall` run gets a
+// QApplication (off screen unless told otherwise), every other run Qt Core alone.
 bool drawsPlot(int argc, char** argv)
 {
     if (argc < 2 || std::strcmp(argv[1], "analyze") != 0)
         return false;
     for (int i = 2; i < argc; ++i)
-        if (std::strcmp(argv[i], "--plot") == 0 || std::strncmp(argv[i], "--plot=", 7) == 0)
-            return true;
+        for (const char* option : {"--plot", "--waterfall"}) {
+            const size_t n = std::strlen(option);
+            if (std::strncmp(argv[i], option, n) == 0 && (argv[i][n] == '\0' || argv[i][n] == '='))
+                return true;
+        }
     return false;
 }
 
@@ -250,7 +302,8 @@ int main(int argc, char** argv)
         "  info FILE...                                  what each file is and holds\n"
         "  convert FILE --to viewer [--channel N] [-o OUT]  viewer layout of one channel\n"
         "  convert FILE --to sigmf [-o BASE]             SigMF recording\n"
-        "  analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [options]\n"
+        "  analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [--waterfall OUT.png]\n"
+        "                  [--profiles OUT.npy] [options]\n"
         "                                                delay metrics of every sweep and block\n\n"
         "Exit status: 0 success, 1 usage error, 2 bad input or I/O error.");
     const QCommandLineOption help({"h", "help"}, "Shows this help (sounder COMMAND --help for a command's).");

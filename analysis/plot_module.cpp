@@ -34,7 +34,8 @@ const PlotModule* loadFrom(const std::string& path, std::string& problem)
     using Entry = const PlotModule* (*)();
     const auto entry = reinterpret_cast<Entry>(::dlsym(handle, PlotModuleEntry));
     const PlotModule* module = entry ? entry() : nullptr;
-    if (module && module->version == PlotModuleVersion && module->makeApplication && module->drawPng)
+    if (module && module->version == PlotModuleVersion && module->makeApplication && module->drawPng &&
+        module->drawWaterfallPng)
         return module;  // stays loaded for the rest of the run
     problem = path + " is not the plot module of this sounder";
     ::dlclose(handle);

@@ -5,6 +5,7 @@
 #include "recording_analysis.h"
 
 #include "metrics_profile.h"
+#include "profile_rows.h"
 #include "recording_input.h"
 #include "runtime_error.h"
 #include "text_io.h"
@@ -44,6 +45,12 @@ public:
         const DelayMetricsParams& m = settings.metrics;
         // The metrics read the noise bins and the delay bins with one bin either side.
         lastBin_ = std::min(ProfileBins, std::max(m.noiseLastBin, m.lastDelayBin + 1));
+        if (settings.keepProfiles != ProfileRows::None) {
+            lastBin_ = std::max(lastBin_, ProfileRowBins);
+            const size_t rows = settings.keepProfiles == ProfileRows::Sweeps ? result_.sweeps.capacity()
+                                                                              : result_.blocks.capacity();
+            result_.profilesDb.reserve(rows * ProfileRowBins);
+        }
         db_.fill(FloorDb);
         power_.fill(PowerFloor);
         blockSum_.fill(0.0);
@@ -65,6 +72,8 @@ public:
         // The metrics of the dB profile, each bin 10 * log10 of the floored power exactly
         // as in the acquisition program's profile.
         result_.sweeps.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
+        if (settings_.keepProfiles == ProfileRows::Sweeps)
+            appendDbRow(power_.data() + 1, result_.profilesDb);
         if (++inBlock_ == settings_.blockSweeps)
             closeBlock();
     }
@@ -122,6 +131,8 @@ private:
             blockSum_[size_t(k)] = 0.0;
         }
         result_.blocks.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
+        if (settings_.keepProfiles == ProfileRows::Blocks)
+            appendDbRow(power_.data() + 1, result_.profilesDb);
         inBlock_ = 0;
     }
 

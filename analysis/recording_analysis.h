@@ -18,12 +18,19 @@ namespace cli {
 
 enum class SampleWindow { None, Hann, Blackman };
 
+// Whether the profiles themselves are kept (for --waterfall and --profiles), one row
+// per sweep or per block, bins 1..ProfileRowBins in float dB. Nothing is kept unless
+// asked: a run without them is not slowed.
+enum class ProfileRows { None, Sweeps, Blocks };
+inline constexpr int ProfileRowBins = 2048;
+
 struct AnalysisSettings {
     DelayMetricsParams metrics;
     int channel = 0;  // 1..3, or 0 for every channel the file holds
     int blockSweeps = 5;
     SampleWindow window = SampleWindow::None;
     std::optional<double> bandwidthHz;
+    ProfileRows keepProfiles = ProfileRows::None;
 };
 
 // Weight of sample n (0..count-1) of a window over count samples: the periodic
@@ -38,6 +45,9 @@ struct ChannelAnalysis {
     // bins 1..ProfileBins; bins the metrics never read are left at -60 dB.
     std::vector<double> averageDb;
     DelayMetrics average;
+    // With keepProfiles: the rows, ProfileRowBins floats each, 10 * log10 of the
+    // floored power of each sweep, or of the block's mean power.
+    std::vector<float> profilesDb;
 };
 
 struct RecordingAnalysis {
