@@ -19,14 +19,14 @@ ColourMapChart::ColourMapChart(QWidget* parent) : QWidget(parent), plot_(new QCu
     map_ = new QCPColorMap(plot_->xAxis, plot_->yAxis);
     map_->setInterpolate(false);
     map_->setTightBoundary(false);
-    QCPColorGradient gradient(QCPColorGradient::gpJet);
-    gradient.setNanHandling(QCPColorGradient::nhTransparent);
-    map_->setGradient(gradient);
-
     scale_ = new QCPColorScale(plot_);
     plot_->plotLayout()->addElement(0, 1, scale_);
     scale_->setType(QCPAxis::atRight);
     map_->setColorScale(scale_);
+    // After the scale is attached, which would otherwise give the map its own gradient.
+    QCPColorGradient gradient(QCPColorGradient::gpJet);
+    gradient.setNanHandling(QCPColorGradient::nhTransparent);
+    map_->setGradient(gradient);
     // The scale runs alongside the map, not the whole height of the widget.
     auto* group = new QCPMarginGroup(plot_);
     plot_->axisRect()->setMarginGroup(QCP::msBottom | QCP::msTop, group);
