@@ -18,6 +18,10 @@ inline constexpr int WaterfallBins = 2048;
 // any later one). A recording of fewer sweeps still has its first block.
 int64_t waterfallRowCount(int32_t nsweeps, int32_t sweepsPerBlock);
 
+// Lowers the calling thread's scheduling priority below the window's, so that a
+// reading which keeps every core busy never keeps the window waiting.
+void yieldToTheWindow();
+
 enum class WaterfallEnd {
     Complete,   // every row read
     CutShort,   // the text ended before the last row
@@ -39,7 +43,8 @@ struct WaterfallCallbacks {
     std::function<void(int64_t row, const double* db)> row;
 };
 
-// Reads the recording at path, giving each row as soon as it is made. cancel is
+// Reads the recording at path, giving each row in order as soon as it is made (the
+// blocks are read on every core, at the priority yieldToTheWindow gives). cancel is
 // looked at before every block. A malformed item ends the read with the message the
 // main window gives for it; the rows given before it stand.
 WaterfallOutcome readWaterfall(const std::string& path, int32_t sweepsPerBlock, double divisor,

@@ -23,8 +23,9 @@
 
 namespace {
 
-// Rows reach the window at most this often: each turn redraws the map once.
+// Rows reach the window this often, and the map shows them at most this often.
 constexpr int PollMilliseconds = 40;
+constexpr int ChartMilliseconds = 250;
 
 QString decibels(double value) { return QLocale().toString(value, 'f', 1); }
 
@@ -121,6 +122,7 @@ void WaterfallWindow::start()
     status->setText(QStringLiteral("Reading the recording"));
     const std::string file = QFile::encodeName(path_).toStdString();
     thread_ = std::thread([this, file] {
+        yieldToTheWindow();
         WaterfallCallbacks callbacks;
         callbacks.header = [this](int32_t, int32_t nsamples, int64_t rows) {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -199,13 +201,21 @@ void WaterfallWindow::takeRows()
     if (count == 0)
         return;
     rows_.insert(rows_.end(), arrived.begin(), arrived.end());
-    for (int64_t r = 0; r < count; ++r)
-        chart->setRow(int(shownRows_ + r), arrived.data() + r * WaterfallBins);
     shownRows_ += count;
     progress->setValue(int(std::min<int64_t>(shownRows_, progress->maximum())));
+    status->setText(progressText());
+    // The map is redrawn whole for any new row: a few times a second is enough.
+    if (!chartClock_.isValid() || chartClock_.elapsed() >= ChartMilliseconds)
+        showNewRows();
+}
+
+void WaterfallWindow::showNewRows()
+{
+    chartClock_.start();
+    for (; chartRows_ < shownRows_; ++chartRows_)
+        chart->setRow(int(chartRows_), rows_.data() + chartRows_ * WaterfallBins);
     if (chart->colourRangeAutomatic())
         showColourRange();
-    status->setText(progressText());
 }
 
 void WaterfallWindow::finish()
@@ -214,6 +224,7 @@ void WaterfallWindow::finish()
     if (thread_.joinable())
         thread_.join();
     takeRows();
+    showNewRows();
     WaterfallOutcome outcome;
     {
         const std::lock_guard<std::mutex> lock(mutex_);

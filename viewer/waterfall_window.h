@@ -5,6 +5,7 @@
 // main window's reading position and state are untouched and both windows stay
 // responsive. A click on a row asks the main window to show that block.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
@@ -73,6 +74,7 @@ signals:
 private:
     void poll();
     void takeRows();
+    void showNewRows();
     void finish();
     void showColourRange();
     void applyColourRange();
@@ -100,6 +102,8 @@ private:
     // GUI thread only.
     std::vector<double> rows_;  // shown rows, WaterfallBins each
     int64_t shownRows_ = 0;
+    int64_t chartRows_ = 0;  // rows handed to the chart
+    QElapsedTimer chartClock_;
     int64_t expectedRows_ = 0;
     WaterfallEnd finalEnd_ = WaterfallEnd::Complete;
 };

@@ -42,8 +42,9 @@ protected:
         form->Waterfall1->trigger();
         WaterfallWindow* window = form->waterfall();
         EXPECT_NE(window, nullptr);
-        if (window)
+        if (window) {
             EXPECT_TRUE(window->waitUntilFinished(20000));
+        }
         return window;
     }
 

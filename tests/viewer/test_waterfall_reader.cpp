@@ -143,3 +143,57 @@ TEST(WaterfallReader, CancelStopsBeforeTheNextBlockKeepingTheRowsRead)
         EXPECT_EQ(given, stopAfter);
     }
 }
+
+// The rows do not depend on how the items are laid out on their lines: blank lines,
+// lines ended by CR alone, a second item on a line (dropped with the rest of it), blanks
+// before an item, a Ctrl-Z after the last line. Every layout reads as the plain one.
+TEST(WaterfallReader, EveryLayoutOfTheItemsGivesTheSameRows)
+{
+    const int nsamples = 23, sweeps = 42;  // 8 rows
+    const auto layout = [&](const std::string& lineEnd, int variant) {
+        std::string text;
+        for (const std::string& item : {std::to_string(sweeps), std::to_string(nsamples), std::string("4"),
+                                        std::string("37"), std::string("0.0")})
+            text += item + lineEnd;
+        for (int s = 0; s < sweeps; ++s)
+            for (int i = 0; i < nsamples; ++i) {
+                const bool here = (s * nsamples + i) % 97 == 50;
+                if (variant == 1 && here)
+                    text += lineEnd;  // an empty line before the item
+                if (variant == 3 && here)
+                    text += "   \t";
+                text += number(sample(s, i));
+                if (variant == 2 && here)
+                    text += " 99.5";
+                text += lineEnd;
+            }
+        if (variant == 4)
+            text += "\x1a" "1.0\r\n";
+        return text;
+    };
+    const struct { const char* name; std::string text; } cases[] = {
+        {"plain", layout("\r\n", 0)},         {"blank lines", layout("\r\n", 1)},
+        {"CR alone", layout("\r", 0)},        {"two items on a line", layout("\r\n", 2)},
+        {"blanks before an item", layout("\r\n", 3)}, {"Ctrl-Z after the last line", layout("\r\n", 4)},
+    };
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("r.txt").toStdString();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text;
+        std::atomic<bool> cancel{false};
+        std::vector<std::vector<double>> rows;
+        WaterfallCallbacks callbacks;
+        callbacks.row = [&](int64_t row, const double* db) {
+            EXPECT_EQ(row, int64_t(rows.size()));
+            rows.emplace_back(db, db + WaterfallBins);
+        };
+        const WaterfallOutcome outcome = readWaterfall(path, 5, 5.0, cancel, callbacks);
+        EXPECT_EQ(outcome.end, WaterfallEnd::Complete);
+        ASSERT_EQ(rows.size(), 8u);
+        for (int r = 0; r < 8; ++r)
+            EXPECT_EQ(std::memcmp(rows[size_t(r)].data(), expectedRow(5 * r, nsamples, sweeps).data(),
+                                  WaterfallBins * sizeof(double)), 0)
+                << "row " << r;
+    }
+}
