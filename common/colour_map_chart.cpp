@@ -15,6 +15,7 @@ ColourMapChart::ColourMapChart(QWidget* parent) : QWidget(parent), plot_(new QCu
     layout->addWidget(plot_);
     plot_->setBackground(Qt::white);
     plot_->setNotAntialiasedElements(QCP::aeAll);
+    plot_->setMouseTracking(true);  // the pointer is followed without a button held
 
     map_ = new QCPColorMap(plot_->xAxis, plot_->yAxis);
     map_->setInterpolate(false);

@@ -32,8 +32,8 @@ step "fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOUNDER_FUZZ=ON \
   -DSOUNDER_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs" --target fuzz_recording_reader fuzz_gain_table fuzz_acquisition_reader \
-  fuzz_recording_metadata
-for target in recording_reader gain_table acquisition_reader recording_metadata; do
+  fuzz_recording_metadata fuzz_waterfall_reader
+for target in recording_reader gain_table acquisition_reader recording_metadata waterfall_reader; do
   corpus=build-fuzz/corpus-run-$target
   log=build-fuzz/fuzz_$target.log
   mkdir -p "$corpus"

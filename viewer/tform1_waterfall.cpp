@@ -15,7 +15,12 @@ void TForm1::Waterfall1Click()
     runGuarded(dialogs_, this, [this] {
         if (!fileopen)
             return;
-        closeWaterfall();
+        if (waterfall_) {
+            // The recording it shows is the one open: it is brought forward, not read again.
+            waterfall_->raise();
+            waterfall_->activateWindow();
+            return;
+        }
         waterfall_ = new WaterfallWindow(filename, avgcount, avgdivisor, dialogs_, this);
         waterfall_->setAttribute(Qt::WA_DeleteOnClose);
         connect(waterfall_, &WaterfallWindow::blockChosen, this, &TForm1::showChosenBlock);

@@ -337,3 +337,9 @@ WaterfallOutcome readWaterfall(const std::string& path, int32_t sweepsPerBlock, 
     }
     return readSerially(path, sweepsPerBlock, divisor, cancel, rest, given);
 }
+
+WaterfallOutcome readWaterfallInOrder(const std::string& path, int32_t sweepsPerBlock, double divisor,
+                                      const std::atomic<bool>& cancel, const WaterfallCallbacks& callbacks)
+{
+    return readSerially(path, sweepsPerBlock, divisor, cancel, callbacks, 0);
+}

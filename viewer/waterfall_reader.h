@@ -49,3 +49,8 @@ struct WaterfallCallbacks {
 // main window gives for it; the rows given before it stand.
 WaterfallOutcome readWaterfall(const std::string& path, int32_t sweepsPerBlock, double divisor,
                                const std::atomic<bool>& cancel, const WaterfallCallbacks& callbacks);
+
+// The same rows and outcome, read on the calling thread alone, one block after another
+// from the start of the file, as the main window reads them.
+WaterfallOutcome readWaterfallInOrder(const std::string& path, int32_t sweepsPerBlock, double divisor,
+                                      const std::atomic<bool>& cancel, const WaterfallCallbacks& callbacks);

@@ -68,6 +68,8 @@ TEST_F(Waterfall, ViewMenuFollowsCopyAndIsEnabledWhileARecordingIsOpen)
     WaterfallWindow* window = openWaterfall();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "Waterfall - w.txt");
+    form->Waterfall1->trigger();  // brought forward, not opened twice
+    EXPECT_EQ(form->waterfall(), window);
     form->Close1Click();
     EXPECT_FALSE(form->Waterfall1->isEnabled());
     EXPECT_EQ(form->waterfall(), nullptr);
