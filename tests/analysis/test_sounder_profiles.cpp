@@ -32,8 +32,11 @@ Npy readNpy(const std::string& bytes)
     const size_t length = uint8_t(bytes[8]) | size_t(uint8_t(bytes[9])) << 8;
     npy.dict = bytes.substr(10, length);
     npy.dataOffset = 10 + length;
+    if (bytes.size() < npy.dataOffset)
+        return npy;
     npy.values.resize((bytes.size() - npy.dataOffset) / sizeof(float));
-    std::memcpy(npy.values.data(), bytes.data() + npy.dataOffset, npy.values.size() * sizeof(float));
+    if (!npy.values.empty())
+        std::memcpy(npy.values.data(), bytes.data() + npy.dataOffset, npy.values.size() * sizeof(float));
     return npy;
 }
 
