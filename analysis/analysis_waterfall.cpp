@@ -36,8 +36,12 @@ Reduced reduce(const std::vector<float>& profiles, int rows, int widthPixels, in
     for (int row = 0; row < rows; ++row) {
         const float* in = profiles.data() + size_t(row) * ProfileRowBins;
         float* out = r.cells.data() + size_t(row / r.rowsPerRow) * size_t(r.columns);
-        for (int k = 0; k < ProfileRowBins; ++k)
-            out[k / r.binsPerColumn] = std::max(out[k / r.binsPerColumn], in[k]);
+        for (int c = 0; c < r.columns; ++c) {
+            float highest = out[c];
+            for (int k = c * r.binsPerColumn; k < std::min(ProfileRowBins, (c + 1) * r.binsPerColumn); ++k)
+                highest = std::max(highest, in[k]);
+            out[c] = highest;
+        }
     }
     return r;
 }
@@ -124,7 +128,8 @@ std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const Analys
     }
     colourScale->setDataRange(QCPRange(low, std::max(high, low + 1.0)));
 
-    const QImage image = plot.toPixmap(width, height, 1.0).toImage();
+    // Three bytes a pixel: an opaque picture needs no alpha channel to compress.
+    const QImage image = plot.toPixmap(width, height, 1.0).toImage().convertToFormat(QImage::Format_RGB888);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);

@@ -20,7 +20,7 @@
 void yieldToTheWindow()
 {
     // Linux gives each thread a nice value of its own; a failure leaves the thread as it was.
-    static_cast<void>(::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10));
+    static_cast<void>(::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 2));
 }
 
 int64_t waterfallRowCount(int32_t nsweeps, int32_t sweepsPerBlock)
@@ -172,21 +172,35 @@ std::vector<uint64_t> lineRunEnds(const File& file, uint64_t from, uint64_t line
             at = 1;
         }
         afterCr = false;
+        // Line ends are counted a small stretch at a time; only a stretch that holds a
+        // run's end is walked through one line end after another.
+        constexpr size_t Stretch = 4096;
         while (at < size) {
-            const char* cr = static_cast<const char*>(std::memchr(data + at, '\r', size - at));
-            if (!cr)
-                break;
-            at = size_t(cr - data) + 1;
-            if (++seen == next) {
-                uint64_t end = offset + at;
-                if (at < size && data[at] == '\n')
-                    ++end, ++at;
-                else if (at == size)
-                    afterCr = true;
-                ends.push_back(end);
-                if (int64_t(ends.size()) == count)
-                    return ends;
-                next += lines;
+            const size_t stretchEnd = std::min(size, at + Stretch);
+            const uint64_t here = uint64_t(std::count(data + at, data + stretchEnd, '\r'));
+            if (seen + here < next) {
+                seen += here;
+                at = stretchEnd;
+                continue;
+            }
+            while (at < stretchEnd) {
+                const char* cr = static_cast<const char*>(std::memchr(data + at, '\r', stretchEnd - at));
+                if (!cr) {
+                    at = stretchEnd;
+                    break;
+                }
+                at = size_t(cr - data) + 1;
+                if (++seen == next) {
+                    uint64_t end = offset + at;
+                    if (at < size && data[at] == '\n')
+                        ++end, ++at;
+                    else if (at == size)
+                        afterCr = true;
+                    ends.push_back(end);
+                    if (int64_t(ends.size()) == count)
+                        return ends;
+                    next += lines;
+                }
             }
         }
         offset += size;

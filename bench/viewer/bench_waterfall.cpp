@@ -59,6 +59,9 @@ Run waterfallOnce(TForm1& form)
     ticks.stop();
     run.ms = millisecondsSince(start);
     run.rows = window->rowsShown();
+    // Closed and gone before the next run, which would otherwise bring this one forward.
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return run;
 }
 
