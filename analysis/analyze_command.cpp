@@ -4,8 +4,13 @@
 #include "cli_support.h"
 #include "output_file.h"
 #include "path_table.h"
+#include "profile_rows.h"
 #include "recording_input.h"
 #include "runtime_error.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <condition_variable>
@@ -128,6 +133,51 @@ bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSet
     return good;
 }
 
+namespace {
+
+// The JSON summary with, when profiles were kept, what their rows and bins are and
+// where they went.
+std::string withProfilesDescribed(const std::string& json, const std::vector<RecordingAnalysis>& results,
+                                  const AnalysisSettings& settings, const AnalyzeOutputs& outputs)
+{
+    if (settings.keepProfiles == ProfileRows::None)
+        return json;
+    QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+    QJsonArray files = root.value("files").toArray();
+    for (qsizetype i = 0; i < files.size() && size_t(i) < results.size(); ++i) {
+        const RecordingAnalysis& r = results[size_t(i)];
+        const uint64_t rows = r.channels.empty() ? 0 : r.channels.front().profilesDb.size() / ProfileRowBins;
+        QJsonArray channels;
+        for (const ChannelAnalysis& c : r.channels)
+            channels.append(c.channel);
+        const auto pathOf = [&](const std::string& path) {
+            return path.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(plotPathFor(path, size_t(i), results.size())));
+        };
+        QJsonObject file = files[i].toObject();
+        file["profiles"] = QJsonObject{
+            {"npy", pathOf(outputs.profilesPath)},
+            {"waterfall", pathOf(outputs.waterfallPath)},
+            {"shape", QJsonArray{qint64(r.channels.size()), qint64(rows), ProfileRowBins}},
+            {"dtype", "float32"},
+            {"axis0", "channel, in the order of channels"},
+            {"channels", channels},
+            {"axis1", QString::fromStdString(profileRowsName(settings.keepProfiles))},
+            {"axis1_meaning", settings.keepProfiles == ProfileRows::Blocks
+                                  ? QString("row b: block b + 1, sweeps b*%1+1 .. (b+1)*%1, the mean of their powers")
+                                        .arg(settings.blockSweeps)
+                                  : QString("row s: sweep s + 1")},
+            {"axis2", "delay bin: index i is bin i + 1, transform bin i, delay i bins"},
+            {"unit", "dB: 10 log10 of the power, floored at 1e-6 (-60 dB)"},
+        };
+        files[i] = file;
+    }
+    root["files"] = files;
+    return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+}
+
+
+}  // namespace
+
 std::string plotPathFor(const std::string& plotPath, size_t index, size_t count)
 {
     if (count <= 1)
@@ -140,7 +190,7 @@ std::string plotPathFor(const std::string& plotPath, size_t index, size_t count)
 }
 
 int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
-               const PlotDrawer& drawPlot)
+               const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall)
 {
     std::vector<Outcome> outcomes = analyzeFiles(files, settings);
     bool bad = false;
@@ -169,15 +219,58 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
             failIo(path, e.code());
         }
     };
+    // The profiles, by far the largest output, are written on a thread of their own
+    // while the other outputs are made (a failed output leaves through Join).
+    std::vector<std::unique_ptr<OutputFile>> npyFiles;
+    std::string npyFailedPath;
+    int npyFailure = 0;
+    if (!outputs.profilesPath.empty())
+        for (size_t i = 0; i < results.size(); ++i) {
+            const std::string path = plotPathFor(outputs.profilesPath, i, results.size());
+            try {
+                npyFiles.push_back(std::make_unique<OutputFile>(path));
+            } catch (const rt::InOutError& e) {
+                failIo(path, e.code());
+            }
+        }
+    std::thread npyWriter([&] {
+        for (size_t i = 0; i < npyFiles.size(); ++i) {
+            try {
+                writeProfilesNpy(*npyFiles[i], results[i]);
+            } catch (const rt::InOutError& e) {
+                npyFailedPath = npyFiles[i]->path();
+                npyFailure = e.code();
+                return;
+            }
+        }
+    });
+    struct Join {
+        std::thread& thread;
+        ~Join()
+        {
+            if (thread.joinable())
+                thread.join();
+        }
+    } joinWriter{npyWriter};
     if (!outputs.csvPath.empty())
         add(outputs.csvPath, analysisCsv(results, settings));
     if (!outputs.jsonPath.empty())
-        add(outputs.jsonPath, analysisJson(results, settings));
+        add(outputs.jsonPath, withProfilesDescribed(analysisJson(results, settings), results, settings, outputs));
     if (!outputs.pathsPath.empty())
         add(outputs.pathsPath, pathTableCsv(results, settings));
     if (!outputs.plotPath.empty())
         for (size_t i = 0; i < results.size(); ++i)
             add(plotPathFor(outputs.plotPath, i, results.size()), drawPlot(results[i], settings));
+    if (!outputs.waterfallPath.empty())
+        for (size_t i = 0; i < results.size(); ++i)
+            add(plotPathFor(outputs.waterfallPath, i, results.size()), drawWaterfall(results[i], settings));
+    npyWriter.join();
+    if (npyFailure != 0)
+        failIo(npyFailedPath, npyFailure);
+    for (std::unique_ptr<OutputFile>& file : npyFiles) {
+        const std::string path = file->path();
+        pending.emplace_back(std::move(file), path);
+    }
     for (auto& [file, path] : pending) {
         try {
             file->commit();

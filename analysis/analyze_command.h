@@ -18,6 +18,8 @@ struct AnalyzeOutputs {
     std::string jsonPath;
     std::string plotPath;
     std::string pathsPath;  // the path table (needs AnalysisSettings::pathLobes)
+    std::string waterfallPath;  // --waterfall OUT.png
+    std::string profilesPath;   // --profiles OUT.npy
 };
 
 // Checks that the settings' calibration serves every result (its divider, its
@@ -45,7 +47,9 @@ std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, co
 // only once all are whole. Returns the exit status: 0, or 2 when a file was bad (its
 // line on stderr, every bad file reported, and no output written). Throws Failure
 // for a failed write of an output.
+// drawWaterfall draws the picture of --waterfall; with several files the waterfalls
+// and profiles are numbered as the pictures are.
 int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
-               const PlotDrawer& drawPlot);
+               const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall = {});
 
 }  // namespace cli

@@ -20,6 +20,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QSize>
 
 #include <cmath>
 #include <cstdio>
@@ -158,6 +159,42 @@ bool readNumber(const QCommandLineParser& parser, const QCommandLineOption& opti
     return ok;
 }
 
+// ---- The profiles themselves: --waterfall OUT.png and --profiles OUT.npy ----------------
+struct ProfileOptions {
+    QCommandLineOption waterfall{"waterfall", "Picture (PNG) per channel of the delay profile of every sweep, delay "
+                                              "across and sweep down, dB in colour; with several files numbered as "
+                                              "--plot.", "OUT.png"};
+    QCommandLineOption blocks{"waterfall-blocks", "Rows of --waterfall and --profiles are blocks, not sweeps."};
+    QCommandLineOption size{"waterfall-size", "Size of the --waterfall picture (default 1600x1000).", "WxH",
+                            "1600x1000"};
+    QCommandLineOption profiles{"profiles", "The profiles as a NumPy file: float32 dB, shape (channels, rows, 2048), "
+                                            "rows sweeps (or blocks); described in --json.", "OUT.npy"};
+    QList<QCommandLineOption> all() const { return {waterfall, blocks, size, profiles}; }
+};
+
+// The options into outputs and settings; the usage problem, or empty.
+QString readProfileOptions(const QCommandLineParser& parser, const ProfileOptions& o, cli::AnalyzeOutputs& outputs,
+                           cli::AnalysisSettings& settings, QSize& size)
+{
+    if (parser.isSet(o.waterfall))
+        outputs.waterfallPath = localPath(parser.value(o.waterfall));
+    if (parser.isSet(o.profiles))
+        outputs.profilesPath = localPath(parser.value(o.profiles));
+    const bool any = !outputs.waterfallPath.empty() || !outputs.profilesPath.empty();
+    if (!any && (parser.isSet(o.blocks) || parser.isSet(o.size)))
+        return "--waterfall-blocks and --waterfall-size go with --waterfall or --profiles";
+    if (any)
+        settings.keepProfiles = parser.isSet(o.blocks) ? cli::ProfileRows::Blocks : cli::ProfileRows::Sweeps;
+    const QStringList wh = parser.value(o.size).split('x');
+    bool okW = false, okH = false;
+    if (wh.size() == 2)
+        size = QSize(wh[0].toInt(&okW), wh[1].toInt(&okH));
+    if (!okW || !okH || size.width() < 200 || size.height() < 200 || size.width() > 10000 || size.height() > 10000)
+        return "--waterfall-size must be WxH, each 200 to 10000 pixels";
+    return {};
+}
+// ---------------------------------------------------------------------------------------
+
 int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule)
 {
     QCommandLineParser parser;
@@ -194,6 +231,8 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
                                               "in m): distance_m (geodesic) and, with ALT, straight_distance_m.",
                                     "LAT,LON[,ALT]");
     parser.addOption(origin);
+    const ProfileOptions profileOptions;
+    parser.addOptions(profileOptions.all());
     parser.addPositionalArgument("FILE", "Recordings to analyze.", "FILE...");
     if (!parser.parse(args))
         return usage(parser.errorText());
@@ -210,10 +249,16 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
         outputs.plotPath = localPath(parser.value(plot));
     if (parser.isSet(paths))
         outputs.pathsPath = localPath(parser.value(paths));
-    if (outputs.csvPath.empty() && outputs.jsonPath.empty() && outputs.plotPath.empty() && outputs.pathsPath.empty())
-        return usage("analyze needs at least one of --csv OUT, --json OUT, --plot OUT.png, --paths OUT.csv");
-
     cli::AnalysisSettings settings;
+    QSize waterfallSize;
+    if (const QString problem = readProfileOptions(parser, profileOptions, outputs, settings, waterfallSize);
+        !problem.isEmpty())
+        return usage(problem);
+    if (outputs.csvPath.empty() && outputs.jsonPath.empty() && outputs.plotPath.empty() &&
+        outputs.waterfallPath.empty() && outputs.profilesPath.empty() && outputs.pathsPath.empty())
+        return usage("analyze needs at least one of --csv OUT, --json OUT, --plot OUT.png, --waterfall OUT.png, "
+                     "--profiles OUT.npy, --paths OUT.csv");
+
     DelayMetricsParams& m = settings.metrics;
     if (!readNumber(parser, channel, settings.channel) || (parser.isSet(channel) && settings.channel < 1))
         return usage("--channel must be 1, 2 or 3");
@@ -268,12 +313,16 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
-    if (!outputs.plotPath.empty() && !plotModule)
+    if ((!outputs.plotPath.empty() || !outputs.waterfallPath.empty()) && !plotModule)
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
-    cli::PlotDrawer draw;
-    if (plotModule)
+    cli::PlotDrawer draw, drawWaterfall;
+    if (plotModule) {
         draw = plotModule->drawPng;
-    return cli::runAnalyze(files, settings, outputs, draw);
+        drawWaterfall = [plotModule, waterfallSize](const cli::RecordingAnalysis& r, const cli::AnalysisSettings& s) {
+            return plotModule->drawWaterfallPng(r, s, waterfallSize.width(), waterfallSize.height());
+        };
+    }
+    return cli::runAnalyze(files, settings, outputs, draw, drawWaterfall);
 }
 
 int runCalibrateCommand(const QStringList& args)
@@ -372,15 +421,18 @@ int runCampaignCommand(const QStringList& args, const cli::PlotModule* plotModul
     return cli::runCampaign(files, settings, draw);
 }
 
-// Only a picture needs Qt Widgets: an `analyze --plot` run gets a QApplication (off
-// screen unless told otherwise), every other run Qt Core alone.
+// Only a picture needs Qt Widgets: an `analyze --plot` or `--waterfall` run gets a
+// QApplication (off screen unless told otherwise), every other run Qt Core alone.
 bool drawsPlot(int argc, char** argv)
 {
     if (argc < 2 || (std::strcmp(argv[1], "analyze") != 0 && std::strcmp(argv[1], "campaign") != 0))
         return false;
     for (int i = 2; i < argc; ++i)
-        if (std::strcmp(argv[i], "--plot") == 0 || std::strncmp(argv[i], "--plot=", 7) == 0)
-            return true;
+        for (const char* option : {"--plot", "--waterfall"}) {
+            const size_t n = std::strlen(option);
+            if (std::strncmp(argv[i], option, n) == 0 && (argv[i][n] == '\0' || argv[i][n] == '='))
+                return true;
+        }
     return false;
 }
 
@@ -410,7 +462,8 @@ int main(int argc, char** argv)
         "  convert FILE --to viewer [--channel N] [-o OUT]  viewer layout of one channel\n"
         "  convert FILE --to sigmf [--datatype T] [--layout L | --channel N] [--archive] [-o BASE]\n"
         "                                                SigMF recording, collection or archive\n"
-        "  analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [options]\n"
+        "  analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [--waterfall OUT.png]\n"
+        "                  [--profiles OUT.npy] [--paths OUT.csv] [--cal CAL.json] [options]\n"
         "                                                delay metrics of every sweep and block\n"
         "  calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json\n"
         "                                                system gain and delay from back-to-back runs\n"

@@ -23,9 +23,12 @@ struct PlotModule {
     std::string (*drawPng)(const RecordingAnalysis& analysis, const AnalysisSettings& settings);
     // The bytes of the PNG file of a campaign.
     std::string (*drawCampaignPng)(const Campaign& campaign, const CampaignSettings& settings);
+    // The bytes of the PNG file of one file's waterfall (its kept profiles), width x height.
+    std::string (*drawWaterfallPng)(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width,
+                                    int height);
 };
 
-inline constexpr int PlotModuleVersion = 2;
+inline constexpr int PlotModuleVersion = 3;
 // The module's file name, and the entry point it exports (extern "C").
 inline constexpr const char* PlotModuleFile = "sounder_plot.so";
 inline constexpr const char* PlotModuleEntry = "sounder_plot_module";

@@ -6,6 +6,7 @@
 
 #include "adc_codes.h"
 #include "metrics_profile.h"
+#include "profile_rows.h"
 #include "recording_input.h"
 #include "runtime_error.h"
 #include "text_io.h"
@@ -41,6 +42,12 @@ public:
         const DelayMetricsParams& m = settings.metrics;
         // The metrics read the noise bins and the delay bins with one bin either side.
         lastBin_ = std::min(ProfileBins, std::max(m.noiseLastBin, m.lastDelayBin + 1));
+        if (settings.keepProfiles != ProfileRows::None) {
+            lastBin_ = std::max(lastBin_, ProfileRowBins);
+            const size_t rows = settings.keepProfiles == ProfileRows::Sweeps ? result_.sweeps.capacity()
+                                                                              : result_.blocks.capacity();
+            result_.profilesDb.reserve(rows * ProfileRowBins);
+        }
         db_.fill(FloorDb);
         power_.fill(PowerFloor);
         blockSum_.fill(0.0);
@@ -64,6 +71,8 @@ public:
         result_.sweeps.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
         if (settings_.pathLobes)
             result_.sweepPeakLobes.push_back(peakLobe(result_.sweeps.back()));
+        if (settings_.keepProfiles == ProfileRows::Sweeps)
+            appendDbRow(power_.data() + 1, result_.profilesDb);
         if (++inBlock_ == settings_.blockSweeps)
             closeBlock();
     }
@@ -131,6 +140,8 @@ private:
             result_.blockPeakLobes.push_back(peakLobe(result_.blocks.back()));
             result_.blockPathLobes.push_back(pathLobes(result_.blocks.back()));
         }
+        if (settings_.keepProfiles == ProfileRows::Blocks)
+            appendDbRow(power_.data() + 1, result_.profilesDb);
         inBlock_ = 0;
     }
 

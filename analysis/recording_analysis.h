@@ -21,6 +21,12 @@ namespace cli {
 
 enum class SampleWindow { None, Hann, Blackman };
 
+// Whether the profiles themselves are kept (for --waterfall and --profiles), one row
+// per sweep or per block, bins 1..ProfileRowBins in float dB. Nothing is kept unless
+// asked: a run without them is not slowed.
+enum class ProfileRows { None, Sweeps, Blocks };
+inline constexpr int ProfileRowBins = 2048;
+
 struct AnalysisSettings {
     DelayMetricsParams metrics;
     int channel = 0;  // 1..3, or 0 for every channel the file holds
@@ -35,6 +41,7 @@ struct AnalysisSettings {
     std::optional<cal::Calibration> calibration;
     std::string calibrationPath;
     std::optional<Origin> origin;  // the transmitter: distances in the outputs
+    ProfileRows keepProfiles = ProfileRows::None;
 };
 
 // Weight of sample n (0..count-1) of a window over count samples: the periodic
@@ -59,6 +66,9 @@ struct ChannelAnalysis {
     std::optional<PathLobe> averagePeakLobe;
     std::vector<PathLobe> averagePathLobes;
     int64_t clipped = 0;  // with AnalysisSettings::countClipped
+    // With keepProfiles: the rows, ProfileRowBins floats each, 10 * log10 of the
+    // floored power of each sweep, or of the block's mean power.
+    std::vector<float> profilesDb;
 };
 
 struct RecordingAnalysis {

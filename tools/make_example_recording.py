@@ -10,6 +10,8 @@ propagation path shows up as a tone whose frequency is proportional to its delay
 so the viewer's delay profile has a peak per path. The paths fade slowly from
 sweep to sweep, their phases drift, and a little receiver noise is added. The
 generator is seeded, so the file is the same on every run.
+
+Usage: make_example_recording.py [OUT] [--sweeps N]   (default: the example, 20 sweeps)
 """
 
 import math
@@ -47,11 +49,17 @@ def sweep_samples(rng, sweep):
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     target = os.path.join(root, "examples", "example_recording.txt")
-    if len(sys.argv) > 1:
-        target = sys.argv[1]
+    args = sys.argv[1:]
+    sweeps = SWEEPS
+    if "--sweeps" in args:
+        at = args.index("--sweeps")
+        sweeps = int(args[at + 1])
+        del args[at:at + 2]
+    if args:
+        target = args[0]
     rng = random.Random(SEED)
-    lines = [str(SWEEPS), str(SAMPLES), str(CLOCK_DIVIDER), str(GAIN_DB), "0.0"]
-    for sweep in range(SWEEPS):
+    lines = [str(sweeps), str(SAMPLES), str(CLOCK_DIVIDER), str(GAIN_DB), "0.0"]
+    for sweep in range(sweeps):
         lines.extend("%.4f" % v for v in sweep_samples(rng, sweep))
     with open(target, "w", newline="", encoding="ascii") as out:
         out.write("".join(line + "\r\n" for line in lines))

@@ -7,11 +7,13 @@
 //   tform1_window.cpp      window, controls, menus, FormCreate, Exit, Close, To Clipboard
 //   tform1_loader.cpp      Open1Click, ReadBlock, ShowBlock
 //   tform1_navigation.cpp  "Go to sweep" and the display mode button
+//   tform1_waterfall.cpp   View > Waterfall and the blocks chosen in it
 
 #include "fourier.h"
 #include "text_io.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -23,6 +25,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class WaterfallWindow;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -49,6 +52,8 @@ public:
     QAction *Open1 = nullptr, *Exit1 = nullptr, *Close1 = nullptr;
     QMenu* Copy1 = nullptr;
     QAction* ToClipboard1 = nullptr;
+    QMenu* View1 = nullptr;            // after the designed menus
+    QAction* Waterfall1 = nullptr;     // enabled while a recording is open
 
     // ---- Handlers: each runs inside the handler wrapper, so a runtime error ends it
     // with a message box and leaves everything done so far in place. -----------------
@@ -59,6 +64,14 @@ public:
     void ToClipboard1Click();
     void Button1Click();  // display mode toggle
     void Button2Click();  // "Go to sweep"
+    void Waterfall1Click();
+    // The block that starts at firstSweep, chosen in the waterfall: shown as typing
+    // firstSweep into Edit1 and pressing Enter would show it; a block the forward-only
+    // reading has passed reopens the recording first, as File > Close and File > Open
+    // of the same file would.
+    void showChosenBlock(int32_t firstSweep);
+    // The waterfall window while it is open, else null.
+    WaterfallWindow* waterfall() const;
 
     // ---- Block read and display (throw runtime errors; called by the handlers) -----
     // Reads the next avgcount sweeps, folding each one's power spectrum into power;
@@ -89,14 +102,18 @@ public:
 private:
     void buildControls();
     void buildMenus();
+    // File > Open after the dialog: opens path, reads the header and the first block
+    // and shows it (throws the runtime errors the open reports).
+    void openRecording(const QString& path);
+    // Tells the waterfall which block the window now shows.
+    void markWaterfall();
+    void closeWaterfall();
     // One sample item: the real, the rest of its line skipped, then the I/O check.
     double readSampleItem();
-    // One sweep's items into tseries (the first 4000 kept, the rest read and dropped).
-    void readSweep();
     // Reads and drops the items of `sweeps` whole sweeps, counting them in cursweep.
     void skipSweeps(int64_t sweeps);
-    // The number of leading samples of a sweep that are kept in tseries.
-    int32_t storedSamples() const;
 
     Dialogs& dialogs_;
+    QPointer<WaterfallWindow> waterfall_;
+    bool reopening_ = false;  // a reopen for the waterfall keeps the waterfall open
 };

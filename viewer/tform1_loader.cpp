@@ -4,6 +4,7 @@
 #include "tform1.h"
 
 #include "baseline_means.h"
+#include "block_read.h"
 #include "delay_profile.h"
 #include "dialogs.h"
 #include "handler_guard.h"
@@ -38,76 +39,53 @@ void TForm1::Open1Click()
         const std::optional<QString> chosen = dialogs_.openFileName(this);
         if (!chosen)
             return;
-        filename = *chosen;
-        recfile.open(QFile::encodeName(filename).toStdString());
-
-        // From here on the recording counts as open, even if its header turns out bad:
-        // File > Close is then the way out.
-        fileopen = true;
-        Open1->setEnabled(false);
-        Close1->setEnabled(true);
-
-        readIntItem(recfile, nsweeps);
-        Panel2->setText(QString::number(nsweeps));
-        readIntItem(recfile, nsamples);
-        Panel3->setText(QString::number(nsamples));
-        int32_t unused = 0;
-        readIntItem(recfile, unused);
-        readIntItem(recfile, gain);
-        Panel4->setText(QString::number(gain));
-        recfile.readReal();
-        recfile.readLn();
-        recfile.check();
-
-        power.fill(0.0);
-        ReadBlock();
-
-        cursweep = 0;
-        Panel6->setText(QString::number(cursweep));
-        Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
-        ShowBlock(false);
-        Panel1->setText(filename);
+        openRecording(*chosen);
     });
 }
 
-int32_t TForm1::storedSamples() const
+void TForm1::openRecording(const QString& path)
 {
-    return std::clamp<int32_t>(nsamples, 0, TSeriesLength);
+    filename = path;
+    recfile.open(QFile::encodeName(filename).toStdString());
+
+    // From here on the recording counts as open, even if its header turns out bad:
+    // File > Close is then the way out.
+    fileopen = true;
+    Open1->setEnabled(false);
+    Close1->setEnabled(true);
+    Waterfall1->setEnabled(true);
+
+    readIntItem(recfile, nsweeps);
+    Panel2->setText(QString::number(nsweeps));
+    readIntItem(recfile, nsamples);
+    Panel3->setText(QString::number(nsamples));
+    int32_t unused = 0;
+    readIntItem(recfile, unused);
+    readIntItem(recfile, gain);
+    Panel4->setText(QString::number(gain));
+    recfile.readReal();
+    recfile.readLn();
+    recfile.check();
+
+    power.fill(0.0);
+    ReadBlock();
+
+    cursweep = 0;
+    Panel6->setText(QString::number(cursweep));
+    Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
+    ShowBlock(false);
+    Panel1->setText(filename);
+    markWaterfall();
 }
 
 double TForm1::readSampleItem()
 {
-    const double value = recfile.readReal();
-    recfile.readLn();
-    recfile.check();
-    return value;
-}
-
-void TForm1::readSweep()
-{
-    // Samples past the store are still read and checked, so the file position and
-    // the failures are those of the whole sweep; only the first 4000 are kept.
-    const int32_t stored = storedSamples();
-    for (int64_t i = 1; i <= nsamples; ++i) {
-        const double value = readSampleItem();
-        if (i <= stored)
-            tseries[static_cast<size_t>(i)] = value;
-        if (recfile.atEnd()) {
-            // Every further item would read as 0: a header promising millions of
-            // samples must not keep the window busy reading nothing.
-            for (int64_t j = i + 1; j <= stored; ++j)
-                tseries[static_cast<size_t>(j)] = 0.0;
-            return;
-        }
-    }
+    return readViewerSampleItem(recfile);
 }
 
 void TForm1::ReadBlock()
 {
-    for (int32_t sweep = 0; sweep < avgcount; ++sweep) {
-        readSweep();
-        foldSweepPower(tseries.data(), storedSamples(), fourierArea, power.data());
-    }
+    readViewerBlock(recfile, nsamples, avgcount, tseries.data(), fourierArea, power.data());
 }
 
 void TForm1::ShowBlock(bool fixedLeftAxis)

@@ -38,6 +38,7 @@ void TForm1::Button2Click()
         Panel6->setText(QString::number(cursweep));
         Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
         ShowBlock(true);
+        markWaterfall();
     });
 }
 

@@ -122,6 +122,11 @@ void TForm1::buildMenus()
     Copy1 = menuBar()->addMenu(QStringLiteral("Copy"));
     Copy1->setObjectName(QStringLiteral("Copy1"));
     ToClipboard1 = Copy1->addAction(QStringLiteral("To Clipboard"));
+    View1 = menuBar()->addMenu(QStringLiteral("View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    Waterfall1 = View1->addAction(QStringLiteral("Waterfall"));
+    Waterfall1->setObjectName(QStringLiteral("Waterfall1"));
+    Waterfall1->setEnabled(false);
 
     Open1->setObjectName(QStringLiteral("Open1"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
@@ -138,6 +143,7 @@ void TForm1::buildMenus()
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
     connect(Close1, &QAction::triggered, this, &TForm1::Close1Click);
     connect(ToClipboard1, &QAction::triggered, this, &TForm1::ToClipboard1Click);
+    connect(Waterfall1, &QAction::triggered, this, &TForm1::Waterfall1Click);
 }
 
 void TForm1::FormCreate()
@@ -175,6 +181,9 @@ void TForm1::Close1Click()
         Open1->setEnabled(true);
         Button2->setText(QStringLiteral("Go to sweep"));
         Label6->clear();
+        Waterfall1->setEnabled(false);
+        if (!reopening_)
+            closeWaterfall();
     });
 }
 

@@ -5,7 +5,8 @@
 // /usr/bin/python3), all in the same run. Then four copies of the file in one call
 // beside four calls one after another.
 // Targets: analyze within 10x wc -l; at least 8x faster than the numpy script; four
-// copies in one call at most 0.6x the wall time of four calls.
+// copies in one call at most 0.6x the wall time of four calls; with --waterfall and
+// --profiles at most 1.3x the time of the same run without them.
 // Usage: bench_analyze [directory]   (default: a fresh directory under /tmp)
 
 #include "bench_child.h"
@@ -55,10 +56,15 @@ int main(int argc, char** argv)
 
     // Rounds of every case in turn, so that a machine busy for a while slows all alike;
     // the best of the rounds counts.
-    ChildTimes wc, one, numpy, together, apart;
+    // The same run with the profiles kept: the waterfall picture and the numpy file.
+    std::vector<std::string> withProfiles = analyze({path}, dir + "/wp");
+    for (const std::string& a : {std::string("--waterfall"), dir + "/wp.png", std::string("--profiles"), dir + "/wp.npy"})
+        withProfiles.push_back(a);
+    ChildTimes wc, one, numpy, together, apart, profiles;
     for (int round = 0; round < Repeats; ++round) {
         timeSequence({{"wc", "-l", path}}, wc);
         timeSequence({analyze({path}, dir + "/one")}, one);
+        timeSequence({withProfiles}, profiles);
         if (haveNumpy && round < 2)
             timeSequence({{"/usr/bin/python3", ANALYZE_NUMPY_SCRIPT, path, dir + "/np.csv", dir + "/np.json"}}, numpy);
         timeSequence({analyze(copies, dir + "/four")}, together);
@@ -68,6 +74,8 @@ int main(int argc, char** argv)
     std::printf("  wc -l:           wall %8.1f ms, cpu %8.1f ms\n", wc.wallMs, wc.cpuMs);
     std::printf("  sounder analyze: wall %8.1f ms, cpu %8.1f ms\n", one.wallMs, one.cpuMs);
     bool met = report("analyze / wc -l, wall", one.wallMs / wc.wallMs, "<=", 10.0);
+    std::printf("  analyze --waterfall --profiles: wall %8.1f ms, cpu %8.1f ms\n", profiles.wallMs, profiles.cpuMs);
+    met = report("with --waterfall --profiles / alone, wall", profiles.wallMs / one.wallMs, "<=", 1.3) && met;
     if (haveNumpy) {
         std::printf("  numpy + pandas:  wall %8.1f ms, cpu %8.1f ms\n", numpy.wallMs, numpy.cpuMs);
         met = report("numpy / analyze, wall", numpy.wallMs / one.wallMs, ">=", 8.0) && met;

@@ -11,7 +11,8 @@ check failed.
              --source-dir . [--screenshots [DIR]] [--only quenlo|veskar] [--keep]
 
 --screenshots writes docs/quenlo-time-series.png, docs/quenlo-delay-profile.png,
-docs/veskar-time-series.png and docs/veskar-delay-profile.png (or into DIR).
+docs/veskar-time-series.png, docs/veskar-delay-profile.png and docs/veskar-waterfall.png
+(or into DIR).
 """
 
 import argparse

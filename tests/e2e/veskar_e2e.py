@@ -1,11 +1,14 @@
 """veskar in a real window: File > Open of the example recording, stepping with
-"Go to sweep", the mode button, a refused step, Copy > To Clipboard and File > Exit,
+"Go to sweep", the mode button, a refused step, Copy > To Clipboard, View > Waterfall
+of a longer recording with clicks on its rows forward and backward, and File > Exit,
 all judged from outside."""
 
 import os
+import subprocess
+import sys
 import time
 
-from xsession import Program, Shot, check, log, png_size, run, set_clipboard_text
+from xsession import Program, Shot, check, log, png_size, poll, run, set_clipboard_text
 
 CHART_SIZE = (641, 425)
 
@@ -20,6 +23,10 @@ class VeskarRun:
         self.recording = os.path.join(source_dir, "examples", "example_recording.txt")
         self.workdir = os.path.join(tmp, "veskar-cwd")
         os.makedirs(self.workdir)
+        # 150 sweeps of the example's paths, fading: 30 rows of the waterfall.
+        self.long_recording = os.path.join(tmp, "long_recording.txt")
+        subprocess.run([sys.executable, os.path.join(source_dir, "tools", "make_example_recording.py"),
+                        self.long_recording, "--sweeps", "150"], check=True)
 
     def client(self, x, y, w, h):
         """Window coordinates of a control placed in the client area, below the menu bar."""
@@ -32,6 +39,7 @@ class VeskarRun:
             self.open_recording()
             self.step_through()
             self.copy_chart()
+            self.waterfall()
             self.choose("File", 1)  # Open is disabled while a recording is open: Exit comes first
             code = self.app.wait_exit(10)
             check(code == 0, f"veskar: File > Exit ended the program with code {code}")
@@ -84,8 +92,8 @@ class VeskarRun:
                 runs[-1][1] = x
             else:
                 runs.append([x, x])
-        check(len(runs) >= 2, f"veskar: menu titles not found in the menu bar ({runs})")
-        return {"File": (runs[0][0] + runs[0][1]) // 2, "Copy": (runs[1][0] + runs[1][1]) // 2}
+        check(len(runs) >= 3, f"veskar: menu titles not found in the menu bar ({runs})")
+        return {name: (r[0] + r[1]) // 2 for name, r in zip(("File", "Copy", "View"), runs)}
 
     def choose(self, menu, item):
         """Clicks a menu title, then picks its item-th enabled entry with the keyboard."""
@@ -185,6 +193,68 @@ class VeskarRun:
             log(f"  clipboard image matches the chart on screen in {100 * share:.1f} % of its pixels")
             check(share > 0.9, "veskar: clipboard image does not show the chart on screen")
         self.app.expect_no_dialog("after Copy > To Clipboard")
+
+    def waterfall(self):
+        """File > Close, File > Open of the long recording, View > Waterfall; a click on a
+        row further on and one on a row behind it, each shown in the main window."""
+        self.choose("File", 2)  # Exit, Close: Open is disabled
+        time.sleep(0.5)
+        self.choose("File", 1)
+        dialogs = self.app.wait_for_dialog(10)
+        self.app.fill_dialog(next(iter(dialogs)), self.long_recording)
+        self.app.wait_settled((0, 0, 728, 562))
+        check(self.app.read_text(self.edit1) == "5", "veskar: the long recording did not open")
+        start = time.monotonic()
+        self.choose("View", 1)
+        title = "Waterfall - long_recording.txt"
+        found, _ = poll(lambda: next((w for w, t in self.app.windows().items() if t == title), None), 10)
+        check(found is not None, f"veskar: no window titled '{title}' after View > Waterfall")
+        log(f"  View > Waterfall: window '{title}' shown after {time.monotonic() - start:.2f} s")
+        geometry = run("xdotool", "getwindowgeometry", "--shell", found).stdout.decode()
+        g = dict(line.split("=", 1) for line in geometry.split())
+        wx, wy, ww, wh = int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+
+        def grab():
+            r = run("import", "-window", found, "-depth", "8", "ppm:-")
+            check(r.returncode == 0, "veskar: waterfall window grab failed")
+            return Shot.from_ppm(r.stdout)
+
+        # The map: the middle of the window, away from the controls, axes and scale.
+        plot = (int(ww * 0.15), int(wh * 0.2), int(ww * 0.55), int(wh * 0.55))
+        def coloured():
+            shot = grab()
+            return shot if len(set(list(shot.colours(plot))[::97])) > 8 else None
+
+        shot, _ = poll(coloured, 20)
+        check(shot is not None, "veskar: the waterfall drew no colour map")
+        time.sleep(1.0)  # the reading ends well within this for 150 sweeps
+        if self.screenshots:
+            path = os.path.join(self.screenshots, "veskar-waterfall.png")
+            check(run("import", "-window", found, path).returncode == 0, f"cannot write screenshot {path}")
+            log(f"  screenshot {path}")
+
+        # Beneath the main window, so that clicks meant for either land on it.
+        wx, wy, ww, wh = 0, 720, 1000, 300
+        run("xdotool", "windowsize", found, str(ww), str(wh))
+        run("xdotool", "windowmove", found, str(wx), str(wy))
+        time.sleep(1.0)
+        g = dict(line.split("=", 1) for line in run("xdotool", "getwindowgeometry", "--shell", found).stdout.decode().split())
+        wx, wy, ww, wh = int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+        check(wy >= 700, f"veskar: the waterfall window did not move beneath the main window ({g})")
+
+        def click_row(fraction):
+            run("xdotool", "mousemove", str(wx + ww // 2), str(wy + int(wh * fraction)), "click", "1")
+            time.sleep(0.8)
+            return int(self.app.read_text(self.edit1))
+
+        later = click_row(0.7)
+        check(later > 10 and later % 5 == 0, f"veskar: a click on a row far on left the target box at {later}")
+        earlier = click_row(0.3)
+        check(5 <= earlier < later and earlier % 5 == 0,
+              f"veskar: a click on a row behind the block shown left the target box at {earlier} (was {later})")
+        log(f"  waterfall rows clicked: the main window stepped to sweep {later - 5}, then back to {earlier - 5}")
+        extra = {w: t for w, t in self.app.other_windows().items() if w != found}
+        check(not extra, f"veskar: unexpected window {list(extra.values())} after the clicks")
 
     def screenshot(self, name):
         if self.screenshots:

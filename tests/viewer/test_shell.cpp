@@ -119,7 +119,7 @@ TEST_F(ViewerTest, ChartHasOneBlackSeriesUnderItsTitle)
 
 TEST_F(ViewerTest, MenusListTheirItemsInDesignOrderWithShortcuts)
 {
-    EXPECT_EQ(captions(form->menuBar()->actions()), QStringList({"File", "Copy"}));
+    EXPECT_EQ(captions(form->menuBar()->actions()), QStringList({"File", "Copy", "View"}));
     EXPECT_EQ(captions(form->File1->actions()), QStringList({"Open", "Exit", "Close"}));
     EXPECT_EQ(captions(form->Copy1->actions()), QStringList({"To Clipboard"}));
     EXPECT_TRUE(form->Open1->isEnabled());

@@ -1,0 +1,144 @@
+#include "analysis_waterfall.h"
+
+#include "analysis_report.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace cli {
+
+namespace {
+
+// A map of more cells than the picture has pixels shows no more: each cell of the
+// drawn map is the largest of the rows x bins it stands for, so a path one sweep or
+// one bin wide still shows.
+struct Reduced {
+    int columns = 0;
+    int rows = 0;
+    int binsPerColumn = 1;
+    int rowsPerRow = 1;
+    std::vector<float> cells;  // rows x columns
+};
+
+Reduced reduce(const std::vector<float>& profiles, int rows, int widthPixels, int heightPixels)
+{
+    Reduced r;
+    r.binsPerColumn = std::max(1, (ProfileRowBins + widthPixels - 1) / std::max(1, widthPixels));
+    r.rowsPerRow = std::max(1, (rows + heightPixels - 1) / std::max(1, heightPixels));
+    r.columns = (ProfileRowBins + r.binsPerColumn - 1) / r.binsPerColumn;
+    r.rows = (rows + r.rowsPerRow - 1) / r.rowsPerRow;
+    r.cells.assign(size_t(r.columns) * size_t(r.rows), -INFINITY);
+    for (int row = 0; row < rows; ++row) {
+        const float* in = profiles.data() + size_t(row) * ProfileRowBins;
+        float* out = r.cells.data() + size_t(row / r.rowsPerRow) * size_t(r.columns);
+        for (int c = 0; c < r.columns; ++c) {
+            float highest = out[c];
+            for (int k = c * r.binsPerColumn; k < std::min(ProfileRowBins, (c + 1) * r.binsPerColumn); ++k)
+                highest = std::max(highest, in[k]);
+            out[c] = highest;
+        }
+    }
+    return r;
+}
+
+}  // namespace
+
+std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width,
+                                 int height)
+{
+    const bool blocks = settings.keepProfiles == ProfileRows::Blocks;
+    const std::optional<double> perBin = secondsPerBin(analysis, settings);
+    const double scale = perBin ? *perBin * 1e9 : 1.0;
+    const QString delayLabel = perBin ? "delay (ns)" : "delay (bins)";
+
+    QCustomPlot plot;
+    plot.resize(width, height);
+    plot.setBackground(Qt::white);
+    plot.plotLayout()->clear();
+    QString heading = QString::fromStdString(analysis.path) + ": " + QString::number(analysis.sweeps) + " sweeps";
+    if (!analysis.viewerLayout)
+        heading += QString(", clock divider %1").arg(analysis.clockDivider);
+    heading += blocks ? QString(", rows are blocks of %1 sweeps").arg(settings.blockSweeps) : QString(", rows are sweeps");
+    heading += QString(", window %1").arg(windowName(settings.window));
+    plot.plotLayout()->addElement(0, 0, new QCPTextElement(&plot, heading, QFont("Sans", 12, QFont::Bold)));
+    auto* grid = new QCPLayoutGrid;
+    plot.plotLayout()->addElement(1, 0, grid);
+    plot.plotLayout()->setRowStretchFactor(0, 0.01);
+
+    const int channels = std::max<int>(1, int(analysis.channels.size()));
+    auto* colourScale = new QCPColorScale(&plot);
+    colourScale->setType(QCPAxis::atRight);
+    colourScale->axis()->setLabel("power (dB)");
+    auto* margins = new QCPMarginGroup(&plot);
+    float lowest = INFINITY, highest = -INFINITY;
+    for (int c = 0; c < int(analysis.channels.size()); ++c) {
+        const ChannelAnalysis& channel = analysis.channels[size_t(c)];
+        const int rows = int(channel.profilesDb.size() / ProfileRowBins);
+        const Reduced cells = reduce(channel.profilesDb, rows, width / channels - 80, height - 120);
+
+        grid->addElement(0, c, new QCPTextElement(&plot, "ch " + QString::number(channel.channel),
+                                                  QFont("Sans", 11, QFont::Bold)));
+        auto* rect = new QCPAxisRect(&plot);
+        grid->addElement(1, c, rect);
+        rect->setMarginGroup(QCP::msTop | QCP::msBottom, margins);
+        QCPAxis* x = rect->axis(QCPAxis::atBottom);
+        QCPAxis* y = rect->axis(QCPAxis::atLeft);
+        auto* map = new QCPColorMap(x, y);
+        map->setInterpolate(false);
+        map->data()->setSize(cells.columns, cells.rows);
+        // Cell centres: the delay of a column's first bin, the number of a row's first row.
+        const double binWidth = cells.binsPerColumn * scale;
+        const double rowHeight = cells.rowsPerRow;
+        map->data()->setRange(QCPRange(0.5 * (binWidth - scale), 0.5 * (binWidth - scale) + (cells.columns - 1) * binWidth),
+                              QCPRange(1 + 0.5 * (rowHeight - 1), 1 + 0.5 * (rowHeight - 1) + (cells.rows - 1) * rowHeight));
+        for (int r = 0; r < cells.rows; ++r)
+            for (int k = 0; k < cells.columns; ++k) {
+                const float v = cells.cells[size_t(r) * size_t(cells.columns) + size_t(k)];
+                map->data()->setCell(k, r, v);
+                lowest = std::min(lowest, v);
+                highest = std::max(highest, v);
+            }
+        map->setColorScale(colourScale);
+        map->setGradient(QCPColorGradient::gpJet);
+        x->setLabel(delayLabel);
+        y->setLabel(blocks ? QString("block (%1 sweeps each)").arg(settings.blockSweeps) : QString("sweep"));
+        x->setRange(-0.5 * scale, (ProfileRowBins - 0.5) * scale);
+        y->setRange(0.5, rows + 0.5);
+        y->setRangeReversed(true);
+    }
+    grid->setRowStretchFactor(0, 0.01);
+    grid->addElement(1, channels, colourScale);
+    colourScale->setMarginGroup(QCP::msTop | QCP::msBottom, margins);
+    // From 10 dB under the quietest channel's noise floor (the floor itself if lower)
+    // to the strongest cell: the noise shows as a dark band, the paths above it.
+    double low = INFINITY;
+    for (const ChannelAnalysis& channel : analysis.channels)
+        if (channel.average.noiseFloorDb)
+            low = std::min(low, *channel.average.noiseFloorDb - 10.0);
+    low = std::isfinite(low) ? std::max<double>(low, lowest) : double(lowest);
+    double high = highest;
+    if (!std::isfinite(low) || !std::isfinite(high)) {
+        low = -60.0;
+        high = 0.0;
+    }
+    colourScale->setDataRange(QCPRange(low, std::max(high, low + 1.0)));
+
+    // Three bytes a pixel: an opaque picture needs no alpha channel to compress.
+    const QImage image = plot.toPixmap(width, height, 1.0).toImage().convertToFormat(QImage::Format_RGB888);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    // The fastest compression: the picture is written in a fraction of the time of
+    // the densest, at some more bytes.
+    QImageWriter writer(&buffer, "png");
+    writer.setCompression(12);
+    writer.write(image);
+    return bytes.toStdString();
+}
+
+}  // namespace cli

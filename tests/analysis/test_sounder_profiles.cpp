@@ -1,0 +1,185 @@
+// `sounder analyze --profiles OUT.npy` and `--waterfall OUT.png`: the profiles kept
+// per sweep or per block, the .npy file as numpy reads it, the JSON's description of
+// it, the picture's size, and the options' misuse.
+
+#include "analyze_fixture.h"
+#include "profile_rows.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+// The shape and the float32 values of a .npy file as this test reads it, with its
+// header's dictionary.
+struct Npy {
+    std::string dict;
+    size_t dataOffset = 0;
+    std::vector<float> values;
+};
+
+Npy readNpy(const std::string& bytes)
+{
+    Npy npy;
+    if (bytes.size() < 10 || bytes.compare(0, 8, std::string("\x93NUMPY\x01\x00", 8)) != 0)
+        return npy;
+    const size_t length = uint8_t(bytes[8]) | size_t(uint8_t(bytes[9])) << 8;
+    npy.dict = bytes.substr(10, length);
+    npy.dataOffset = 10 + length;
+    if (bytes.size() < npy.dataOffset)
+        return npy;
+    npy.values.resize((bytes.size() - npy.dataOffset) / sizeof(float));
+    if (!npy.values.empty())
+        std::memcpy(npy.values.data(), bytes.data() + npy.dataOffset, npy.values.size() * sizeof(float));
+    return npy;
+}
+
+uint32_t be32(const std::string& png, size_t at)
+{
+    return uint32_t(uint8_t(png[at])) << 24 | uint32_t(uint8_t(png[at + 1])) << 16 |
+           uint32_t(uint8_t(png[at + 2])) << 8 | uint32_t(uint8_t(png[at + 3]));
+}
+
+bool haveNumpy() { return std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") == 0; }
+
+}  // namespace
+
+TEST(SounderProfiles, NpyHeaderIsWhatNumpyExpects)
+{
+    const struct { std::vector<uint64_t> shape; const char* dims; } cases[] = {
+        {{3, 1430, 2048}, "(3, 1430, 2048)"}, {{1, 0, 2048}, "(1, 0, 2048)"}, {{7}, "(7,)"}, {{}, "()"},
+    };
+    for (const auto& c : cases) {
+        const std::string header = cli::npyFloat32Header(c.shape);
+        SCOPED_TRACE(c.dims);
+        EXPECT_EQ(header.size() % 64, 0u);
+        EXPECT_EQ(header.back(), '\n');
+        const Npy npy = readNpy(header);
+        EXPECT_EQ(npy.dataOffset, header.size());
+        const std::string expected = std::string("{'descr': '<f4', 'fortran_order': False, 'shape': ") + c.dims + ", }";
+        EXPECT_EQ(npy.dict.substr(0, expected.size()), expected);
+        EXPECT_EQ(npy.dict.find_first_not_of(' ', expected.size()), npy.dict.size() - 1);
+    }
+}
+
+TEST(SounderProfiles, EverySweepsProfileOrEveryBlocksInFloatDecibels)
+{
+    TempDir dir;
+    Recording r;
+    r.write(dir.file("rec.txt"));
+    // Rows: sweeps, or blocks of 3 sweeps (7 sweeps: 3, 3 and the one left over).
+    const struct { const char* options; int rows; bool blocks; } cases[] = {
+        {"", 7, false}, {" --waterfall-blocks --block 3", 3, true}, {" --channel 2", 7, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        const RunResult run = runSounder(dir, std::string("analyze rec.txt --profiles p.npy --json o.json") + c.options);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Npy npy = readNpy(readBytes(dir.file("p.npy")));
+        const std::vector<int> channels = std::string(c.options).find("--channel 2") != std::string::npos
+                                              ? std::vector<int>{2}
+                                              : std::vector<int>{1, 2, 3};
+        const std::string dims = "(" + std::to_string(channels.size()) + ", " + std::to_string(c.rows) + ", 2048)";
+        EXPECT_NE(npy.dict.find("'shape': " + dims), std::string::npos) << npy.dict;
+        ASSERT_EQ(npy.values.size(), channels.size() * size_t(c.rows) * 2048);
+        double worst = 0.0;
+        for (size_t ci = 0; ci < channels.size(); ++ci)
+            for (int row = 0; row < c.rows; ++row) {
+                const std::vector<double> expected =
+                    c.blocks ? blockProfile(r, 3 * row, std::min(3, r.sweeps - 3 * row), channels[ci])
+                             : sweepProfile(r, row, channels[ci]);
+                for (int k = 1; k <= 2048; ++k) {
+                    const float v = npy.values[(ci * size_t(c.rows) + size_t(row)) * 2048 + size_t(k - 1)];
+                    worst = std::max(worst, std::abs(double(v) - expected[size_t(k)]));
+                }
+            }
+        EXPECT_LT(worst, 1e-3);
+
+        const QJsonObject file = QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(dir.file("o.json"))))
+                                     .object()["files"].toArray()[0].toObject()["profiles"].toObject();
+        EXPECT_EQ(file["npy"].toString(), "p.npy");
+        EXPECT_EQ(file["shape"].toArray(), (QJsonArray{qint64(channels.size()), c.rows, 2048}));
+        EXPECT_EQ(file["axis1"].toString(), c.blocks ? "blocks" : "sweeps");
+        EXPECT_EQ(file["dtype"].toString(), "float32");
+    }
+}
+
+TEST(SounderProfiles, NumpyLoadsTheProfiles)
+{
+    if (!haveNumpy())
+        GTEST_SKIP() << "python3 with numpy is not installed";
+    TempDir dir;
+    Recording r;
+    r.sweeps = 4;
+    r.write(dir.file("rec.txt"));
+    ASSERT_EQ(runSounder(dir, "analyze rec.txt --profiles p.npy").status, 0);
+    const std::string script = dir.file("load.py");
+    writeBytes(script, "import numpy, sys\n"
+                       "a = numpy.load(sys.argv[1])\n"
+                       "print(a.dtype, a.shape, a.flags['C_CONTIGUOUS'])\n"
+                       "for c, s, k in [(0, 0, 96), (1, 3, 106), (2, 2, 155), (0, 1, 2047)]:\n"
+                       "    print(repr(float(a[c, s, k])))\n");
+    const std::string out = dir.file("numpy.txt");
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "' '" + dir.file("p.npy") + "' > '" + out + "'").c_str()), 0);
+    std::istringstream lines(readBytes(out));
+    std::string first;
+    std::getline(lines, first);
+    EXPECT_EQ(first, "float32 (3, 4, 2048) True");
+    const struct { int c, s, k; } points[] = {{0, 0, 96}, {1, 3, 106}, {2, 2, 155}, {0, 1, 2047}};
+    for (const auto& p : points) {
+        double v = 0.0;
+        ASSERT_TRUE(lines >> v);
+        // Index k is bin k + 1; the path of channel c + 1 lies at bin 97 + 10 c.
+        EXPECT_NEAR(v, sweepProfile(r, p.s, p.c + 1)[size_t(p.k + 1)], 1e-3) << p.c << " " << p.s << " " << p.k;
+    }
+}
+
+TEST(SounderProfiles, WaterfallIsAPngOfTheSizeAsked)
+{
+    TempDir dir;
+    Recording r;
+    r.write(dir.file("rec.txt"));
+    const struct { const char* options; uint32_t width, height; } cases[] = {
+        {"", 1600, 1000}, {" --waterfall-size 800x600 --bandwidth 1e8", 800, 600}, {" --waterfall-blocks", 1600, 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        std::filesystem::remove(dir.file("w.png"));
+        const RunResult run = runSounder(dir, std::string("analyze rec.txt --waterfall w.png") + c.options);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(run.err.empty()) << run.err;
+        const std::string png = readBytes(dir.file("w.png"));
+        ASSERT_GT(png.size(), 24u);
+        EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+        EXPECT_EQ(be32(png, 16), c.width);
+        EXPECT_EQ(be32(png, 20), c.height);
+        EXPECT_GT(png.size(), 20000u);  // a drawing, not a blank page
+    }
+}
+
+TEST(SounderProfiles, MisusedOptionsWriteNothing)
+{
+    TempDir dir;
+    Recording r;
+    r.write(dir.file("rec.txt"));
+    const struct { const char* args; int status; } cases[] = {
+        {"analyze rec.txt --csv o.csv --waterfall-blocks", 1},
+        {"analyze rec.txt --profiles p.npy --waterfall-size 100x100", 1},
+        {"analyze rec.txt --profiles p.npy --waterfall-size wide", 1},
+        {"analyze rec.txt --csv o.csv --profiles missing/p.npy", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult run = runSounder(dir, c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_FALSE(run.err.empty());
+        EXPECT_FALSE(std::filesystem::exists(dir.file("o.csv")));
+        EXPECT_FALSE(std::filesystem::exists(dir.file("p.npy")));
+    }
+}

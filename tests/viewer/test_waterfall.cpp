@@ -1,0 +1,206 @@
+// View > Waterfall: its menu, its rows against the main window's profiles, the
+// blocks chosen in it forward and backward, cancel, a bad line midway, and its
+// lifetime with the recording.
+
+#include "colour_map_chart.h"
+#include "viewer_fixture.h"
+#include "waterfall_window.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+Sweep wavySweep(int s, int n)
+{
+    Sweep sweep(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        sweep[size_t(i)] = 0.4 * std::sin(0.21 * i * (1 + s % 3) + 0.5 * s) + 0.05 * std::cos(1.3 * i + s);
+    return sweep;
+}
+
+}  // namespace
+
+class Waterfall : public ViewerTest {
+protected:
+    std::string writeWavy(const std::string& name, int count, int present, int n)
+    {
+        std::vector<Sweep> sweeps;
+        for (int s = 0; s < present; ++s)
+            sweeps.push_back(wavySweep(s, n));
+        return writeRecording(name, count, n, sweeps);
+    }
+
+    WaterfallWindow* openWaterfall()
+    {
+        form->Waterfall1->trigger();
+        WaterfallWindow* window = form->waterfall();
+        EXPECT_NE(window, nullptr);
+        if (window) {
+            EXPECT_TRUE(window->waitUntilFinished(20000));
+        }
+        return window;
+    }
+
+    // The main window's profile of the block shown, bins 1..2048, equal bit for bit.
+    bool rowIsShownProfile(const WaterfallWindow& window, int row) const
+    {
+        const std::vector<double> values = window.row(row);
+        return values.size() == size_t(WaterfallBins) &&
+               std::memcmp(values.data(), form->power.data() + 1, WaterfallBins * sizeof(double)) == 0;
+    }
+};
+
+TEST_F(Waterfall, ViewMenuFollowsCopyAndIsEnabledWhileARecordingIsOpen)
+{
+    EXPECT_EQ(form->menuBar()->actions().last()->text(), "View");
+    ASSERT_EQ(form->View1->actions().size(), 1);
+    EXPECT_EQ(form->View1->actions().front()->text(), "Waterfall");
+    EXPECT_FALSE(form->Waterfall1->isEnabled());
+    open(writeWavy("w.txt", 12, 12, 33));
+    EXPECT_TRUE(form->Waterfall1->isEnabled());
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "Waterfall - w.txt");
+    form->Waterfall1->trigger();  // brought forward, not opened twice
+    EXPECT_EQ(form->waterfall(), window);
+    form->Close1Click();
+    EXPECT_FALSE(form->Waterfall1->isEnabled());
+    EXPECT_EQ(form->waterfall(), nullptr);
+}
+
+TEST_F(Waterfall, EveryRowIsTheMainWindowsProfileOfItsBlock)
+{
+    open(writeWavy("w.txt", 32, 32, 97));
+    form->Button1Click();  // the profile itself on the chart
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->end(), WaterfallEnd::Complete);
+    ASSERT_EQ(window->rowsShown(), 6);
+    // The main window's reading position was not moved by the waterfall's.
+    EXPECT_TRUE(rowIsShownProfile(*window, 0));
+    for (int row = 1; row < 6; ++row) {
+        goTo(QString::number(5 * row));
+        ASSERT_TRUE(dialogs.messages.empty());
+        EXPECT_TRUE(rowIsShownProfile(*window, row)) << "row " << row;
+        EXPECT_EQ(window->chart->cell(0, row), window->row(row)[0]);
+    }
+    EXPECT_EQ(window->chart->markedRows(), std::make_pair(5.0, 5.0));
+}
+
+TEST_F(Waterfall, AChosenRowShowsItsBlockForwardAndBackward)
+{
+    open(writeWavy("w.txt", 40, 40, 31));
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->rowsShown(), 8);
+    // From the block shown (first sweep), a click on a row: the block shown after it,
+    // and whether the recording was reopened to reach it (Button2's refusal cleared).
+    const struct { int from; int row; int shown; bool reopens; } cases[] = {
+        {0, 1, 5, false}, {0, 6, 30, false}, {5, 2, 10, false}, {30, 1, 5, true},
+        {30, 0, 0, true}, {20, 4, 20, false}, {7, 2, 10, true}, {7, 3, 15, false}, {7, 4, 20, false}, {7, 1, 5, true}, {35, 7, 35, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "from " << c.from << " row " << c.row);
+        form->Close1Click();
+        ASSERT_EQ(form->waterfall(), nullptr);
+        open(dir.filePath("w.txt").toStdString());
+        window = openWaterfall();
+        ASSERT_NE(window, nullptr);
+        if (c.from > 0)
+            goTo(QString::number(c.from));
+        ASSERT_EQ(form->cursweep, c.from);
+        goTo("-1");  // refused: the caption says "CANNOT" until a close
+        ASSERT_EQ(form->Button2->text(), "CANNOT");
+        window->chooseRow(c.row);
+        EXPECT_TRUE(dialogs.messages.empty());
+        EXPECT_EQ(form->cursweep, c.shown);
+        EXPECT_EQ(form->Panel6->text(), QString::number(c.shown));
+        EXPECT_EQ(form->Button2->text(), c.reopens ? "Go to sweep" : "CANNOT");
+        EXPECT_EQ(form->waterfall(), window);  // a reopen keeps the waterfall
+        EXPECT_TRUE(form->fileopen);
+        EXPECT_EQ(window->chart->markedRows(), std::make_pair(c.shown / 5.0, c.shown / 5.0));
+    }
+}
+
+TEST_F(Waterfall, ABadLineStopsItWithTheMainWindowsMessageKeepingTheRowsRead)
+{
+    std::vector<Sweep> sweeps;
+    for (int s = 0; s < 30; ++s)
+        sweeps.push_back(wavySweep(s, 21));
+    std::string text = header(30, 21) + samples(sweeps);
+    // Sweep 17, sample 4 (the header takes five lines).
+    const size_t line = 5 + 17 * 21 + 3;
+    size_t at = 0;
+    for (size_t l = 0; l < line; ++l)
+        at = text.find("\r\n", at) + 2;
+    text.replace(at, text.find("\r\n", at) - at, "1,5");
+    open(writeText("bad.txt", text));
+    ASSERT_TRUE(dialogs.messages.empty());
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->end(), WaterfallEnd::Failed);
+    EXPECT_EQ(window->rowsShown(), 3);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages.front(), "Invalid numeric input");
+    // The main window gives the same message at that line.
+    goTo("15");
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages.back(), "Invalid numeric input");
+}
+
+TEST_F(Waterfall, ACutShortRecordingShowsTheBlocksItHolds)
+{
+    open(writeWavy("short.txt", 50, 17, 25));
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->end(), WaterfallEnd::CutShort);
+    EXPECT_EQ(window->expectedRows(), 10);
+    EXPECT_EQ(window->rowsShown(), 4);  // the fourth holds sweeps 15, 16 and zeros
+    EXPECT_TRUE(window->status->text().contains("4 of 10 blocks")) << window->status->text().toStdString();
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(Waterfall, CancelStopsTheReadingAndKeepsTheRowsRead)
+{
+    open(writeWavy("long.txt", 400, 400, 4000));
+    form->Waterfall1->trigger();
+    WaterfallWindow* window = form->waterfall();
+    ASSERT_NE(window, nullptr);
+    window->cancelButton->click();
+    ASSERT_TRUE(window->waitUntilFinished(20000));
+    EXPECT_EQ(window->end(), WaterfallEnd::Cancelled);
+    EXPECT_LT(window->rowsShown(), window->expectedRows());
+    EXPECT_TRUE(window->status->text().startsWith("Cancelled")) << window->status->text().toStdString();
+    EXPECT_FALSE(window->cancelButton->isEnabled());
+}
+
+TEST_F(Waterfall, HoverNamesBlockSweepBinAndPowerAndTheColourScaleCanBeSet)
+{
+    open(writeWavy("w.txt", 12, 12, 33));
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    const QString power = QLocale().toString(window->row(1)[9], 'f', 1);
+    EXPECT_EQ(window->hoverText(9, 1), "block 1, sweep 5, bin 10, " + power + " dB");
+    EXPECT_EQ(window->hoverText(0, 7), "block 7, sweep 35, bin 1");  // no such row read
+
+    EXPECT_TRUE(window->chart->colourRangeAutomatic());
+    window->colourFrom->setText(QLocale().toString(-20.0));
+    window->colourTo->setText(QLocale().toString(30.0));
+    emit window->colourTo->returnPressed();
+    EXPECT_FALSE(window->chart->colourRangeAutomatic());
+    EXPECT_EQ(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
+    window->colourFrom->setText("40");
+    emit window->colourFrom->returnPressed();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
+    window->automaticButton->click();
+    EXPECT_TRUE(window->chart->colourRangeAutomatic());
+    EXPECT_NE(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
+}

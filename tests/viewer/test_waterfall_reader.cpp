@@ -1,0 +1,199 @@
+// The waterfall's rows read from recordings of every kind: whole, cut short within a
+// block and between blocks, bad items midway and in the header, blocks without power,
+// and a cancel partway.
+
+#include "block_read.h"
+#include "delay_profile.h"
+#include "waterfall_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string number(double v)
+{
+    char text[40];
+    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+double sample(int s, int i) { return std::sin(0.37 * i + 0.9 * s) * (1.0 + 0.1 * s) + 0.01 * ((i * 31 + s) % 7); }
+
+// nsweeps in the header; `present` sweeps of nsamples written; the item at overall
+// position `badItem` (0-based, -1 none) written as a word; the sweeps of block
+// `zeroBlock` (-1 none) all zeros.
+std::string recording(int nsweeps, int nsamples, int present, int badItem = -1, int zeroBlock = -1)
+{
+    std::string text = std::to_string(nsweeps) + "\r\n" + std::to_string(nsamples) + "\r\n4\r\n37\r\n0.0\r\n";
+    int item = 0;
+    for (int s = 0; s < present; ++s)
+        for (int i = 0; i < nsamples; ++i, ++item)
+            text += (item == badItem ? std::string("volts") : number(s / 5 == zeroBlock ? 0.0 : sample(s, i))) + "\r\n";
+    return text;
+}
+
+// The profile of the block at firstSweep computed straight from the samples.
+std::vector<double> expectedRow(int firstSweep, int nsamples, int present)
+{
+    std::vector<double> tseries(MaxViewerSamples + 1, 0.0), power(ProfileBins + 1, 0.0);
+    FourierArea area;
+    for (int s = firstSweep; s < firstSweep + 5; ++s) {
+        for (int i = 1; i <= nsamples; ++i)
+            tseries[size_t(i)] = s < present ? sample(s, i - 1) : 0.0;
+        foldSweepPower(tseries.data(), nsamples, area, power.data());
+    }
+    powerToDb(power.data(), 5.0);
+    return std::vector<double>(power.begin() + 1, power.begin() + 1 + WaterfallBins);
+}
+
+struct Case {
+    const char* name;
+    std::string text;
+    WaterfallEnd end;
+    int64_t rows;
+    int64_t expectedRows;
+    const char* message;
+};
+
+}  // namespace
+
+TEST(WaterfallReader, RowCountIsTheBlocksGoToSweepReaches)
+{
+    const struct { int32_t nsweeps; int64_t rows; } cases[] = {
+        {0, 1}, {3, 1}, {5, 1}, {9, 1}, {10, 2}, {14, 2}, {15, 3}, {1430, 286}, {-7, 1}, {2147483647, 429496729},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(waterfallRowCount(c.nsweeps, 5), c.rows) << c.nsweeps;
+}
+
+TEST(WaterfallReader, EndsAsTheRecordingDoes)
+{
+    const Case cases[] = {
+        {"whole", recording(23, 40, 23), WaterfallEnd::Complete, 4, 4, ""},
+        {"fewer than a block", recording(3, 40, 3), WaterfallEnd::Complete, 1, 1, ""},
+        {"cut within the third block", recording(30, 40, 12), WaterfallEnd::CutShort, 3, 6, ""},
+        {"cut between blocks", recording(30, 40, 10), WaterfallEnd::CutShort, 2, 6, ""},
+        {"bad item in sweep 12", recording(30, 40, 30, 12 * 40 + 7), WaterfallEnd::Failed, 2, 6,
+         "Invalid numeric input"},
+        {"bad header", "20\r\nforty\r\n", WaterfallEnd::Failed, 0, 0, "Invalid numeric input"},
+        {"a block without power", recording(20, 3, 20, -1, 2), WaterfallEnd::Failed, 2, 4,
+         "Floating point division by zero"},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.filePath("r.txt").toStdString();
+        std::ofstream(path, std::ios::binary) << c.text;
+        std::atomic<bool> cancel{false};
+        std::vector<std::vector<double>> rows;
+        WaterfallCallbacks callbacks;
+        callbacks.row = [&](int64_t row, const double* db) {
+            EXPECT_EQ(row, int64_t(rows.size()));
+            rows.emplace_back(db, db + WaterfallBins);
+        };
+        const WaterfallOutcome outcome = readWaterfall(path, 5, 5.0, cancel, callbacks);
+        EXPECT_EQ(outcome.end, c.end);
+        EXPECT_EQ(outcome.rows, c.rows);
+        EXPECT_EQ(int64_t(rows.size()), c.rows);
+        EXPECT_EQ(outcome.expectedRows, c.expectedRows);
+        EXPECT_EQ(outcome.message, c.message);
+    }
+}
+
+TEST(WaterfallReader, RowsAreTheBlockProfilesBitForBitAlsoWhereTheTextEnds)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("r.txt").toStdString();
+    std::ofstream(path, std::ios::binary) << recording(30, 57, 13);
+    std::atomic<bool> cancel{false};
+    std::vector<std::vector<double>> rows;
+    WaterfallCallbacks callbacks;
+    callbacks.row = [&](int64_t, const double* db) { rows.emplace_back(db, db + WaterfallBins); };
+    readWaterfall(path, 5, 5.0, cancel, callbacks);
+    ASSERT_EQ(rows.size(), 3u);  // the third block holds sweeps 10..12 and two of zeros
+    for (int r = 0; r < 3; ++r)
+        EXPECT_EQ(std::memcmp(rows[size_t(r)].data(), expectedRow(5 * r, 57, 13).data(), WaterfallBins * sizeof(double)), 0)
+            << "row " << r;
+}
+
+TEST(WaterfallReader, CancelStopsBeforeTheNextBlockKeepingTheRowsRead)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("r.txt").toStdString();
+    std::ofstream(path, std::ios::binary) << recording(50, 20, 50);
+    for (const int stopAfter : {1, 2, 7}) {
+        std::atomic<bool> cancel{false};
+        int64_t given = 0;
+        WaterfallCallbacks callbacks;
+        callbacks.row = [&](int64_t, const double*) {
+            if (++given == stopAfter)
+                cancel = true;
+        };
+        const WaterfallOutcome outcome = readWaterfall(path, 5, 5.0, cancel, callbacks);
+        EXPECT_EQ(outcome.end, WaterfallEnd::Cancelled);
+        EXPECT_EQ(outcome.rows, stopAfter);
+        EXPECT_EQ(given, stopAfter);
+    }
+}
+
+// The rows do not depend on how the items are laid out on their lines: blank lines,
+// lines ended by CR alone, a second item on a line (dropped with the rest of it), blanks
+// before an item, a Ctrl-Z after the last line. Every layout reads as the plain one.
+TEST(WaterfallReader, EveryLayoutOfTheItemsGivesTheSameRows)
+{
+    const int nsamples = 23, sweeps = 42;  // 8 rows
+    const auto layout = [&](const std::string& lineEnd, int variant) {
+        std::string text;
+        for (const std::string& item : {std::to_string(sweeps), std::to_string(nsamples), std::string("4"),
+                                        std::string("37"), std::string("0.0")})
+            text += item + lineEnd;
+        for (int s = 0; s < sweeps; ++s)
+            for (int i = 0; i < nsamples; ++i) {
+                const bool here = (s * nsamples + i) % 97 == 50;
+                if (variant == 1 && here)
+                    text += lineEnd;  // an empty line before the item
+                if (variant == 3 && here)
+                    text += "   \t";
+                text += number(sample(s, i));
+                if (variant == 2 && here)
+                    text += " 99.5";
+                text += lineEnd;
+            }
+        if (variant == 4)
+            text += "\x1a" "1.0\r\n";
+        return text;
+    };
+    const struct { const char* name; std::string text; } cases[] = {
+        {"plain", layout("\r\n", 0)},         {"blank lines", layout("\r\n", 1)},
+        {"CR alone", layout("\r", 0)},        {"two items on a line", layout("\r\n", 2)},
+        {"blanks before an item", layout("\r\n", 3)}, {"Ctrl-Z after the last line", layout("\r\n", 4)},
+    };
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("r.txt").toStdString();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text;
+        std::atomic<bool> cancel{false};
+        std::vector<std::vector<double>> rows;
+        WaterfallCallbacks callbacks;
+        callbacks.row = [&](int64_t row, const double* db) {
+            EXPECT_EQ(row, int64_t(rows.size()));
+            rows.emplace_back(db, db + WaterfallBins);
+        };
+        const WaterfallOutcome outcome = readWaterfall(path, 5, 5.0, cancel, callbacks);
+        EXPECT_EQ(outcome.end, WaterfallEnd::Complete);
+        ASSERT_EQ(rows.size(), 8u);
+        for (int r = 0; r < 8; ++r)
+            EXPECT_EQ(std::memcmp(rows[size_t(r)].data(), expectedRow(5 * r, nsamples, sweeps).data(),
+                                  WaterfallBins * sizeof(double)), 0)
+                << "row " << r;
+    }
+}

@@ -1,0 +1,306 @@
+#include "waterfall_window.h"
+
+#include "colour_map_chart.h"
+#include "dialogs.h"
+#include "plain_text.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Rows reach the window this often, and the map shows them at most this often.
+constexpr int PollMilliseconds = 40;
+constexpr int ChartMilliseconds = 250;
+
+QString decibels(double value) { return QLocale().toString(value, 'f', 1); }
+
+}  // namespace
+
+WaterfallWindow::WaterfallWindow(const QString& path, int32_t sweepsPerBlock, double divisor, Dialogs& dialogs,
+                                 QWidget* parent)
+    : QMainWindow(parent), path_(path), sweepsPerBlock_(sweepsPerBlock), divisor_(divisor), dialogs_(dialogs),
+      timer_(new QTimer(this))
+{
+    setObjectName(QStringLiteral("Waterfall"));
+    setWindowFlag(Qt::Window);
+    // The main window's close ends the program whether or not this one is open.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setWindowTitle(QStringLiteral("Waterfall - ") + QFileInfo(path).fileName());
+    resize(900, 640);
+
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    auto* layout = new QVBoxLayout(client);
+
+    auto* controls = new QHBoxLayout;
+    auto* fromLabel = new QLabel(QStringLiteral("Colours from"), client);
+    colourFrom = new QLineEdit(client);
+    colourFrom->setObjectName(QStringLiteral("colourFrom"));
+    colourFrom->setAccessibleName(QStringLiteral("Colours from dB"));
+    auto* toLabel = new QLabel(QStringLiteral("to"), client);
+    colourTo = new QLineEdit(client);
+    colourTo->setObjectName(QStringLiteral("colourTo"));
+    colourTo->setAccessibleName(QStringLiteral("Colours to dB"));
+    auto* unitLabel = new QLabel(QStringLiteral("dB"), client);
+    automaticButton = new QPushButton(QStringLiteral("Automatic"), client);
+    automaticButton->setObjectName(QStringLiteral("automaticButton"));
+    for (QLineEdit* edit : {colourFrom, colourTo})
+        edit->setMaximumWidth(70);
+    fromLabel->setBuddy(colourFrom);
+    toLabel->setBuddy(colourTo);
+    progress = new QProgressBar(client);
+    progress->setObjectName(QStringLiteral("progress"));
+    progress->setRange(0, 1);
+    progress->setValue(0);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), client);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    controls->addWidget(fromLabel);
+    controls->addWidget(colourFrom);
+    controls->addWidget(toLabel);
+    controls->addWidget(colourTo);
+    controls->addWidget(unitLabel);
+    controls->addWidget(automaticButton);
+    controls->addStretch(1);
+    controls->addWidget(progress);
+    controls->addWidget(cancelButton);
+    layout->addLayout(controls);
+
+    chart = new ColourMapChart(client);
+    chart->setObjectName(QStringLiteral("chart"));
+    chart->setAxisLabels(QStringLiteral("delay bin"),
+                         QStringLiteral("block (%1 sweeps each)").arg(sweepsPerBlock_), QStringLiteral("power (dB)"));
+    chart->setSecondRowAxis(QStringLiteral("first sweep"), sweepsPerBlock_);
+    layout->addWidget(chart, 1);
+
+    status = new QLabel(this);
+    status->setObjectName(QStringLiteral("status"));
+    statusBar()->addWidget(status, 1);
+    showTextPlainly(this);
+
+    connect(cancelButton, &QPushButton::clicked, this, &WaterfallWindow::cancel);
+    connect(automaticButton, &QPushButton::clicked, this, [this] {
+        chart->setColourRangeAutomatic();
+        showColourRange();
+    });
+    connect(colourFrom, &QLineEdit::returnPressed, this, &WaterfallWindow::applyColourRange);
+    connect(colourTo, &QLineEdit::returnPressed, this, &WaterfallWindow::applyColourRange);
+    connect(chart, &ColourMapChart::cellHovered, this,
+            [this](int column, int row) { status->setText(hoverText(column, row)); });
+    connect(chart, &ColourMapChart::cellLeft, this, [this] { status->setText(progressText()); });
+    connect(chart, &ColourMapChart::cellClicked, this, [this](int, int row) { chooseRow(row); });
+    connect(timer_, &QTimer::timeout, this, &WaterfallWindow::poll);
+}
+
+WaterfallWindow::~WaterfallWindow()
+{
+    cancel_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void WaterfallWindow::start()
+{
+    if (running_ || thread_.joinable())
+        return;
+    running_ = true;
+    cancelButton->setEnabled(true);
+    status->setText(QStringLiteral("Reading the recording"));
+    const std::string file = QFile::encodeName(path_).toStdString();
+    thread_ = std::thread([this, file] {
+        yieldToTheWindow();
+        WaterfallCallbacks callbacks;
+        callbacks.header = [this](int32_t, int32_t nsamples, int64_t rows) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            headerRows_ = rows;
+            headerSamples_ = nsamples;
+        };
+        callbacks.row = [this](int64_t, const double* db) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            incoming_.insert(incoming_.end(), db, db + WaterfallBins);
+        };
+        const WaterfallOutcome outcome = readWaterfall(file, sweepsPerBlock_, divisor_, cancel_, callbacks);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        outcome_ = outcome;
+        done_ = true;
+    });
+    timer_->start(PollMilliseconds);
+}
+
+void WaterfallWindow::cancel()
+{
+    cancel_ = true;
+}
+
+bool WaterfallWindow::waitUntilFinished(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (running_ && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return !running_;
+}
+
+std::vector<double> WaterfallWindow::row(int64_t r) const
+{
+    if (r < 0 || r >= shownRows_)
+        return {};
+    const auto first = rows_.begin() + r * WaterfallBins;
+    return std::vector<double>(first, first + WaterfallBins);
+}
+
+void WaterfallWindow::poll()
+{
+    takeRows();
+    bool ended = false;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ended = done_;
+    }
+    if (ended)
+        finish();
+}
+
+void WaterfallWindow::takeRows()
+{
+    std::vector<double> arrived;
+    int64_t header = -1;
+    int32_t samples = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        arrived.swap(incoming_);
+        header = headerRows_;
+        samples = headerSamples_;
+    }
+    if (header > 0 && expectedRows_ == 0) {
+        expectedRows_ = header;
+        // The grid is as tall as the rows the file can hold (an item takes two bytes
+        // at least), not as tall as a header may claim.
+        const int64_t rowBytes = 2 * int64_t{sweepsPerBlock_} * std::max<int32_t>(1, samples);
+        const int64_t bound = QFileInfo(path_).size() / rowBytes + 1;
+        chart->setGrid(WaterfallBins, int(std::min({expectedRows_, bound, int64_t{1} << 20})), 1.0);
+        progress->setRange(0, int(std::min<int64_t>(expectedRows_, 1 << 30)));
+    }
+    const int64_t count = int64_t(arrived.size()) / WaterfallBins;
+    if (count == 0)
+        return;
+    rows_.insert(rows_.end(), arrived.begin(), arrived.end());
+    shownRows_ += count;
+    progress->setValue(int(std::min<int64_t>(shownRows_, progress->maximum())));
+    status->setText(progressText());
+    // The map is redrawn whole for any new row: a few times a second is enough.
+    if (!chartClock_.isValid() || chartClock_.elapsed() >= ChartMilliseconds)
+        showNewRows();
+}
+
+void WaterfallWindow::showNewRows()
+{
+    chartClock_.start();
+    for (; chartRows_ < shownRows_; ++chartRows_)
+        chart->setRow(int(chartRows_), rows_.data() + chartRows_ * WaterfallBins);
+    if (chart->colourRangeAutomatic())
+        showColourRange();
+}
+
+void WaterfallWindow::finish()
+{
+    timer_->stop();
+    if (thread_.joinable())
+        thread_.join();
+    takeRows();
+    showNewRows();
+    WaterfallOutcome outcome;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        outcome = outcome_;
+    }
+    running_ = false;
+    finalEnd_ = outcome.end;
+    cancelButton->setEnabled(false);
+    if (outcome.end == WaterfallEnd::Complete)
+        progress->setValue(progress->maximum());
+    status->setText(progressText());
+    if (outcome.end == WaterfallEnd::Failed)
+        dialogs_.showMessage(this, QString::fromStdString(outcome.message));
+    emit finished();
+}
+
+QString WaterfallWindow::progressText() const
+{
+    const QString of = QStringLiteral("%1 of %2 blocks").arg(shownRows_).arg(expectedRows_);
+    if (running_)
+        return QStringLiteral("Reading: ") + of;
+    switch (finalEnd_) {
+    case WaterfallEnd::Complete:
+        return QStringLiteral("%1 blocks of %2 sweeps").arg(shownRows_).arg(sweepsPerBlock_);
+    case WaterfallEnd::CutShort:
+        return QStringLiteral("The recording ends early: ") + of;
+    case WaterfallEnd::Cancelled:
+        return QStringLiteral("Cancelled: ") + of;
+    case WaterfallEnd::Failed:
+        return QStringLiteral("Stopped by a bad line: ") + of;
+    }
+    return of;
+}
+
+QString WaterfallWindow::hoverText(int column, int row) const
+{
+    QString text = QStringLiteral("block %1, sweep %2, bin %3")
+                       .arg(row)
+                       .arg(int64_t{row} * sweepsPerBlock_)
+                       .arg(column + 1);
+    if (row >= 0 && row < shownRows_ && column >= 0 && column < WaterfallBins)
+        text += QStringLiteral(", ") + decibels(rows_[size_t(row) * WaterfallBins + size_t(column)]) +
+                QStringLiteral(" dB");
+    return text;
+}
+
+void WaterfallWindow::markBlock(int32_t firstSweep)
+{
+    // A block need not start at a row's first sweep: the frame then straddles two rows.
+    const double first = double(firstSweep) / sweepsPerBlock_;
+    chart->markRows(std::make_pair(first, first));
+}
+
+void WaterfallWindow::chooseRow(int row)
+{
+    if (row < 0 || row >= shownRows_)
+        return;
+    emit blockChosen(int32_t(int64_t{row} * sweepsPerBlock_));
+}
+
+void WaterfallWindow::showColourRange()
+{
+    const auto [lowest, highest] = chart->colourRange();
+    colourFrom->setText(decibels(lowest));
+    colourTo->setText(decibels(highest));
+}
+
+void WaterfallWindow::applyColourRange()
+{
+    bool okFrom = false, okTo = false;
+    const double from = QLocale().toDouble(colourFrom->text(), &okFrom);
+    const double to = QLocale().toDouble(colourTo->text(), &okTo);
+    if (!okFrom || !okTo || !(from < to)) {
+        dialogs_.showMessage(this, QStringLiteral("The colour scale needs two numbers of dB, the first below the second"));
+        showColourRange();
+        return;
+    }
+    chart->setColourRange(from, to);
+}
