@@ -175,7 +175,8 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
     const DelayMetricsParams& p = settings.metrics;
     QJsonObject parameters{
         {"threshold_db", p.thresholdDb},
-        {"margin_db", p.marginDb},
+        {"margin_db", jsonNumber(p.marginDb)},
+        {"false_alarm", p.falseAlarm},
         {"noise_bins", QJsonArray{p.noiseFirstBin, p.noiseLastBin}},
         {"delay_bins", QJsonArray{p.firstDelayBin, p.lastDelayBin}},
         {"block_sweeps", settings.blockSweeps},

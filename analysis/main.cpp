@@ -139,13 +139,18 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     const QCommandLineOption bandwidth("bandwidth", "Swept bandwidth: delays in ns and metres as well.", "HZ");
     const QCommandLineOption threshold("threshold-db", "Bins within this many dB of the peak count (default 20).",
                                        "DB");
-    const QCommandLineOption margin("margin-db", "... and at least this many dB above the floor (default 6).", "DB");
+    const QCommandLineOption margin("margin-db", "... and at least this many dB above the floor (default: the margin "
+                                                 "that noise alone exceeds with the --false-alarm probability).",
+                                    "DB");
+    const QCommandLineOption falseAlarm("false-alarm", "Probability that a profile of noise alone counts any bin, "
+                                                       "which sets the margin (default 1e-3).", "P");
     const QCommandLineOption noise("noise-bins", "Bins whose median power is the noise floor (default 1537:2048).",
                                    "A:B");
     const QCommandLineOption firstBin("first-bin", "First bin of the peak search and the counting (default 3).", "K");
     const QCommandLineOption window("window", "Window on the samples before the transform: none (default), hann "
                                               "or blackman.", "NAME", "none");
-    parser.addOptions({help, csv, json, plot, channel, block, bandwidth, threshold, margin, noise, firstBin, window});
+    parser.addOptions({help, csv, json, plot, channel, block, bandwidth, threshold, margin, falseAlarm, noise, firstBin,
+                       window});
     parser.addPositionalArgument("FILE", "Recordings to analyze.", "FILE...");
     if (!parser.parse(args))
         return usage(parser.errorText());
@@ -176,8 +181,13 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
         settings.bandwidthHz = hz;
     if (!readNumber(parser, threshold, m.thresholdDb))
         return usage("--threshold-db must be a number of dB of 0 or more");
-    if (!readNumber(parser, margin, m.marginDb))
+    double marginDb = 0.0;
+    if (!readNumber(parser, margin, marginDb))
         return usage("--margin-db must be a number of dB of 0 or more");
+    if (parser.isSet(margin))
+        m.marginDb = marginDb;
+    if (!readNumber(parser, falseAlarm, m.falseAlarm) || !(m.falseAlarm > 0.0 && m.falseAlarm < 1.0))
+        return usage("--false-alarm must be a probability between 0 and 1");
     if (!readNumber(parser, firstBin, m.firstDelayBin) || m.firstDelayBin < 1 || m.firstDelayBin > m.lastDelayBin)
         return usage("--first-bin must be a bin 1.." + QString::number(m.lastDelayBin));
     if (parser.isSet(noise)) {

@@ -16,9 +16,11 @@
 
 namespace cli {
 
-enum class SampleWindow { None, Hann, Blackman };
+using SampleWindow = TransformWindow;
 
 struct AnalysisSettings {
+    // The transform's samples, window and each profile's count of averaged sweeps are
+    // set for each file and profile from the fields below.
     DelayMetricsParams metrics;
     int channel = 0;  // 1..3, or 0 for every channel the file holds
     int blockSweeps = 5;
