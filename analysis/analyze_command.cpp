@@ -129,12 +129,14 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     if (!outputs.plotPath.empty())
         for (size_t i = 0; i < results.size(); ++i)
             add(plotPathFor(outputs.plotPath, i, results.size()), drawPlot(results[i], settings));
-    for (auto& [file, path] : pending) {
-        try {
-            file->commit();
-        } catch (const rt::InOutError& e) {
-            failIo(path, e.code());
-        }
+    std::vector<OutputFile*> outputsMade;
+    for (auto& entry : pending)
+        outputsMade.push_back(entry.first.get());
+    std::string failed;
+    try {
+        OutputFile::commitTogether(outputsMade, &failed);
+    } catch (const rt::InOutError& e) {
+        failIo(failed, e.code());
     }
     return ExitOk;
 }

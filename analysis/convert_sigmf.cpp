@@ -151,10 +151,8 @@ void convertToSigmf(const std::string& inputPath, const std::string& base)
         current = metaPath;
         OutputFile meta(metaPath);
         meta.write(json.constData(), size_t(json.size()));
-        current = dataPath;
-        data.commit();
-        current = metaPath;
-        meta.commit();
+        // The pair goes into place as one: the old pair or the new one, never a mix.
+        OutputFile::commitTogether({&data, &meta}, &current);
     } catch (const rt::InOutError& e) {
         failIo(current, e.code());
     }

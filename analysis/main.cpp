@@ -11,6 +11,7 @@
 #include "convert_viewer.h"
 #include "info_command.h"
 #include "plot_module.h"
+#include "recording_metadata.h"
 #include "sounder_version.h"
 
 #include <QCommandLineParser>
@@ -27,6 +28,17 @@
 namespace {
 
 std::string localPath(const QString& text) { return QFile::encodeName(text).toStdString(); }
+
+// The files a command reads: each recording and the sidecar beside it.
+std::vector<std::string> inputsOf(const std::vector<std::string>& recordings)
+{
+    std::vector<std::string> inputs;
+    for (const std::string& r : recordings) {
+        inputs.push_back(r);
+        inputs.push_back(meta::sidecarPath(r));
+    }
+    return inputs;
+}
 
 int usage(const QString& message)
 {
@@ -93,13 +105,20 @@ int runConvertCommand(const QStringList& args)
             return usage("--channel must be 1, 2 or 3");
         const std::string output =
             parser.isSet(out) ? localPath(parser.value(out)) : input + ".ch" + std::to_string(n) + ".txt";
+        if (const int refused = cli::outputsRefusal({{"-o", output}}, inputsOf({input})); refused != cli::ExitOk)
+            return refused;
         cli::convertToViewer(input, n, output);
         return cli::ExitOk;
     }
     if (layout == "sigmf") {
         if (parser.isSet(channel))
             return usage("--channel applies to --to viewer only");
-        cli::convertToSigmf(input, parser.isSet(out) ? localPath(parser.value(out)) : input);
+        const std::string base = parser.isSet(out) ? localPath(parser.value(out)) : input;
+        if (const int refused = cli::outputsRefusal({{"-o", base + ".sigmf-data"}, {"-o", base + ".sigmf-meta"}},
+                                                    inputsOf({input}));
+            refused != cli::ExitOk)
+            return refused;
+        cli::convertToSigmf(input, base);
         return cli::ExitOk;
     }
     return usage(layout.isEmpty() ? QString("convert needs --to viewer or --to sigmf")
@@ -215,6 +234,16 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
+    std::vector<cli::NamedOutput> named;
+    if (!outputs.csvPath.empty())
+        named.push_back({"--csv", outputs.csvPath});
+    if (!outputs.jsonPath.empty())
+        named.push_back({"--json", outputs.jsonPath});
+    if (!outputs.plotPath.empty())
+        for (size_t i = 0; i < files.size(); ++i)
+            named.push_back({"--plot", cli::plotPathFor(outputs.plotPath, i, files.size())});
+    if (const int refused = cli::outputsRefusal(named, inputsOf(files)); refused != cli::ExitOk)
+        return refused;
     if (!outputs.plotPath.empty() && !plotModule)
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
     cli::PlotDrawer draw;
