@@ -3,6 +3,7 @@
 
 #include "tform1.h"
 
+#include "board_library_info.h"
 #include "handler_guard.h"
 #include "design_font.h"
 #include "line_chart.h"
@@ -71,6 +72,10 @@ TForm1::TForm1(Dialogs& dialogs, SettleClock& clock, QWidget* parent)
     buildWindow();
     showTextPlainly(this);
     guarded([this] { FormCreate(); });
+    // A board the library could not open or configure is said once, after start-up.
+    if (const std::string failure = boardFailure(); !failure.empty())
+        dialogs_.showMessage(this, QStringLiteral("The data-acquisition board cannot be used: ") +
+                                       QString::fromStdString(failure));
 }
 
 TForm1::~TForm1() = default;

@@ -11,6 +11,8 @@ namespace boardsim {
 
 void reset() { simBoard().reset(); }
 
+void setBoardFailure(const std::string& text) { simBoard().setFailure(text); }
+
 const std::vector<Call>& trace() { return simBoard().trace(); }
 
 std::vector<PortCall> portTrace()

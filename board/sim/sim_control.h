@@ -24,6 +24,9 @@ namespace boardsim {
 // scan source or failure injected, empty trace. Live memory blocks are released.
 void reset();
 
+// The board library's failure text (cbwBoardFailure): "" while the board can be used.
+void setBoardFailure(const std::string& text);
+
 // ---- Call trace -----------------------------------------------------------------
 
 enum class Fn { DConfigPort, DOut, DIn, AInScan, WinBufAlloc, WinBufFree, GlobalLock, GlobalUnlock };

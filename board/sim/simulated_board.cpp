@@ -38,6 +38,7 @@ void SimBoard::reset()
     allocFailures_ = scanFailures_ = scanFailureCode_ = 0;
     lastScan_.reset();
     scans_ = 0;
+    failure_.clear();
 }
 
 int SimBoard::record(const Call& call)

@@ -9,6 +9,8 @@
 #include "block_table.h"
 #include "sounder.h"
 
+#include <string>
+
 namespace boardsim {
 
 class SimBoard {
@@ -38,6 +40,10 @@ public:
     void setScanSource(ScanSource source) { scanSource_ = std::move(source); }
     void failNextAlloc(int times) { allocFailures_ = std::max(times, 0); }
     void failNextScan(int code, int times);
+    // The text of the last failure to open or configure the board ("" when it can be
+    // used), given by cbwBoardFailure; set by the control side.
+    const std::string& failure() const { return failure_; }
+    void setFailure(std::string text) { failure_ = std::move(text); }
     int liveBlocks() const { return blocks_.live(); }
     int lockedBlocks() const { return blocks_.locked(); }
     int32_t blockSize(HGLOBAL handle) const { return blocks_.size(handle); }
@@ -61,6 +67,7 @@ private:
     Sounder sounder_;
     boardshared::BlockTable blocks_;
     std::vector<Call> trace_;
+    std::string failure_;
     ScanSource scanSource_;
     int allocFailures_ = 0;
     int scanFailures_ = 0;

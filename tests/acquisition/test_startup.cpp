@@ -322,3 +322,26 @@ TEST_F(ApplyTest, TextThatIsNotAnIntegerStopsTheCheckAtItsStep)
     EXPECT_EQ(form->NumSweeps, 12);
     EXPECT_EQ(form->Attenuation, 7);
 }
+
+TEST_F(StartupTest, ABoardThatCannotBeUsedIsSaidOnceAfterStartUp)
+{
+    struct Case {
+        std::string failure;
+        std::vector<QString> messages;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"channel file line 3: expected a number",
+         {QStringLiteral("The data-acquisition board cannot be used: channel file line 3: expected a number")}},
+    };
+    for (const Case& c : cases) {
+        form.reset();
+        dialogs.messages.clear();
+        boardsim::reset();
+        boardsim::setBoardFailure(c.failure);
+        start();
+        EXPECT_EQ(dialogs.messages, c.messages) << c.failure;
+        // Start-up itself ran as always: the window shows the start values.
+        EXPECT_EQ(form->Edit1->text(), QStringLiteral("0")) << c.failure;
+    }
+}
