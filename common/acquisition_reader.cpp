@@ -217,7 +217,7 @@ void AcquisitionReader::open(const std::string& path)
     linesRead_ = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw rt::InOutError(rt::ioCodeFromErrno(errno));
+        throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, path));
     impl_->fd = fd;
     struct stat info {};
     if (::fstat(fd, &info) == 0) {

@@ -129,3 +129,28 @@ TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
     EXPECT_NE(run.out.find("view.txt: viewer layout"), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("junk.txt: line 1: expected"), std::string::npos) << run.err;
 }
+
+TEST(SounderCli, OneMappingOfOpenErrorsInEveryCommand)
+{
+    struct Case {
+        std::string input;
+        std::string text;
+    };
+    // A missing folder, or a file standing where a folder should, is a name that cannot
+    // be; a missing file in a folder that exists is not found.
+    const Case cases[] = {{"nodir/x.txt", "Invalid filename"},
+                          {"rec.txt/x.txt", "Invalid filename"},
+                          {"none.txt", "File not found"}};
+    const std::string commands[] = {"info %", "convert % --to viewer -o out.txt", "convert % --to sigmf -o out",
+                                    "analyze % --csv out.csv"};
+    for (const Case& c : cases)
+        for (std::string command : commands) {
+            TempDir dir;
+            writeBytes(dir.file("rec.txt"), Good);
+            command.replace(command.find('%'), 1, c.input);
+            const RunResult run = runSounder(dir, command);
+            EXPECT_EQ(run.status, 2) << command;
+            EXPECT_EQ(run.err, c.input + ": " + c.text + "\n") << command;
+            EXPECT_TRUE(onlyInput(dir)) << command;
+        }
+}
