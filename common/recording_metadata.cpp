@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -121,9 +122,10 @@ public:
     }
     int64_t integer(const QJsonValue& v, const char* where, const char* key, int64_t low, int64_t high)
     {
-        // JSON numbers are doubles: whole numbers up to 2^53 come through exactly.
+        // JSON numbers are doubles: whole numbers up to 2^53 come through exactly. The
+        // range is checked before the cast, which is undefined for a double beyond int64.
         const double d = v.toDouble();
-        if (!v.isDouble() || d != double(int64_t(d)) || d < double(low) || d > double(high)) {
+        if (!v.isDouble() || !(d >= double(low) && d <= double(high)) || d != std::trunc(d)) {
             fail(where, key, "a whole number in range");
             return 0;
         }

@@ -154,3 +154,31 @@ TEST(SounderCli, OneMappingOfOpenErrorsInEveryCommand)
             EXPECT_TRUE(onlyInput(dir)) << command;
         }
 }
+
+TEST(SounderCli, InfoSaysWhatAnEndOfTextMarkLeftUnread)
+{
+    struct Case {
+        std::string tail;  // after the recording's lines
+        std::string said;  // in info's report (empty: no such line)
+    };
+    const std::string lines = "1,2,3\r\n4,5,6\r\n";
+    const Case cases[] = {
+        {"", ""},
+        {"\x1A", ""},  // the mark as the last byte: nothing is left unread
+        {"\x1A" + lines, "the 14 bytes after it were not read"},
+        {"\x1A\x1A", "the 1 byte after it was not read"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), Good + c.tail);
+        const RunResult run = runSounder(dir, "info rec.txt");
+        EXPECT_EQ(run.status, 0) << run.err;
+        const size_t at = run.out.find("end-of-text mark (0x1A) at byte " + std::to_string(Good.size()) + ": ");
+        if (c.said.empty()) {
+            EXPECT_EQ(at, std::string::npos) << run.out;
+        } else {
+            ASSERT_NE(at, std::string::npos) << run.out;
+            EXPECT_NE(run.out.find(c.said, at), std::string::npos) << run.out;
+        }
+    }
+}
