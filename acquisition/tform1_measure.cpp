@@ -28,6 +28,8 @@ constexpr int ColumnWidth[] = {36, 44, 32, 28};
 void TForm1::buildMeasurements()
 {
     GroupBox3 = new QGroupBox(QStringLiteral("Measurements"), GroupBox2);
+    // Qt names a group box inside another after the outer one's title: its own is set.
+    GroupBox3->setAccessibleName(GroupBox3->title());
     GroupBox3->setGeometry(8, 224, 201, 120);
     const char* headers[] = {"peak", "SNR dB", "rms", "clip"};
     for (int c = 0; c < 4; ++c)

@@ -136,6 +136,13 @@ void TForm1::buildWindow()
     Label5 = label(GroupBox2, "Samples per sec", 8, 200);
     Panel3 = new QLabel(QStringLiteral("Panel3"), GroupBox2);  // never written
     Panel3->setGeometry(120, 200, 57, 17);
+    // Each edit box is announced by the text of the label beside it.
+    const std::pair<QLabel*, QLineEdit*> labelled[] = {{Label1, Edit1}, {Label2, Edit2}, {Label4, Edit3},
+                                                       {Label6, Edit4}, {Label7, Edit5}, {Label8, Edit6}};
+    for (const auto& [l, e] : labelled) {
+        l->setBuddy(e);
+        e->setAccessibleName(l->text());
+    }
     buildMeasurements();
     Panel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel3->setAlignment(Qt::AlignCenter);
