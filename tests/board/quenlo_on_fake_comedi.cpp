@@ -50,6 +50,12 @@ TEST(QuenloOnComedi, AMissingDeviceIsSaidOnceAfterStartUp)
         TForm1 form(dialogs, clock);
         // The divider's write failed as start-up has it: the window shows its code.
         EXPECT_NE(form.Edit1->text(), QStringLiteral("0"));
+        // Nothing reached the front-end, so the record of what was sent holds nothing.
+        EXPECT_FALSE(form.FrontEndSent.dividerCode);
+        EXPECT_FALSE(form.FrontEndSent.sweepCount);
+        EXPECT_FALSE(form.FrontEndSent.attenuatorCode);
+        for (const auto& pot : form.FrontEndSent.pots)
+            EXPECT_FALSE(pot);
     }
     const std::vector<QString> expected = {QStringLiteral(
         "The data-acquisition board cannot be used: cannot open /dev/comedi0: No such file or directory")};
