@@ -120,6 +120,18 @@ TEST(SounderAnalyze, JsonGivesTheParametersAndPercentilesOverBlocks)
     const QJsonObject p = root["parameters"].toObject();
     EXPECT_EQ(p["threshold_db"].toDouble(), 15.0);
     EXPECT_EQ(p["margin_db"].toDouble(), 3.0);
+    EXPECT_EQ(p["sweep_margin_db"].toDouble(), 3.0);
+    EXPECT_EQ(p["block_margin_db"].toDouble(), 3.0);
+    {
+        // Without --margin-db the margins follow from the false-alarm probability.
+        const RunResult derived = runSounder(dir, "analyze rec.txt --json derived.json --false-alarm 1e-3");
+        ASSERT_EQ(derived.status, 0) << derived.err;
+        const QJsonObject d = readJson(dir.file("derived.json"))["parameters"].toObject();
+        EXPECT_TRUE(d["margin_db"].isNull());
+        EXPECT_EQ(d["false_alarm"].toDouble(), 1e-3);
+        EXPECT_NEAR(d["sweep_margin_db"].toDouble(), 13.21, 0.005);
+        EXPECT_NEAR(d["block_margin_db"].toDouble(), 7.16, 0.005);
+    }
     EXPECT_EQ(p["noise_bins"].toArray(), (QJsonArray{1000, 2000}));
     EXPECT_EQ(p["delay_bins"].toArray(), (QJsonArray{5, 2048}));
     EXPECT_EQ(p["block_sweeps"].toInt(), 2);
@@ -238,6 +250,8 @@ TEST(SounderAnalyze, BadOptionsGiveStatusOneAndNoOutput)
           "analyze rec.txt --csv o.csv --noise-bins 2000:1000", "analyze rec.txt --csv o.csv --noise-bins 5",
           "analyze rec.txt --csv o.csv --noise-bins 1:4097", "analyze rec.txt --csv o.csv --first-bin 0",
           "analyze rec.txt --csv o.csv --first-bin 3000", "analyze rec.txt --csv o.csv --window kaiser",
+          "analyze rec.txt --csv o.csv --false-alarm 0", "analyze rec.txt --csv o.csv --false-alarm 1",
+          "analyze rec.txt --csv o.csv --false-alarm nan", "analyze rec.txt --csv o.csv --margin-db -2",
           "analyze rec.txt --csv o.csv --bogus"}) {
         const RunResult run = runSounder(dir, args);
         EXPECT_EQ(run.status, 1) << args;
