@@ -101,8 +101,12 @@ TEST(SounderAnalyze, CsvHoldsEverySweepAndBlockAsTheRoutinesComputeThem)
         EXPECT_EQ(csv.at(blocks[0], "sweeps"), "5");
         EXPECT_EQ(csv.at(blocks[1], "first_sweep"), "6");
         EXPECT_EQ(csv.at(blocks[1], "sweeps"), "2");
-        expectRowNear(csv, blocks[0], computeDelayMetrics(blockProfile(r, 0, 5, c).data()), "block 1");
-        expectRowNear(csv, blocks[1], computeDelayMetrics(blockProfile(r, 5, 2, c).data()), "block 2");
+        // Each block's margin is that of noise averaged over its own sweeps.
+        DelayMetricsParams five, two;
+        five.averagedSweeps = 5;
+        two.averagedSweeps = 2;
+        expectRowNear(csv, blocks[0], computeDelayMetrics(blockProfile(r, 0, 5, c).data(), five), "block 1");
+        expectRowNear(csv, blocks[1], computeDelayMetrics(blockProfile(r, 5, 2, c).data(), two), "block 2");
     }
 }
 
@@ -203,7 +207,9 @@ TEST(SounderAnalyze, ChannelBlockAndWindowOptions)
         const auto rows = windowed.of("sweep", c);
         ASSERT_EQ(rows.size(), 7u);
         for (int s = 0; s < 7; ++s) {
-            const DelayMetrics m = computeDelayMetrics(sweepProfile(r, s, c, hann).data());
+            DelayMetricsParams hannParams;
+            hannParams.window = TransformWindow::Hann;
+            const DelayMetrics m = computeDelayMetrics(sweepProfile(r, s, c, hann).data(), hannParams);
             expectRowIs(windowed, rows[size_t(s)], m, "hann");
             EXPECT_EQ(m.peakBin, pathBin(c));
         }
