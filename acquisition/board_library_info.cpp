@@ -8,6 +8,33 @@
 #include <climits>
 #include <cstdlib>
 
+namespace {
+
+// A function of the library that holds cbDOut, looked up there only; nullptr when absent.
+void* boardLibrarySymbol(const char* name)
+{
+    Dl_info where{};
+    if (::dladdr(reinterpret_cast<void*>(&cbDOut), &where) == 0 || where.dli_fname == nullptr)
+        return nullptr;
+    void* handle = ::dlopen(where.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (!handle)
+        return nullptr;
+    void* symbol = ::dlsym(handle, name);
+    ::dlclose(handle);  // the library stays loaded: the program links it
+    return symbol;
+}
+
+}  // namespace
+
+std::string boardFailure()
+{
+    using FailureFn = const char* (*)();
+    if (const auto failure = reinterpret_cast<FailureFn>(boardLibrarySymbol("cbwBoardFailure")))
+        if (const char* text = failure())
+            return text;
+    return {};
+}
+
 BoardLibraryInfo loadedBoardLibrary()
 {
     BoardLibraryInfo info;

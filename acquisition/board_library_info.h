@@ -11,3 +11,7 @@ struct BoardLibraryInfo {
 };
 
 BoardLibraryInfo loadedBoardLibrary();
+
+// Why the loaded board library cannot use its board (its cbwBoardFailure text), empty
+// when it can or when the library does not say.
+std::string boardFailure();

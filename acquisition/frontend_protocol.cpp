@@ -21,15 +21,21 @@ std::array<uint16_t, 3> sweepCountBytes(int32_t count)
             static_cast<uint16_t>(c / 65536)};
 }
 
+int32_t attenuationIndexSent(int32_t index) { return std::clamp(index, 0, MaxAttenIndex); }
+
+int32_t potSent(int32_t pot) { return std::clamp(pot, 0, MaxPot); }
+
+int32_t potValueSent(int32_t value) { return std::clamp(value, 0, MaxPotValue); }
+
 uint16_t attenuatorCode(int32_t index)
 {
-    return AttenCode[static_cast<size_t>(std::clamp(index, 0, MaxAttenIndex))];
+    return AttenCode[static_cast<size_t>(attenuationIndexSent(index))];
 }
 
 std::array<uint16_t, 6> potFrameBytes(int32_t pot, int32_t value)
 {
-    const auto p = static_cast<uint16_t>(std::clamp(pot, 0, MaxPot));
-    const auto v = static_cast<uint16_t>(std::clamp(value, 0, MaxPotValue));
+    const auto p = static_cast<uint16_t>(potSent(pot));
+    const auto v = static_cast<uint16_t>(potValueSent(value));
     const auto select = static_cast<uint16_t>(PotSelectMark + p);
     return {PotCommandMark, select, PotWriteCommand, select, static_cast<uint16_t>(PotCommandMark + v), select};
 }

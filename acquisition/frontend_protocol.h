@@ -64,6 +64,13 @@ uint16_t dividerCode(int32_t divider);
 // Sweep count limited to 1..262143, as (low, middle, high) bytes.
 std::array<uint16_t, 3> sweepCountBytes(int32_t count);
 
+// The values the devices take: an attenuation index limited to 0..31, a potentiometer
+// number to 0..15, a potentiometer value to 0..32. The one place of these limits: the
+// codes below and the record of what was sent both use them.
+int32_t attenuationIndexSent(int32_t index);
+int32_t potSent(int32_t pot);
+int32_t potValueSent(int32_t value);
+
 // Attenuator code of an attenuation index limited to 0..31.
 uint16_t attenuatorCode(int32_t index);
 

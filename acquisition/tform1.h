@@ -140,9 +140,11 @@ public:
     void SettleWait(double interval);
     // (address, byte) pairs; returns the result of the final port call, which sets
     // the data port back to input.
-    int BusWrite(const std::vector<std::pair<uint16_t, uint16_t>>& pairs);
+    // The last call's result code; allSent (when given) tells whether every board call
+    // of the write succeeded.
+    int BusWrite(const std::vector<std::pair<uint16_t, uint16_t>>& pairs, bool* allSent = nullptr);
     uint16_t BusRead(uint16_t address);
-    void PotFrame(uint16_t byte, bool trailingWait);
+    bool PotFrame(uint16_t byte, bool trailingWait);  // whether every board call succeeded
     void BusStrobe(uint16_t address);
 
     // ---- Devices --------------------------------------------------------------------

@@ -16,19 +16,22 @@ void TForm1::SettleWait(double interval)
     settle::waitAtLeast(clock_, settle::daysToNs(interval));
 }
 
-int TForm1::BusWrite(const std::vector<std::pair<uint16_t, uint16_t>>& pairs)
+int TForm1::BusWrite(const std::vector<std::pair<uint16_t, uint16_t>>& pairs, bool* allSent)
 {
-    cbDConfigPort(DioBoardNum, DataPort, DIGITALOUT);
+    bool sent = cbDConfigPort(DioBoardNum, DataPort, DIGITALOUT) == CBW_NOERRORS;
     for (const auto& [address, byte] : pairs) {
         // The byte is on the lines before the address selects the register and stays
         // there until the address is back at idle.
-        cbDOut(DioBoardNum, DataPort, byte);
-        cbDOut(DioBoardNum, AddressPort, address);
+        sent &= cbDOut(DioBoardNum, DataPort, byte) == CBW_NOERRORS;
+        sent &= cbDOut(DioBoardNum, AddressPort, address) == CBW_NOERRORS;
         SettleWait(SettleInterval);
-        cbDOut(DioBoardNum, AddressPort, AddrIdle);
+        sent &= cbDOut(DioBoardNum, AddressPort, AddrIdle) == CBW_NOERRORS;
     }
     // Back to input at once, so the front-end may drive the lines.
-    return cbDConfigPort(DioBoardNum, DataPort, DIGITALIN);
+    const int result = cbDConfigPort(DioBoardNum, DataPort, DIGITALIN);
+    if (allSent)
+        *allSent = sent && result == CBW_NOERRORS;
+    return result;
 }
 
 uint16_t TForm1::BusRead(uint16_t address)
@@ -46,21 +49,22 @@ uint16_t TForm1::BusRead(uint16_t address)
     return word;
 }
 
-void TForm1::PotFrame(uint16_t byte, bool trailingWait)
+bool TForm1::PotFrame(uint16_t byte, bool trailingWait)
 {
-    cbDConfigPort(DioBoardNum, DataPort, DIGITALOUT);
-    cbDOut(DioBoardNum, DataPort, PotFrameRest);
-    cbDOut(DioBoardNum, AddressPort, AddrPot);
+    bool sent = cbDConfigPort(DioBoardNum, DataPort, DIGITALOUT) == CBW_NOERRORS;
+    sent &= cbDOut(DioBoardNum, DataPort, PotFrameRest) == CBW_NOERRORS;
+    sent &= cbDOut(DioBoardNum, AddressPort, AddrPot) == CBW_NOERRORS;
     SettleWait(SettleInterval);
-    cbDOut(DioBoardNum, DataPort, byte);
+    sent &= cbDOut(DioBoardNum, DataPort, byte) == CBW_NOERRORS;
     SettleWait(SettleInterval);
-    cbDOut(DioBoardNum, DataPort, PotFrameRest);
+    sent &= cbDOut(DioBoardNum, DataPort, PotFrameRest) == CBW_NOERRORS;
     SettleWait(SettleInterval);
-    cbDOut(DioBoardNum, AddressPort, AddrIdle);
+    sent &= cbDOut(DioBoardNum, AddressPort, AddrIdle) == CBW_NOERRORS;
     SettleWait(SettleInterval);
-    cbDConfigPort(DioBoardNum, DataPort, DIGITALIN);
+    sent &= cbDConfigPort(DioBoardNum, DataPort, DIGITALIN) == CBW_NOERRORS;
     if (trailingWait)
         SettleWait(SettleInterval);
+    return sent;
 }
 
 void TForm1::BusStrobe(uint16_t address)

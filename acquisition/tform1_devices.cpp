@@ -10,38 +10,50 @@
 
 using namespace frontend;
 
-// Each operation notes in FrontEndSent what it puts on the bus, as it sends it.
+// Each operation notes in FrontEndSent what it put on the bus, once every board call of
+// the write has succeeded, with the values the protocol limited them to.
 
 int TForm1::SetClockDivider(int32_t divider)
 {
     const uint16_t code = dividerCode(divider);
-    FrontEndSent.dividerCode = code;
-    return BusWrite({{AddrDivider, code}});
+    bool sent = false;
+    const int result = BusWrite({{AddrDivider, code}}, &sent);
+    if (sent)
+        FrontEndSent.dividerCode = code;
+    return result;
 }
 
 int TForm1::SetSweepCount(int32_t count)
 {
     const auto bytes = sweepCountBytes(count);
-    FrontEndSent.sweepCount = int32_t(bytes[0]) | int32_t(bytes[1]) << 8 | int32_t(bytes[2]) << 16;
+    bool sent = false;
     // One run, low byte first.
-    return BusWrite({{AddrSweeps0, bytes[0]}, {AddrSweeps1, bytes[1]}, {AddrSweeps2, bytes[2]}});
+    const int result = BusWrite({{AddrSweeps0, bytes[0]}, {AddrSweeps1, bytes[1]}, {AddrSweeps2, bytes[2]}}, &sent);
+    if (sent)
+        FrontEndSent.sweepCount = int32_t(bytes[0]) | int32_t(bytes[1]) << 8 | int32_t(bytes[2]) << 16;
+    return result;
 }
 
 void TForm1::SetAttenuation(int32_t index)
 {
     const uint16_t code = attenuatorCode(index);
-    FrontEndSent.attenuationDb = std::clamp(index, 0, MaxAttenIndex);
-    FrontEndSent.attenuatorCode = code;
-    BusWrite({{AddrAtten, code}});
+    bool sent = false;
+    BusWrite({{AddrAtten, code}}, &sent);
+    if (sent) {
+        FrontEndSent.attenuationDb = attenuationIndexSent(index);
+        FrontEndSent.attenuatorCode = code;
+    }
 }
 
 void TForm1::SetPot(int32_t pot, int32_t value)
 {
     const auto frames = potFrameBytes(pot, value);
-    FrontEndSent.pots[size_t(std::clamp(pot, 0, MaxPot))] = std::clamp(value, 0, MaxPotValue);
     // The last frame ends the transfer; no trailing wait after it.
+    bool sent = true;
     for (size_t i = 0; i < frames.size(); ++i)
-        PotFrame(frames[i], i + 1 < frames.size());
+        sent &= PotFrame(frames[i], i + 1 < frames.size());
+    if (sent)
+        FrontEndSent.pots[size_t(potSent(pot))] = potValueSent(value);
 }
 
 int32_t TForm1::ReadClocksPerSweep()

@@ -28,6 +28,8 @@ constexpr int ColumnWidth[] = {36, 44, 32, 28};
 void TForm1::buildMeasurements()
 {
     GroupBox3 = new QGroupBox(QStringLiteral("Measurements"), GroupBox2);
+    // Qt names a group box inside another after the outer one's title: its own is set.
+    GroupBox3->setAccessibleName(GroupBox3->title());
     GroupBox3->setGeometry(8, 224, 201, 120);
     const char* headers[] = {"peak", "SNR dB", "rms", "clip"};
     for (int c = 0; c < 4; ++c)
@@ -44,9 +46,12 @@ void TForm1::ShowMeasurements(const std::array<const double*, 3>& profiles)
 {
     const std::array<const std::vector<double>*, 3> sweeps = {&SweepVolts1, &SweepVolts2, &SweepVolts3};
     const int32_t groups = std::min(SweepGroupsExtracted, sweepGroups(ClockDivider));
+    // One sweep's profile, of the samples the divider gives, unwindowed.
+    DelayMetricsParams params;
+    params.transformSamples = ClockDivider == 4 ? 2500 : 4096;
     for (int ch = 0; ch < 3; ++ch) {
         const int32_t n = std::clamp<int32_t>(groups, 0, static_cast<int32_t>(sweeps[ch]->size()) - 1);
-        const MeasurementRow row = measurementRow(computeDelayMetrics(profiles[ch]),
+        const MeasurementRow row = measurementRow(computeDelayMetrics(profiles[ch], params),
                                                   countClippedVolts(sweeps[ch]->data(), n));
         const std::string* texts[] = {&row.peak, &row.snr, &row.rms, &row.clip};
         for (int c = 0; c < 4; ++c)

@@ -8,6 +8,7 @@
 #include "board_library_info.h"
 #include "capture.h"
 #include "dialogs.h"
+#include "output_file.h"
 #include "recording_metadata.h"
 #include "sounder_version.h"
 
@@ -45,8 +46,11 @@ void TForm1::WriteRecordingMetadata(bool failed, const QString& reason)
     r.timeSource = Run.timeSource;
     r.writtenUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
 
-    const std::string path = meta::sidecarPath(QFile::encodeName(RecordFileName).toStdString());
-    const std::string error = meta::writeSidecar(path, r);
+    const std::string recordPath = QFile::encodeName(RecordFileName).toStdString();
+    const std::string path = meta::sidecarPath(recordPath);
+    // A sidecar name that is the recording itself (a link to it) is never written over it.
+    const std::string error =
+        sameFile(path, recordPath) ? std::string("it is the recording itself") : meta::writeSidecar(path, r);
     if (!error.empty())
         dialogs().showMessage(this, QStringLiteral("The recording's metadata could not be written to %1: %2")
                                         .arg(QFile::decodeName(path.c_str()), QString::fromStdString(error)));

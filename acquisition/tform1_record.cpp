@@ -8,12 +8,16 @@
 #include "capture.h"
 #include "dialogs.h"
 #include "digest.h"
+#include "output_file.h"
+#include "recording_metadata.h"
 #include "recording_writer.h"
 #include "runtime_error.h"
 #include "scoped_flag.h"
 
 #include <QDateTime>
 #include <QFile>
+
+#include <unistd.h>
 
 
 using namespace statuscolour;
@@ -86,8 +90,13 @@ void TForm1::Button6Click()
 
     bool failed = false;
     try {
-        RecordFile.create(QFile::encodeName(RecordFileName).toStdString());
+        const std::string recordPath = QFile::encodeName(RecordFileName).toStdString();
+        RecordFile.create(recordPath);
         Recording = true;
+        // A sidecar left from an earlier recording of this name describes a file that is
+        // gone: it goes now, so that a failure to write the new one leaves none.
+        if (const std::string sidecar = meta::sidecarPath(recordPath); !sameFile(sidecar, recordPath))
+            ::unlink(sidecar.c_str());
         writeRecordingHeader(RecordFile, NumSweeps, SweepSamples, Attenuation, Gain1, Gain2, Gain3);
         Run.lines = 4;
 

@@ -3,6 +3,7 @@
 
 #include "tform1.h"
 
+#include "board_library_info.h"
 #include "handler_guard.h"
 #include "design_font.h"
 #include "line_chart.h"
@@ -71,6 +72,10 @@ TForm1::TForm1(Dialogs& dialogs, SettleClock& clock, QWidget* parent)
     buildWindow();
     showTextPlainly(this);
     guarded([this] { FormCreate(); });
+    // A board the library could not open or configure is said once, after start-up.
+    if (const std::string failure = boardFailure(); !failure.empty())
+        dialogs_.showMessage(this, QStringLiteral("The data-acquisition board cannot be used: ") +
+                                       QString::fromStdString(failure));
 }
 
 TForm1::~TForm1() = default;
@@ -131,6 +136,13 @@ void TForm1::buildWindow()
     Label5 = label(GroupBox2, "Samples per sec", 8, 200);
     Panel3 = new QLabel(QStringLiteral("Panel3"), GroupBox2);  // never written
     Panel3->setGeometry(120, 200, 57, 17);
+    // Each edit box is announced by the text of the label beside it.
+    const std::pair<QLabel*, QLineEdit*> labelled[] = {{Label1, Edit1}, {Label2, Edit2}, {Label4, Edit3},
+                                                       {Label6, Edit4}, {Label7, Edit5}, {Label8, Edit6}};
+    for (const auto& [l, e] : labelled) {
+        l->setBuddy(e);
+        e->setAccessibleName(l->text());
+    }
     buildMeasurements();
     Panel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel3->setAlignment(Qt::AlignCenter);

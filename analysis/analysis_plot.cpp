@@ -61,8 +61,8 @@ void drawChannel(QCustomPlot& plot, QCPLayoutGrid* grid, int column, const Chann
     const double x1 = double(last - 1) * scale;
     if (m.noiseFloorDb) {
         addLevel(plot, top, legend, 0.0, x1, *m.noiseFloorDb, QPen(Qt::gray, 2, Qt::DashLine), "noise floor");
-        addLevel(plot, top, legend, 0.0, x1, *m.noiseFloorDb + settings.metrics.marginDb, QPen(Qt::gray, 1, Qt::DotLine),
-                 QString("floor + %1 dB margin").arg(settings.metrics.marginDb));
+        addLevel(plot, top, legend, 0.0, x1, *m.noiseFloorDb + m.marginDb, QPen(Qt::gray, 1, Qt::DotLine),
+                 QString("floor + %1 dB margin").arg(m.marginDb, 0, 'g', 3));
     }
     if (m.peakDb)
         addLevel(plot, top, legend, 0.0, x1, *m.peakDb - settings.metrics.thresholdDb, QPen(Qt::black, 1, Qt::DashLine),
@@ -136,10 +136,11 @@ std::string analysisPlotPng(const RecordingAnalysis& analysis, const AnalysisSet
     QString heading = QString::fromStdString(analysis.path) + ": " + QString::number(analysis.sweeps) + " sweeps";
     if (!analysis.viewerLayout)
         heading += QString(", clock divider %1").arg(analysis.clockDivider);
-    heading += QString(", window %1, threshold %2 dB, margin %3 dB")
+    heading += QString(", window %1, threshold %2 dB, ")
                    .arg(windowName(settings.window))
-                   .arg(settings.metrics.thresholdDb)
-                   .arg(settings.metrics.marginDb);
+                   .arg(settings.metrics.thresholdDb);
+    heading += settings.metrics.marginDb ? QString("margin %1 dB").arg(*settings.metrics.marginDb)
+                                         : QString("false alarm %1").arg(settings.metrics.falseAlarm);
     auto* title = new QCPTextElement(&plot, heading, QFont("Sans", 13, QFont::Bold));
     plot.plotLayout()->addElement(0, 0, title);
     // The channels side by side beneath the heading, each a profile over its spread.

@@ -240,6 +240,13 @@ QJsonObject placeJson(const RecordingPlace& place, const AnalysisSettings& setti
     return o;
 }
 
+// The margin over the floor for a profile averaging `sweeps` sweeps.
+double marginFor(DelayMetricsParams params, int64_t sweeps)
+{
+    params.averagedSweeps = sweeps;
+    return effectiveMarginDb(params);
+}
+
 }  // namespace
 
 const char* windowName(SampleWindow window)
@@ -329,7 +336,11 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
     const DelayMetricsParams& p = settings.metrics;
     QJsonObject parameters{
         {"threshold_db", p.thresholdDb},
-        {"margin_db", p.marginDb},
+        {"margin_db", jsonNumber(p.marginDb)},
+        {"false_alarm", p.falseAlarm},
+        // The margins applied to a sweep's and to a whole block's profile.
+        {"sweep_margin_db", marginFor(p, 1)},
+        {"block_margin_db", marginFor(p, settings.blockSweeps)},
         {"noise_bins", QJsonArray{p.noiseFirstBin, p.noiseLastBin}},
         {"delay_bins", QJsonArray{p.firstDelayBin, p.lastDelayBin}},
         {"block_sweeps", settings.blockSweeps},

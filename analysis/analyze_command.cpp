@@ -271,12 +271,14 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
         const std::string path = file->path();
         pending.emplace_back(std::move(file), path);
     }
-    for (auto& [file, path] : pending) {
-        try {
-            file->commit();
-        } catch (const rt::InOutError& e) {
-            failIo(path, e.code());
-        }
+    std::vector<OutputFile*> outputsMade;
+    for (auto& entry : pending)
+        outputsMade.push_back(entry.first.get());
+    std::string failed;
+    try {
+        OutputFile::commitTogether(outputsMade, &failed);
+    } catch (const rt::InOutError& e) {
+        failIo(failed, e.code());
     }
     return ExitOk;
 }

@@ -61,7 +61,9 @@ cal::Calibration calibrationOf(const CalibrateOptions& options)
     c.cableDelayNs = options.cableDelayNs;
     c.window = windowName(settings.window);
     c.thresholdDb = settings.metrics.thresholdDb;
-    c.marginDb = settings.metrics.marginDb;
+    // The margin over the floor applied to each averaged profile: --margin-db, or the
+    // one the false-alarm probability gives for the recording's sweeps (set below).
+    c.marginDb = settings.metrics.marginDb.value_or(0.0);
     std::array<Sum, 3> sums{};
     std::string firstFile;
     for (const std::string& path : options.files) {
@@ -82,6 +84,8 @@ cal::Calibration calibrationOf(const CalibrateOptions& options)
         for (const ChannelAnalysis& ch : r.channels) {
             const std::string where = path + ": ch " + std::to_string(ch.channel) + ": ";
             const DelayMetrics& m = ch.average;
+            if (!settings.metrics.marginDb)
+                c.marginDb = std::max(c.marginDb, m.marginDb);
             if (ch.clipped > 0)
                 throw Failure(where + std::to_string(ch.clipped) +
                               " clipped samples: record the back-to-back run with less gain or more attenuation");

@@ -1,9 +1,80 @@
 #include "cli_support.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
+
+namespace {
+
+struct Identity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+Identity identityOf(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    return {true, info.st_dev, info.st_ino};
+}
+
+bool sameFile(const std::string& a, const Identity& ia, const std::string& b, const Identity& ib)
+{
+    if (a == b)
+        return true;
+    return ia.exists && ib.exists && ia.device == ib.device && ia.inode == ib.inode;
+}
+
+// Devices and pipes are written in order and replace nothing: /dev/null as two outputs,
+// or /dev/stdout beside "-", is no loss.
+bool isStream(const std::string& path)
+{
+    struct stat info {};
+    return path == "-" || (::stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)));
+}
+
+}  // namespace
+
+std::string outputsProblem(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs)
+{
+    std::vector<Identity> inputIds;
+    for (const std::string& in : inputs)
+        inputIds.push_back(identityOf(in));
+    std::vector<Identity> outputIds;
+    int standardOutputs = 0;
+    for (const NamedOutput& out : outputs) {
+        standardOutputs += out.path == "-";
+        outputIds.push_back(out.path == "-" ? Identity{} : identityOf(out.path));
+    }
+    if (standardOutputs > 1)
+        return "only one output can be - (the standard output)";
+    for (size_t o = 0; o < outputs.size(); ++o) {
+        const NamedOutput& out = outputs[o];
+        if (out.path == "-")
+            continue;
+        for (size_t i = 0; i < inputs.size(); ++i)
+            if (sameFile(out.path, outputIds[o], inputs[i], inputIds[i]))
+                return out.path + ": is also an input";
+        for (size_t p = 0; p < o; ++p)
+            if (outputs[p].path != "-" && !isStream(out.path) &&
+                sameFile(out.path, outputIds[o], outputs[p].path, outputIds[p]))
+                return out.path + ": is named by both " + outputs[p].option + " and " + out.option;
+    }
+    return {};
+}
+
+int outputsRefusal(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs)
+{
+    const std::string problem = outputsProblem(outputs, inputs);
+    if (problem.empty())
+        return ExitOk;
+    std::fprintf(stderr, "sounder: %s\n", problem.c_str());
+    return ExitUsage;
+}
 
 void note(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -18,6 +19,32 @@ class Failure : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// A command refused before it writes anything (an output that is also an input): its
+// line on stderr, exit status 1.
+class Refused : public Failure {
+public:
+    using Failure::Failure;
+};
+
+// A file a command writes, by the option that names it ("--csv") and its path as given;
+// "-" is the standard output.
+struct NamedOutput {
+    std::string option;
+    std::string path;
+};
+
+// Why the outputs cannot be written with these inputs, checked before anything is read:
+// an output that is the same file as an input (the same path, or the same device and
+// inode, through a link of either kind) gives "OUT: is also an input"; the same file
+// named by two outputs "OUT: is named by both --a and --b"; more than one "-" "only
+// one output can be - (the standard output)". Empty when there is no such problem.
+// Shown as "sounder: PROBLEM" with exit status 1 (outputsRefusal).
+std::string outputsProblem(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs);
+
+// The same problem printed on stderr as "sounder: PROBLEM": ExitUsage, or ExitOk (and
+// nothing printed) when there is none.
+int outputsRefusal(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs);
 
 // A note on stderr that does not end the command ("FILE: 2 of 5 sweeps missing").
 void note(const std::string& text);

@@ -316,27 +316,6 @@ size_t convertCodes(const uint16_t* codes, size_t groups, const std::vector<int>
     return bytes;
 }
 
-// Whether `output` already names the file `input` (a conversion must not replace its input).
-bool sameFile(const std::string& input, const std::string& output)
-{
-    struct stat a{}, b{};
-    return ::stat(input.c_str(), &a) == 0 && ::stat(output.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
-}
-
-// The last step of a conversion: every output moves under its final name here, in
-// order, once all are whole.
-void commitOutputs(const std::vector<OutputFile*>& outputs)
-{
-    for (OutputFile* output : outputs) {
-        try {
-            output->commit();
-        } catch (const rt::InOutError& e) {
-            failIo(output->path(), e.code());
-        }
-    }
-}
-
 }  // namespace
 
 const char* sigmfDatatypeName(SigmfDatatype datatype) { return info(datatype).name; }
@@ -410,9 +389,12 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         }
     if (collection && !options.archive)
         finals.push_back(collectionPath);
+    std::vector<NamedOutput> named;
     for (const std::string& path : finals)
-        if (sameFile(inputPath, path))
-            throw Failure(path + ": is the input; choose another -o BASE");
+        named.push_back({"-o", path});
+    if (const std::string problem = outputsProblem(named, {inputPath, meta::sidecarPath(inputPath)});
+        !problem.empty())
+        throw Refused("sounder: " + problem);
 
     // The file an I/O failure is told against: in an archive, the archive.
     std::string current = options.archive ? archivePath : finals.front();
@@ -535,7 +517,7 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
                 order.push_back(&static_cast<FinalSink*>(s.data.get())->file());
         for (const auto& output : outputs)
             order.push_back(output.get());
-        commitOutputs(order);
+        OutputFile::commitTogether(order, &current);
     } catch (const rt::InOutError& e) {
         failIo(current, e.code());
     }

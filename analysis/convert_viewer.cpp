@@ -139,6 +139,9 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
         sweeps.finish();
         progress.done();
         const acq::SweepCount count = reportSweeps(input, lines);
+        if (count.whole != header.numSweeps && out.direct())
+            throw Failure(outPath + ": written as a stream whose first line promises " + promised +
+                          " sweeps, but the recording holds " + std::to_string(count.whole));
         if (count.whole != header.numSweeps) {
             std::string present = std::to_string(count.whole);
             present.resize(promised.size(), ' ');

@@ -56,6 +56,11 @@ int64_t infoAcquisition(RecordingInput& input)
     if (count.partialLines > 0)
         std::printf(", %lld lines of an incomplete sweep", (long long)count.partialLines);
     std::printf("\n");
+    // The text ends at a byte 0x1A, as every reader of recordings has it; what follows is not read.
+    if (const uint64_t after = input.reader().bytesAfterEndOfText(); after > 0)
+        std::printf("  end-of-text mark (0x1A) at byte %llu: the %llu %s after it %s not read\n",
+                    (unsigned long long)*input.reader().endOfTextOffset(), (unsigned long long)after,
+                    after == 1 ? "byte" : "bytes", after == 1 ? "was" : "were");
     for (int c = 0; c < 3; ++c) {
         if (lines == 0)
             std::printf("  ch %d: no samples\n", c + 1);

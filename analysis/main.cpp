@@ -15,6 +15,7 @@
 #include "convert_viewer.h"
 #include "info_command.h"
 #include "plot_module.h"
+#include "recording_metadata.h"
 #include "sounder_version.h"
 
 #include <QCommandLineParser>
@@ -33,6 +34,17 @@
 namespace {
 
 std::string localPath(const QString& text) { return QFile::encodeName(text).toStdString(); }
+
+// The files a command reads: each recording and the sidecar beside it.
+std::vector<std::string> inputsOf(const std::vector<std::string>& recordings)
+{
+    std::vector<std::string> inputs;
+    for (const std::string& r : recordings) {
+        inputs.push_back(r);
+        inputs.push_back(meta::sidecarPath(r));
+    }
+    return inputs;
+}
 
 int usage(const QString& message)
 {
@@ -114,6 +126,8 @@ int runConvertCommand(const QStringList& args)
             return usage("--channel must be 1, 2 or 3");
         const std::string output =
             parser.isSet(out) ? localPath(parser.value(out)) : input + ".ch" + std::to_string(n) + ".txt";
+        if (const int refused = cli::outputsRefusal({{"-o", output}}, inputsOf({input})); refused != cli::ExitOk)
+            return refused;
         cli::convertToViewer(input, n, output);
         return cli::ExitOk;
     }
@@ -214,13 +228,18 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     const QCommandLineOption bandwidth("bandwidth", "Swept bandwidth: delays in ns and metres as well.", "HZ");
     const QCommandLineOption threshold("threshold-db", "Bins within this many dB of the peak count (default 20).",
                                        "DB");
-    const QCommandLineOption margin("margin-db", "... and at least this many dB above the floor (default 6).", "DB");
+    const QCommandLineOption margin("margin-db", "... and at least this many dB above the floor (default: the margin "
+                                                 "that noise alone exceeds with the --false-alarm probability).",
+                                    "DB");
+    const QCommandLineOption falseAlarm("false-alarm", "Probability that a profile of noise alone counts any bin, "
+                                                       "which sets the margin (default 1e-3).", "P");
     const QCommandLineOption noise("noise-bins", "Bins whose median power is the noise floor (default 1537:2048).",
                                    "A:B");
     const QCommandLineOption firstBin("first-bin", "First bin of the peak search and the counting (default 3).", "K");
     const QCommandLineOption window("window", "Window on the samples before the transform: none (default), hann "
                                               "or blackman.", "NAME", "none");
-    parser.addOptions({help, csv, json, plot, channel, block, bandwidth, threshold, margin, noise, firstBin, window});
+    parser.addOptions({help, csv, json, plot, channel, block, bandwidth, threshold, margin, falseAlarm, noise,
+                       firstBin, window});
     // Calibrated results and the path table.
     const QCommandLineOption calibration("cal", "Calibration of sounder calibrate: path gains in dB and delays from "
                                                 "the antenna as well.", "CAL.json");
@@ -271,8 +290,13 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
         settings.bandwidthHz = hz;
     if (!readNumber(parser, threshold, m.thresholdDb))
         return usage("--threshold-db must be a number of dB of 0 or more");
-    if (!readNumber(parser, margin, m.marginDb))
+    double marginDb = 0.0;
+    if (!readNumber(parser, margin, marginDb))
         return usage("--margin-db must be a number of dB of 0 or more");
+    if (parser.isSet(margin))
+        m.marginDb = marginDb;
+    if (!readNumber(parser, falseAlarm, m.falseAlarm) || !(m.falseAlarm > 0.0 && m.falseAlarm < 1.0))
+        return usage("--false-alarm must be a probability between 0 and 1");
     if (!readNumber(parser, firstBin, m.firstDelayBin) || m.firstDelayBin < 1 || m.firstDelayBin > m.lastDelayBin)
         return usage("--first-bin must be a bin 1.." + QString::number(m.lastDelayBin));
     if (parser.isSet(noise)) {
@@ -313,6 +337,23 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
+    std::vector<cli::NamedOutput> named;
+    if (!outputs.csvPath.empty())
+        named.push_back({"--csv", outputs.csvPath});
+    if (!outputs.jsonPath.empty())
+        named.push_back({"--json", outputs.jsonPath});
+    if (!outputs.pathsPath.empty())
+        named.push_back({"--paths", outputs.pathsPath});
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!outputs.plotPath.empty())
+            named.push_back({"--plot", cli::plotPathFor(outputs.plotPath, i, files.size())});
+        if (!outputs.waterfallPath.empty())
+            named.push_back({"--waterfall", cli::plotPathFor(outputs.waterfallPath, i, files.size())});
+        if (!outputs.profilesPath.empty())
+            named.push_back({"--profiles", cli::plotPathFor(outputs.profilesPath, i, files.size())});
+    }
+    if (const int refused = cli::outputsRefusal(named, inputsOf(files)); refused != cli::ExitOk)
+        return refused;
     if ((!outputs.plotPath.empty() || !outputs.waterfallPath.empty()) && !plotModule)
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
     cli::PlotDrawer draw, drawWaterfall;
@@ -499,6 +540,10 @@ int main(int argc, char** argv)
             return runCalibrateCommand(rest);
         if (command == "campaign")
             return runCampaignCommand(rest, plotModule);
+    } catch (const cli::Refused& refusal) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", refusal.what());
+        return cli::ExitUsage;
     } catch (const cli::Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", failure.what());

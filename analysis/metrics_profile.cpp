@@ -116,7 +116,7 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
 
     // Bins below both the floor + margin and 20 dB (or the threshold) under the peak
     // neither count nor are the peak; the others and their neighbours are converted.
-    const double level = std::max(decibels(floorPower) + params.marginDb,
+    const double level = std::max(decibels(floorPower) + effectiveMarginDb(params),
                                   decibels(peakPower) - std::max(20.0, params.thresholdDb)) -
                          LevelSlackDb;
     const double lowestPower = std::min(std::pow(10.0, level / 10.0), peakPower) * PowerSlack;

@@ -34,9 +34,15 @@ class ChannelAccumulator {
 public:
     // expectedSweeps: how many sweeps the file can hold, so that the results grow
     // in place.
-    ChannelAccumulator(int channel, const AnalysisSettings& settings, size_t expectedSweeps = 0)
-        : settings_(settings)
+    // samplesUsed: the samples of each sweep entering the transform.
+    ChannelAccumulator(int channel, const AnalysisSettings& settings, int samplesUsed, size_t expectedSweeps = 0)
+        : settings_(settings), sweepParams_(settings.metrics)
     {
+        sweepParams_.window = settings.window;
+        sweepParams_.transformSamples = std::clamp(samplesUsed, 1, ProfileBins);
+        sweepParams_.averagedSweeps = 1;
+        sweepParams_.marginDb = effectiveMarginDb(sweepParams_);
+        blockParams_ = paramsFor(settings.blockSweeps);
         result_.sweeps.reserve(expectedSweeps);
         result_.blocks.reserve(expectedSweeps / size_t(std::max(1, settings.blockSweeps)) + 1);
         const DelayMetricsParams& m = settings.metrics;
@@ -68,7 +74,7 @@ public:
         addPowers(area.fftdata.data());
         // The metrics of the dB profile, each bin 10 * log10 of the floored power exactly
         // as in the acquisition program's profile.
-        result_.sweeps.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
+        result_.sweeps.push_back(powerProfileMetrics(power_.data(), lastBin_, sweepParams_, db_.data()));
         if (settings_.pathLobes)
             result_.sweepPeakLobes.push_back(peakLobe(result_.sweeps.back()));
         if (settings_.keepProfiles == ProfileRows::Sweeps)
@@ -86,7 +92,7 @@ public:
         if (count > 0) {
             for (int k = 1; k <= lastBin_; ++k)
                 result_.averageDb[size_t(k)] = 10.0 * std::log10(totalSum_[size_t(k)] / count);
-            result_.average = computeDelayMetrics(result_.averageDb.data(), settings_.metrics);
+            result_.average = computeDelayMetrics(result_.averageDb.data(), paramsFor(int64_t(count)));
             if (settings_.pathLobes) {
                 for (int k = 1; k <= lastBin_; ++k)
                     power_[size_t(k)] = totalSum_[size_t(k)] / count;
@@ -135,7 +141,9 @@ private:
             totalSum_[size_t(k)] += blockSum_[size_t(k)];  // the recording's sum, block by block
             blockSum_[size_t(k)] = 0.0;
         }
-        result_.blocks.push_back(powerProfileMetrics(power_.data(), lastBin_, settings_.metrics, db_.data()));
+        // The last block may hold fewer sweeps, and its noise is averaged over those.
+        const DelayMetricsParams params = inBlock_ == settings_.blockSweeps ? blockParams_ : paramsFor(inBlock_);
+        result_.blocks.push_back(powerProfileMetrics(power_.data(), lastBin_, params, db_.data()));
         if (settings_.pathLobes) {
             result_.blockPeakLobes.push_back(peakLobe(result_.blocks.back()));
             result_.blockPathLobes.push_back(pathLobes(result_.blocks.back()));
@@ -143,6 +151,16 @@ private:
         if (settings_.keepProfiles == ProfileRows::Blocks)
             appendDbRow(power_.data() + 1, result_.profilesDb);
         inBlock_ = 0;
+    }
+
+    // The params of a profile averaging `sweeps` sweeps, with the margin resolved once.
+    DelayMetricsParams paramsFor(int64_t sweeps) const
+    {
+        DelayMetricsParams params = sweepParams_;
+        params.averagedSweeps = sweeps;
+        params.marginDb = settings_.metrics.marginDb;
+        params.marginDb = effectiveMarginDb(params);
+        return params;
     }
 
     // Lobes over the linear powers in power_, which the metrics m were made from.
@@ -162,6 +180,8 @@ private:
     }
 
     const AnalysisSettings& settings_;
+    DelayMetricsParams sweepParams_;
+    DelayMetricsParams blockParams_;
     int lastBin_ = ProfileBins;
     int inBlock_ = 0;
     std::array<double, ProfileBins + 1> power_;
@@ -259,7 +279,7 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     std::vector<ChannelAccumulator> channels;
     channels.reserve(chosen.size());
     for (int c : chosen)
-        channels.emplace_back(c, settings, expected);
+        channels.emplace_back(c, settings, used, expected);
     auto area = std::make_unique<FourierArea>();
     uint64_t reported = 0;
     int64_t lines = 0;
@@ -323,7 +343,7 @@ bool analyzeViewer(const std::string& path, const AnalysisSettings& settings, Re
     result.samplesUsed = header->nsamples;
     const int used = header->nsamples;
     const std::vector<double> weights = windowWeights(settings.window, used);
-    ChannelAccumulator channel(1, settings);
+    ChannelAccumulator channel(1, settings, used);
     auto area = std::make_unique<FourierArea>();
     std::vector<double> tseries(size_t(used) + 1);
     bool whole = true;

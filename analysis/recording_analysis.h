@@ -19,7 +19,7 @@
 
 namespace cli {
 
-enum class SampleWindow { None, Hann, Blackman };
+using SampleWindow = TransformWindow;
 
 // Whether the profiles themselves are kept (for --waterfall and --profiles), one row
 // per sweep or per block, bins 1..ProfileRowBins in float dB. Nothing is kept unless
@@ -28,6 +28,8 @@ enum class ProfileRows { None, Sweeps, Blocks };
 inline constexpr int ProfileRowBins = 2048;
 
 struct AnalysisSettings {
+    // The transform's samples, window and each profile's count of averaged sweeps are
+    // set for each file and profile from the fields below.
     DelayMetricsParams metrics;
     int channel = 0;  // 1..3, or 0 for every channel the file holds
     int blockSweeps = 5;

@@ -12,6 +12,13 @@ extern "C" {
 
 const char* cbwBoardKind(void);
 
+/*
+ * Also optional: "" while the board can be used, else the text of the library's last
+ * failure to open or configure it ("cannot open /dev/comedi0: No such file or
+ * directory"). The text stays valid until the next board call.
+ */
+const char* cbwBoardFailure(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -116,6 +116,7 @@ struct AcquisitionReader::Impl {
     bool eof = false;
     uint64_t bytesRead = 0;
     uint64_t totalBytes = 0;
+    std::optional<uint64_t> endOfTextAt;
     const std::function<void(const char*, size_t)>* sink = nullptr;
 
     ~Impl()
@@ -217,7 +218,7 @@ void AcquisitionReader::open(const std::string& path)
     linesRead_ = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw rt::InOutError(rt::ioCodeFromErrno(errno));
+        throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, path));
     impl_->fd = fd;
     struct stat info {};
     if (::fstat(fd, &info) == 0) {
@@ -298,6 +299,7 @@ size_t AcquisitionReader::readLines(uint16_t* codes, size_t maxLines)
         const char* p = in.pos;
         uint32_t a = 0, b = 0, c = 0;
         if (*p == EndOfText) {  // the readable text ends here, as for every reader of recordings
+            in.endOfTextAt = in.bytesRead - uint64_t(in.end - p);
             in.eof = true;
             in.pos = in.end;
             break;
@@ -328,6 +330,14 @@ size_t AcquisitionReader::readLines(uint16_t* codes, size_t maxLines)
 uint64_t AcquisitionReader::bytesRead() const { return impl_->bytesRead; }
 
 uint64_t AcquisitionReader::totalBytes() const { return impl_->totalBytes; }
+
+std::optional<uint64_t> AcquisitionReader::endOfTextOffset() const { return impl_->endOfTextAt; }
+
+uint64_t AcquisitionReader::bytesAfterEndOfText() const
+{
+    const std::optional<uint64_t> at = impl_->endOfTextAt;
+    return at && impl_->totalBytes > *at + 1 ? impl_->totalBytes - *at - 1 : 0;
+}
 
 SweepCount countSweeps(const RecordingHeader& header, int64_t sampleLines)
 {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -65,6 +66,11 @@ public:
     // Bytes taken from the file so far, and its size (0 for a text in memory of size 0).
     uint64_t bytesRead() const;
     uint64_t totalBytes() const;
+    // Where a byte 0x1A ended the readable text: its offset in the file, and how many
+    // bytes of the file stand after it unread (0 when it is the last byte). Absent
+    // while no such byte has been met.
+    std::optional<uint64_t> endOfTextOffset() const;
+    uint64_t bytesAfterEndOfText() const;
 
     // Called with every block of bytes as it is read, in order, the whole file once
     // (a digest computed while reading needs no second pass). Set before open.

@@ -92,6 +92,32 @@ bool isLocalMaximum(const double* profileDb, int32_t k)
     return !(profileDb[k] < before) && !(profileDb[k] <= after);
 }
 
+// The local maxima that stand above the sidelobes of every stronger path: taken from
+// the strongest down (the earlier of equal ones first), each held against the paths
+// already found. maxima is reordered.
+int32_t countPaths(const double* profileDb, int32_t* maxima, size_t count, const DelayMetricsParams& params)
+{
+    if (count <= 1)
+        return int32_t(count);
+    const std::vector<double>& envelope = sidelobeEnvelopeDb(params.window, params.transformSamples);
+    std::sort(maxima, maxima + count, [profileDb](int32_t a, int32_t b) {
+        return profileDb[a] > profileDb[b] || (profileDb[a] == profileDb[b] && a < b);
+    });
+    const int32_t maxDistance = int32_t(envelope.size()) - 1;
+    size_t paths = 0;  // the paths are maxima[0..paths-1]
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t k = maxima[i];
+        bool clear = true;
+        for (size_t j = 0; j < paths && clear; ++j) {
+            const int32_t d = std::min(std::abs(k - maxima[j]), maxDistance);
+            clear = profileDb[k] > profileDb[maxima[j]] + envelope[size_t(d)] + params.sidelobeMarginDb;
+        }
+        if (clear)
+            maxima[paths++] = k;
+    }
+    return int32_t(paths);
+}
+
 }  // namespace
 
 const char* delayMetricsParamsProblem(const DelayMetricsParams& params)
@@ -102,9 +128,27 @@ const char* delayMetricsParamsProblem(const DelayMetricsParams& params)
         return "the delay bins must be a range within 1..4096";
     if (!std::isfinite(params.thresholdDb) || params.thresholdDb < 0.0)
         return "the threshold must be a number of dB of 0 or more";
-    if (!std::isfinite(params.marginDb) || params.marginDb < 0.0)
+    if (params.marginDb && (!std::isfinite(*params.marginDb) || *params.marginDb < 0.0))
         return "the margin must be a number of dB of 0 or more";
+    if (!(params.falseAlarm > 0.0 && params.falseAlarm < 1.0))
+        return "the false-alarm probability must be a number between 0 and 1";
+    if (params.averagedSweeps < 1)
+        return "a profile averages at least one sweep";
+    if (params.transformSamples < 1 || params.transformSamples > ProfileBins)
+        return "the transform takes 1..4096 samples";
+    if (!std::isfinite(params.sidelobeMarginDb) || params.sidelobeMarginDb < 0.0)
+        return "the sidelobe margin must be a number of dB of 0 or more";
     return nullptr;
+}
+
+double effectiveMarginDb(const DelayMetricsParams& params)
+{
+    if (delayMetricsParamsProblem(params) != nullptr)
+        return NAN;
+    if (params.marginDb)
+        return *params.marginDb;
+    return cachedFalseAlarmMarginDb(params.averagedSweeps, params.falseAlarm,
+                                    params.lastDelayBin - params.firstDelayBin + 1);
 }
 
 double noiseFloorOfMiddleDb(double lowerDb, double upperDb, size_t count)
@@ -138,12 +182,13 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
     if (!m.noiseFloorDb)
         return m;  // without a floor the margin cannot be applied: nothing counts
     m.snrDb = peak - *m.noiseFloorDb;
+    m.marginDb = effectiveMarginDb(params);
 
     // Only bins above the floor + margin and within 20 dB (or the threshold) of the
     // peak matter below: they are gathered in one pass, and the rest looks at those
     // alone. A finite value is one below +inf that compares.
     std::array<int32_t, ProfileBins> above;
-    const double level = std::max(*m.noiseFloorDb + params.marginDb, peak - std::max(20.0, params.thresholdDb));
+    const double level = std::max(*m.noiseFloorDb + m.marginDb, peak - std::max(20.0, params.thresholdDb));
     const size_t aboveCount =
         finiteBinsAtOrAbove(profileDb, params.firstDelayBin, params.lastDelayBin, level, above.data());
 
@@ -151,7 +196,9 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
     std::array<double, ProfileBins> counted;
     const double countLevel = peak - params.thresholdDb;
     double total = 0.0, first = 0.0, second = 0.0;
-    int32_t k0 = 0, lastPath = 0;
+    int32_t k0 = 0;
+    std::array<int32_t, ProfileBins> maxima;
+    size_t maximaCount = 0;
     int32_t last10 = 0, last20 = 0;
     for (size_t i = 0; i < aboveCount; ++i) {
         const int32_t k = above[i];
@@ -170,14 +217,14 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
         first += p * excess;
         second += p * excess * excess;
         counted[size_t(m.countedBins++)] = p;
-        if (isLocalMaximum(profileDb, k) && (lastPath == 0 || k - lastPath >= 2)) {
-            ++m.pathCount;
-            m.pathBins.push_back(k);
-            lastPath = k;
-        }
+        if (isLocalMaximum(profileDb, k))
+            maxima[maximaCount++] = k;
     }
     if (m.countedBins == 0)
         return m;
+    m.pathCount = countPaths(profileDb, maxima.data(), maximaCount, params);
+    m.pathBins.assign(maxima.begin(), maxima.begin() + m.pathCount);
+    std::sort(m.pathBins.begin(), m.pathBins.end());
 
     const double mean = first / total;
     m.countedPowerDb = peak + 10.0 * std::log10(total);

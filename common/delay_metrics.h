@@ -3,6 +3,8 @@
 // channel in delay, all in bins (bin k holds delay k - 1). One routine for both
 // windows and the sounder tool, so their numbers agree.
 
+#include "detection_levels.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -18,8 +20,24 @@ struct DelayMetricsParams {
     int32_t firstDelayBin = 3;
     int32_t lastDelayBin = 2048;
     double thresholdDb = 20.0;  // a bin counts within this many dB of the peak ...
-    double marginDb = 6.0;      // ... and at least this many dB above the floor
+    // ... and at least this many dB above the floor. Absent: the margin that noise alone
+    // exceeds in any searched bin with probability falseAlarm, for a profile averaging
+    // averagedSweeps sweeps (falseAlarmMarginDb).
+    std::optional<double> marginDb;
+    double falseAlarm = 1e-3;
+    int64_t averagedSweeps = 1;
+    // The transform that made the profile, for the sidelobes of its paths: the samples
+    // entering the 4096-point transform (the rest zeros) and their window.
+    int32_t transformSamples = 4096;
+    TransformWindow window = TransformWindow::None;
+    // A local maximum is a path when it stands more than this many dB above the
+    // sidelobes every stronger path puts there.
+    double sidelobeMarginDb = 6.0;
 };
+
+// The margin over the floor that params give: marginDb, or the one derived from the
+// false-alarm probability (NaN for params that delayMetricsParamsProblem rejects).
+double effectiveMarginDb(const DelayMetricsParams& params);
 
 struct DelayMetrics {
     // Absent only when the profile holds no finite value where they are looked for.
@@ -43,10 +61,13 @@ struct DelayMetrics {
     std::optional<double> countedPowerDb;
     // The bin of each path that pathCount counts, in order of delay.
     std::vector<int32_t> pathBins;
+    double marginDb = 0.0;  // the margin over the floor that was applied
 };
 
 // Why params cannot be used (empty or reversed ranges, bins outside 1..4096, a
-// negative or non-finite threshold or margin), or nullptr when they can.
+// negative or non-finite threshold or margin, a false-alarm probability outside (0, 1),
+// fewer than one averaged sweep, transform samples outside 1..4096), or nullptr when
+// they can.
 const char* delayMetricsParamsProblem(const DelayMetricsParams& params);
 
 // profileDb[1..4096] in dB. Params that delayMetricsParamsProblem rejects give a

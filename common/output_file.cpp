@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 
 namespace {
 constexpr size_t BufferSize = size_t(1) << 20;
+constexpr int MaxLinks = 40;  // as the kernel's own limit on a chain of links
 
 [[noreturn]] void fail(int err) { throw rt::InOutError(rt::ioCodeFromErrno(err)); }
 
@@ -28,17 +31,76 @@ bool writeAll(int fd, const char* data, size_t length)
     }
     return true;
 }
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// path with every symbolic link at its end followed, as far as the links go (the last
+// one may name a file not yet made). ELOOP for a chain too long.
+std::string followLinks(std::string path)
+{
+    for (int i = 0; i < MaxLinks; ++i) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return path;
+        std::string target(size_t(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0)
+            return path;
+        target.resize(size_t(length));
+        path = !target.empty() && target.front() == '/' ? target : folderOf(path) + target;
+    }
+    throw rt::InOutError(rt::io::InvalidFilename);
+}
+
+// Puts backup (made by link or rename before the group's renames) back over path, or
+// removes path where nothing stood there before. Best effort: this runs on a failure.
+void restore(const std::string& path, const std::string& backup)
+{
+    if (backup.empty())
+        ::unlink(path.c_str());
+    else
+        ::rename(backup.c_str(), path.c_str());
+}
 }  // namespace
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return true;
+    struct stat ia {}, ib {};
+    return ::stat(a.c_str(), &ia) == 0 && ::stat(b.c_str(), &ib) == 0 && ia.st_dev == ib.st_dev &&
+           ia.st_ino == ib.st_ino;
+}
 
 OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath)), buffer_(new char[BufferSize])
 {
-    const size_t slash = finalPath_.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : finalPath_.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? finalPath_ : finalPath_.substr(slash + 1);
-    tempPath_ = dir + "." + name + ".part-XXXXXX";
-    fd_ = ::mkstemp(tempPath_.data());
+    if (finalPath_ == "-") {
+        fd_ = STDOUT_FILENO;
+        direct_ = true;
+        ownsFd_ = false;
+        return;
+    }
+    if (finalPath_.empty() || finalPath_.back() == '/')
+        throw rt::InOutError(rt::io::InvalidFilename);
+    struct stat info {};
+    if (::stat(finalPath_.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        // A device or a pipe takes the bytes as they come (the kernel resolves any link,
+        // /dev/stdout included); it is neither truncated nor replaced.
+        fd_ = ::open(finalPath_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd_ < 0)
+            throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, finalPath_));
+        direct_ = true;
+        return;
+    }
+    targetPath_ = followLinks(finalPath_);
+    tempPath_ = folderOf(targetPath_) + ".snd-XXXXXX";
+    fd_ = ::mkostemp(tempPath_.data(), O_CLOEXEC);
     if (fd_ < 0)  // a missing folder is a name that cannot be, not a missing file
-        throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, finalPath_));
+        throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, targetPath_));
     // mkstemp makes the file private; the result gets the permissions of any new file.
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -47,10 +109,10 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
 
 OutputFile::~OutputFile()
 {
-    if (fd_ >= 0) {
+    if (fd_ >= 0 && ownsFd_)
         ::close(fd_);
+    if (!direct_ && !tempPath_.empty())
         ::unlink(tempPath_.c_str());
-    }
 }
 
 void OutputFile::write(const char* data, size_t length)
@@ -121,7 +183,7 @@ void OutputFile::startWriteBack()
     // The disk starts on what is written while the next bytes are made, so that the
     // fsync of commit() waits for the tail only. Advice only: a failure here shows at fsync.
     constexpr uint64_t WriteBackStep = uint64_t(8) << 20;
-    if (written_ - writeBackFrom_ >= WriteBackStep) {
+    if (!direct_ && written_ - writeBackFrom_ >= WriteBackStep) {
         ::sync_file_range(fd_, off_t(writeBackFrom_), off_t(written_ - writeBackFrom_), SYNC_FILE_RANGE_WRITE);
         writeBackFrom_ = written_;
     }
@@ -130,26 +192,125 @@ void OutputFile::startWriteBack()
 
 void OutputFile::overwrite(uint64_t offset, std::string_view text)
 {
+    if (direct_)
+        fail(ESPIPE);
     flush();
     if (::pwrite(fd_, text.data(), text.size(), off_t(offset)) != ssize_t(text.size()))
         fail(errno ? errno : EIO);
 }
 
-void OutputFile::commit()
+void OutputFile::finishTemporary()
 {
     flush();
     if (::fsync(fd_) != 0 && errno != EINVAL)
         fail(errno);
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) {
-        const int err = errno;
-        ::unlink(tempPath_.c_str());
-        fail(err);
+    if (::close(fd) != 0 && errno != EINTR)
+        fail(errno);
+}
+
+void OutputFile::commit()
+{
+    if (fd_ < 0)
+        fail(EBADF);
+    if (direct_) {
+        flush();
+        if (ownsFd_) {
+            const int fd = fd_;
+            fd_ = -1;
+            if (::close(fd) != 0 && errno != EINTR)
+                fail(errno);
+        }
+        return;
     }
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tempPath_.c_str());
+    finishTemporary();
+    if (::rename(tempPath_.c_str(), targetPath_.c_str()) != 0)
+        fail(errno);
+    tempPath_.clear();
+}
+
+void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::string* failedPath)
+{
+    OutputFile* current = nullptr;
+    const auto failWith = [&](int err) {
+        if (failedPath && current)
+            *failedPath = current->path();
         fail(err);
+    };
+    // Every file made whole first: a failure here leaves every final name as it was.
+    for (OutputFile* out : outputs) {
+        current = out;
+        if (out->fd_ < 0)
+            failWith(EBADF);
+        if (out->direct_)
+            out->flush();
+        else
+            out->finishTemporary();
     }
+    // The files that stand under the final names now are kept under a second name
+    // until all the new ones are in place.
+    struct Step {
+        OutputFile* out;
+        std::string backup;  // empty: nothing stood there
+        bool movedAway = false;  // the old file was renamed to backup (no hard links here)
+        bool renamed = false;
+    };
+    std::vector<Step> steps;
+    const auto undo = [&] {
+        for (Step& s : steps) {
+            if (s.renamed || s.movedAway)
+                restore(s.out->targetPath_, s.backup);
+            else if (!s.backup.empty())
+                ::unlink(s.backup.c_str());
+        }
+    };
+    for (OutputFile* out : outputs) {
+        if (out->direct_)
+            continue;
+        current = out;
+        Step step{out, {}};
+        struct stat info {};
+        if (::lstat(out->targetPath_.c_str(), &info) == 0) {
+            // A hard link keeps the old file under its name until the rename replaces it.
+            std::string backup = folderOf(out->targetPath_) + ".snd-XXXXXX";
+            const int fd = ::mkostemp(backup.data(), O_CLOEXEC);
+            if (fd < 0) {
+                const int err = errno;
+                undo();
+                failWith(err);
+            }
+            ::close(fd);
+            step.backup = backup;
+            if (::unlink(backup.c_str()) != 0 || ::link(out->targetPath_.c_str(), backup.c_str()) != 0) {
+                // A file system without hard links: the old file moves to the second name.
+                if (::rename(out->targetPath_.c_str(), backup.c_str()) != 0) {
+                    const int err = errno;
+                    ::unlink(backup.c_str());
+                    undo();
+                    failWith(err);
+                }
+                step.movedAway = true;
+            }
+        }
+        steps.push_back(step);
+    }
+    for (Step& s : steps) {
+        current = s.out;
+        if (::rename(s.out->tempPath_.c_str(), s.out->targetPath_.c_str()) != 0) {
+            const int err = errno;
+            undo();
+            failWith(err);
+        }
+        s.renamed = true;
+        s.out->tempPath_.clear();
+    }
+    for (Step& s : steps)
+        if (!s.backup.empty())
+            ::unlink(s.backup.c_str());
+    for (OutputFile* out : outputs)
+        if (out->direct_ && out->ownsFd_ && out->fd_ >= 0) {
+            ::close(out->fd_);
+            out->fd_ = -1;
+        }
 }

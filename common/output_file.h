@@ -3,12 +3,26 @@
 // to a temporary file beside it, renamed over the final name by commit(). Until then,
 // and after any failure, the final name is untouched and the temporary file is removed.
 // Failures throw rt::InOutError with the code of the failed system call.
+//
+// Where the output goes:
+// - "-" is the standard output, written in order (and left open).
+// - A final name that is a symbolic link is written through: the file the link points
+//   to (at the end of a chain of links, made if missing) is replaced, the link kept.
+// - A character device or a FIFO is opened and written directly, in order: no
+//   temporary name and no rename; write errors are reported as they happen.
+// The temporary name is short and of fixed length (".snd-XXXXXX" in the target's
+// folder), so that any name the file system accepts can be written.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+// Whether a and b name the same file: the same path, or the same device and inode
+// (through a hard or symbolic link) where both exist.
+bool sameFile(const std::string& a, const std::string& b);
 
 class OutputFile {
 public:
@@ -22,17 +36,31 @@ public:
     // Appends `length` bytes of the open file `fd` from `offset`, copied in the kernel
     // (a reflink where the file system shares blocks) rather than through memory.
     void copyFrom(int fd, uint64_t offset, uint64_t length);
-    // Replaces bytes already written at offset (same length), e.g. a count known only at the end.
+    // Replaces bytes already written at offset (same length), e.g. a count known only at
+    // the end. Not for a direct output (a stream cannot go back): that throws.
     void overwrite(uint64_t offset, std::string_view text);
     void commit();
+    // The path as given (what messages name).
     const std::string& path() const { return finalPath_; }
+    // Whether the bytes go straight to the final name (standard output, device, FIFO).
+    bool direct() const { return direct_; }
+
+    // Commits several outputs as one: each is made whole first, then all are renamed
+    // into place; when a step fails, the files that stood under the final names before
+    // (or none) are put back, so that no mix of old and new outputs stands. Throws
+    // rt::InOutError naming the output that failed through failedPath (when given).
+    static void commitTogether(const std::vector<OutputFile*>& outputs, std::string* failedPath = nullptr);
 
 private:
     void flush();
     void startWriteBack();
+    void finishTemporary();  // flush, fsync, close; the temporary file stays for the rename
     std::string finalPath_;
+    std::string targetPath_;  // the file renamed over: finalPath_ with its links followed
     std::string tempPath_;
     int fd_ = -1;
+    bool direct_ = false;
+    bool ownsFd_ = true;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     uint64_t written_ = 0;        // bytes handed to the file

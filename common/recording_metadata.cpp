@@ -15,6 +15,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -123,9 +124,10 @@ public:
     }
     int64_t integer(const QJsonValue& v, const char* where, const char* key, int64_t low, int64_t high)
     {
-        // JSON numbers are doubles: whole numbers up to 2^53 come through exactly.
+        // JSON numbers are doubles: whole numbers up to 2^53 come through exactly. The
+        // range is checked before the cast, which is undefined for a double beyond int64.
         const double d = v.toDouble();
-        if (!v.isDouble() || d != double(int64_t(d)) || d < double(low) || d > double(high)) {
+        if (!v.isDouble() || !(d >= double(low) && d <= double(high)) || d != std::trunc(d)) {
             fail(where, key, "a whole number in range");
             return 0;
         }

@@ -92,8 +92,12 @@ void TForm1::ShowBlock(bool fixedLeftAxis)
 {
     // An all-zero bin fails here, before the chart is touched.
     powerToDb(power.data(), avgdivisor);
+    // The block's profile: avgdivisor sweeps of the stored samples, zero-padded, unwindowed.
+    DelayMetricsParams params;
+    params.averagedSweeps = std::max<int64_t>(1, int64_t(avgdivisor));
+    params.transformSamples = std::clamp<int32_t>(nsamples, 1, std::min<int32_t>(TSeriesLength, ProfileBins));
     Label6->setText(QString::fromStdString(
-        delayMetricsText(computeDelayMetrics(power.data()), QLocale().decimalPoint().toStdString())));
+        delayMetricsText(computeDelayMetrics(power.data(), params), QLocale().decimalPoint().toStdString())));
 
     Chart1->clearSeries(Series1);
     if (fixedLeftAxis) {

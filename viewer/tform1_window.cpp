@@ -90,7 +90,8 @@ void TForm1::buildControls()
     Edit1 = new QLineEdit(QStringLiteral("Edit1"), client);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(624, 56, 73, 21);
-    Edit1->setAccessibleName(QStringLiteral("Target sweep"));
+    // Announced by the text of the button it goes with, its only label.
+    Edit1->setAccessibleName(Button2->text());
 
     Chart1 = new LineChart(client);
     Chart1->setObjectName(QStringLiteral("Chart1"));

@@ -54,4 +54,9 @@ const char* cbwBoardKind(void)
     return "comedi";
 }
 
+const char* cbwBoardFailure(void)
+{
+    return comediBoard().failure().c_str();
+}
+
 }  // extern "C"

@@ -46,6 +46,7 @@ void ComediBoard::closeDevice()
     dioLines_ = aiInputs_ = 0;
     ports_ = freshPorts();
     portFailures_ = 0;
+    failure_.clear();
 }
 
 bool ComediBoard::openDevice()
@@ -57,10 +58,12 @@ bool ComediBoard::openDevice()
     path_ = named && *named ? named : kDefaultDevice;
     device_ = comedi_open(path_.c_str());
     if (!device_) {
-        report("cannot open %s: %s (is the comedi driver loaded, and are you in the device's group? "
-               "SOUNDER_COMEDI_DEVICE names another device)", path_.c_str(), comediError());
+        failure_ = "cannot open " + path_ + ": " + comediError();
+        report("%s (is the comedi driver loaded, and are you in the device's group? "
+               "SOUNDER_COMEDI_DEVICE names another device)", failure_.c_str());
         return false;
     }
+    failure_.clear();
     // The first digital subdevice with an 8255's 24 lines, else the first of all: some
     // boards (NI's E series) list a narrower digital port before their 8255.
     for (int sub = comedi_find_subdevice_by_type(device_, COMEDI_SUBD_DIO, 0); sub >= 0;
@@ -144,10 +147,15 @@ int ComediBoard::portReady(const Port& p)
 {
     if (!openDevice())
         return CBW_NODEVICE;
-    if (dio_ < 0)
+    if (dio_ < 0) {
+        failure_ = path_ + " has no digital I/O subdevice for the front-end's ports";
         return CBW_NOSUBDEVICE;
-    if (p.base + p.width > dioLines_)
+    }
+    if (p.base + p.width > dioLines_) {
+        failure_ = path_ + "'s digital I/O subdevice has " + std::to_string(dioLines_) +
+                   " lines, too few for the front-end's ports";
         return CBW_BADPORTNUM;
+    }
     return CBW_NOERRORS;
 }
 
@@ -164,8 +172,10 @@ int ComediBoard::dConfigPort(int board, int port, int direction)
         return problem;
     const unsigned comediDirection = direction == DIGITALOUT ? COMEDI_OUTPUT : COMEDI_INPUT;
     for (unsigned line = p->base; line < p->base + p->width; ++line)
-        if (comedi_dio_config(device_, static_cast<unsigned>(dio_), line, comediDirection) < 0)
+        if (comedi_dio_config(device_, static_cast<unsigned>(dio_), line, comediDirection) < 0) {
+            failure_ = "configuring port " + std::to_string(port) + " of " + path_ + " failed: " + comediError();
             return portFailure("comedi_dio_config", port);
+        }
     p->output = direction == DIGITALOUT;
     restoreOutputs();
     return CBW_NOERRORS;

@@ -24,6 +24,8 @@ public:
 
     boardshared::BlockTable& blocks() { return blocks_; }
     void closeDevice();
+    // The text of the last failure to open or configure the board, "" while it can be used.
+    const std::string& failure() const { return failure_; }
     void setClockAllowance(std::chrono::milliseconds allowance) { allowance_ = allowance; }
     std::chrono::milliseconds clockAllowance() const { return allowance_; }
 
@@ -53,6 +55,7 @@ private:
     unsigned aiInputs_ = 0;
     std::array<Port, 4> ports_ = freshPorts();
     int portFailures_ = 0;
+    std::string failure_;
     std::chrono::milliseconds allowance_{10'000};
     boardshared::BlockTable blocks_;
 };

@@ -54,4 +54,9 @@ const char* cbwBoardKind(void)
     return "simulated";
 }
 
+const char* cbwBoardFailure(void)
+{
+    return simBoard().failure().c_str();
+}
+
 }  // extern "C"

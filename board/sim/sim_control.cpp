@@ -12,6 +12,7 @@ namespace boardsim {
 void reset() { simBoard().reset(); }
 
 const std::string& boardFailure() { return simBoard().failure(); }
+void setBoardFailure(const std::string& text) { simBoard().setFailure(text); }
 
 const std::vector<Call>& trace() { return simBoard().trace(); }
 

@@ -28,6 +28,8 @@ void reset();
 // SOUNDER_SIM_CHANNEL names (read at power-on and by reset()) does not read. While it
 // is set, every library call fails with CBW_NODEVICE.
 const std::string& boardFailure();
+// The board library's failure text (cbwBoardFailure): "" while the board can be used.
+void setBoardFailure(const std::string& text);
 
 // ---- Call trace -----------------------------------------------------------------
 

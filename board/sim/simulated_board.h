@@ -44,6 +44,9 @@ public:
     void setScanSource(ScanSource source) { scanSource_ = std::move(source); }
     void failNextAlloc(int times) { allocFailures_ = std::max(times, 0); }
     void failNextScan(int code, int times);
+    // Makes the board unusable with this reason (given by cbwBoardFailure), or usable
+    // again with "".
+    void setFailure(std::string text) { failure_ = std::move(text); }
     int liveBlocks() const { return blocks_.live(); }
     int lockedBlocks() const { return blocks_.locked(); }
     int32_t blockSize(HGLOBAL handle) const { return blocks_.size(handle); }
@@ -68,13 +71,13 @@ private:
     Sounder sounder_;
     boardshared::BlockTable blocks_;
     std::vector<Call> trace_;
+    std::string failure_;
     ScanSource scanSource_;
     int allocFailures_ = 0;
     int scanFailures_ = 0;
     int scanFailureCode_ = 0;
     std::optional<ScanArgs> lastScan_;
     int scans_ = 0;
-    std::string failure_;
 };
 
 SimBoard& simBoard();

@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 
 #include <algorithm>
@@ -209,6 +210,50 @@ TEST_F(AcquireMetadata, NoSidecarWithoutARecording)
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_FALSE(QFile::exists(path("no such folder/rec.txt.meta.json")));
     EXPECT_TRUE(filesInDir().filter("meta").isEmpty());
+}
+
+TEST_F(AcquireMetadata, AnOldSidecarGoesWhenItsRecordingIsWrittenAnew)
+{
+    startReady(4, 1);
+    injectMarkers({0});
+    struct Case {
+        const char* what;
+        bool link;  // the old sidecar a link to another file, which must stay as it was
+    };
+    for (const Case c : {Case{"a file", false}, Case{"a link", true}}) {
+        QFile::remove(sidecar());
+        QFile::remove(path("elsewhere.json"));
+        {
+            QFile old(c.link ? path("elsewhere.json") : sidecar());
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("stale");
+        }
+        if (c.link) {
+            ASSERT_TRUE(QFile::link(path("elsewhere.json"), sidecar()));
+        }
+        acquire();
+        EXPECT_FALSE(QFileInfo(sidecar()).isSymLink()) << c.what;
+        EXPECT_EQ(readSidecar().result.status, "DONE") << c.what;
+        if (c.link) {
+            EXPECT_EQ(bytesOf(path("elsewhere.json")), "stale") << c.what;
+        }
+    }
+}
+
+TEST_F(AcquireMetadata, ASidecarNameThatIsTheRecordingIsNeverWrittenOverIt)
+{
+    startReady(4, 1);
+    injectMarkers({0});
+    {
+        QFile old(file());
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(QFile::link(file(), sidecar()));
+    acquire();
+    EXPECT_EQ(current(), (Status{"DONE", LimeGreen}));
+    EXPECT_EQ(bytesOf(file()).count('\n'), 4 + 2500);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].endsWith(": it is the recording itself")) << dialogs.messages[0].toStdString();
 }
 
 TEST_F(AcquireMetadata, UnwritableSidecarLeavesTheRecordingAndSaysWhy)

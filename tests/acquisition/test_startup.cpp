@@ -322,3 +322,29 @@ TEST_F(ApplyTest, TextThatIsNotAnIntegerStopsTheCheckAtItsStep)
     EXPECT_EQ(form->NumSweeps, 12);
     EXPECT_EQ(form->Attenuation, 7);
 }
+
+TEST_F(StartupTest, ABoardThatCannotBeUsedIsSaidOnceAfterStartUp)
+{
+    struct Case {
+        std::string failure;
+        std::vector<QString> messages;
+        QString clockDivider;  // what start-up leaves in "Clock Divider"
+    };
+    // An unusable board fails every call (CBW_NODEVICE, 12), as a missing real board does.
+    const Case cases[] = {
+        {"", {}, QStringLiteral("0")},
+        {"channel file line 3: expected a number",
+         {QStringLiteral("The data-acquisition board cannot be used: channel file line 3: expected a number")},
+         QStringLiteral("12")},
+    };
+    for (const Case& c : cases) {
+        form.reset();
+        dialogs.messages.clear();
+        boardsim::reset();
+        boardsim::setBoardFailure(c.failure);
+        start();
+        EXPECT_EQ(dialogs.messages, c.messages) << c.failure;
+        // Start-up itself ran as always: the window shows what the board calls gave.
+        EXPECT_EQ(form->Edit1->text(), c.clockDivider) << c.failure;
+    }
+}

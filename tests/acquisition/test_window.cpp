@@ -4,6 +4,7 @@
 #include "form_fixture.h"
 #include "line_chart.h"
 
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
@@ -212,4 +213,18 @@ TEST_F(WindowTest, ClosingByTheFrameClosesTheRecordingLikeExit)
     EXPECT_TRUE(form->close());
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+TEST_F(WindowTest, EditBoxesAndTheMeasurementsBoxAreAnnouncedByTheirOwnTexts)
+{
+    const std::pair<QWidget*, QString> cases[] = {
+        {form->Edit1, "Clock Divider"},     {form->Edit2, "Number of Sweeps"}, {form->Edit3, "RF Attenuation (dB)"},
+        {form->Edit4, "Channel 1 gain"},    {form->Edit5, "Channel 2 gain"},   {form->Edit6, "Channel 3 gain"},
+        {form->GroupBox3, "Measurements"},
+    };
+    for (const auto& [widget, name] : cases) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(a, nullptr) << name.toStdString();
+        EXPECT_EQ(a->text(QAccessible::Name), name);
+    }
 }

@@ -45,6 +45,12 @@ TEST(MetricsProfile, GivesTheMetricsOfTheFullProfileExactly)
             params.firstDelayBin = 1 + int(u(random) * 50);
             params.noiseFirstBin = 1000 + int(u(random) * 1000);
             params.noiseLastBin = params.noiseFirstBin + int(u(random) * (2048 - params.noiseFirstBin));
+        } else if (trial % 3 == 2) {
+            // The derived margin of a block, and the sidelobes of a padded, windowed transform.
+            params.averagedSweeps = 1 + int(u(random) * 20);
+            params.falseAlarm = std::pow(10.0, -1.0 - 4.0 * u(random));
+            params.transformSamples = u(random) < 0.5 ? 2500 : 4096;
+            params.window = TransformWindow(int(u(random) * 3));
         }
         const int lastBin = std::min(ProfileBins, std::max(params.noiseLastBin, params.lastDelayBin + 1));
         std::vector<double> power(ProfileBins + 1, 1e-6);

@@ -101,8 +101,12 @@ TEST(SounderAnalyze, CsvHoldsEverySweepAndBlockAsTheRoutinesComputeThem)
         EXPECT_EQ(csv.at(blocks[0], "sweeps"), "5");
         EXPECT_EQ(csv.at(blocks[1], "first_sweep"), "6");
         EXPECT_EQ(csv.at(blocks[1], "sweeps"), "2");
-        expectRowNear(csv, blocks[0], computeDelayMetrics(blockProfile(r, 0, 5, c).data()), "block 1");
-        expectRowNear(csv, blocks[1], computeDelayMetrics(blockProfile(r, 5, 2, c).data()), "block 2");
+        // Each block's margin is that of noise averaged over its own sweeps.
+        DelayMetricsParams five, two;
+        five.averagedSweeps = 5;
+        two.averagedSweeps = 2;
+        expectRowNear(csv, blocks[0], computeDelayMetrics(blockProfile(r, 0, 5, c).data(), five), "block 1");
+        expectRowNear(csv, blocks[1], computeDelayMetrics(blockProfile(r, 5, 2, c).data(), two), "block 2");
     }
 }
 
@@ -120,6 +124,18 @@ TEST(SounderAnalyze, JsonGivesTheParametersAndPercentilesOverBlocks)
     const QJsonObject p = root["parameters"].toObject();
     EXPECT_EQ(p["threshold_db"].toDouble(), 15.0);
     EXPECT_EQ(p["margin_db"].toDouble(), 3.0);
+    EXPECT_EQ(p["sweep_margin_db"].toDouble(), 3.0);
+    EXPECT_EQ(p["block_margin_db"].toDouble(), 3.0);
+    {
+        // Without --margin-db the margins follow from the false-alarm probability.
+        const RunResult derived = runSounder(dir, "analyze rec.txt --json derived.json --false-alarm 1e-3");
+        ASSERT_EQ(derived.status, 0) << derived.err;
+        const QJsonObject d = readJson(dir.file("derived.json"))["parameters"].toObject();
+        EXPECT_TRUE(d["margin_db"].isNull());
+        EXPECT_EQ(d["false_alarm"].toDouble(), 1e-3);
+        EXPECT_NEAR(d["sweep_margin_db"].toDouble(), 13.21, 0.005);
+        EXPECT_NEAR(d["block_margin_db"].toDouble(), 7.16, 0.005);
+    }
     EXPECT_EQ(p["noise_bins"].toArray(), (QJsonArray{1000, 2000}));
     EXPECT_EQ(p["delay_bins"].toArray(), (QJsonArray{5, 2048}));
     EXPECT_EQ(p["block_sweeps"].toInt(), 2);
@@ -191,7 +207,9 @@ TEST(SounderAnalyze, ChannelBlockAndWindowOptions)
         const auto rows = windowed.of("sweep", c);
         ASSERT_EQ(rows.size(), 7u);
         for (int s = 0; s < 7; ++s) {
-            const DelayMetrics m = computeDelayMetrics(sweepProfile(r, s, c, hann).data());
+            DelayMetricsParams hannParams;
+            hannParams.window = TransformWindow::Hann;
+            const DelayMetrics m = computeDelayMetrics(sweepProfile(r, s, c, hann).data(), hannParams);
             expectRowIs(windowed, rows[size_t(s)], m, "hann");
             EXPECT_EQ(m.peakBin, pathBin(c));
         }
@@ -238,6 +256,8 @@ TEST(SounderAnalyze, BadOptionsGiveStatusOneAndNoOutput)
           "analyze rec.txt --csv o.csv --noise-bins 2000:1000", "analyze rec.txt --csv o.csv --noise-bins 5",
           "analyze rec.txt --csv o.csv --noise-bins 1:4097", "analyze rec.txt --csv o.csv --first-bin 0",
           "analyze rec.txt --csv o.csv --first-bin 3000", "analyze rec.txt --csv o.csv --window kaiser",
+          "analyze rec.txt --csv o.csv --false-alarm 0", "analyze rec.txt --csv o.csv --false-alarm 1",
+          "analyze rec.txt --csv o.csv --false-alarm nan", "analyze rec.txt --csv o.csv --margin-db -2",
           "analyze rec.txt --csv o.csv --bogus"}) {
         const RunResult run = runSounder(dir, args);
         EXPECT_EQ(run.status, 1) << args;

@@ -129,3 +129,56 @@ TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
     EXPECT_NE(run.out.find("view.txt: viewer layout"), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("junk.txt: line 1: expected"), std::string::npos) << run.err;
 }
+
+TEST(SounderCli, OneMappingOfOpenErrorsInEveryCommand)
+{
+    struct Case {
+        std::string input;
+        std::string text;
+    };
+    // A missing folder, or a file standing where a folder should, is a name that cannot
+    // be; a missing file in a folder that exists is not found.
+    const Case cases[] = {{"nodir/x.txt", "Invalid filename"},
+                          {"rec.txt/x.txt", "Invalid filename"},
+                          {"none.txt", "File not found"}};
+    const std::string commands[] = {"info %", "convert % --to viewer -o out.txt", "convert % --to sigmf -o out",
+                                    "analyze % --csv out.csv"};
+    for (const Case& c : cases)
+        for (std::string command : commands) {
+            TempDir dir;
+            writeBytes(dir.file("rec.txt"), Good);
+            command.replace(command.find('%'), 1, c.input);
+            const RunResult run = runSounder(dir, command);
+            EXPECT_EQ(run.status, 2) << command;
+            EXPECT_EQ(run.err, c.input + ": " + c.text + "\n") << command;
+            EXPECT_TRUE(onlyInput(dir)) << command;
+        }
+}
+
+TEST(SounderCli, InfoSaysWhatAnEndOfTextMarkLeftUnread)
+{
+    struct Case {
+        std::string tail;  // after the recording's lines
+        std::string said;  // in info's report (empty: no such line)
+    };
+    const std::string lines = "1,2,3\r\n4,5,6\r\n";
+    const Case cases[] = {
+        {"", ""},
+        {"\x1A", ""},  // the mark as the last byte: nothing is left unread
+        {"\x1A" + lines, "the 14 bytes after it were not read"},
+        {"\x1A\x1A", "the 1 byte after it was not read"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), Good + c.tail);
+        const RunResult run = runSounder(dir, "info rec.txt");
+        EXPECT_EQ(run.status, 0) << run.err;
+        const size_t at = run.out.find("end-of-text mark (0x1A) at byte " + std::to_string(Good.size()) + ": ");
+        if (c.said.empty()) {
+            EXPECT_EQ(at, std::string::npos) << run.out;
+        } else {
+            ASSERT_NE(at, std::string::npos) << run.out;
+            EXPECT_NE(run.out.find(c.said, at), std::string::npos) << run.out;
+        }
+    }
+}

@@ -278,8 +278,8 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
     TempDir dir;
     writeBytes(dir.file("rec.sigmf"), recording(2, 2500, 2));
     RunResult run = runSounder(dir, "convert rec.sigmf --to sigmf --archive");
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "rec.sigmf: is the input; choose another -o BASE\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "sounder: rec.sigmf: is also an input\n");
     EXPECT_EQ(readBytes(dir.file("rec.sigmf")), recording(2, 2500, 2));
 
     // A changed data byte or metadata file is told by info.

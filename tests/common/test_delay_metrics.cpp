@@ -125,6 +125,7 @@ TEST(DelayMetrics, ThresholdAndMarginEdgesCountInclusively)
     // threshold is wide so that the margin alone decides.
     DelayMetricsParams deep;
     deep.thresholdDb = 200.0;
+    deep.marginDb = 6.0;
     const double floor = *Profile{}.at(20, 0.0).metrics(deep).noiseFloorDb;
     EXPECT_EQ(Profile{}.at(20, 0.0).at(30, floor + 6.0).metrics(deep).countedBins, 2);
     EXPECT_EQ(Profile{}.at(20, 0.0).at(30, floor + 5.999).metrics(deep).countedBins, 1);

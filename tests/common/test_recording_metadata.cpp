@@ -132,6 +132,10 @@ TEST(RecordingMetadata, RefusesWhatIsNotASidecarOfThisSchema)
         {replaced(good, "\"lines\": 10004", "\"lines\": \"10004\""), "result.lines is not a whole number"},
         {replaced(good, "\"lines\": 10004", "\"lines\": 1.5"), "result.lines is not a whole number"},
         {replaced(good, "\"lines\": 10004", "\"lines\": -1"), "result.lines is not a whole number"},
+        // Beyond every integer type: refused before any conversion (UBSan watches the cast).
+        {replaced(good, "\"lines\": 10004", "\"lines\": 1e300"), "result.lines is not a whole number"},
+        {replaced(good, "\"lines\": 10004", "\"lines\": -1e300"), "result.lines is not a whole number"},
+        {replaced(good, "\"num_sweeps\": ", "\"num_sweeps\": 9e18, \"x\": "), "settings.num_sweeps is not"},
         {replaced(good, "\"simulated\": true", "\"simulated\": 1"), "board_library.simulated is not true or false"},
         {replaced(good, "\"attenuation_db\": 31", "\"attenuation_db\": 32"), "front_end.attenuation_db is not"},
         {good.substr(0, good.size() / 2), "not JSON"},

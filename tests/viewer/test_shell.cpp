@@ -3,6 +3,7 @@
 
 #include "viewer_fixture.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -223,4 +224,11 @@ TEST_F(ViewerTest, EnterInTheTargetBoxPressesGoToSweep)
     // The button's own click does the same.
     form->Button2->click();
     EXPECT_EQ(form->Panel6->text(), "15");
+}
+
+TEST_F(ViewerTest, TheSweepBoxIsAnnouncedByTheTextOfItsButton)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(form->Edit1);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->text(QAccessible::Name), "Go to sweep");
 }

@@ -1,0 +1,107 @@
+// `sounder`'s outputs never destroy its inputs and go where the user points: an output
+// that is an input is refused before anything is read, "-" is the standard output, and
+// links, devices and FIFOs are written as they are.
+
+#include "run_sounder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+TEST(SounderOutputs, AnOutputThatIsAnInputIsRefusedAndTheInputKept)
+{
+    struct Case {
+        std::string args;
+        std::string refused;  // the output named in the refusal
+    };
+    const Case cases[] = {
+        {"analyze rec.txt --csv rec.txt", "rec.txt"},
+        {"analyze rec.txt --json hard.txt", "hard.txt"},
+        {"analyze rec.txt --csv out.csv --json soft.txt", "soft.txt"},
+        {"analyze other.txt rec.txt --csv ./rec.txt", "./rec.txt"},
+        {"analyze rec.txt --json rec.txt.meta.json", "rec.txt.meta.json"},
+        {"convert rec.txt --to viewer -o rec.txt", "rec.txt"},
+        {"convert rec.txt --to viewer -o hard.txt", "hard.txt"},
+        {"convert rec.txt --to sigmf -o soft", "soft.sigmf-data"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string rec = recording(3, 2500, 3);
+        writeBytes(dir.file("rec.txt"), rec);
+        writeBytes(dir.file("other.txt"), rec);
+        ASSERT_EQ(::link(dir.file("rec.txt").c_str(), dir.file("hard.txt").c_str()), 0);
+        std::filesystem::create_symlink("rec.txt", dir.file("soft.txt"));
+        std::filesystem::create_symlink("rec.txt", dir.file("soft.sigmf-data"));
+        const RunResult run = runSounder(dir, c.args);
+        EXPECT_EQ(run.status, 1) << c.args;
+        EXPECT_EQ(run.err, "sounder: " + c.refused + ": is also an input\n") << c.args;
+        EXPECT_EQ(readBytes(dir.file("rec.txt")), rec) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("out.csv"))) << c.args;
+    }
+}
+
+TEST(SounderOutputs, OutputsGoWhereTheyArePointed)
+{
+    struct Case {
+        std::string args;
+        std::string stdoutStarts;  // what the standard output begins with
+        std::string fileStarts;    // and the file "target.csv" (empty: not made)
+    };
+    const Case cases[] = {
+        {"analyze rec.txt --csv -", "file,channel,kind", ""},
+        {"analyze rec.txt --json - --csv target.csv", "{", "file,channel,kind"},
+        {"analyze rec.txt --csv link.csv", "", "file,channel,kind"},
+        {"analyze rec.txt --csv /dev/stdout", "file,channel,kind", ""},
+        {"analyze rec.txt --csv /dev/null --json -", "{", ""},
+        {"convert rec.txt --to viewer -o -", "3\r\n2500\r\n", ""},
+        {"convert rec.txt --to viewer -o link.csv", "", "3\r\n2500\r\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), recording(3, 2500, 3));
+        std::filesystem::create_symlink("target.csv", dir.file("link.csv"));
+        const RunResult run = runSounder(dir, c.args);
+        EXPECT_EQ(run.status, 0) << c.args << ": " << run.err;
+        EXPECT_EQ(run.out.substr(0, c.stdoutStarts.size()), c.stdoutStarts) << c.args;
+        if (c.stdoutStarts.empty()) {
+            EXPECT_TRUE(run.out.empty()) << c.args;
+        }
+        if (c.fileStarts.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(dir.file("target.csv"))) << c.args;
+        } else {
+            EXPECT_EQ(readBytes(dir.file("target.csv")).substr(0, c.fileStarts.size()), c.fileStarts) << c.args;
+        }
+        EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.csv"))) << c.args;
+        EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    }
+}
+
+TEST(SounderOutputs, TwoStandardOutputsAreRefused)
+{
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), recording(3, 2500, 3));
+    const RunResult run = runSounder(dir, "analyze rec.txt --csv - --json -");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "sounder: only one output can be - (the standard output)\n");
+    EXPECT_TRUE(run.out.empty());
+}
+
+TEST(SounderOutputs, AFifoTakesTheCsvInOrder)
+{
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), recording(3, 2500, 3));
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    std::string got;
+    std::thread reader([&] { got = readBytes(dir.file("pipe")); });
+    const RunResult run = runSounder(dir, "analyze rec.txt --csv pipe --json whole.json");
+    reader.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(got.rfind("file,channel,kind", 0), 0u);
+    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 1 + 3 * (3 + 1));
+    struct stat info {};
+    ASSERT_EQ(::lstat(dir.file("pipe").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}

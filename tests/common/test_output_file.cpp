@@ -1,0 +1,180 @@
+// Where an OutputFile's bytes end up on a real file system: links written through,
+// devices and FIFOs written in order, names as long as the file system takes, and a
+// group of outputs that goes into place whole or not at all.
+
+#include "output_file.h"
+#include "runtime_error.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+bool isLink(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+mode_t kindOf(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
+}
+
+// The names in dir, apart from the ones the case made.
+size_t entries(const TempDir& dir)
+{
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.file("")))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(OutputFile, WritesWhereTheNameLeads)
+{
+    struct Case {
+        std::string what;
+        std::function<std::string(const TempDir&)> prepare;  // gives the output's name
+        std::function<void(const TempDir&, const std::string&)> check;
+        size_t entriesAfter;
+    };
+    const std::string text = "new bytes\n";
+    const std::vector<Case> cases = {
+        {"a new file", [](const TempDir& d) { return d.file("out.txt"); },
+         [&](const TempDir& d, const std::string&) { EXPECT_EQ(readBytes(d.file("out.txt")), text); }, 1},
+        {"a file replaced",
+         [](const TempDir& d) {
+             writeBytes(d.file("out.txt"), "old");
+             return d.file("out.txt");
+         },
+         [&](const TempDir& d, const std::string&) { EXPECT_EQ(readBytes(d.file("out.txt")), text); }, 1},
+        {"a link to a file: the file replaced, the link kept",
+         [](const TempDir& d) {
+             writeBytes(d.file("target.txt"), "old");
+             std::filesystem::create_symlink("target.txt", d.file("link.txt"));
+             return d.file("link.txt");
+         },
+         [&](const TempDir& d, const std::string&) {
+             EXPECT_TRUE(isLink(d.file("link.txt")));
+             EXPECT_EQ(readBytes(d.file("target.txt")), text);
+         },
+         2},
+        {"a chain of links to a file not yet made",
+         [](const TempDir& d) {
+             std::filesystem::create_directory(d.file("sub"));
+             std::filesystem::create_symlink("sub/second.txt", d.file("first.txt"));
+             std::filesystem::create_symlink("made.txt", d.file("sub/second.txt"));
+             return d.file("first.txt");
+         },
+         [&](const TempDir& d, const std::string&) {
+             EXPECT_TRUE(isLink(d.file("first.txt")));
+             EXPECT_TRUE(isLink(d.file("sub/second.txt")));
+             EXPECT_EQ(readBytes(d.file("sub/made.txt")), text);
+         },
+         2},
+        {"a name of 255 bytes",
+         [](const TempDir& d) { return d.file(std::string(251, 'n') + ".csv"); },
+         [&](const TempDir& d, const std::string& name) { EXPECT_EQ(readBytes(name), text) << d.file(""); }, 1},
+        {"/dev/null, left a device", [](const TempDir&) { return std::string("/dev/null"); },
+         [](const TempDir&, const std::string&) { EXPECT_EQ(kindOf("/dev/null"), mode_t(S_IFCHR)); }, 0},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string name = c.prepare(dir);
+        {
+            OutputFile out(name);
+            out.write(text);
+            out.commit();
+        }
+        c.check(dir, name);
+        EXPECT_EQ(entries(dir), c.entriesAfter) << c.what << ": a temporary file left behind";
+    }
+}
+
+TEST(OutputFile, FifoIsWrittenInOrderAndStaysAFifo)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string got;
+    std::thread reader([&] { got = readBytes(fifo); });
+    std::string sent;
+    {
+        OutputFile out(fifo);
+        EXPECT_TRUE(out.direct());
+        for (int i = 0; i < 20000; ++i) {
+            const std::string line = std::to_string(i) + "\n";
+            out.write(line);
+            sent += line;
+        }
+        EXPECT_THROW(out.overwrite(0, "x"), rt::InOutError);
+        out.commit();
+    }
+    reader.join();
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(kindOf(fifo), mode_t(S_IFIFO));
+    EXPECT_EQ(entries(dir), 1u);
+}
+
+TEST(OutputFile, AGroupStandsWholeOrTheOldOneStays)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("a"));
+    std::filesystem::create_directory(dir.file("b"));
+    writeBytes(dir.file("a/x.sigmf-data"), "old data");
+    writeBytes(dir.file("a/x.sigmf-meta"), "old meta");
+    {
+        // Both go into place.
+        OutputFile data(dir.file("a/x.sigmf-data")), meta(dir.file("a/x.sigmf-meta"));
+        data.write("new data");
+        meta.write("new meta");
+        OutputFile::commitTogether({&data, &meta});
+    }
+    EXPECT_EQ(readBytes(dir.file("a/x.sigmf-data")), "new data");
+    EXPECT_EQ(readBytes(dir.file("a/x.sigmf-meta")), "new meta");
+    {
+        // The second rename fails (its folder is gone): the first output's old file is back.
+        OutputFile data(dir.file("a/x.sigmf-data")), meta(dir.file("b/x.sigmf-meta"));
+        data.write("newer data");
+        meta.write("newer meta");
+        std::filesystem::remove_all(dir.file("b"));
+        std::string failed;
+        EXPECT_THROW(OutputFile::commitTogether({&data, &meta}, &failed), rt::InOutError);
+        EXPECT_EQ(failed, dir.file("b/x.sigmf-meta"));
+    }
+    EXPECT_EQ(readBytes(dir.file("a/x.sigmf-data")), "new data");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
+    {
+        // Where nothing stood, nothing stands after a failure.
+        std::filesystem::create_directory(dir.file("b"));
+        OutputFile data(dir.file("a/y.sigmf-data")), meta(dir.file("b/y.sigmf-meta"));
+        data.write("d");
+        meta.write("m");
+        std::filesystem::remove_all(dir.file("b"));
+        EXPECT_THROW(OutputFile::commitTogether({&data, &meta}), rt::InOutError);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a/y.sigmf-data")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
+}
+
+TEST(OutputFile, SameFileSeesThroughLinks)
+{
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), "r");
+    ASSERT_EQ(::link(dir.file("rec.txt").c_str(), dir.file("hard.txt").c_str()), 0);
+    std::filesystem::create_symlink("rec.txt", dir.file("soft.txt"));
+    writeBytes(dir.file("other.txt"), "r");
+    const std::pair<std::string, bool> cases[] = {
+        {"rec.txt", true}, {"hard.txt", true}, {"soft.txt", true}, {"other.txt", false}, {"missing.txt", false}};
+    for (const auto& [name, same] : cases)
+        EXPECT_EQ(sameFile(dir.file(name), dir.file("rec.txt")), same) << name;
+}
