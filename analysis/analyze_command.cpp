@@ -86,8 +86,11 @@ std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, co
     return outcomes;
 }
 
-bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings)
+bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings, int onlyChannel)
 {
+    const auto calibrated = [onlyChannel](const ChannelAnalysis& ch) {
+        return onlyChannel == 0 || ch.channel == onlyChannel;
+    };
     if (!settings.calibration)
         return true;
     const cal::Calibration& c = *settings.calibration;
@@ -112,7 +115,7 @@ bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSet
         }
         std::string lacking;
         for (const ChannelAnalysis& ch : r.channels)
-            if (!c.channel(ch.channel))
+            if (calibrated(ch) && !c.channel(ch.channel))
                 lacking += (lacking.empty() ? "" : ", ") + std::to_string(ch.channel);
         if (!lacking.empty()) {
             refuse(r.path + ": ch " + lacking + ": " + calPath + " holds no calibration of " +
@@ -126,7 +129,7 @@ bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSet
             continue;
         }
         for (const ChannelAnalysis& ch : r.channels)
-            if (!r.levels->gainDb[size_t(ch.channel - 1)])
+            if (calibrated(ch) && !r.levels->gainDb[size_t(ch.channel - 1)])
                 refuse(r.path + ": ch " + std::to_string(ch.channel) + ": the sidecar does not say what gain the "
                                 "front-end was sent");
     }

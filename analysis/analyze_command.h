@@ -24,8 +24,9 @@ struct AnalyzeOutputs {
 
 // Checks that the settings' calibration serves every result (its divider, its
 // channels, its processing) and gives each its front-end levels. Returns false after
-// one line on stderr per problem.
-bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings);
+// one line on stderr per problem. With onlyChannel (1..3) that channel alone must be
+// calibrated: the others are measured but not calibrated.
+bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings, int onlyChannel = 0);
 
 // Draws one file's picture and gives the bytes of its PNG file.
 using PlotDrawer = std::function<std::string(const RecordingAnalysis&, const AnalysisSettings&)>;

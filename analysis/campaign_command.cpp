@@ -38,6 +38,30 @@ std::string csvField(const std::string& text)
 
 }  // namespace
 
+std::function<std::optional<double>(const RecordingAnalysis&)> calibratedPathGain(const cal::Calibration& calibration,
+                                                                                int channel)
+{
+    return [calibration, channel](const RecordingAnalysis& r) -> std::optional<double> {
+        const cal::ChannelReference* reference = calibration.channel(channel);
+        if (!reference || !r.levels || channel < 1 || channel > 3)
+            return std::nullopt;
+        const std::optional<double> gainDb = r.levels->gainDb[size_t(channel - 1)];
+        if (!gainDb)
+            return std::nullopt;
+        for (const ChannelAnalysis& ch : r.channels) {
+            if (ch.channel != channel)
+                continue;
+            std::vector<double> gains;
+            for (const DelayMetrics& m : ch.blocks)
+                if (m.countedPowerDb)
+                    gains.push_back(cal::pathGainDb(*m.countedPowerDb, *gainDb, r.levels->attenuationDb, *reference,
+                                                    calibration.throughDb));
+            return quantile(gains, 0.5);
+        }
+        return std::nullopt;
+    };
+}
+
 Campaign buildCampaign(const std::vector<RecordingAnalysis>& results, const std::vector<RecordingPlace>& places,
                        const CampaignSettings& settings)
 {
@@ -150,6 +174,8 @@ int runCampaign(const std::vector<std::string>& files, const CampaignSettings& s
         places.push_back(placeOfRecording(o.result->path));
         results.push_back(std::move(*o.result));
     }
+    if (!applyCalibration(results, settings.analysis, settings.pathGainChannel))
+        return ExitBadInput;
     const Campaign campaign = buildCampaign(results, places, settings);
 
     std::vector<std::pair<std::unique_ptr<OutputFile>, std::string>> pending;

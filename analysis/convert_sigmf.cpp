@@ -132,6 +132,9 @@ QJsonObject captureSegment(const Source& source, int64_t sweep)
     capture.insert("core:global_index", qint64(group));
     if (const std::optional<std::string> when = datetimeAfter(s.scanStartedUtc, group, s.scan.scanRateHz))
         capture.insert("core:datetime", QString::fromStdString(*when));
+    // Where the receiver was: the scan's start position (else its end), in every segment.
+    if (const std::optional<QJsonObject> point = meta::recordingGeolocation(s))
+        capture.insert("core:geolocation", *point);
     return capture;
 }
 
@@ -205,6 +208,9 @@ QJsonObject recordingMeta(const Source& source, const SigmfOptions& options, con
                                      .arg(s.boardLibrarySimulated ? "simulated " : "",
                                           QString::fromStdString(s.boardLibraryPath)));
         // What the recording's own header cannot say: the front-end as it was sent.
+        // The core namespace's place for the recording system's location.
+        if (const std::optional<QJsonObject> point = meta::recordingGeolocation(s))
+            global.insert("core:geolocation", *point);
         global.insert(ns + ":sidecar_settings", meta::settingsJson(s.settings));
         global.insert(ns + ":front_end", meta::frontEndJson(s.frontEnd));
         global.insert(ns + ":scan_started_utc", QString::fromStdString(s.scanStartedUtc));

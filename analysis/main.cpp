@@ -4,7 +4,7 @@
 //   sounder convert FILE --to sigmf [--datatype T] [--layout L | --channel N] [--archive] [-o BASE]
 //   sounder analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [--paths OUT] [--cal CAL.json] [options]
 //   sounder calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json
-//   sounder campaign FILE... --origin LAT,LON[,ALT] --csv OUT [--plot OUT.png]
+//   sounder campaign FILE... --origin LAT,LON[,ALT] [--cal CAL.json [--channel N]] --csv OUT [--plot OUT.png]
 // Exit status: 0 success, 1 usage error, 2 bad input or I/O error (one line on stderr).
 
 #include "analyze_command.h"
@@ -429,7 +429,11 @@ int runCampaignCommand(const QStringList& args, const cli::PlotModule* plotModul
     const QCommandLineOption plot("plot", "Picture (PNG) of path gain and RMS delay spread against distance.",
                                   "OUT.png");
     const QCommandLineOption block("block", "Sweeps per block average (default 5).", "N", "5");
-    parser.addOptions({help, origin, csv, plot, block});
+    const QCommandLineOption calibration("cal", "A back-to-back calibration (sounder calibrate): each recording's "
+                                                "median path gain and the fit of it against distance.", "CAL.json");
+    const QCommandLineOption channel("channel", "The channel whose path gain is given and fitted (1, 2 or 3; "
+                                                "default 1).", "N", "1");
+    parser.addOptions({help, origin, csv, plot, block, calibration, channel});
     parser.addPositionalArgument("FILE", "Recordings of the campaign.", "FILE...");
     if (!parser.parse(args))
         return usage(parser.errorText());
@@ -449,8 +453,21 @@ int runCampaignCommand(const QStringList& args, const cli::PlotModule* plotModul
         settings.plotPath = localPath(parser.value(plot));
     if (!readNumber(parser, block, settings.analysis.blockSweeps))
         return usage("--block must be a whole number of sweeps of 1 or more");
+    if (!readNumber(parser, channel, settings.pathGainChannel) || settings.pathGainChannel < 1 ||
+        settings.pathGainChannel > 3)
+        return usage("--channel must be 1, 2 or 3");
     if (const std::string problem = cli::analysisSettingsProblem(settings.analysis); !problem.empty())
         return usage(QString::fromStdString(problem));
+    if (parser.isSet(calibration)) {
+        settings.analysis.calibrationPath = localPath(parser.value(calibration));
+        std::string error;
+        settings.analysis.calibration = cal::readCalibration(settings.analysis.calibrationPath, &error);
+        if (!settings.analysis.calibration)
+            throw cli::Failure(settings.analysis.calibrationPath + ": " + error);
+        settings.pathGain = cli::calibratedPathGain(*settings.analysis.calibration, settings.pathGainChannel);
+        settings.pathGainSource =
+            settings.analysis.calibrationPath + ", ch " + std::to_string(settings.pathGainChannel);
+    }
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
@@ -508,7 +525,7 @@ int main(int argc, char** argv)
         "                                                delay metrics of every sweep and block\n"
         "  calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json\n"
         "                                                system gain and delay from back-to-back runs\n"
-        "  campaign FILE... --origin LAT,LON --csv OUT [--plot OUT.png]\n"
+        "  campaign FILE... --origin LAT,LON [--cal CAL.json] --csv OUT [--plot OUT.png]\n"
         "                                                positions, distances, spreads, path-loss fit\n\n"
         "Exit status: 0 success, 1 usage error, 2 bad input or I/O error.");
     const QCommandLineOption help({"h", "help"}, "Shows this help (sounder COMMAND --help for a command's).");

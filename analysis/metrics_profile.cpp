@@ -10,9 +10,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-#include <emmintrin.h>
-#endif
 
 namespace cli {
 
@@ -31,57 +28,28 @@ constexpr double FarBelowDb = -1e300;
 
 inline double decibels(double power) { return 10.0 * std::log10(power); }
 
-// Whether every p[1..last] is below +inf (false for NaN too), four at a time.
+// Whether every p[1..last] is below +inf (false for NaN too).
 bool allFinite(const double* p, int last)
 {
-    int k = 1;
     bool finite = true;
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-    const __m128d inf = _mm_set1_pd(INFINITY);
-    __m128d below = _mm_castsi128_pd(_mm_set1_epi32(-1));
-    for (; k + 3 <= last; k += 4)
-        below = _mm_and_pd(below, _mm_and_pd(_mm_cmplt_pd(_mm_loadu_pd(p + k), inf),
-                                             _mm_cmplt_pd(_mm_loadu_pd(p + k + 2), inf)));
-    finite = _mm_movemask_pd(below) == 3;
-#endif
-    for (; k <= last; ++k)
+    for (int k = 1; k <= last; ++k)
         finite &= p[k] < INFINITY;
     return finite;
 }
 
-// The largest of p[first..last], at least 0 (the powers are finite and compare). Four
-// running maxima, so that each compare does not wait for the one before.
+// The largest of p[first..last], at least 0 (the powers are finite and compare).
 double largestOf(const double* p, int first, int last)
 {
-    int k = first;
     double largest = 0.0;
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-    __m128d m0 = _mm_setzero_pd(), m1 = _mm_setzero_pd();
-    for (; k + 3 <= last; k += 4) {
-        m0 = _mm_max_pd(m0, _mm_loadu_pd(p + k));
-        m1 = _mm_max_pd(m1, _mm_loadu_pd(p + k + 2));
-    }
-    alignas(16) double lanes[2];
-    _mm_store_pd(lanes, _mm_max_pd(m0, m1));
-    largest = std::max(lanes[0], lanes[1]);
-#endif
-    for (; k <= last; ++k)
+    for (int k = first; k <= last; ++k)
         largest = std::max(largest, p[k]);
     return largest;
 }
 
-// value into d[first..last], four at a time.
+// value into d[first..last].
 void fillWith(double* d, int first, int last, double value)
 {
-    int k = first;
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-    const __m128d v = _mm_set1_pd(value);
-    for (; k + 3 <= last; k += 4) {
-        _mm_storeu_pd(d + k, v);
-        _mm_storeu_pd(d + k + 2, v);
-    }
-#endif
-    for (; k <= last; ++k)
+    for (int k = first; k <= last; ++k)
         d[k] = value;
 }
 

@@ -15,9 +15,6 @@
 #include <cmath>
 #include <numbers>
 #include <sys/stat.h>
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-#include <emmintrin.h>
-#endif
 
 namespace cli {
 
@@ -104,24 +101,11 @@ public:
     }
 
 private:
-    // Each bin's power re * re + im * im, floored, into power_ and the block's sum.
+    // Each bin's power re * re + im * im, floored, into power_ and the block's sum (a
+    // NaN stays NaN).
     void addPowers(const double* data)
     {
-        int k = 1;
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-        // Two bins at a time: the same two products and the same sum of them; the
-        // larger of the floor and p is p unless p is below the floor (a NaN stays).
-        const __m128d floor = _mm_set1_pd(PowerFloor);
-        for (; k + 1 <= lastBin_; k += 2) {
-            const __m128d a = _mm_loadu_pd(data + 2 * k - 1);  // (re, im) of bin k
-            const __m128d b = _mm_loadu_pd(data + 2 * k + 1);  // and of bin k + 1
-            const __m128d aa = _mm_mul_pd(a, a), bb = _mm_mul_pd(b, b);
-            const __m128d p = _mm_max_pd(floor, _mm_add_pd(_mm_unpacklo_pd(aa, bb), _mm_unpackhi_pd(aa, bb)));
-            _mm_storeu_pd(&power_[size_t(k)], p);
-            _mm_storeu_pd(&blockSum_[size_t(k)], _mm_add_pd(_mm_loadu_pd(&blockSum_[size_t(k)]), p));
-        }
-#endif
-        for (; k <= lastBin_; ++k) {
+        for (int k = 1; k <= lastBin_; ++k) {
             const double re = data[2 * k - 1];
             const double im = data[2 * k];
             double p = re * re + im * im;

@@ -1,9 +1,9 @@
 // Linear powers are taken relative to the peak, so sums stay near 1 whatever the
 // profile's absolute level. The floor's median is found on the dB values (the order
 // is the same as that of the linear powers) so only its middle values are converted.
-// The metrics run once per sweep and channel over whole recordings: the peak is found
-// two bins at a time, the few bins that can count are gathered in one pass over the
-// delay bins, only their powers are converted, and nothing is allocated.
+// The metrics run once per sweep and channel over whole recordings: the few bins that
+// can count are gathered in one pass over the delay bins, only their powers are
+// converted, and nothing is allocated.
 
 #include "delay_metrics.h"
 
@@ -14,9 +14,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -39,47 +36,17 @@ std::optional<double> noiseFloorDb(const double* profileDb, const DelayMetricsPa
     return noiseFloorOfMiddleDb(lower, *upper, count);
 }
 
-// The first of the strongest finite bins first..last, 0 when none is finite.
+// The first of the strongest finite bins first..last, 0 when none is finite. A bin
+// that is not below +inf (+inf or NaN) takes no part; -inf is below every finite bin.
 int32_t peakBinOf(const double* profileDb, int32_t first, int32_t last)
 {
     double peak = -INFINITY;
-    int32_t k = first;
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-    // Four bins at a time in two running maxima, so that each maximum does not wait
-    // for the one before. A bin that is not below +inf (+inf or NaN) takes part as
-    // -inf; -inf itself is below every finite bin.
-    const __m128d high = _mm_set1_pd(INFINITY);
-    const __m128d low = _mm_set1_pd(-INFINITY);
-    const auto finiteOrLow = [&](__m128d x) {
-        const __m128d finite = _mm_cmplt_pd(x, high);
-        return _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, low));
-    };
-    __m128d best0 = low, best1 = low;
-    for (; k + 3 <= last; k += 4) {
-        best0 = _mm_max_pd(best0, finiteOrLow(_mm_loadu_pd(profileDb + k)));
-        best1 = _mm_max_pd(best1, finiteOrLow(_mm_loadu_pd(profileDb + k + 2)));
-    }
-    alignas(16) double lanes[2];
-    _mm_store_pd(lanes, _mm_max_pd(best0, best1));
-    peak = std::max(lanes[0], lanes[1]);
-#endif
-    for (; k <= last; ++k)
+    for (int32_t k = first; k <= last; ++k)
         if (profileDb[k] > peak && profileDb[k] < INFINITY)
             peak = profileDb[k];
     if (!(peak > -INFINITY))
         return 0;
-    k = first;
-#if defined(__x86_64__) && !defined(SOUNDER_PORTABLE)
-    // The first bin that holds it, four at a time.
-    const __m128d wanted = _mm_set1_pd(peak);
-    for (; k + 3 <= last; k += 4) {
-        const int equal = _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(profileDb + k), wanted)) |
-                          _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(profileDb + k + 2), wanted)) << 2;
-        if (equal != 0)
-            return k + __builtin_ctz(unsigned(equal));
-    }
-#endif
-    for (;; ++k)
+    for (int32_t k = first;; ++k)
         if (profileDb[k] == peak)
             return k;
 }

@@ -40,9 +40,9 @@ step "fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOUNDER_FUZZ=ON \
   -DSOUNDER_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs" --target fuzz_recording_reader fuzz_gain_table fuzz_acquisition_reader \
-  fuzz_recording_metadata fuzz_sigmf_archive fuzz_sim_channel fuzz_place_text fuzz_waterfall_reader
+  fuzz_recording_metadata fuzz_sigmf_archive fuzz_sim_channel fuzz_place_text fuzz_waterfall_reader fuzz_calibration
 for target in recording_reader gain_table acquisition_reader recording_metadata sigmf_archive sim_channel place_text \
-    waterfall_reader; do
+    waterfall_reader calibration; do
   corpus=build-fuzz/corpus-run-$target
   log=build-fuzz/fuzz_$target.log
   mkdir -p "$corpus"

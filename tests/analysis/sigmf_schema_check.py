@@ -5,10 +5,10 @@ file against the SigMF 1.2 schema (jsonschema), the archive through Python's tar
 the data through numpy against the recorded codes.
 
 The schema below holds the constraints of the SigMF specification v1.2.x (sigmf.org,
-"SigMF 1.2.0") that bear on these files, written out here as JSON Schema draft 7: the
+"SigMF 1.2.0") that bear on these files, written out here as JSON Schema (draft 2020-12, jsonschema's default): the
 required objects and fields, their types and forms (datatype grammar, version X.Y.Z,
 128 hex digits of a SHA-512, RFC 3339 UTC times with the Z offset only, positive sample
-rate), extension objects of exactly name, version and optional, captures and
+rate, GeoJSON points), extension objects of exactly name, version and optional, captures and
 annotations with their sample_start, field names namespace:name, and collections of
 SigMF Recording Objects (name and hash).
 
@@ -44,6 +44,23 @@ DATETIME = {
     "type": "string",
     "pattern": r"^\d{4}-(0[1-9]|1[0-2])-(0[1-9]|[12]\d|3[01])T([01]\d|2[0-3]):[0-5]\d:([0-5]\d|60)(\.\d+)?Z$",
 }
+# An RFC 7946 GeoJSON point: longitude, latitude (WGS84 degrees) and an optional height (m).
+GEOPOINT = {
+    "type": "object",
+    "required": ["type", "coordinates"],
+    "not": {"anyOf": [{"required": ["geometry"]}, {"required": ["properties"]}]},
+    "properties": {
+        "type": {"const": "Point"},
+        "coordinates": {
+            "type": "array",
+            "minItems": 2,
+            "maxItems": 3,
+            "items": {"type": "number"},
+            "prefixItems": [{"type": "number", "minimum": -180, "maximum": 180},
+                            {"type": "number", "minimum": -90, "maximum": 90}],
+        },
+    },
+}
 META_SCHEMA = {
     "type": "object",
     "required": ["global", "captures", "annotations"],
@@ -65,6 +82,7 @@ META_SCHEMA = {
                 "core:hw": {"type": "string"},
                 "core:collection": {"type": "string"},
                 "core:extensions": EXTENSIONS,
+                "core:geolocation": GEOPOINT,
             },
         },
         "captures": {
@@ -75,7 +93,7 @@ META_SCHEMA = {
                 "required": ["core:sample_start"],
                 "propertyNames": {"pattern": FIELD_NAME},
                 "properties": {"core:sample_start": UINT, "core:global_index": UINT, "core:datetime": DATETIME,
-                               "core:frequency": {"type": "number"}},
+                               "core:frequency": {"type": "number"}, "core:geolocation": GEOPOINT},
             },
         },
         "annotations": {
@@ -117,6 +135,8 @@ COLLECTION_SCHEMA = {
 
 PROMISED, SAMPLES, WHOLE, EXTRA = 3, 2500, 2, 700
 RATE = 2_500_000
+START_POSITION = {"latitude_deg": 48.1234567, "longitude_deg": -11.7654321, "altitude_m": 592.25, "mode": "3D",
+                  "age_s": 0.25}
 
 
 def codes():
@@ -151,6 +171,7 @@ def write_recording(folder, with_sidecar):
         "scan": {"samples": 4 * 20000, "scan_rate_hz": RATE, "channels": ["ch 1", "ch 2", "ch 3", "marker"],
                  "range_volts": [-5, 5], "code_bits": 12, "code_to_volts": "(code - 2048) / 2048 * 5",
                  "marker_threshold_code": 2800, "samples_per_sweep": SAMPLES},
+        "position": {"start": START_POSITION, "start_reason": None, "end": None, "end_reason": "no fix"},
         "sweeps": {"requested": PROMISED, "written": WHOLE, "start_groups": [10, 10 + SAMPLES]},
         "result": {"status": "FAILED", "reason": "Ran off end of data array", "lines": 4 + len(c),
                    "bytes": len(data), "sha256": hashlib.sha256(data).hexdigest(),
@@ -176,8 +197,12 @@ def check_recording(label, meta_bytes, data_bytes, datatype, channels, with_side
         assert g["core:sample_rate"] == RATE, label
         assert meta["captures"][0]["core:datetime"] == "2026-12-09T00:00:00.000003000Z", label
         assert "core:hw" in g, label
+        point = {"type": "Point", "coordinates": [-11.7654321, 48.1234567, 592.25]}
+        assert g["core:geolocation"] == point, label
+        assert all(c["core:geolocation"] == point for c in meta["captures"]), label
     else:
         assert "core:sample_rate" not in g and "core:datetime" not in meta["captures"][0], label
+        assert "core:geolocation" not in g and all("core:geolocation" not in c for c in meta["captures"]), label
     dtype = {"rf32_le": "<f4", "ri16_le": "<i2", "ru16_le": "<u2"}[datatype]
     values = np.frombuffer(data_bytes, dtype=dtype).reshape(-1, len(channels)).astype(np.float64)
     back = {"rf32_le": values / 5 * 2048 + 2048, "ri16_le": values + 2048, "ru16_le": values}[datatype]

@@ -1,7 +1,8 @@
 // Known answers end to end: channels described to the simulated board, recorded by
 // the acquisition program's "Acquire" (with its sidecar), calibrated by `sounder
-// calibrate` and measured by `sounder analyze --cal --paths`.
+// calibrate` and measured by `sounder analyze --cal --paths` and `sounder campaign --cal`.
 #include "form_fixture.h"
+#include "recording_metadata.h"
 #include "run_sounder.h"
 
 #include <QJsonArray>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <cstdlib>
 #include <map>
@@ -268,6 +270,53 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
     EXPECT_NE(info.out.find("  ch 1: reference "), std::string::npos) << info.out;
     EXPECT_EQ(info.out.find("  ch 2:"), std::string::npos) << info.out;
     EXPECT_EQ(sounder("info broken.json").status, 2);
+}
+
+// A drive away from the transmitter: single paths whose gains fall as 10 n log10(d)
+// with n = 2.5, recorded through the acquisition form at two receiver settings, each
+// sidecar then given the place of its distance; the campaign with the calibration
+// gives every recording's path gain and the exponent back.
+TEST_F(CalibrationEndToEnd, CampaignFitsThePathLossOfTheDescribedChannels)
+{
+    record("b2b", channelFile(B2B), 30, 10, 5);
+    ASSERT_EQ(sounder("calibrate b2b.txt --through-db 60 -o cal.json").status, 0);
+    const double n = 2.5;
+    const double metresPerDegree = 111319.490793;  // along the equator of WGS84
+    const double distances[] = {100, 180, 320, 560, 1000};
+    std::string files;
+    std::vector<double> gains;
+    for (size_t i = 0; i < std::size(distances); ++i) {
+        const double gainDb = -62.0 - 10.0 * n * std::log10(distances[i] / 100.0);
+        gains.push_back(gainDb);
+        const std::string name = "at" + std::to_string(i);
+        record(name, channelFile(pathText(150, gainDb)), i % 2 ? 50 : 40, i % 2 ? 0 : 6, 5);
+        std::string error;
+        std::optional<meta::Recording> sidecar = meta::readSidecar(dir.file(name + ".txt.meta.json"), &error);
+        ASSERT_TRUE(sidecar) << error;
+        meta::Position p;
+        p.latitudeDeg = 0.0;
+        p.longitudeDeg = distances[i] / metresPerDegree;
+        p.mode = 3;
+        sidecar->positionStart = meta::PositionSample{p, ""};
+        ASSERT_EQ(meta::writeSidecar(dir.file(name + ".txt.meta.json"), *sidecar), "");
+        files += name + ".txt ";
+    }
+    const RunResult run = sounder("campaign " + files + "--origin 0,0 --cal cal.json --csv camp.csv");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto rows = csvRows(readBytes(dir.file("camp.csv")));
+    ASSERT_EQ(rows.size(), std::size(distances));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_NEAR(number(rows[i], "distance_m"), distances[i], 1e-3);
+        EXPECT_NEAR(number(rows[i], "path_gain_db"), gains[i], 0.5) << i;
+        EXPECT_EQ(rows[i].at("in_fit"), "yes");
+    }
+    const size_t at = run.out.find("path-loss exponent n = ");
+    ASSERT_NE(at, std::string::npos) << run.out;
+    EXPECT_NEAR(std::atof(run.out.c_str() + at + std::strlen("path-loss exponent n = ")), n, 0.05) << run.out;
+    const size_t intercept = run.out.find("path gain at 1 m ");
+    ASSERT_NE(intercept, std::string::npos) << run.out;
+    EXPECT_NEAR(std::atof(run.out.c_str() + intercept + std::strlen("path gain at 1 m ")), -62.0 + 10.0 * n * 2.0, 0.5)
+        << run.out;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The sounder tool on recordings whose sidecars hold positions: `info` shows them,
 // `analyze` adds each file's latitude, longitude, height and distance, and
-// `campaign` lists the recordings and says why no fit is made without path gains.
+// `campaign` lists the recordings and says why no fit is made without path gains, and
+// with a calibration gives each recording's path gain and fits it against distance.
 
 #include "analyze_fixture.h"
+#include "calibration.h"
 #include "digest.h"
 #include "recording_metadata.h"
 #include "recording_place.h"
@@ -10,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 namespace {
 
@@ -33,8 +37,9 @@ meta::Position here(double latitude, double longitude)
 }
 
 // A recording and its sidecar; no position at all when `start` and `end` are absent.
+// With gainDb the sidecar says the front-end was sent that gain on every channel.
 void writeRecording(const TempDir& dir, const std::string& name, std::optional<meta::PositionSample> start,
-                    std::optional<meta::PositionSample> end)
+                    std::optional<meta::PositionSample> end, std::optional<int32_t> gainDb = std::nullopt)
 {
     writeBytes(dir.file(name), Bytes);
     meta::Recording r;
@@ -55,6 +60,11 @@ void writeRecording(const TempDir& dir, const std::string& name, std::optional<m
     r.positionEnd = end;
     if (start)
         r.timeSource = meta::TimeSource{"gps", 0.125};
+    if (gainDb) {
+        r.frontEnd.attenuationDb = 31;
+        for (meta::ChannelGainSent& channel : r.frontEnd.channels)
+            channel.requestedGainDb = channel.tableGainDb = *gainDb;
+    }
     ASSERT_EQ(meta::writeSidecar(dir.file(name + ".meta.json"), r), "");
 }
 
@@ -165,6 +175,112 @@ TEST(SounderPlace, CampaignListsEveryRecordingAndSaysWhyThereIsNoFit)
         const RunResult usage = runSounder(dir, args);
         EXPECT_EQ(usage.status, 1) << args;
     }
+}
+
+cal::Calibration calibrationOf(int divider, std::vector<int> channels)
+{
+    cal::Calibration c;
+    c.tool = "sounder calibrate test";
+    c.madeUtc = "2026-12-08T08:00:00Z";
+    c.inputs.push_back({"b2b.txt", std::string(64, '0'), "sidecar"});
+    c.clockDivider = divider;
+    c.throughDb = 60;
+    for (int channel : channels)
+        c.channels.push_back({channel, -12.5 + channel, -13.0 + channel, 600.25, 45});
+    return c;
+}
+
+double number(const Csv& csv, const std::vector<std::string>& row, const std::string& name)
+{
+    const std::string text = csv.at(row, name);
+    return text.empty() ? NAN : std::stod(text);
+}
+
+// Fifty recordings 100 m to 10 km from the transmitter, all of the same samples, whose
+// sidecars say the receiver gain was higher the farther they were made: their path
+// gains fall by 10 n log10(d) with n = 3 (to the table's 1 dB steps).
+TEST(SounderPlace, CampaignWithACalibrationFitsThePathLossExponent)
+{
+    TempDir dir;
+    writeBytes(dir.file("cal.json"), cal::toJson(calibrationOf(4, {1, 2, 3})));
+    const double n = 3.0;
+    const double metresPerDegree = 111319.490793;  // along the equator of WGS84
+    std::string files;
+    std::vector<int> gains;
+    for (int i = 0; i < 50; ++i) {
+        const double d = 100.0 * std::pow(100.0, i / 49.0);
+        gains.push_back(5 + int(std::lround(10.0 * n * std::log10(d / 100.0))));
+        const std::string name = "r" + std::to_string(i) + ".txt";
+        writeRecording(dir, name, meta::PositionSample{here(0.0, d / metresPerDegree), ""}, std::nullopt, gains.back());
+        files += name + " ";
+    }
+    writeRecording(dir, "nowhere.txt", meta::PositionSample{std::nullopt, "no fix"}, std::nullopt, 20);
+    const RunResult run = runSounder(dir, "campaign " + files + "nowhere.txt --origin 0,0 --cal cal.json --csv camp.csv");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Csv csv(readBytes(dir.file("camp.csv")));
+    ASSERT_EQ(csv.rows.size(), 51u);
+
+    // Each path gain is the median of the block path gains analyze --cal gives.
+    const RunResult analyzed = runSounder(dir, "analyze r0.txt --cal cal.json --channel 1 --csv r0.csv");
+    ASSERT_EQ(analyzed.status, 0) << analyzed.err;
+    const Csv blocks(readBytes(dir.file("r0.csv")));
+    ASSERT_EQ(blocks.of("block", 1).size(), 1u);
+    const double gain0 = number(blocks, blocks.of("block", 1)[0], "path_gain_db");
+    ASSERT_TRUE(std::isfinite(gain0));
+    for (size_t i = 0; i < 50; ++i) {
+        SCOPED_TRACE(csv.at(csv.rows[i], "file"));
+        EXPECT_NEAR(number(csv, csv.rows[i], "path_gain_db"), gain0 - (gains[i] - gains[0]), 1e-9);
+        EXPECT_EQ(csv.at(csv.rows[i], "in_fit"), "yes");
+    }
+    EXPECT_EQ(csv.at(csv.rows[50], "in_fit"), "no");
+    EXPECT_FALSE(csv.at(csv.rows[50], "path_gain_db").empty());
+
+    // "... path-loss exponent n = 3.000, path gain at 1 m G dB (PL0 ...), residual standard deviation S dB"
+    const size_t at = run.out.find("fit over 50 recordings (path gain from cal.json, ch 1): path-loss exponent n = ");
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const double fitted = std::stod(run.out.substr(run.out.find("n = ", at) + 4));
+    EXPECT_NEAR(fitted, n, 0.05) << run.out;
+    const double intercept = std::stod(run.out.substr(run.out.find("at 1 m ", at) + 7));
+    EXPECT_NEAR(intercept, gain0 + 10.0 * n * 2.0, 0.5) << run.out;  // 100 m is 2 decades from 1 m
+    const double residual = std::stod(run.out.substr(run.out.find("deviation ", at) + 10));
+    EXPECT_LT(residual, 0.4) << run.out;
+    EXPECT_NE(run.out.find("left out: nowhere.txt (no position: no fix)"), std::string::npos) << run.out;
+}
+
+// A calibration that does not serve the recordings is refused as analyze --cal refuses
+// it: status 2, one line, and no table written; the channel it does hold can be chosen.
+TEST(SounderPlace, CampaignRefusesACalibrationThatDoesNotServe)
+{
+    TempDir dir;
+    writeRecording(dir, "a.txt", meta::PositionSample{here(0.0, 0.01), ""}, std::nullopt, 30);
+    writeBytes(dir.file("div2.json"), cal::toJson(calibrationOf(2, {1, 2, 3})));
+    writeBytes(dir.file("ch2.json"), cal::toJson(calibrationOf(4, {2})));
+    writeBytes(dir.file("foreign.json"), R"({"schema": "sigmf", "channels": []})");
+    const struct {
+        const char* options;
+        const char* line;
+    } cases[] = {
+        {"--cal div2.json", "a.txt: recorded at clock divider 4, div2.json calibrates divider 2"},
+        {"--cal ch2.json", "a.txt: ch 1: ch2.json holds no calibration of it"},
+        {"--cal ch2.json --channel 3", "a.txt: ch 3: ch2.json holds no calibration of it"},
+        {"--cal missing.json", "missing.json: "},
+        {"--cal foreign.json", "foreign.json: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        const RunResult run = runSounder(dir, std::string("campaign a.txt --origin 0,0 --csv camp.csv ") + c.options);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_NE(run.err.find(c.line), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("camp.csv")));
+    }
+    const RunResult chosen = runSounder(dir, "campaign a.txt --origin 0,0 --csv camp.csv --cal ch2.json --channel 2");
+    ASSERT_EQ(chosen.status, 0) << chosen.err;
+    const Csv csv(readBytes(dir.file("camp.csv")));
+    ASSERT_EQ(csv.rows.size(), 1u);
+    EXPECT_FALSE(csv.at(csv.rows[0], "path_gain_db").empty());
+    EXPECT_NE(chosen.out.find("fit not made: "), std::string::npos) << chosen.out;  // one recording is no fit
+    EXPECT_EQ(runSounder(dir, "campaign a.txt --origin 0,0 --csv camp.csv --cal ch2.json --channel 4").status, 1);
 }
 
 }  // namespace

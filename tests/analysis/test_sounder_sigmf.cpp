@@ -177,12 +177,46 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
     struct Row {
         std::vector<int64_t> starts;
         std::vector<std::pair<int, const char*>> segments;  // sample start, datetime
+        std::optional<meta::PositionSample> start, end;     // positions in the sidecar
+        std::vector<double> point;  // the geolocation's coordinates; empty: none
     };
+    meta::Position withHeight;
+    withHeight.latitudeDeg = 48.1234567;
+    withHeight.longitudeDeg = -11.7654321;
+    withHeight.altitudeM = 592.25;
+    meta::Position flat;
+    flat.latitudeDeg = -33.5;
+    flat.longitudeDeg = 151.25;
+    const meta::PositionSample noFix{std::nullopt, "no fix"};
     const Row rows[] = {
         // Back to back in the capture: one segment, 4 groups at 2.5 MHz after the scan start.
-        {{4, 2504}, {{0, "2026-12-08T09:00:00.000001600Z"}}},
-        // A gap before the second sweep: a segment of its own.
-        {{4, 3000}, {{0, "2026-12-08T09:00:00.000001600Z"}, {2500, "2026-12-08T09:00:00.001200000Z"}}},
+        {{4, 2504}, {{0, "2026-12-08T09:00:00.000001600Z"}}, std::nullopt, std::nullopt, {}},
+        // A gap before the second sweep: a segment of its own, each with the start position.
+        {{4, 3000},
+         {{0, "2026-12-08T09:00:00.000001600Z"}, {2500, "2026-12-08T09:00:00.001200000Z"}},
+         meta::PositionSample{withHeight, ""},
+         meta::PositionSample{flat, ""},
+         {-11.7654321, 48.1234567, 592.25}},
+        // No fix at the start: the end position, a 2D one without a height.
+        {{4, 3000},
+         {{0, "2026-12-08T09:00:00.000001600Z"}, {2500, "2026-12-08T09:00:00.001200000Z"}},
+         noFix,
+         meta::PositionSample{flat, ""},
+         {151.25, -33.5}},
+        // No fix at all: no point.
+        {{4, 2504}, {{0, "2026-12-08T09:00:00.000001600Z"}}, noFix, noFix, {}},
+    };
+    const auto expectPoint = [](const QJsonObject& object, const std::vector<double>& point) {
+        if (point.empty()) {
+            EXPECT_FALSE(object.contains("core:geolocation"));
+            return;
+        }
+        const QJsonObject geolocation = object["core:geolocation"].toObject();
+        EXPECT_EQ(geolocation["type"].toString(), "Point");
+        const QJsonArray coordinates = geolocation["coordinates"].toArray();
+        ASSERT_EQ(coordinates.size(), qsizetype(point.size()));
+        for (size_t i = 0; i < point.size(); ++i)
+            EXPECT_EQ(coordinates[qsizetype(i)].toDouble(), point[i]) << i;
     };
     for (const Row& row : rows) {
         TempDir dir;
@@ -204,6 +238,8 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
         r.result.lines = 4 + 5000;
         r.result.bytes = text.size();
         r.result.sha256 = digest::hexDigest(digest::Algorithm::Sha256, text);
+        r.positionStart = row.start;
+        r.positionEnd = row.end;
         ASSERT_EQ(meta::writeSidecar(dir.file("rec.txt.meta.json"), r), "");
         const RunResult run = runSounder(dir, "convert rec.txt --to sigmf --layout collection");
         ASSERT_EQ(run.status, 0) << run.err;
@@ -233,7 +269,9 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
                 EXPECT_EQ(c["core:sample_start"].toInt(), row.segments[k].first);
                 EXPECT_EQ(c["core:datetime"].toString().toStdString(), row.segments[k].second);
                 EXPECT_EQ(c["core:global_index"].toInteger(), row.starts[k]);
+                expectPoint(c, row.point);
             }
+            expectPoint(global, row.point);
         }
     }
 }
