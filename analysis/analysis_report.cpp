@@ -1,5 +1,6 @@
 #include "analysis_report.h"
 
+#include "csv_text.h"
 #include "recording_metadata_json.h"
 #include "sounder_version.h"
 
@@ -82,26 +83,7 @@ std::optional<double> valueOf(const Column& column, const DelayMetrics& m, std::
     return column.unit == Column::Unit::Nanoseconds ? seconds * 1e9 : seconds * SpeedOfLightMetresPerSecond;
 }
 
-void appendNumber(std::string& text, double value)
-{
-    char buffer[32];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    text.append(buffer, end);
-}
 
-// A file name as one CSV field: quoted when it holds a comma, a quote or a line end.
-std::string csvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
 
 QJsonValue jsonNumber(std::optional<double> value) { return value ? QJsonValue(*value) : QJsonValue(); }
 

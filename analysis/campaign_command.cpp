@@ -2,6 +2,7 @@
 
 #include "analysis_report.h"
 #include "cli_support.h"
+#include "csv_text.h"
 #include "output_file.h"
 #include "recording_input.h"
 #include "runtime_error.h"
@@ -14,27 +15,12 @@ namespace cli {
 
 namespace {
 
-void appendNumber(std::string& text, std::optional<double> value)
+void appendOptional(std::string& text, std::optional<double> value)
 {
-    if (!value)
-        return;
-    char buffer[32];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, *value).ptr;
-    text.append(buffer, end);
+    if (value)
+        appendNumber(text, *value);
 }
 
-std::string csvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
 
 }  // namespace
 
@@ -109,21 +95,21 @@ std::string campaignCsv(const Campaign& c, const CampaignSettings& settings)
     for (const CampaignRow& row : c.rows) {
         const std::optional<meta::Position>& p = row.place.position;
         text += csvField(row.file) + "," + row.place.timeUtc + "," + row.place.timeSource + ",";
-        appendNumber(text, p ? std::optional<double>(p->latitudeDeg) : std::nullopt);
+        appendOptional(text, p ? std::optional<double>(p->latitudeDeg) : std::nullopt);
         text += ',';
-        appendNumber(text, p ? std::optional<double>(p->longitudeDeg) : std::nullopt);
+        appendOptional(text, p ? std::optional<double>(p->longitudeDeg) : std::nullopt);
         text += ',';
-        appendNumber(text, p ? p->altitudeM : std::nullopt);
+        appendOptional(text, p ? p->altitudeM : std::nullopt);
         text += ',';
-        appendNumber(text, row.distance ? std::optional<double>(row.distance->geodesicM) : std::nullopt);
+        appendOptional(text, row.distance ? std::optional<double>(row.distance->geodesicM) : std::nullopt);
         text += ',';
-        appendNumber(text, row.distance ? row.distance->straightM : std::nullopt);
+        appendOptional(text, row.distance ? row.distance->straightM : std::nullopt);
         for (const std::optional<double>& s : row.medianRmsSpreadBins) {
             text += ',';
-            appendNumber(text, s);
+            appendOptional(text, s);
         }
         text += ',';
-        appendNumber(text, row.pathGainDb);
+        appendOptional(text, row.pathGainDb);
         text += row.inFit ? ",yes," : ",no,";
         text += csvField(row.note) + "\r\n";
     }

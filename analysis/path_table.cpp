@@ -1,5 +1,7 @@
 #include "path_table.h"
 
+#include "csv_text.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -7,25 +9,11 @@ namespace cli {
 
 namespace {
 
-void appendNumber(std::string& text, double value)
+// A number as the next field of a row.
+void appendField(std::string& text, double value)
 {
-    char buffer[32];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
     text += ',';
-    text.append(buffer, end);
-}
-
-std::string csvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
+    appendNumber(text, value);
 }
 
 }  // namespace
@@ -61,25 +49,25 @@ std::string pathTableCsv(const std::vector<RecordingAnalysis>& results, const An
                             std::to_string(first + 1) + "," + std::to_string(sweeps) + "," + std::to_string(p + 1) +
                             "," + std::to_string(bins[p]);
                     const double delayBins = lobe.centreBin - 1.0;
-                    appendNumber(text, delayBins);
-                    appendNumber(text, lobe.powerDb);
+                    appendField(text, delayBins);
+                    appendField(text, lobe.powerDb);
                     if (bandwidth) {
                         if (perBin) {
-                            appendNumber(text, delayBins * *perBin * 1e9);
-                            appendNumber(text, delayBins * *perBin * SpeedOfLightMetresPerSecond);
+                            appendField(text, delayBins * *perBin * 1e9);
+                            appendField(text, delayBins * *perBin * SpeedOfLightMetresPerSecond);
                         } else {
                             text += ",,";
                         }
                     }
                     if (calibration && ref) {
-                        appendNumber(text, cal::lobeGainDb(lobe.powerDb, gain, attenuation, *ref,
+                        appendField(text, cal::lobeGainDb(lobe.powerDb, gain, attenuation, *ref,
                                                            calibration->throughDb));
-                        appendNumber(text, cal::antennaDelayBins(lobe.centreBin, *ref));
+                        appendField(text, cal::antennaDelayBins(lobe.centreBin, *ref));
                         if (bandwidth && perBin) {
                             const double ns =
                                 cal::antennaDelayNs(lobe.centreBin, *ref, *perBin, calibration->cableDelayNs);
-                            appendNumber(text, ns);
-                            appendNumber(text, ns * 1e-9 * SpeedOfLightMetresPerSecond);
+                            appendField(text, ns);
+                            appendField(text, ns * 1e-9 * SpeedOfLightMetresPerSecond);
                         } else if (bandwidth) {
                             text += ",,";
                         }
