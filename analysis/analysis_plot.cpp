@@ -126,6 +126,16 @@ std::unique_ptr<QCoreApplication> makePlotApplication(int& argc, char** argv)
     return std::make_unique<QApplication>(argc, argv);
 }
 
+std::string plotPngBytes(QCustomPlot& plot, int width, int height)
+{
+    const QImage image = plot.toPixmap(width, height, 1.0).toImage();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
 std::string analysisPlotPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings)
 {
     QCustomPlot plot;
@@ -153,12 +163,7 @@ std::string analysisPlotPng(const RecordingAnalysis& analysis, const AnalysisSet
     grid->setRowStretchFactor(1, 1.4);
     grid->setRowStretchFactor(2, 1.0);
 
-    const QImage image = plot.toPixmap(PlotWidth, PlotHeight, 1.0).toImage();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes.toStdString();
+    return plotPngBytes(plot, PlotWidth, PlotHeight);
 }
 
 }  // namespace cli

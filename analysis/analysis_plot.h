@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+class QCustomPlot;
+
 namespace cli {
 
 inline constexpr int PlotWidth = 1600;
@@ -19,6 +21,9 @@ inline constexpr int PlotHeight = 1000;
 // A QApplication on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 // argc must outlive the application.
 std::unique_ptr<QCoreApplication> makePlotApplication(int& argc, char** argv);
+
+// The bytes of the PNG file of a plot drawn at width x height.
+std::string plotPngBytes(QCustomPlot& plot, int width, int height);
 
 // The bytes of a PlotWidth x PlotHeight PNG file.
 std::string analysisPlotPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings);

@@ -86,6 +86,17 @@ std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, co
     return outcomes;
 }
 
+bool allAnalyzed(const std::vector<FileAnalysis>& outcomes)
+{
+    bool good = true;
+    for (const FileAnalysis& o : outcomes)
+        if (!o.result) {
+            std::fprintf(stderr, "%s\n", o.failure.c_str());
+            good = false;
+        }
+    return good;
+}
+
 bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSettings& settings, int onlyChannel)
 {
     const auto calibrated = [onlyChannel](const ChannelAnalysis& ch) {
@@ -196,13 +207,7 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
                const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall)
 {
     std::vector<Outcome> outcomes = analyzeFiles(files, settings);
-    bool bad = false;
-    for (const Outcome& o : outcomes)
-        if (!o.result) {
-            std::fprintf(stderr, "%s\n", o.failure.c_str());
-            bad = true;
-        }
-    if (bad)
+    if (!allAnalyzed(outcomes))
         return ExitBadInput;
     std::vector<RecordingAnalysis> results;
     results.reserve(outcomes.size());

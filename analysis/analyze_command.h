@@ -43,6 +43,8 @@ struct FileAnalysis {
 };
 // Analyses the files on up to one worker per core, with a progress line on a terminal.
 std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings);
+// Prints the stderr line of every file that failed; true when none did.
+bool allAnalyzed(const std::vector<FileAnalysis>& outcomes);
 
 // Analyses every file, then writes the outputs, each under a temporary name renamed
 // only once all are whole. Returns the exit status: 0, or 2 when a file was bad (its

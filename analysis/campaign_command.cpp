@@ -146,13 +146,7 @@ std::string campaignSummary(const Campaign& c, const CampaignSettings& settings)
 int runCampaign(const std::vector<std::string>& files, const CampaignSettings& settings, const CampaignDrawer& draw)
 {
     std::vector<FileAnalysis> outcomes = analyzeFiles(files, settings.analysis);
-    bool bad = false;
-    for (const FileAnalysis& o : outcomes)
-        if (!o.result) {
-            std::fprintf(stderr, "%s\n", o.failure.c_str());
-            bad = true;
-        }
-    if (bad)
+    if (!allAnalyzed(outcomes))
         return ExitBadInput;
     std::vector<RecordingAnalysis> results;
     std::vector<RecordingPlace> places;

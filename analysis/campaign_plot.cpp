@@ -3,9 +3,10 @@
 
 #include "campaign_plot.h"
 
+#include "analysis_plot.h"
+
 #include <qcustomplot.h>
 
-#include <QBuffer>
 
 #include <cmath>
 
@@ -114,12 +115,7 @@ std::string campaignPlotPng(const Campaign& campaign, const CampaignSettings& se
     spread->axis(QCPAxis::atLeft)->setRange(0.0, top * 1.1);
     plot.plotLayout()->setRowStretchFactor(0, 0.01);
 
-    const QImage image = plot.toPixmap(CampaignPlotWidth, CampaignPlotHeight, 1.0).toImage();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes.toStdString();
+    return plotPngBytes(plot, CampaignPlotWidth, CampaignPlotHeight);
 }
 
 }  // namespace cli

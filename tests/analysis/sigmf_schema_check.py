@@ -4,7 +4,7 @@ as an archive, checked by tools other than sounder's own: each metadata and coll
 file against the SigMF 1.2 schema (jsonschema), the archive through Python's tarfile,
 the data through numpy against the recorded codes.
 
-The schema below holds the constraints of the SigMF specification v1.2.x (sigmf.org,
+The schema below holds the constraints of the SigMF 1.2.x standard (sigmf.org,
 "SigMF 1.2.0") that bear on these files, written out here as JSON Schema (draft 2020-12, jsonschema's default): the
 required objects and fields, their types and forms (datatype grammar, version X.Y.Z,
 128 hex digits of a SHA-512, RFC 3339 UTC times with the Z offset only, positive sample
