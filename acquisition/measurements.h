@@ -7,9 +7,6 @@
 #include <cstdint>
 #include <string>
 
-// Samples of volts[1..n] at either end of the 12-bit scale (code 0 or 4095).
-int32_t countClippedVolts(const double* volts, int32_t n);
-
 // The four cells of one channel's row: peak bin, SNR (one decimal), RMS delay spread
 // in bins (one decimal), clipped samples; "-" for what the profile does not give.
 struct MeasurementRow {

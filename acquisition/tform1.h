@@ -203,6 +203,7 @@ public:
     void MeasureExtractedSweep();
     std::array<std::vector<double>, 3> MeasurementProfiles;
     int32_t SweepGroupsExtracted = 0;  // groups the last ExtractSweep converted
+    std::array<int32_t, 3> SweepClipped{};  // clipped samples of that sweep, per channel
 
     // ---- GPS ------------------------------------------------------------------------
     // Where positions come from (the gpsd reader in the program; none: "GPS not read").

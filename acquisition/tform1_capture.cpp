@@ -71,6 +71,14 @@ void TForm1::ExtractSweep(int32_t start, int32_t count)
     const int32_t capacity = size == 0 ? 0 : static_cast<int32_t>(size) - 1;
     SweepGroupsExtracted =
         extractSweep(SampleBuffer, start, count, SweepVolts1.data(), SweepVolts2.data(), SweepVolts3.data(), capacity);
+    // The readout's clipped samples, from the codes of the sweep's groups (one sweep, not the
+    // whole extraction).
+    CodeRange ranges[3];
+    const int32_t groups = std::clamp(std::min(SweepGroupsExtracted, sweepGroups(ClockDivider)), 0, capacity);
+    if (groups > 0)
+        addCodeRanges(SampleBuffer + start, static_cast<size_t>(groups), GroupSamples, ranges);
+    for (int ch = 0; ch < 3; ++ch)
+        SweepClipped[ch] = static_cast<int32_t>(ranges[ch].clipped);
 }
 
 void TForm1::ReleaseSampleBuffer()

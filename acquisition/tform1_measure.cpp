@@ -44,15 +44,11 @@ void TForm1::buildMeasurements()
 
 void TForm1::ShowMeasurements(const std::array<const double*, 3>& profiles)
 {
-    const std::array<const std::vector<double>*, 3> sweeps = {&SweepVolts1, &SweepVolts2, &SweepVolts3};
-    const int32_t groups = std::min(SweepGroupsExtracted, sweepGroups(ClockDivider));
     // One sweep's profile, of the samples the divider gives, unwindowed.
     DelayMetricsParams params;
     params.transformSamples = ClockDivider == 4 ? 2500 : 4096;
     for (int ch = 0; ch < 3; ++ch) {
-        const int32_t n = std::clamp<int32_t>(groups, 0, static_cast<int32_t>(sweeps[ch]->size()) - 1);
-        const MeasurementRow row = measurementRow(computeDelayMetrics(profiles[ch], params),
-                                                  countClippedVolts(sweeps[ch]->data(), n));
+        const MeasurementRow row = measurementRow(computeDelayMetrics(profiles[ch], params), SweepClipped[ch]);
         const std::string* texts[] = {&row.peak, &row.snr, &row.rms, &row.clip};
         for (int c = 0; c < 4; ++c)
             MeasurementLabels[ch][c]->setText(QString::fromStdString(*texts[c]));
