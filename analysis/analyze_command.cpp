@@ -13,6 +13,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -114,6 +115,16 @@ bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSet
     if (c.window != windowName(settings.window))
         refuse(calPath + ": made with --window " + c.window + ", not " + windowName(settings.window) +
                ": the powers would not compare");
+    // The threshold decides which bins count, so the reference and the measurement must share it.
+    if (c.thresholdDb != settings.metrics.thresholdDb) {
+        const auto shortest = [](double db) {
+            char text[32];
+            const auto end = std::to_chars(text, text + sizeof text, db).ptr;
+            return std::string(text, end);
+        };
+        refuse(calPath + ": made with --threshold-db " + shortest(c.thresholdDb) + ", not " +
+               shortest(settings.metrics.thresholdDb) + ": the powers would not compare");
+    }
     for (RecordingAnalysis& r : results) {
         if (r.viewerLayout) {
             refuse(r.path + ": the viewer layout states no gain, attenuation or divider: a calibration cannot apply");

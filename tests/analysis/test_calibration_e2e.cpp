@@ -249,6 +249,8 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
         {"analyze two.txt --cal broken.json --csv out.json", 2, "broken.json: not JSON ("},
         {"analyze two.txt --cal cal.json --window hann --csv out.json", 2,
          "cal.json: made with --window none, not hann: the powers would not compare"},
+        {"analyze two.txt --cal cal.json --threshold-db 30 --csv out.json", 2,
+         "cal.json: made with --threshold-db 20, not 30: the powers would not compare"},
         {"calibrate nosidecar.txt --through-db 60 -o out.json", 0,
          "nosidecar.txt: no sidecar: gain and attenuation taken from the header, which holds the settings, not what "
          "the front-end had"},
