@@ -8,6 +8,7 @@ import re
 import shutil
 import time
 
+import fake_gpsd
 from xsession import Program, check, log
 
 # Window coordinates of the controls: the window has no menu, so its client area starts
@@ -82,7 +83,25 @@ class QuenloRun:
         return shot, waited
 
     def run(self):
-        self.app = Program("quenlo", self.binary, self.workdir, "Form1", self.tmp)
+        # A gpsd replaying a fixed place, where gpsd and gpsfake are installed; otherwise a
+        # port nobody listens on, so that a gpsd of this machine plays no part.
+        self.gpsd = None
+        why = fake_gpsd.missing()
+        if why is None:
+            self.gpsd = fake_gpsd.FakeGpsd(self.tmp)
+            if not self.gpsd.start():
+                why, self.gpsd = "gpsfake did not start", None
+        port = self.gpsd.port if self.gpsd else fake_gpsd.free_port()
+        log(f"  gpsd: gpsfake on port {port}" if self.gpsd else f"  gpsd: none ({why}); position checked to be null")
+        self.app = Program("quenlo", self.binary, self.workdir, "Form1", self.tmp,
+                           {"SOUNDER_GPSD": f"127.0.0.1:{port}"})
+        try:
+            self.run_steps()
+        finally:
+            if self.gpsd:
+                self.gpsd.stop()
+
+    def run_steps(self):
         try:
             self.start_up()
             self.show_refused()
@@ -237,6 +256,21 @@ class QuenloRun:
         check(len(starts) == 5 and len(gaps) <= 2, f"{sidecar}: sweep starts {starts}")
         log(f"  {os.path.basename(sidecar)}: sha256 matches, attenuator sent {sent} dB, "
             f"sweep starts {starts}")
+        self.check_position(sidecar, meta)
+
+    def check_position(self, sidecar, meta):
+        start = meta["position"]["start"]
+        if self.gpsd is None:
+            check(start is None and meta["position"]["start_reason"].startswith("no gpsd at 127.0.0.1:"),
+                  f"{sidecar}: without a gpsd the position is {start}, reason {meta['position']['start_reason']}")
+            log(f"  {os.path.basename(sidecar)}: position null: {meta['position']['start_reason']}")
+            return
+        check(start is not None, f"{sidecar}: no position from gpsd: {meta['position']['start_reason']}")
+        check(abs(start["latitude_deg"] - fake_gpsd.LATITUDE) < 1e-6
+              and abs(start["longitude_deg"] - fake_gpsd.LONGITUDE) < 1e-6 and start["mode"] == "3D",
+              f"{sidecar}: position {start}, the log has {fake_gpsd.LATITUDE}, {fake_gpsd.LONGITUDE} 3D")
+        log(f"  {os.path.basename(sidecar)}: position {start['latitude_deg']}, {start['longitude_deg']} "
+            f"({start['mode']}), time source {meta['time_source']}")
 
     def auto_adjust(self):
         before = self.app.grab().region(MESSAGE_LINE)

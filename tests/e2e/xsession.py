@@ -105,10 +105,10 @@ def png_size(data):
 class Program:
     """One program under test, started in its own working directory, and its windows."""
 
-    def __init__(self, name, binary, workdir, title, logdir):
+    def __init__(self, name, binary, workdir, title, logdir, extra_env=None):
         self.name, self.title = name, title
         self.out = open(os.path.join(logdir, name + ".log"), "w")
-        env = dict(os.environ, QT_QPA_PLATFORM="xcb")
+        env = dict(os.environ, QT_QPA_PLATFORM="xcb", **(extra_env or {}))
         # In sanitizer builds Qt's D-Bus client leaves a block for the exit to free, which
         # LeakSanitizer would turn into a failed exit code; leaks are the unit tests' job.
         if "detect_leaks" not in env.get("ASAN_OPTIONS", ""):
