@@ -5,12 +5,17 @@
 #include <QImage>
 #include <QPainter>
 #include <png.h>
+#include <zlib.h>
 #include <qcustomplot.h>
 
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
+#include <exception>
 #include <stdexcept>
+#include <string_view>
+#include <thread>
+#include <vector>
 
 namespace cli {
 
@@ -53,6 +58,86 @@ void appendPngBytes(png_structp png, png_bytep data, png_size_t length)
     static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
 }
 
+void appendBigEndian(std::string& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(char(value >> shift & 0xff));
+}
+
+// A PNG chunk: its length, type and data, and the CRC of type and data.
+void appendChunk(std::string& out, const char (&type)[5], std::string_view data)
+{
+    appendBigEndian(out, uint32_t(data.size()));
+    out.append(type, 4);
+    out.append(data);
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
+    if (!data.empty())  // given no data at all, zlib gives the starting value, not crc
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(data.data()), data.size());
+    appendBigEndian(out, uint32_t(crc));
+}
+
+// Rows [first, end) of the picture as the PNG's image data holds them unfiltered:
+// each a filter byte of 0, then red, green and blue of every pixel.
+void appendRgbRows(const QImage& image, int first, int end, std::string& out)
+{
+    const int width = image.width();
+    const size_t at = out.size();
+    out.resize(at + size_t(end - first) * (1 + 3 * size_t(width)));
+    char* o = out.data() + at;
+    for (int y = first; y < end; ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        *o++ = 0;
+        for (int x = 0; x < width; ++x) {
+            *o++ = char(qRed(in[x]));
+            *o++ = char(qGreen(in[x]));
+            *o++ = char(qBlue(in[x]));
+        }
+    }
+}
+
+// One part of the picture's deflate stream: rows [first, end) at the fastest level,
+// the 32 KB of image data before them as the dictionary, so that the parts together
+// compress as the whole would. A part other than the last ends on a byte boundary
+// (a sync flush), where the next one begins.
+struct DeflatedPart {
+    std::string bytes;
+    uLong adler = 1;  // of the part's own image data
+    size_t length = 0;
+};
+
+DeflatedPart deflateRows(const QImage& image, int first, int end, bool last)
+{
+    constexpr size_t Window = 32768;
+    const size_t rowBytes = 1 + 3 * size_t(image.width());
+    const int before = first == 0 ? 0 : int(std::min<size_t>(size_t(first), (Window + rowBytes - 1) / rowBytes));
+    std::string data;
+    appendRgbRows(image, first - before, end, data);
+    const size_t dictionary = std::min(Window, size_t(before) * rowBytes);
+    const size_t from = size_t(before) * rowBytes;
+
+    DeflatedPart part;
+    part.length = data.size() - from;
+    part.adler = adler32_z(1, reinterpret_cast<const Bytef*>(data.data() + from), part.length);
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("the picture cannot be encoded: out of memory");
+    if (dictionary > 0)
+        deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(data.data() + from - dictionary), uInt(dictionary));
+    // A sync flush adds an empty stored block (5 bytes) to what the bound allows for.
+    part.bytes.resize(deflateBound(&z, uLong(part.length)) + 16);
+    z.next_in = reinterpret_cast<Bytef*>(data.data() + from);
+    z.avail_in = uInt(part.length);
+    z.next_out = reinterpret_cast<Bytef*>(part.bytes.data());
+    z.avail_out = uInt(part.bytes.size());
+    const int status = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+    const bool whole = last ? status == Z_STREAM_END : status == Z_OK && z.avail_in == 0 && z.avail_out > 0;
+    part.bytes.resize(part.bytes.size() - z.avail_out);
+    deflateEnd(&z);
+    if (!whole)
+        throw std::runtime_error("the picture cannot be encoded");
+    return part;
+}
+
 }  // namespace
 
 std::string waterfallPngBytes(const QImage& picture)
@@ -91,8 +176,57 @@ std::string waterfallPngBytes(const QImage& picture)
     return bytes;
 }
 
-std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width,
-                                 int height)
+std::string waterfallPngBytesInParts(const QImage& picture, int parts)
+{
+    const QImage image = picture.format() == QImage::Format_RGB32 ? picture
+                                                                  : picture.convertToFormat(QImage::Format_RGB32);
+    const int height = image.height();
+    // A part of fewer than 64 rows is not worth a thread.
+    parts = std::clamp(parts, 1, std::max(1, height / 64));
+    std::vector<DeflatedPart> deflated(static_cast<size_t>(parts));
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(parts));
+    const auto encode = [&](int p) {
+        try {
+            deflated[size_t(p)] = deflateRows(image, int(int64_t(height) * p / parts),
+                                              int(int64_t(height) * (p + 1) / parts), p == parts - 1);
+        } catch (...) {
+            failures[size_t(p)] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int p = 1; p < parts; ++p)
+        threads.emplace_back(encode, p);
+    encode(0);
+    for (std::thread& t : threads)
+        t.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+
+    std::string header;
+    appendBigEndian(header, uint32_t(image.width()));
+    appendBigEndian(header, uint32_t(height));
+    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, no filter choice, no interlace
+    std::string bytes("\x89PNG\r\n\x1a\n", 8);
+    appendChunk(bytes, "IHDR", header);
+    // The zlib stream: its header (deflate, 32 KB window, fastest level), the parts,
+    // and the Adler-32 of all the image data. One IDAT chunk per part.
+    uLong adler = 1;
+    for (size_t p = 0; p < deflated.size(); ++p) {
+        std::string data = p == 0 ? std::string("\x78\x01", 2) : std::string();
+        data += deflated[p].bytes;
+        adler = adler32_combine(adler, deflated[p].adler, z_off_t(deflated[p].length));
+        if (p + 1 == deflated.size())
+            appendBigEndian(data, uint32_t(adler));
+        appendChunk(bytes, "IDAT", data);
+    }
+    appendChunk(bytes, "IEND", {});
+    return bytes;
+}
+
+namespace {
+
+QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width, int height)
 {
     const bool blocks = settings.keepProfiles == ProfileRows::Blocks;
     const std::optional<double> perBin = secondsPerBin(analysis, settings);
@@ -178,7 +312,33 @@ std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const Analys
         QCPPainter painter(&image);
         plot.toPainter(&painter, width, height);
     }
-    return waterfallPngBytes(image);
+    return image;
+}
+
+}  // namespace
+
+std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width,
+                                 int height)
+{
+    return waterfallPngBytesInParts(drawWaterfall(analysis, settings, width, height),
+                                    int(std::max(1u, std::thread::hardware_concurrency())));
+}
+
+void prepareWaterfall(const AnalysisSettings& settings, int width, int height)
+{
+    // A picture of the same parts on made-up rows: what stays is loaded and cached
+    // for the real one (the fonts, their glyphs of letters and digits, the painter).
+    RecordingAnalysis sample;
+    sample.path = "0123456789 abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ .-_/";
+    sample.sweeps = 2;
+    for (int c = 1; c <= (settings.channel == 0 ? 3 : 1); ++c) {
+        ChannelAnalysis channel;
+        channel.channel = c;
+        channel.profilesDb.assign(2 * size_t(ProfileRowBins), -60.0f);
+        channel.profilesDb[size_t(c)] = 0.0f;
+        sample.channels.push_back(std::move(channel));
+    }
+    drawWaterfall(sample, settings, width, height);
 }
 
 }  // namespace cli
