@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
@@ -51,6 +52,35 @@ Reduced reduce(const std::vector<float>& profiles, int rows, int widthPixels, in
         }
     }
     return r;
+}
+
+// A channel's map of cells, and its lowest and highest cell.
+struct ChannelMap {
+    std::unique_ptr<QCPColorMapData> data;
+    float lowest = INFINITY;
+    float highest = -INFINITY;
+};
+
+// scale: the delay of one bin on the delay axis.
+ChannelMap channelMap(const std::vector<float>& profiles, int rows, int widthPixels, int heightPixels, double scale)
+{
+    const Reduced cells = reduce(profiles, rows, widthPixels, heightPixels);
+    // Cell centres: the delay of a column's first bin, the number of a row's first row.
+    const double binWidth = cells.binsPerColumn * scale;
+    const double rowHeight = cells.rowsPerRow;
+    ChannelMap m;
+    m.data = std::make_unique<QCPColorMapData>(
+        cells.columns, cells.rows,
+        QCPRange(0.5 * (binWidth - scale), 0.5 * (binWidth - scale) + (cells.columns - 1) * binWidth),
+        QCPRange(1 + 0.5 * (rowHeight - 1), 1 + 0.5 * (rowHeight - 1) + (cells.rows - 1) * rowHeight));
+    for (int r = 0; r < cells.rows; ++r)
+        for (int k = 0; k < cells.columns; ++k) {
+            const float v = cells.cells[size_t(r) * size_t(cells.columns) + size_t(k)];
+            m.data->setCell(k, r, v);
+            m.lowest = std::min(m.lowest, v);
+            m.highest = std::max(m.highest, v);
+        }
+    return m;
 }
 
 void appendPngBytes(png_structp png, png_bytep data, png_size_t length)
@@ -252,11 +282,33 @@ QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& 
     colourScale->setType(QCPAxis::atRight);
     colourScale->axis()->setLabel("power (dB)");
     auto* margins = new QCPMarginGroup(&plot);
+    // Each channel's cells reduced and filled in on a thread of its own.
+    const size_t mapped = analysis.channels.size();
+    std::vector<ChannelMap> maps(mapped);
+    {
+        const auto fill = [&](size_t c) {
+            const std::vector<float>& profiles = analysis.channels[c].profilesDb;
+            maps[c] = channelMap(profiles, int(profiles.size() / ProfileRowBins), width / channels - 80, height - 120,
+                                 scale);
+        };
+        std::vector<std::thread> threads;
+        const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+        for (size_t first = 1; first < std::min(cores, mapped); ++first)
+            threads.emplace_back([&, first] {
+                for (size_t c = first; c < mapped; c += cores)
+                    fill(c);
+            });
+        for (size_t c = 0; c < mapped; c += cores)
+            fill(c);
+        for (std::thread& t : threads)
+            t.join();
+    }
     float lowest = INFINITY, highest = -INFINITY;
-    for (int c = 0; c < int(analysis.channels.size()); ++c) {
+    for (int c = 0; c < int(mapped); ++c) {
         const ChannelAnalysis& channel = analysis.channels[size_t(c)];
         const int rows = int(channel.profilesDb.size() / ProfileRowBins);
-        const Reduced cells = reduce(channel.profilesDb, rows, width / channels - 80, height - 120);
+        lowest = std::min(lowest, maps[size_t(c)].lowest);
+        highest = std::max(highest, maps[size_t(c)].highest);
 
         grid->addElement(0, c, new QCPTextElement(&plot, "ch " + QString::number(channel.channel),
                                                   QFont("Sans", 11, QFont::Bold)));
@@ -267,19 +319,7 @@ QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& 
         QCPAxis* y = rect->axis(QCPAxis::atLeft);
         auto* map = new QCPColorMap(x, y);
         map->setInterpolate(false);
-        map->data()->setSize(cells.columns, cells.rows);
-        // Cell centres: the delay of a column's first bin, the number of a row's first row.
-        const double binWidth = cells.binsPerColumn * scale;
-        const double rowHeight = cells.rowsPerRow;
-        map->data()->setRange(QCPRange(0.5 * (binWidth - scale), 0.5 * (binWidth - scale) + (cells.columns - 1) * binWidth),
-                              QCPRange(1 + 0.5 * (rowHeight - 1), 1 + 0.5 * (rowHeight - 1) + (cells.rows - 1) * rowHeight));
-        for (int r = 0; r < cells.rows; ++r)
-            for (int k = 0; k < cells.columns; ++k) {
-                const float v = cells.cells[size_t(r) * size_t(cells.columns) + size_t(k)];
-                map->data()->setCell(k, r, v);
-                lowest = std::min(lowest, v);
-                highest = std::max(highest, v);
-            }
+        map->setData(maps[size_t(c)].data.release());  // the map takes it over
         map->setColorScale(colourScale);
         map->setGradient(QCPColorGradient::gpJet);
         x->setLabel(delayLabel);
