@@ -9,6 +9,7 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csetjmp>
 #include <exception>
@@ -41,15 +42,21 @@ Reduced reduce(const std::vector<float>& profiles, int rows, int widthPixels, in
     r.columns = (ProfileRowBins + r.binsPerColumn - 1) / r.binsPerColumn;
     r.rows = (rows + r.rowsPerRow - 1) / r.rowsPerRow;
     r.cells.assign(size_t(r.columns) * size_t(r.rows), -INFINITY);
-    for (int row = 0; row < rows; ++row) {
-        const float* in = profiles.data() + size_t(row) * ProfileRowBins;
-        float* out = r.cells.data() + size_t(row / r.rowsPerRow) * size_t(r.columns);
-        for (int c = 0; c < r.columns; ++c) {
-            float highest = out[c];
-            for (int k = c * r.binsPerColumn; k < std::min(ProfileRowBins, (c + 1) * r.binsPerColumn); ++k)
-                highest = std::max(highest, in[k]);
-            out[c] = highest;
+    // First the largest of each bin over a cell row's rows (a loop that vectorizes),
+    // then of each column's bins: the same largest values as one pass over the cells,
+    // whatever the order (the dB values are never NaN or -0).
+    std::vector<float> highest(ProfileRowBins);
+    for (int cellRow = 0; cellRow < r.rows; ++cellRow) {
+        std::fill(highest.begin(), highest.end(), -INFINITY);
+        for (int row = cellRow * r.rowsPerRow; row < std::min(rows, (cellRow + 1) * r.rowsPerRow); ++row) {
+            const float* in = profiles.data() + size_t(row) * ProfileRowBins;
+            for (int k = 0; k < ProfileRowBins; ++k)
+                highest[size_t(k)] = std::max(highest[size_t(k)], in[k]);
         }
+        float* out = r.cells.data() + size_t(cellRow) * size_t(r.columns);
+        for (int c = 0; c < r.columns; ++c)
+            for (int k = c * r.binsPerColumn; k < std::min(ProfileRowBins, (c + 1) * r.binsPerColumn); ++k)
+                out[c] = std::max(out[c], highest[size_t(k)]);
     }
     return r;
 }
@@ -206,28 +213,33 @@ std::string waterfallPngBytes(const QImage& picture)
     return bytes;
 }
 
-std::string waterfallPngBytesInParts(const QImage& picture, int parts)
+std::string waterfallPngBytesInParts(const QImage& picture, int parts, int threads)
 {
     const QImage image = picture.format() == QImage::Format_RGB32 ? picture
                                                                   : picture.convertToFormat(QImage::Format_RGB32);
     const int height = image.height();
-    // A part of fewer than 64 rows is not worth a thread.
+    // A part of fewer than 64 rows is not worth its own start. The parts go to the
+    // threads one at a time as each is free, so that a part that deflates slowly (the
+    // map's noise against the white page) does not keep the others waiting.
     parts = std::clamp(parts, 1, std::max(1, height / 64));
     std::vector<DeflatedPart> deflated(static_cast<size_t>(parts));
     std::vector<std::exception_ptr> failures(static_cast<size_t>(parts));
-    const auto encode = [&](int p) {
-        try {
-            deflated[size_t(p)] = deflateRows(image, int(int64_t(height) * p / parts),
-                                              int(int64_t(height) * (p + 1) / parts), p == parts - 1);
-        } catch (...) {
-            failures[size_t(p)] = std::current_exception();
+    std::atomic<int> next{0};
+    const auto encode = [&] {
+        for (int p; (p = next.fetch_add(1)) < parts;) {
+            try {
+                deflated[size_t(p)] = deflateRows(image, int(int64_t(height) * p / parts),
+                                                  int(int64_t(height) * (p + 1) / parts), p == parts - 1);
+            } catch (...) {
+                failures[size_t(p)] = std::current_exception();
+            }
         }
     };
-    std::vector<std::thread> threads;
-    for (int p = 1; p < parts; ++p)
-        threads.emplace_back(encode, p);
-    encode(0);
-    for (std::thread& t : threads)
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < std::min(parts, threads); ++t)
+        helpers.emplace_back(encode);
+    encode();
+    for (std::thread& t : helpers)
         t.join();
     for (const std::exception_ptr& failure : failures)
         if (failure)
@@ -360,8 +372,8 @@ QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& 
 std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width,
                                  int height)
 {
-    return waterfallPngBytesInParts(drawWaterfall(analysis, settings, width, height),
-                                    int(std::max(1u, std::thread::hardware_concurrency())));
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    return waterfallPngBytesInParts(drawWaterfall(analysis, settings, width, height), 4 * cores, cores);
 }
 
 void prepareWaterfall(const AnalysisSettings& settings, int width, int height)

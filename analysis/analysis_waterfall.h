@@ -25,10 +25,10 @@ void prepareWaterfall(const AnalysisSettings& settings, int width, int height);
 // deflate level, one row filter for all rows).
 std::string waterfallPngBytes(const QImage& picture);
 
-// The same picture's PNG file with its rows deflated in up to `parts` parts at once,
-// each on a thread of its own, joined into one stream (each part starting from the
+// The same picture's PNG file with its rows deflated in up to `parts` parts on up to
+// `threads` threads at once, joined into one stream (each part starting from the
 // 32 KB before it, so it compresses as the whole would): the same pixels as
 // waterfallPngBytes in a fraction of the time on a machine of as many cores.
-std::string waterfallPngBytesInParts(const QImage& picture, int parts);
+std::string waterfallPngBytesInParts(const QImage& picture, int parts, int threads);
 
 }  // namespace cli

@@ -123,9 +123,11 @@ TEST(WaterfallPng, PartsDecodeToThePixelsDrawn)
         const QImage drawn = paint(p, QImage::Format_RGB32);
         const std::string plain = cli::waterfallPngBytes(drawn);
         ASSERT_EQ(wrongPixels(plain, p), 0) << p.name;
-        for (const int parts : {1, 2, 3, 8}) {
-            SCOPED_TRACE(std::string(p.name) + ", " + std::to_string(parts) + " parts");
-            const std::string png = cli::waterfallPngBytesInParts(drawn, parts);
+        const struct { int parts, threads; } splits[] = {{1, 1}, {2, 2}, {3, 2}, {8, 3}, {8, 1}};
+        for (const auto [parts, threads] : splits) {
+            SCOPED_TRACE(std::string(p.name) + ", " + std::to_string(parts) + " parts on " + std::to_string(threads) +
+                         " threads");
+            const std::string png = cli::waterfallPngBytesInParts(drawn, parts, threads);
             ASSERT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
             const std::string types = chunkTypes(png);
             EXPECT_EQ(types.find("bad CRC"), std::string::npos) << types;
