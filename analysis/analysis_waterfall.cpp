@@ -5,12 +5,19 @@
 #include <QImage>
 #include <QPainter>
 #include <png.h>
+#include <zlib.h>
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <csetjmp>
+#include <exception>
+#include <memory>
 #include <stdexcept>
+#include <string_view>
+#include <thread>
+#include <vector>
 
 namespace cli {
 
@@ -35,22 +42,137 @@ Reduced reduce(const std::vector<float>& profiles, int rows, int widthPixels, in
     r.columns = (ProfileRowBins + r.binsPerColumn - 1) / r.binsPerColumn;
     r.rows = (rows + r.rowsPerRow - 1) / r.rowsPerRow;
     r.cells.assign(size_t(r.columns) * size_t(r.rows), -INFINITY);
-    for (int row = 0; row < rows; ++row) {
-        const float* in = profiles.data() + size_t(row) * ProfileRowBins;
-        float* out = r.cells.data() + size_t(row / r.rowsPerRow) * size_t(r.columns);
-        for (int c = 0; c < r.columns; ++c) {
-            float highest = out[c];
-            for (int k = c * r.binsPerColumn; k < std::min(ProfileRowBins, (c + 1) * r.binsPerColumn); ++k)
-                highest = std::max(highest, in[k]);
-            out[c] = highest;
+    // First the largest of each bin over a cell row's rows (a loop that vectorizes),
+    // then of each column's bins: the same largest values as one pass over the cells,
+    // whatever the order (the dB values are never NaN or -0).
+    std::vector<float> highest(ProfileRowBins);
+    for (int cellRow = 0; cellRow < r.rows; ++cellRow) {
+        std::fill(highest.begin(), highest.end(), -INFINITY);
+        for (int row = cellRow * r.rowsPerRow; row < std::min(rows, (cellRow + 1) * r.rowsPerRow); ++row) {
+            const float* in = profiles.data() + size_t(row) * ProfileRowBins;
+            for (int k = 0; k < ProfileRowBins; ++k)
+                highest[size_t(k)] = std::max(highest[size_t(k)], in[k]);
         }
+        float* out = r.cells.data() + size_t(cellRow) * size_t(r.columns);
+        for (int c = 0; c < r.columns; ++c)
+            for (int k = c * r.binsPerColumn; k < std::min(ProfileRowBins, (c + 1) * r.binsPerColumn); ++k)
+                out[c] = std::max(out[c], highest[size_t(k)]);
     }
     return r;
+}
+
+// A channel's map of cells, and its lowest and highest cell.
+struct ChannelMap {
+    std::unique_ptr<QCPColorMapData> data;
+    float lowest = INFINITY;
+    float highest = -INFINITY;
+};
+
+// scale: the delay of one bin on the delay axis.
+ChannelMap channelMap(const std::vector<float>& profiles, int rows, int widthPixels, int heightPixels, double scale)
+{
+    const Reduced cells = reduce(profiles, rows, widthPixels, heightPixels);
+    // Cell centres: the delay of a column's first bin, the number of a row's first row.
+    const double binWidth = cells.binsPerColumn * scale;
+    const double rowHeight = cells.rowsPerRow;
+    ChannelMap m;
+    m.data = std::make_unique<QCPColorMapData>(
+        cells.columns, cells.rows,
+        QCPRange(0.5 * (binWidth - scale), 0.5 * (binWidth - scale) + (cells.columns - 1) * binWidth),
+        QCPRange(1 + 0.5 * (rowHeight - 1), 1 + 0.5 * (rowHeight - 1) + (cells.rows - 1) * rowHeight));
+    for (int r = 0; r < cells.rows; ++r)
+        for (int k = 0; k < cells.columns; ++k) {
+            const float v = cells.cells[size_t(r) * size_t(cells.columns) + size_t(k)];
+            m.data->setCell(k, r, v);
+            m.lowest = std::min(m.lowest, v);
+            m.highest = std::max(m.highest, v);
+        }
+    return m;
 }
 
 void appendPngBytes(png_structp png, png_bytep data, png_size_t length)
 {
     static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+}
+
+void appendBigEndian(std::string& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(char(value >> shift & 0xff));
+}
+
+// A PNG chunk: its length, type and data, and the CRC of type and data.
+void appendChunk(std::string& out, const char (&type)[5], std::string_view data)
+{
+    appendBigEndian(out, uint32_t(data.size()));
+    out.append(type, 4);
+    out.append(data);
+    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
+    if (!data.empty())  // given no data at all, zlib gives the starting value, not crc
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(data.data()), data.size());
+    appendBigEndian(out, uint32_t(crc));
+}
+
+// Rows [first, end) of the picture as the PNG's image data holds them unfiltered:
+// each a filter byte of 0, then red, green and blue of every pixel.
+void appendRgbRows(const QImage& image, int first, int end, std::string& out)
+{
+    const int width = image.width();
+    const size_t at = out.size();
+    out.resize(at + size_t(end - first) * (1 + 3 * size_t(width)));
+    char* o = out.data() + at;
+    for (int y = first; y < end; ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        *o++ = 0;
+        for (int x = 0; x < width; ++x) {
+            *o++ = char(qRed(in[x]));
+            *o++ = char(qGreen(in[x]));
+            *o++ = char(qBlue(in[x]));
+        }
+    }
+}
+
+// One part of the picture's deflate stream: rows [first, end) at the fastest level,
+// the 32 KB of image data before them as the dictionary, so that the parts together
+// compress as the whole would. A part other than the last ends on a byte boundary
+// (a sync flush), where the next one begins.
+struct DeflatedPart {
+    std::string bytes;
+    uLong adler = 1;  // of the part's own image data
+    size_t length = 0;
+};
+
+DeflatedPart deflateRows(const QImage& image, int first, int end, bool last)
+{
+    constexpr size_t Window = 32768;
+    const size_t rowBytes = 1 + 3 * size_t(image.width());
+    const int before = first == 0 ? 0 : int(std::min<size_t>(size_t(first), (Window + rowBytes - 1) / rowBytes));
+    std::string data;
+    appendRgbRows(image, first - before, end, data);
+    const size_t dictionary = std::min(Window, size_t(before) * rowBytes);
+    const size_t from = size_t(before) * rowBytes;
+
+    DeflatedPart part;
+    part.length = data.size() - from;
+    part.adler = adler32_z(1, reinterpret_cast<const Bytef*>(data.data() + from), part.length);
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("the picture cannot be encoded: out of memory");
+    if (dictionary > 0)
+        deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(data.data() + from - dictionary), uInt(dictionary));
+    // A sync flush adds an empty stored block (5 bytes) to what the bound allows for.
+    part.bytes.resize(deflateBound(&z, uLong(part.length)) + 16);
+    z.next_in = reinterpret_cast<Bytef*>(data.data() + from);
+    z.avail_in = uInt(part.length);
+    z.next_out = reinterpret_cast<Bytef*>(part.bytes.data());
+    z.avail_out = uInt(part.bytes.size());
+    const int status = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+    const bool whole = last ? status == Z_STREAM_END : status == Z_OK && z.avail_in == 0 && z.avail_out > 0;
+    part.bytes.resize(part.bytes.size() - z.avail_out);
+    deflateEnd(&z);
+    if (!whole)
+        throw std::runtime_error("the picture cannot be encoded");
+    return part;
 }
 
 }  // namespace
@@ -91,8 +213,62 @@ std::string waterfallPngBytes(const QImage& picture)
     return bytes;
 }
 
-std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width,
-                                 int height)
+std::string waterfallPngBytesInParts(const QImage& picture, int parts, int threads)
+{
+    const QImage image = picture.format() == QImage::Format_RGB32 ? picture
+                                                                  : picture.convertToFormat(QImage::Format_RGB32);
+    const int height = image.height();
+    // A part of fewer than 64 rows is not worth its own start. The parts go to the
+    // threads one at a time as each is free, so that a part that deflates slowly (the
+    // map's noise against the white page) does not keep the others waiting.
+    parts = std::clamp(parts, 1, std::max(1, height / 64));
+    std::vector<DeflatedPart> deflated(static_cast<size_t>(parts));
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(parts));
+    std::atomic<int> next{0};
+    const auto encode = [&] {
+        for (int p; (p = next.fetch_add(1)) < parts;) {
+            try {
+                deflated[size_t(p)] = deflateRows(image, int(int64_t(height) * p / parts),
+                                                  int(int64_t(height) * (p + 1) / parts), p == parts - 1);
+            } catch (...) {
+                failures[size_t(p)] = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < std::min(parts, threads); ++t)
+        helpers.emplace_back(encode);
+    encode();
+    for (std::thread& t : helpers)
+        t.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+
+    std::string header;
+    appendBigEndian(header, uint32_t(image.width()));
+    appendBigEndian(header, uint32_t(height));
+    header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, no filter choice, no interlace
+    std::string bytes("\x89PNG\r\n\x1a\n", 8);
+    appendChunk(bytes, "IHDR", header);
+    // The zlib stream: its header (deflate, 32 KB window, fastest level), the parts,
+    // and the Adler-32 of all the image data. One IDAT chunk per part.
+    uLong adler = 1;
+    for (size_t p = 0; p < deflated.size(); ++p) {
+        std::string data = p == 0 ? std::string("\x78\x01", 2) : std::string();
+        data += deflated[p].bytes;
+        adler = adler32_combine(adler, deflated[p].adler, z_off_t(deflated[p].length));
+        if (p + 1 == deflated.size())
+            appendBigEndian(data, uint32_t(adler));
+        appendChunk(bytes, "IDAT", data);
+    }
+    appendChunk(bytes, "IEND", {});
+    return bytes;
+}
+
+namespace {
+
+QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width, int height)
 {
     const bool blocks = settings.keepProfiles == ProfileRows::Blocks;
     const std::optional<double> perBin = secondsPerBin(analysis, settings);
@@ -118,11 +294,33 @@ std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const Analys
     colourScale->setType(QCPAxis::atRight);
     colourScale->axis()->setLabel("power (dB)");
     auto* margins = new QCPMarginGroup(&plot);
+    // Each channel's cells reduced and filled in on a thread of its own.
+    const size_t mapped = analysis.channels.size();
+    std::vector<ChannelMap> maps(mapped);
+    {
+        const auto fill = [&](size_t c) {
+            const std::vector<float>& profiles = analysis.channels[c].profilesDb;
+            maps[c] = channelMap(profiles, int(profiles.size() / ProfileRowBins), width / channels - 80, height - 120,
+                                 scale);
+        };
+        std::vector<std::thread> threads;
+        const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+        for (size_t first = 1; first < std::min(cores, mapped); ++first)
+            threads.emplace_back([&, first] {
+                for (size_t c = first; c < mapped; c += cores)
+                    fill(c);
+            });
+        for (size_t c = 0; c < mapped; c += cores)
+            fill(c);
+        for (std::thread& t : threads)
+            t.join();
+    }
     float lowest = INFINITY, highest = -INFINITY;
-    for (int c = 0; c < int(analysis.channels.size()); ++c) {
+    for (int c = 0; c < int(mapped); ++c) {
         const ChannelAnalysis& channel = analysis.channels[size_t(c)];
         const int rows = int(channel.profilesDb.size() / ProfileRowBins);
-        const Reduced cells = reduce(channel.profilesDb, rows, width / channels - 80, height - 120);
+        lowest = std::min(lowest, maps[size_t(c)].lowest);
+        highest = std::max(highest, maps[size_t(c)].highest);
 
         grid->addElement(0, c, new QCPTextElement(&plot, "ch " + QString::number(channel.channel),
                                                   QFont("Sans", 11, QFont::Bold)));
@@ -133,19 +331,7 @@ std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const Analys
         QCPAxis* y = rect->axis(QCPAxis::atLeft);
         auto* map = new QCPColorMap(x, y);
         map->setInterpolate(false);
-        map->data()->setSize(cells.columns, cells.rows);
-        // Cell centres: the delay of a column's first bin, the number of a row's first row.
-        const double binWidth = cells.binsPerColumn * scale;
-        const double rowHeight = cells.rowsPerRow;
-        map->data()->setRange(QCPRange(0.5 * (binWidth - scale), 0.5 * (binWidth - scale) + (cells.columns - 1) * binWidth),
-                              QCPRange(1 + 0.5 * (rowHeight - 1), 1 + 0.5 * (rowHeight - 1) + (cells.rows - 1) * rowHeight));
-        for (int r = 0; r < cells.rows; ++r)
-            for (int k = 0; k < cells.columns; ++k) {
-                const float v = cells.cells[size_t(r) * size_t(cells.columns) + size_t(k)];
-                map->data()->setCell(k, r, v);
-                lowest = std::min(lowest, v);
-                highest = std::max(highest, v);
-            }
+        map->setData(maps[size_t(c)].data.release());  // the map takes it over
         map->setColorScale(colourScale);
         map->setGradient(QCPColorGradient::gpJet);
         x->setLabel(delayLabel);
@@ -178,7 +364,33 @@ std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const Analys
         QCPPainter painter(&image);
         plot.toPainter(&painter, width, height);
     }
-    return waterfallPngBytes(image);
+    return image;
+}
+
+}  // namespace
+
+std::string analysisWaterfallPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width,
+                                 int height)
+{
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    return waterfallPngBytesInParts(drawWaterfall(analysis, settings, width, height), 4 * cores, cores);
+}
+
+void prepareWaterfall(const AnalysisSettings& settings, int width, int height)
+{
+    // A picture of the same parts on made-up rows: what stays is loaded and cached
+    // for the real one (the fonts, their glyphs of letters and digits, the painter).
+    RecordingAnalysis sample;
+    sample.path = "0123456789 abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ .-_/";
+    sample.sweeps = 2;
+    for (int c = 1; c <= (settings.channel == 0 ? 3 : 1); ++c) {
+        ChannelAnalysis channel;
+        channel.channel = c;
+        channel.profilesDb.assign(2 * size_t(ProfileRowBins), -60.0f);
+        channel.profilesDb[size_t(c)] = 0.0f;
+        sample.channels.push_back(std::move(channel));
+    }
+    drawWaterfall(sample, settings, width, height);
 }
 
 }  // namespace cli

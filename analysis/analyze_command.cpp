@@ -38,7 +38,8 @@ using Outcome = FileAnalysis;
 
 // Runs analyzeRecording over the files on up to one worker per core, showing the
 // progress of all of them together on a terminal.
-std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings)
+std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings,
+                                       const std::function<void()>& meanwhile)
 {
     std::vector<Outcome> outcomes(files.size());
     uint64_t total = 0;
@@ -74,6 +75,13 @@ std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, co
     running = workers;
     for (size_t w = 0; w < workers; ++w)
         threads.emplace_back(work);
+    if (meanwhile) {
+        try {
+            meanwhile();
+        } catch (const std::exception&) {
+            // It only saves time later; the workers must be waited for in any case.
+        }
+    }
     {
         std::unique_lock<std::mutex> lock(mutex);
         while (running > 0) {
@@ -215,9 +223,11 @@ std::string plotPathFor(const std::string& plotPath, size_t index, size_t count)
 }
 
 int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
-               const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall)
+               const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall,
+               const std::function<void()>& prepareWaterfall)
 {
-    std::vector<Outcome> outcomes = analyzeFiles(files, settings);
+    std::vector<Outcome> outcomes =
+        analyzeFiles(files, settings, outputs.waterfallPath.empty() ? std::function<void()>() : prepareWaterfall);
     if (!allAnalyzed(outcomes))
         return ExitBadInput;
     std::vector<RecordingAnalysis> results;

@@ -42,7 +42,11 @@ struct FileAnalysis {
     std::string failure;
 };
 // Analyses the files on up to one worker per core, with a progress line on a terminal.
-std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings);
+// meanwhile, when given, runs on the calling thread while the workers run (work that
+// needs no result, such as loading what a picture will need); should it throw, the
+// analysis goes on as without it.
+std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings,
+                                       const std::function<void()>& meanwhile = {});
 // Prints the stderr line of every file that failed; true when none did.
 bool allAnalyzed(const std::vector<FileAnalysis>& outcomes);
 
@@ -51,8 +55,10 @@ bool allAnalyzed(const std::vector<FileAnalysis>& outcomes);
 // line on stderr, every bad file reported, and no output written). Throws Failure
 // for a failed write of an output.
 // drawWaterfall draws the picture of --waterfall; with several files the waterfalls
-// and profiles are numbered as the pictures are.
+// and profiles are numbered as the pictures are. prepareWaterfall, when given, runs
+// while the files are analysed (see analyzeFiles) when a waterfall is to be drawn.
 int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
-               const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall = {});
+               const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall = {},
+               const std::function<void()>& prepareWaterfall = {});
 
 }  // namespace cli

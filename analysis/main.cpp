@@ -357,13 +357,17 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     if ((!outputs.plotPath.empty() || !outputs.waterfallPath.empty()) && !plotModule)
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
     cli::PlotDrawer draw, drawWaterfall;
+    std::function<void()> prepareWaterfall;
     if (plotModule) {
         draw = plotModule->drawPng;
         drawWaterfall = [plotModule, waterfallSize](const cli::RecordingAnalysis& r, const cli::AnalysisSettings& s) {
             return plotModule->drawWaterfallPng(r, s, waterfallSize.width(), waterfallSize.height());
         };
+        prepareWaterfall = [plotModule, waterfallSize, &settings] {
+            plotModule->prepareWaterfall(settings, waterfallSize.width(), waterfallSize.height());
+        };
     }
-    return cli::runAnalyze(files, settings, outputs, draw, drawWaterfall);
+    return cli::runAnalyze(files, settings, outputs, draw, drawWaterfall, prepareWaterfall);
 }
 
 int runCalibrateCommand(const QStringList& args)

@@ -35,7 +35,7 @@ const PlotModule* loadFrom(const std::string& path, std::string& problem)
     const auto entry = reinterpret_cast<Entry>(::dlsym(handle, PlotModuleEntry));
     const PlotModule* module = entry ? entry() : nullptr;
     if (module && module->version == PlotModuleVersion && module->makeApplication && module->drawPng &&
-        module->drawCampaignPng && module->drawWaterfallPng)
+        module->drawCampaignPng && module->drawWaterfallPng && module->prepareWaterfall)
         return module;  // stays loaded for the rest of the run
     problem = path + " is not the plot module of this sounder";
     ::dlclose(handle);

@@ -26,9 +26,11 @@ struct PlotModule {
     // The bytes of the PNG file of one file's waterfall (its kept profiles), width x height.
     std::string (*drawWaterfallPng)(const RecordingAnalysis& analysis, const AnalysisSettings& settings, int width,
                                     int height);
+    // Loads and caches what drawWaterfallPng will need, while the analysis runs.
+    void (*prepareWaterfall)(const AnalysisSettings& settings, int width, int height);
 };
 
-inline constexpr int PlotModuleVersion = 3;
+inline constexpr int PlotModuleVersion = 4;
 // The module's file name, and the entry point it exports (extern "C").
 inline constexpr const char* PlotModuleFile = "sounder_plot.so";
 inline constexpr const char* PlotModuleEntry = "sounder_plot_module";

@@ -8,6 +8,7 @@
 extern "C" __attribute__((visibility("default"))) const cli::PlotModule* sounder_plot_module()
 {
     static const cli::PlotModule module{cli::PlotModuleVersion, cli::makePlotApplication, cli::analysisPlotPng,
-                                          cli::campaignPlotPng, cli::analysisWaterfallPng};
+                                          cli::campaignPlotPng, cli::analysisWaterfallPng,
+                                          cli::prepareWaterfall};
     return &module;
 }

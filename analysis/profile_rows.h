@@ -11,6 +11,11 @@
 
 namespace cli {
 
+// Reserves room for `count` rows in rows, in huge pages where the kernel gives them on
+// request: a whole recording's rows are tens of MB, and at 4 KB a page, the faults on
+// first writing them would cost as much as their logarithms.
+void reserveProfileRows(std::vector<float>& rows, size_t count);
+
 // Appends 10 * log10(power[0 .. ProfileRowBins - 1]) as floats to rows. Every power
 // is at least the 1e-6 floor; powers beyond the float range give the largest float.
 // Within a few units in the last place of the float result.

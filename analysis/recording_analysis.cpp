@@ -49,7 +49,7 @@ public:
             lastBin_ = std::max(lastBin_, ProfileRowBins);
             const size_t rows = settings.keepProfiles == ProfileRows::Sweeps ? result_.sweeps.capacity()
                                                                               : result_.blocks.capacity();
-            result_.profilesDb.reserve(rows * ProfileRowBins);
+            reserveProfileRows(result_.profilesDb, rows);
         }
         db_.fill(FloorDb);
         power_.fill(PowerFloor);

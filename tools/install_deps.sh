@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the programs, the tests and the benchmarks need.
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev libqcustomplot-dev googletest libgtest-dev libbenchmark-dev libfftw3-dev libssl-dev libcomedi-dev
-  libarchive-dev libgps-dev libgeographiclib-dev libboost-math-dev libpng-dev)
+  libarchive-dev libgps-dev libgeographiclib-dev libboost-math-dev libpng-dev zlib1g-dev)
 if [ "${1:-}" = "--all" ]; then
   # End-to-end runs in real windows and the fuzz targets.
   packages+=(xvfb xdotool xclip imagemagick x11-utils clang libclang-rt-14-dev

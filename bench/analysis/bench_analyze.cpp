@@ -60,11 +60,20 @@ int main(int argc, char** argv)
     std::vector<std::string> withProfiles = analyze({path}, dir + "/wp");
     for (const std::string& a : {std::string("--waterfall"), dir + "/wp.png", std::string("--profiles"), dir + "/wp.npy"})
         withProfiles.push_back(a);
-    ChildTimes wc, one, numpy, together, apart, profiles;
+    // Each of the two alone, to tell their costs apart (no target).
+    std::vector<std::string> waterfallOnly = analyze({path}, dir + "/wo");
+    for (const std::string& a : {std::string("--waterfall"), dir + "/wo.png"})
+        waterfallOnly.push_back(a);
+    std::vector<std::string> profilesOnly = analyze({path}, dir + "/po");
+    for (const std::string& a : {std::string("--profiles"), dir + "/po.npy"})
+        profilesOnly.push_back(a);
+    ChildTimes wc, one, numpy, together, apart, profiles, waterfallAlone, profilesAlone;
     for (int round = 0; round < Repeats; ++round) {
         timeSequence({{"wc", "-l", path}}, wc);
         timeSequence({analyze({path}, dir + "/one")}, one);
         timeSequence({withProfiles}, profiles);
+        timeSequence({waterfallOnly}, waterfallAlone);
+        timeSequence({profilesOnly}, profilesAlone);
         if (haveNumpy && round < 2)
             timeSequence({{"/usr/bin/python3", ANALYZE_NUMPY_SCRIPT, path, dir + "/np.csv", dir + "/np.json"}}, numpy);
         timeSequence({analyze(copies, dir + "/four")}, together);
@@ -76,6 +85,10 @@ int main(int argc, char** argv)
     bool met = report("analyze / wc -l, wall", one.wallMs / wc.wallMs, "<=", 10.0);
     std::printf("  analyze --waterfall --profiles: wall %8.1f ms, cpu %8.1f ms\n", profiles.wallMs, profiles.cpuMs);
     met = report("with --waterfall --profiles / alone, wall", profiles.wallMs / one.wallMs, "<=", 1.3) && met;
+    std::printf("    cpu %.2fx; --waterfall alone: wall %.1f ms (%.2fx), cpu %.1f ms; --profiles alone: wall %.1f ms "
+                "(%.2fx), cpu %.1f ms\n",
+                profiles.cpuMs / one.cpuMs, waterfallAlone.wallMs, waterfallAlone.wallMs / one.wallMs,
+                waterfallAlone.cpuMs, profilesAlone.wallMs, profilesAlone.wallMs / one.wallMs, profilesAlone.cpuMs);
     if (haveNumpy) {
         std::printf("  numpy + pandas:  wall %8.1f ms, cpu %8.1f ms\n", numpy.wallMs, numpy.cpuMs);
         met = report("numpy / analyze, wall", numpy.wallMs / one.wallMs, ">=", 8.0) && met;

@@ -2,6 +2,7 @@
 // per sweep or per block, the .npy file as numpy reads it, the JSON's description of
 // it, the picture's size, and the options' misuse.
 
+#include "analyze_command.h"
 #include "analyze_fixture.h"
 #include "profile_rows.h"
 
@@ -11,8 +12,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 
 namespace {
 
@@ -181,5 +184,46 @@ TEST(SounderProfiles, MisusedOptionsWriteNothing)
         EXPECT_FALSE(run.err.empty());
         EXPECT_FALSE(std::filesystem::exists(dir.file("o.csv")));
         EXPECT_FALSE(std::filesystem::exists(dir.file("p.npy")));
+    }
+}
+
+// What runs on the calling thread while the files are analysed (the picture made
+// ready) runs once, and neither it nor its failure changes a file's results.
+TEST(SounderProfiles, WorkMeanwhileLeavesTheResultsAlone)
+{
+    TempDir dir;
+    Recording r;
+    r.sweeps = 9;
+    r.write(dir.file("rec.txt"));
+    cli::AnalysisSettings settings;
+    settings.keepProfiles = cli::ProfileRows::Sweeps;
+    const std::vector<std::string> files = {dir.file("rec.txt"), dir.file("rec.txt")};
+    const std::vector<cli::FileAnalysis> plain = cli::analyzeFiles(files, settings);
+    ASSERT_TRUE(plain[0].result && plain[1].result);
+    std::atomic<int> calls{0};
+    const struct { const char* name; bool throws; } cases[] = {{"returns", false}, {"throws", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        calls = 0;
+        const std::vector<cli::FileAnalysis> outcomes = cli::analyzeFiles(files, settings, [&] {
+            ++calls;
+            if (c.throws)
+                throw std::runtime_error("the preparation failed");
+        });
+        EXPECT_EQ(calls.load(), 1);
+        ASSERT_EQ(outcomes.size(), plain.size());
+        for (size_t f = 0; f < outcomes.size(); ++f) {
+            ASSERT_TRUE(outcomes[f].result) << outcomes[f].failure;
+            const cli::RecordingAnalysis& got = *outcomes[f].result;
+            const cli::RecordingAnalysis& want = *plain[f].result;
+            EXPECT_EQ(got.sweeps, 9);
+            ASSERT_EQ(got.channels.size(), want.channels.size());
+            for (size_t ch = 0; ch < got.channels.size(); ++ch) {
+                ASSERT_EQ(got.channels[ch].profilesDb.size(), 9u * 2048u);
+                EXPECT_EQ(std::memcmp(got.channels[ch].profilesDb.data(), want.channels[ch].profilesDb.data(),
+                                      want.channels[ch].profilesDb.size() * sizeof(float)),
+                          0);
+            }
+        }
     }
 }
