@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -121,4 +122,35 @@ TEST(MetricsProfile, ConvertsFewerBinsThanTheWholeProfile)
     EXPECT_EQ(twin.peakBin, 100);
     EXPECT_EQ(twin.pathCount, 1);
     EXPECT_EQ(twin.countedBins, 2);
+}
+
+TEST(MetricsProfile, PowersBeyondTheSumsRangeGiveTheMetricsOfTheFullProfile)
+{
+    // Bins whose powers sum past the double range, or are not finite, send the profile
+    // down the whole conversion; the metrics are those of the full profile still.
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, double>> bins;
+    };
+    const std::vector<Case> cases = {
+        {"two powers whose sum overflows", {{40, 1.5e308}, {41, 1.2e308}}},
+        {"one power at the largest double", {{40, DBL_MAX}}},
+        {"an infinite power", {{40, INFINITY}, {60, 1e3}}},
+        {"a NaN power", {{40, NAN}, {60, 1e3}}},
+        {"a noise bin overflowing the sum", {{1600, 1e308}, {1700, 1e308}, {60, 1e3}}},
+    };
+    std::mt19937 random(7);
+    std::exponential_distribution<double> noise(1.0);
+    for (const Case& c : cases) {
+        std::vector<double> power(ProfileBins + 1, 1e-6);
+        for (int k = 1; k <= 2049; ++k)
+            power[size_t(k)] = noise(random);
+        for (const auto& [bin, value] : c.bins)
+            power[size_t(bin)] = value;
+        std::vector<double> full(ProfileBins + 1, -60.0), db(ProfileBins + 1, -60.0);
+        for (int k = 1; k <= 2049; ++k)
+            full[size_t(k)] = 10.0 * std::log10(power[size_t(k)]);
+        const DelayMetrics expected = computeDelayMetrics(full.data());
+        EXPECT_TRUE(same(expected, cli::powerProfileMetrics(power.data(), 2049, {}, db.data()))) << c.what;
+    }
 }
