@@ -79,9 +79,10 @@ void fillWithMinusInfinity(double* d, int first, int last)
         std::memcpy(d + first, minusInfinity.data(), sizeof(double) * size_t(last - first + 1));
 }
 
-}  // namespace
-
-DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
+// wholeProfile: db[1..lastBin] is written as powerProfileMetrics states; else only
+// the bins the metrics read (powerProfileMetricsOnly).
+DelayMetrics metricsOfPowers(const double* power, int lastBin, const DelayMetricsParams& params, double* db,
+                             bool wholeProfile)
 {
     const bool finite = allFinite(power, lastBin);
     // A power beyond the double range (a viewer-layout file of absurd volts) is left out
@@ -114,6 +115,28 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
                                   decibels(peakPower) - std::max(20.0, params.thresholdDb)) -
                          LevelSlackDb;
     const double lowestPower = std::min(std::pow(10.0, level / 10.0), peakPower) * PowerSlack;
+    // A neighbour below lowestPower by more than PowerSlack is below every bin that can
+    // count by more than rounding, as its stand-in is (-inf, or a noise value no higher
+    // than its own); only one within rounding of the level is needed.
+    const double nearLevel = lowestPower * PowerSlack;
+
+    if (!wholeProfile) {
+        // The metrics read the bins that can count or be the peak and, of the bins
+        // that count, the neighbours: those are the only ones written.
+        std::array<int32_t, ProfileBins> high;
+        const size_t highCount =
+            finiteBinsAtOrAbove(power, params.firstDelayBin, params.lastDelayBin, lowestPower, high.data());
+        for (size_t i = 0; i < highCount; ++i)
+            db[high[i]] = decibels(power[high[i]]);
+        const auto isHigh = [&](int j) {
+            return j >= params.firstDelayBin && j <= params.lastDelayBin && power[j] >= lowestPower;
+        };
+        for (size_t i = 0; i < highCount; ++i)
+            for (const int j : {high[i] - 1, high[i] + 1})
+                if (j >= 1 && j <= lastBin && !isHigh(j))
+                    db[j] = power[j] >= nearLevel ? decibels(power[j]) : -INFINITY;
+        return computeDelayMetrics(db, params, floorDb, high.data(), highCount);
+    }
 
     // The noise bins decide the floor by their order only, apart from the middle one or
     // two: a bin clearly below the middle holds a value below every other, one clearly
@@ -146,10 +169,7 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
             convert[converting++] = high[i];
         }
     // Their neighbours decide whether a bin that counts is a path, by comparison with
-    // it alone. A neighbour below lowestPower by more than PowerSlack is below every
-    // bin that can count by more than rounding, as its stand-in is (-inf, or a noise
-    // value no higher than its own); only one within rounding of the level is needed.
-    const double nearLevel = lowestPower * PowerSlack;
+    // it alone (see nearLevel).
     const auto addNeighbour = [&](int j) {
         if (j >= 1 && j <= lastBin && !chosen[size_t(j)] && power[j] >= nearLevel) {
             chosen[size_t(j)] = 1;
@@ -165,6 +185,19 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
     // The peak and every delay bin that can count are among the high ones, the others
     // standing below lowestPower, and so in dB below the level the metrics gather at.
     return computeDelayMetrics(db, params, floorDb, high.data(), highCount);
+}
+
+}  // namespace
+
+DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
+{
+    return metricsOfPowers(power, lastBin, params, db, true);
+}
+
+DelayMetrics powerProfileMetricsOnly(const double* power, int lastBin, const DelayMetricsParams& params,
+                                     double* scratch)
+{
+    return metricsOfPowers(power, lastBin, params, scratch, false);
 }
 
 }  // namespace cli

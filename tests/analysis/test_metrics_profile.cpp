@@ -38,6 +38,7 @@ TEST(MetricsProfile, GivesTheMetricsOfTheFullProfileExactly)
     std::uniform_real_distribution<double> u(0.0, 1.0);
     std::exponential_distribution<double> noise(1.0);
     int withPaths = 0;
+    std::vector<double> scratch(ProfileBins + 1, 0.0);
     for (int trial = 0; trial < 3000; ++trial) {
         DelayMetricsParams params;
         if (trial % 3 == 1) {
@@ -89,6 +90,12 @@ TEST(MetricsProfile, GivesTheMetricsOfTheFullProfileExactly)
         ASSERT_TRUE(same(expected, got)) << "trial " << trial;
         // The dB profile written gives them too, the floor found from it as well.
         ASSERT_TRUE(same(expected, computeDelayMetrics(sparse.data(), params))) << "trial " << trial;
+        // With the room for the bins read only, holding whatever the trial before left
+        // there (or values that would be wrong anywhere the metrics looked).
+        if (trial % 2 == 1)
+            std::fill(scratch.begin(), scratch.end(), trial % 4 == 1 ? 1e300 : std::nan(""));
+        ASSERT_TRUE(same(expected, cli::powerProfileMetricsOnly(power.data(), lastBin, params, scratch.data())))
+            << "trial " << trial;
     }
     EXPECT_GT(withPaths, 1000);
 }
