@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace cli {
 
@@ -28,34 +29,60 @@ constexpr double FarBelowDb = -1e300;
 
 inline double decibels(double power) { return 10.0 * std::log10(power); }
 
-// Whether every p[1..last] is below +inf (false for NaN too).
+// Whether every p[1..last] is finite (not +inf, not NaN): their sum is, in four running
+// sums so that no addition waits for the one before. Powers whose sum overflows (each
+// near the end of the double range) count as not finite too, which only sends the
+// profile down the path that converts it whole.
 bool allFinite(const double* p, int last)
 {
-    bool finite = true;
-    for (int k = 1; k <= last; ++k)
-        finite &= p[k] < INFINITY;
-    return finite;
+    double a = 0.0, b = 0.0, c = 0.0, d = 0.0;
+    int k = 1;
+    for (; k + 3 <= last; k += 4) {
+        a += p[k];
+        b += p[k + 1];
+        c += p[k + 2];
+        d += p[k + 3];
+    }
+    for (; k <= last; ++k)
+        a += p[k];
+    return std::isfinite((a + b) + (c + d));
 }
 
-// The largest of p[first..last], at least 0 (the powers are finite and compare).
+// The largest of p[first..last], at least 0 (the powers are finite and compare). Four
+// running maxima, each over every fourth bin, so that no comparison waits for the one
+// before; the largest value is the same in any order.
 double largestOf(const double* p, int first, int last)
 {
-    double largest = 0.0;
-    for (int k = first; k <= last; ++k)
-        largest = std::max(largest, p[k]);
-    return largest;
+    double a = 0.0, b = 0.0, c = 0.0, d = 0.0;
+    int k = first;
+    for (; k + 3 <= last; k += 4) {
+        a = std::max(a, p[k]);
+        b = std::max(b, p[k + 1]);
+        c = std::max(c, p[k + 2]);
+        d = std::max(d, p[k + 3]);
+    }
+    for (; k <= last; ++k)
+        a = std::max(a, p[k]);
+    return std::max(std::max(a, b), std::max(c, d));
 }
 
-// value into d[first..last].
-void fillWith(double* d, int first, int last, double value)
+// -inf into d[first..last], copied from a row of them (the library's copy moves more
+// bytes at a time than a loop of stores).
+void fillWithMinusInfinity(double* d, int first, int last)
 {
-    for (int k = first; k <= last; ++k)
-        d[k] = value;
+    static const std::array<double, ProfileBins + 1> minusInfinity = [] {
+        std::array<double, ProfileBins + 1> row;
+        row.fill(-INFINITY);
+        return row;
+    }();
+    if (last >= first)
+        std::memcpy(d + first, minusInfinity.data(), sizeof(double) * size_t(last - first + 1));
 }
 
-}  // namespace
-
-DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
+// wholeProfile: db[1..lastBin] is written as powerProfileMetrics states; else only
+// the bins the metrics read (powerProfileMetricsOnly).
+DelayMetrics metricsOfPowers(const double* power, int lastBin, const DelayMetricsParams& params, double* db,
+                             bool wholeProfile)
 {
     const bool finite = allFinite(power, lastBin);
     // A power beyond the double range (a viewer-layout file of absurd volts) is left out
@@ -88,6 +115,28 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
                                   decibels(peakPower) - std::max(20.0, params.thresholdDb)) -
                          LevelSlackDb;
     const double lowestPower = std::min(std::pow(10.0, level / 10.0), peakPower) * PowerSlack;
+    // A neighbour below lowestPower by more than PowerSlack is below every bin that can
+    // count by more than rounding, as its stand-in is (-inf, or a noise value no higher
+    // than its own); only one within rounding of the level is needed.
+    const double nearLevel = lowestPower * PowerSlack;
+
+    if (!wholeProfile) {
+        // The metrics read the bins that can count or be the peak and, of the bins
+        // that count, the neighbours: those are the only ones written.
+        std::array<int32_t, ProfileBins> high;
+        const size_t highCount =
+            finiteBinsAtOrAbove(power, params.firstDelayBin, params.lastDelayBin, lowestPower, high.data());
+        for (size_t i = 0; i < highCount; ++i)
+            db[high[i]] = decibels(power[high[i]]);
+        const auto isHigh = [&](int j) {
+            return j >= params.firstDelayBin && j <= params.lastDelayBin && power[j] >= lowestPower;
+        };
+        for (size_t i = 0; i < highCount; ++i)
+            for (const int j : {high[i] - 1, high[i] + 1})
+                if (j >= 1 && j <= lastBin && !isHigh(j))
+                    db[j] = power[j] >= nearLevel ? decibels(power[j]) : -INFINITY;
+        return computeDelayMetrics(db, params, floorDb, high.data(), highCount);
+    }
 
     // The noise bins decide the floor by their order only, apart from the middle one or
     // two: a bin clearly below the middle holds a value below every other, one clearly
@@ -100,7 +149,7 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
     // listed, and then converted.
     std::array<int, ProfileBins> convert;
     size_t converting = 0;
-    fillWith(db, 1, lastBin, -INFINITY);
+    fillWithMinusInfinity(db, 1, lastBin);
     for (int k = params.noiseFirstBin; k <= params.noiseLastBin; ++k) {
         const double p = power[k];
         db[k] = p < belowMiddle ? FarBelowDb : aboveMiddleDb;
@@ -120,10 +169,7 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
             convert[converting++] = high[i];
         }
     // Their neighbours decide whether a bin that counts is a path, by comparison with
-    // it alone. A neighbour below lowestPower by more than PowerSlack is below every
-    // bin that can count by more than rounding, as its stand-in is (-inf, or a noise
-    // value no higher than its own); only one within rounding of the level is needed.
-    const double nearLevel = lowestPower * PowerSlack;
+    // it alone (see nearLevel).
     const auto addNeighbour = [&](int j) {
         if (j >= 1 && j <= lastBin && !chosen[size_t(j)] && power[j] >= nearLevel) {
             chosen[size_t(j)] = 1;
@@ -136,7 +182,22 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
     }
     for (size_t i = 0; i < converting; ++i)
         db[convert[i]] = decibels(power[convert[i]]);
-    return computeDelayMetrics(db, params, floorDb);
+    // The peak and every delay bin that can count are among the high ones, the others
+    // standing below lowestPower, and so in dB below the level the metrics gather at.
+    return computeDelayMetrics(db, params, floorDb, high.data(), highCount);
+}
+
+}  // namespace
+
+DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMetricsParams& params, double* db)
+{
+    return metricsOfPowers(power, lastBin, params, db, true);
+}
+
+DelayMetrics powerProfileMetricsOnly(const double* power, int lastBin, const DelayMetricsParams& params,
+                                     double* scratch)
+{
+    return metricsOfPowers(power, lastBin, params, scratch, false);
 }
 
 }  // namespace cli

@@ -20,4 +20,12 @@ namespace cli {
 // and compares with the bins beside it as their own values do.
 DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMetricsParams& params, double* db);
 
+// The same metrics with scratch (room for lastBin + 1 values, as db) written only where the
+// metrics read it: the bins that can count or be the peak, and their neighbours (their
+// own values, or -inf where that ranks them the same). Leaves out filling the rest
+// and standing in for the noise bins, which a profile of noise, with almost nothing
+// above the margin, spends most of its time on.
+DelayMetrics powerProfileMetricsOnly(const double* power, int lastBin, const DelayMetricsParams& params,
+                                     double* scratch);
+
 }  // namespace cli

@@ -70,8 +70,8 @@ public:
             fourier(area);
         addPowers(area.fftdata.data());
         // The metrics of the dB profile, each bin 10 * log10 of the floored power exactly
-        // as in the acquisition program's profile.
-        result_.sweeps.push_back(powerProfileMetrics(power_.data(), lastBin_, sweepParams_, db_.data()));
+        // as in the acquisition program's profile (db_ is room for the bins they read).
+        result_.sweeps.push_back(powerProfileMetricsOnly(power_.data(), lastBin_, sweepParams_, db_.data()));
         if (settings_.pathLobes)
             result_.sweepPeakLobes.push_back(peakLobe(result_.sweeps.back()));
         if (settings_.keepProfiles == ProfileRows::Sweeps)
@@ -127,7 +127,7 @@ private:
         }
         // The last block may hold fewer sweeps, and its noise is averaged over those.
         const DelayMetricsParams params = inBlock_ == settings_.blockSweeps ? blockParams_ : paramsFor(inBlock_);
-        result_.blocks.push_back(powerProfileMetrics(power_.data(), lastBin_, params, db_.data()));
+        result_.blocks.push_back(powerProfileMetricsOnly(power_.data(), lastBin_, params, db_.data()));
         if (settings_.pathLobes) {
             result_.blockPeakLobes.push_back(peakLobe(result_.blocks.back()));
             result_.blockPathLobes.push_back(pathLobes(result_.blocks.back()));

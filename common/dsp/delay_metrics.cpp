@@ -51,6 +51,21 @@ int32_t peakBinOf(const double* profileDb, int32_t first, int32_t last)
             return k;
 }
 
+// The same over the ascending bins[0..count) alone.
+int32_t peakBinAmong(const double* profileDb, const int32_t* bins, size_t count)
+{
+    double peak = -INFINITY;
+    int32_t at = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const double x = profileDb[bins[i]];
+        if (x > peak && x < INFINITY) {
+            peak = x;
+            at = bins[i];
+        }
+    }
+    return at;
+}
+
 // A counted bin at least as high as the bin before and higher than the bin after.
 bool isLocalMaximum(const double* profileDb, int32_t k)
 {
@@ -136,11 +151,19 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
 DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params,
                                  std::optional<double> floorDb)
 {
+    return computeDelayMetrics(profileDb, params, floorDb, nullptr, 0);
+}
+
+// Without candidates (nullptr), the whole delay range is searched.
+DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params,
+                                 std::optional<double> floorDb, const int32_t* candidates, size_t candidateCount)
+{
     DelayMetrics m;
     if (delayMetricsParamsProblem(params) != nullptr)
         return m;
     m.noiseFloorDb = floorDb;
-    const int32_t peakBin = peakBinOf(profileDb, params.firstDelayBin, params.lastDelayBin);
+    const int32_t peakBin = candidates ? peakBinAmong(profileDb, candidates, candidateCount)
+                                       : peakBinOf(profileDb, params.firstDelayBin, params.lastDelayBin);
     if (peakBin == 0)
         return m;
     const double peak = profileDb[peakBin];
@@ -156,8 +179,15 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
     // alone. A finite value is one below +inf that compares.
     std::array<int32_t, ProfileBins> above;
     const double level = std::max(*m.noiseFloorDb + m.marginDb, peak - std::max(20.0, params.thresholdDb));
-    const size_t aboveCount =
-        finiteBinsAtOrAbove(profileDb, params.firstDelayBin, params.lastDelayBin, level, above.data());
+    size_t aboveCount = 0;
+    if (candidates)
+        for (size_t i = 0; i < candidateCount; ++i) {
+            const double x = profileDb[candidates[i]];
+            above[aboveCount] = candidates[i];
+            aboveCount += size_t(x >= level) & size_t(x < INFINITY);
+        }
+    else
+        aboveCount = finiteBinsAtOrAbove(profileDb, params.firstDelayBin, params.lastDelayBin, level, above.data());
 
     // Linear powers of the counted bins, in order, for the sums and for W90.
     std::array<double, ProfileBins> counted;

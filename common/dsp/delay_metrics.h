@@ -80,6 +80,16 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
 DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params,
                                  std::optional<double> noiseFloorDb);
 
+// The same again for a caller that also knows which few delay bins can matter:
+// candidates[0..candidateCount) in ascending order within firstDelayBin..lastDelayBin,
+// holding the highest finite delay bin (the peak and any bin equal to it) and every
+// delay bin at or above max(floor + margin, peak - max(20 dB, threshold)). The other
+// bins are looked at only as neighbours of the counted ones. Gives what the two calls
+// above give, without a pass over the whole delay range.
+DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsParams& params,
+                                 std::optional<double> noiseFloorDb, const int32_t* candidates,
+                                 size_t candidateCount);
+
 // The median of count (at least 1) finite noise values in dB from the middle ones in
 // ascending order: upperDb, the value of rank count / 2 from 0, for an odd count; for
 // an even count the dB of the mean of the linear powers of lowerDb (the rank below)

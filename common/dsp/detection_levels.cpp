@@ -74,7 +74,24 @@ std::vector<double> makeEnvelope(TransformWindow window, int samples)
     return db;
 }
 
+// The envelopes of the acquisition program's transforms, as computeSidelobeEnvelopeDb
+// gives them (written by the detection levels' test when asked: see the file's head).
+#include "sidelobe_envelope_tables.inc"
+
 }  // namespace
+
+std::vector<double> computeSidelobeEnvelopeDb(TransformWindow window, int32_t samples)
+{
+    return makeEnvelope(window, std::clamp(samples, 1, TransformPoints));
+}
+
+std::vector<BuiltSidelobeEnvelope> builtSidelobeEnvelopes()
+{
+    std::vector<BuiltSidelobeEnvelope> built;
+    for (const BuiltTable& table : BuiltTables)
+        built.push_back({table.window, table.samples, table.db});
+    return built;
+}
 
 double falseAlarmMarginDb(int64_t averagedSweeps, double falseAlarm, int32_t searchedBins)
 {
@@ -118,8 +135,14 @@ const std::vector<double>& sidelobeEnvelopeDb(TransformWindow window, int32_t sa
     static std::map<std::pair<int, int32_t>, std::unique_ptr<const std::vector<double>>> tables;
     const std::lock_guard<std::mutex> hold(lock);
     auto& table = tables[key];
-    if (!table)
-        table = std::make_unique<const std::vector<double>>(makeEnvelope(window, samples));
+    if (!table) {
+        const BuiltTable* built = nullptr;
+        for (const BuiltTable& b : BuiltTables)
+            if (b.window == window && b.samples == samples)
+                built = &b;
+        table = built ? std::make_unique<const std::vector<double>>(built->db, built->db + HalfPoints + 1)
+                      : std::make_unique<const std::vector<double>>(makeEnvelope(window, samples));
+    }
     lastKey = key;
     lastTable = table.get();
     return *table;

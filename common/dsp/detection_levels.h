@@ -28,4 +28,19 @@ double cachedFalseAlarmMarginDb(int64_t averagedSweeps, double falseAlarm, int32
 // over every position of the path between bins, and never less than at any greater
 // distance (so it spans the nulls). Element 0 is 0 dB. Made once per combination; the
 // reference stays valid for the program's life.
+// For the transforms of the acquisition program's sweeps (4096 samples at divider 2,
+// 2500 at divider 4, under each window) the envelope is taken from tables built into the
+// program, which hold exactly what computeSidelobeEnvelopeDb gives; others are computed
+// on first use (some 10 to 40 ms).
 const std::vector<double>& sidelobeEnvelopeDb(TransformWindow window, int32_t samples);
+
+// The envelope computed afresh, from the window's transform at every 1/64 of a bin.
+std::vector<double> computeSidelobeEnvelopeDb(TransformWindow window, int32_t samples);
+
+// The envelopes built into the program, in the order of the tables' file.
+struct BuiltSidelobeEnvelope {
+    TransformWindow window;
+    int32_t samples;
+    const double* db;  // 2049 values
+};
+std::vector<BuiltSidelobeEnvelope> builtSidelobeEnvelopes();

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -37,6 +38,7 @@ TEST(MetricsProfile, GivesTheMetricsOfTheFullProfileExactly)
     std::uniform_real_distribution<double> u(0.0, 1.0);
     std::exponential_distribution<double> noise(1.0);
     int withPaths = 0;
+    std::vector<double> scratch(ProfileBins + 1, 0.0);
     for (int trial = 0; trial < 3000; ++trial) {
         DelayMetricsParams params;
         if (trial % 3 == 1) {
@@ -88,6 +90,12 @@ TEST(MetricsProfile, GivesTheMetricsOfTheFullProfileExactly)
         ASSERT_TRUE(same(expected, got)) << "trial " << trial;
         // The dB profile written gives them too, the floor found from it as well.
         ASSERT_TRUE(same(expected, computeDelayMetrics(sparse.data(), params))) << "trial " << trial;
+        // With the room for the bins read only, holding whatever the trial before left
+        // there (or values that would be wrong anywhere the metrics looked).
+        if (trial % 2 == 1)
+            std::fill(scratch.begin(), scratch.end(), trial % 4 == 1 ? 1e300 : std::nan(""));
+        ASSERT_TRUE(same(expected, cli::powerProfileMetricsOnly(power.data(), lastBin, params, scratch.data())))
+            << "trial " << trial;
     }
     EXPECT_GT(withPaths, 1000);
 }
@@ -121,4 +129,35 @@ TEST(MetricsProfile, ConvertsFewerBinsThanTheWholeProfile)
     EXPECT_EQ(twin.peakBin, 100);
     EXPECT_EQ(twin.pathCount, 1);
     EXPECT_EQ(twin.countedBins, 2);
+}
+
+TEST(MetricsProfile, PowersBeyondTheSumsRangeGiveTheMetricsOfTheFullProfile)
+{
+    // Bins whose powers sum past the double range, or are not finite, send the profile
+    // down the whole conversion; the metrics are those of the full profile still.
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, double>> bins;
+    };
+    const std::vector<Case> cases = {
+        {"two powers whose sum overflows", {{40, 1.5e308}, {41, 1.2e308}}},
+        {"one power at the largest double", {{40, DBL_MAX}}},
+        {"an infinite power", {{40, INFINITY}, {60, 1e3}}},
+        {"a NaN power", {{40, NAN}, {60, 1e3}}},
+        {"a noise bin overflowing the sum", {{1600, 1e308}, {1700, 1e308}, {60, 1e3}}},
+    };
+    std::mt19937 random(7);
+    std::exponential_distribution<double> noise(1.0);
+    for (const Case& c : cases) {
+        std::vector<double> power(ProfileBins + 1, 1e-6);
+        for (int k = 1; k <= 2049; ++k)
+            power[size_t(k)] = noise(random);
+        for (const auto& [bin, value] : c.bins)
+            power[size_t(bin)] = value;
+        std::vector<double> full(ProfileBins + 1, -60.0), db(ProfileBins + 1, -60.0);
+        for (int k = 1; k <= 2049; ++k)
+            full[size_t(k)] = 10.0 * std::log10(power[size_t(k)]);
+        const DelayMetrics expected = computeDelayMetrics(full.data());
+        EXPECT_TRUE(same(expected, cli::powerProfileMetrics(power.data(), 2049, {}, db.data()))) << c.what;
+    }
 }

@@ -216,6 +216,55 @@ TEST(DelayMetrics, BinsAtOrAboveALevelAreEveryFiniteOneOfAnyRangeInOrder)
     }
 }
 
+TEST(DelayMetrics, CandidateBinsGiveTheMetricsOfTheWholeSearch)
+{
+    // The peak and every bin at or above the gathering level listed (with or without
+    // bins below it, NaN and infinite bins among them): the same numbers as the search
+    // over the whole delay range, down to the path bins.
+    std::mt19937 random(3);
+    for (int trial = 0; trial < 3000; ++trial) {
+        Profile p;
+        for (int32_t k = 1; k <= ProfileBins; ++k) {
+            switch (random() % 64) {
+            case 0: p.at(k, std::nan("")); break;
+            case 1: p.at(k, INFINITY); break;
+            case 2: p.at(k, -INFINITY); break;
+            default: p.at(k, double(random() % (trial % 2 ? 30 : 3000)) / (trial % 2 ? 1.0 : 100.0) - 60.0);
+            }
+        }
+        DelayMetricsParams params;
+        params.marginDb = double(random() % 20);
+        params.thresholdDb = double(random() % 40);
+        params.firstDelayBin = int32_t(1 + random() % 20);
+        params.lastDelayBin = params.firstDelayBin + int32_t(random() % 2000);
+        const std::optional<double> floor = -60.0 + double(random() % 20);
+        const DelayMetrics whole = computeDelayMetrics(p.db.data(), params, floor);
+        if (!whole.peakBin)
+            continue;
+        const double peak = *whole.peakDb;
+        const double level = std::max(*floor + *params.marginDb, peak - std::max(20.0, params.thresholdDb));
+        // Listed: the peak's equals and those at the level, and some others below it.
+        std::vector<int32_t> listed;
+        for (int32_t k = params.firstDelayBin; k <= params.lastDelayBin; ++k) {
+            const double x = p.db[size_t(k)];
+            if ((x >= std::min(level, peak) && x < INFINITY) || (trial % 3 == 0 && random() % 8 == 0))
+                listed.push_back(k);
+        }
+        const DelayMetrics got = computeDelayMetrics(p.db.data(), params, floor, listed.data(), listed.size());
+        ASSERT_EQ(got.peakBin, whole.peakBin) << trial;
+        EXPECT_EQ(got.peakDb, whole.peakDb) << trial;
+        EXPECT_EQ(got.countedBins, whole.countedBins) << trial;
+        EXPECT_EQ(got.pathBins, whole.pathBins) << trial;
+        EXPECT_EQ(got.firstArrivalBin, whole.firstArrivalBin) << trial;
+        EXPECT_EQ(got.rmsSpreadBins, whole.rmsSpreadBins) << trial;
+        EXPECT_EQ(got.meanExcessBins, whole.meanExcessBins) << trial;
+        EXPECT_EQ(got.maxExcess10Bins, whole.maxExcess10Bins) << trial;
+        EXPECT_EQ(got.maxExcess20Bins, whole.maxExcess20Bins) << trial;
+        EXPECT_EQ(got.window90Bins, whole.window90Bins) << trial;
+        EXPECT_EQ(got.countedPowerDb, whole.countedPowerDb) << trial;
+    }
+}
+
 TEST(DelayMetrics, NoiseFloorIsTheMedianOverTheNoiseBins)
 {
     Profile profile;

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -19,6 +22,32 @@ double solve(const std::function<double(double)>& survival, double p)
         (survival(mid) > p ? low : high) = mid;
     }
     return (low + high) / 2.0;
+}
+
+// The tables' file of common/ as computeSidelobeEnvelopeDb gives them now.
+bool writeSidelobeTables(const char* path)
+{
+    FILE* f = std::fopen(path, "w");
+    if (!f)
+        return false;
+    std::fprintf(f, "// The sidelobe envelopes of the acquisition program's transforms (4096 samples at\n"
+                    "// divider 2, 2500 at divider 4, under each window), exactly as\n"
+                    "// computeSidelobeEnvelopeDb gives them, so that no run spends 10 to 40 ms making one.\n"
+                    "// Written by common_tests (DetectionLevels.BuiltSidelobeEnvelopesAreTheComputedOnes)\n"
+                    "// with SOUNDER_WRITE_SIDELOBE_TABLES=FILE; that test checks them bit for bit.\n\n"
+                    "struct BuiltTable {\n    TransformWindow window;\n    int32_t samples;\n"
+                    "    double db[2049];\n};\n\nconst BuiltTable BuiltTables[] = {\n");
+    const char* const names[] = {"None", "Hann", "Blackman"};
+    for (int w = 0; w < 3; ++w)
+        for (int samples : {4096, 2500}) {
+            const std::vector<double> e = computeSidelobeEnvelopeDb(TransformWindow(w), samples);
+            std::fprintf(f, "    {TransformWindow::%s, %d, {", names[w], samples);
+            for (size_t i = 0; i < e.size(); ++i)
+                std::fprintf(f, "%s%a,", i % 4 == 0 ? "\n        " : " ", e[i]);
+            std::fprintf(f, "\n    }},\n");
+        }
+    std::fprintf(f, "};\n");
+    return std::fclose(f) == 0;
 }
 
 }  // namespace
@@ -93,4 +122,31 @@ TEST(DetectionLevels, SidelobeEnvelopeFollowsEachTransform)
             ASSERT_LE(e[i], e[i - 1]) << "not falling at " << i;
         EXPECT_EQ(&sidelobeEnvelopeDb(c.window, c.samples), &e);
     }
+}
+
+TEST(DetectionLevels, BuiltSidelobeEnvelopesAreTheComputedOnes)
+{
+    if (const char* path = std::getenv("SOUNDER_WRITE_SIDELOBE_TABLES")) {
+        ASSERT_TRUE(writeSidelobeTables(path)) << path;
+    }
+    // Every window at both dividers' sample counts, bit for bit, and the envelope in use
+    // is the built one.
+    const std::vector<BuiltSidelobeEnvelope> built = builtSidelobeEnvelopes();
+    ASSERT_EQ(built.size(), 6u);
+    for (const TransformWindow window : {TransformWindow::None, TransformWindow::Hann, TransformWindow::Blackman})
+        for (const int samples : {4096, 2500}) {
+            const BuiltSidelobeEnvelope* table = nullptr;
+            for (const BuiltSidelobeEnvelope& b : built)
+                if (b.window == window && b.samples == samples)
+                    table = &b;
+            ASSERT_NE(table, nullptr) << int(window) << " " << samples;
+            const std::vector<double> computed = computeSidelobeEnvelopeDb(window, samples);
+            ASSERT_EQ(computed.size(), 2049u);
+            EXPECT_EQ(std::memcmp(computed.data(), table->db, sizeof(double) * computed.size()), 0)
+                << int(window) << " " << samples << ": run with SOUNDER_WRITE_SIDELOBE_TABLES=FILE to write them anew";
+            const std::vector<double>& inUse = sidelobeEnvelopeDb(window, samples);
+            EXPECT_EQ(std::memcmp(inUse.data(), table->db, sizeof(double) * inUse.size()), 0);
+        }
+    // Another sample count is computed.
+    EXPECT_EQ(sidelobeEnvelopeDb(TransformWindow::Hann, 3000), computeSidelobeEnvelopeDb(TransformWindow::Hann, 3000));
 }
