@@ -267,6 +267,22 @@ private:
     OutputFile& file_;
 };
 
+// Bytes written one after another from `at` in an output that holds more than them (a
+// member of an archive, beside others being written as well).
+class PlacedSink : public DataSink {
+public:
+    PlacedSink(OutputFile& file, uint64_t at) : file_(file), at_(at) {}
+    void write(const char* data, size_t length) override
+    {
+        file_.writeAt(at_, data, length);
+        at_ += length;
+    }
+
+private:
+    OutputFile& file_;
+    uint64_t at_;
+};
+
 }  // namespace
 
 const char* sigmfDatatypeName(SigmfDatatype datatype) { return info(datatype).name; }
@@ -350,21 +366,34 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     // The file an I/O failure is told against: in an archive, the archive.
     std::string current = options.archive ? archivePath : finals.front();
     try {
-        // An archive's first data member goes straight into it behind a header of the most
-        // it can hold (the sweeps promised, and no more than the input's lines could give at
-        // 7 bytes the shortest), made right at the end; the others wait in scratch files.
+        // An archive's data members go straight into it behind headers of the most they can
+        // hold (the sweeps promised, and no more than the input's lines could give at 7
+        // bytes the shortest), made right at the end: several side by side, each written at
+        // its place, where the archive is a regular file; else the first alone, the others
+        // waiting in scratch files. An input of unknown size (a pipe) gives no bound.
         std::unique_ptr<OutputFile> archive;
         std::optional<DirectMember> direct;
+        std::optional<PlacedMembers> placed;
         if (options.archive) {
             archive = std::make_unique<OutputFile>(archivePath);
-            const uint64_t lines = std::min<uint64_t>(uint64_t(h.numSweeps) * uint64_t(h.sweepSamples),
-                                                      input.reader().totalBytes() / 7);
+            const uint64_t inputBytes = input.reader().totalBytes();
+            const uint64_t lines =
+                std::min<uint64_t>(uint64_t(h.numSweeps) * uint64_t(h.sweepSamples), inputBytes / 7);
             const uint64_t most = lines / uint64_t(h.sweepSamples) * uint64_t(h.sweepSamples) *
                                   streams[0].channels.size() * info(options.datatype).bytes;
-            direct = startSigmfArchive(*archive, baseName, baseName + "/" + streams[0].name + ".sigmf-data", most);
+            std::vector<std::string> paths;
+            for (const Stream& s : streams)
+                paths.push_back(baseName + "/" + s.name + ".sigmf-data");
+            if (inputBytes > 0 && streams.size() > 1)
+                placed = startPlacedMembers(*archive, baseName, paths, most);
+            if (inputBytes > 0 && !placed)
+                direct = startSigmfArchive(*archive, baseName, paths.front(), most);
         }
-        for (Stream& s : streams) {
-            if (direct && &s == &streams[0])
+        for (size_t k = 0; k < streams.size(); ++k) {
+            Stream& s = streams[k];
+            if (placed)
+                s.data = std::make_unique<PlacedSink>(*archive, placed->members[k].dataAt);
+            else if (direct && k == 0)
                 s.data = std::make_unique<AppendSink>(*archive);
             else if (options.archive)
                 s.data = std::make_unique<ScratchFile>(archivePath);
@@ -448,12 +477,14 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
             // the collection.
             std::vector<ArchiveMember> members;
             const std::string inside = baseName + "/";
-            if (direct)
+            if (placed)  // the streams of a collection, each of one channel: alike in length
+                finishPlacedMembers(*archive, *placed, streams[0].bytes);
+            else if (direct)
                 finishDirectMember(*archive, *direct, streams[0].bytes);
             else
                 members.push_back({inside, nullptr, 0, nullptr, true});
             for (Stream& s : streams)
-                if (!direct || &s != &streams[0])
+                if (!placed && (!direct || &s != &streams[0]))
                     members.push_back(
                         {inside + s.name + ".sigmf-data", nullptr, 0, static_cast<ScratchFile*>(s.data.get())});
             for (Stream& s : streams)

@@ -199,6 +199,59 @@ void OutputFile::overwrite(uint64_t offset, std::string_view text)
         fail(errno ? errno : EIO);
 }
 
+void OutputFile::writeAt(uint64_t offset, const char* data, size_t length)
+{
+    if (direct_)
+        fail(ESPIPE);
+    flush();
+    while (length > 0) {
+        const ssize_t done = ::pwrite(fd_, data, length, off_t(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            fail(done < 0 ? errno : EIO);
+        data += done;
+        length -= size_t(done);
+        offset += uint64_t(done);
+        placedSinceWriteBack_ += uint64_t(done);
+    }
+#ifdef SYNC_FILE_RANGE_WRITE
+    // As startWriteBack, over the whole file: the bytes lie anywhere in it.
+    if (placedSinceWriteBack_ >= (uint64_t(8) << 20)) {
+        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+        placedSinceWriteBack_ = 0;
+    }
+#endif
+}
+
+void OutputFile::readAt(uint64_t offset, char* data, size_t length)
+{
+    if (direct_)
+        fail(ESPIPE);
+    flush();
+    while (length > 0) {
+        const ssize_t got = ::pread(fd_, data, length, off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            fail(got < 0 ? errno : EIO);  // nothing written there
+        data += got;
+        length -= size_t(got);
+        offset += uint64_t(got);
+    }
+}
+
+void OutputFile::resize(uint64_t size)
+{
+    if (direct_)
+        fail(ESPIPE);
+    flush();
+    if (::ftruncate(fd_, off_t(size)) != 0 || ::lseek(fd_, off_t(size), SEEK_SET) < 0)
+        fail(errno);
+    written_ = size;
+    writeBackFrom_ = std::min(writeBackFrom_, size);
+}
+
 void OutputFile::finishTemporary()
 {
     flush();

@@ -125,6 +125,59 @@ TEST(OutputFile, FifoIsWrittenInOrderAndStaysAFifo)
     EXPECT_EQ(entries(dir), 1u);
 }
 
+TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
+{
+    // Each step on a file being made, and the file that results.
+    struct Step {
+        char kind;  // w: write(), a: writeAt, r: readAt (expects text), z: resize
+        uint64_t at;
+        std::string text;
+    };
+    struct Case {
+        std::vector<Step> steps;
+        std::string result;
+    };
+    const std::vector<Case> cases = {
+        {{{'w', 0, "head"}, {'a', 8, "far"}, {'w', 0, "more"}}, std::string("headmore") + "far"},
+        {{{'a', 3, "x"}, {'w', 0, "ab"}}, std::string("ab\0x", 4)},  // a gap reads as zeros
+        {{{'w', 0, "abcdef"}, {'a', 1, "XY"}, {'r', 0, "aXYd"}, {'w', 0, "g"}}, "aXYdefg"},
+        {{{'w', 0, "abcdefgh"}, {'z', 3, ""}, {'w', 0, "Z"}}, "abcZ"},  // cut, then on from the end
+        {{{'w', 0, "ab"}, {'z', 4, ""}, {'w', 0, "c"}}, std::string("ab\0\0c", 5)},  // grown with zeros
+        {{{'a', 100000, std::string(70000, 'q')}, {'z', 100005, ""}, {'r', 99999, std::string("\0", 1) + "qqqqq"}},
+         std::string(100000, '\0') + "qqqqq"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        TempDir dir;
+        {
+            OutputFile out(dir.file("f.bin"));
+            for (const Step& step : cases[i].steps) {
+                if (step.kind == 'w')
+                    out.write(step.text);
+                else if (step.kind == 'a')
+                    out.writeAt(step.at, step.text.data(), step.text.size());
+                else if (step.kind == 'z')
+                    out.resize(step.at);
+                else {
+                    std::string got(step.text.size(), '?');
+                    out.readAt(step.at, got.data(), got.size());
+                    EXPECT_EQ(got, step.text) << "case " << i;
+                }
+            }
+            out.commit();
+        }
+        EXPECT_EQ(readBytes(dir.file("f.bin")), cases[i].result) << "case " << i;
+    }
+    // Reading beyond what is written is a failure, and a stream cannot be written in place.
+    TempDir dir;
+    OutputFile out(dir.file("g.bin"));
+    out.write("abc");
+    char byte = 0;
+    EXPECT_THROW(out.readAt(3, &byte, 1), rt::InOutError);
+    OutputFile null("/dev/null");
+    EXPECT_THROW(null.writeAt(0, "x", 1), rt::InOutError);
+    EXPECT_THROW(null.resize(0), rt::InOutError);
+}
+
 TEST(OutputFile, AGroupStandsWholeOrTheOldOneStays)
 {
     TempDir dir;
