@@ -421,12 +421,16 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
             slot.codes.reset(new uint16_t[slotSweeps * sweepSamples * 3]);
             if (!asRead)
                 for (const Stream& s : streams)
-                    slot.values.emplace_back(new unsigned char[slotSweeps * sweepSamples * s.channels.size() * typeBytes]);
+                    slot.values.emplace_back(
+                        new unsigned char[slotSweeps * sweepSamples * s.channels.size() * typeBytes]);
         }
         const auto bytesOf = [&](const Slot& slot, size_t k) {
-            return asRead ? reinterpret_cast<const char*>(slot.codes.get()) : reinterpret_cast<const char*>(slot.values[k].get());
+            return asRead ? reinterpret_cast<const char*>(slot.codes.get())
+                          : reinterpret_cast<const char*>(slot.values[k].get());
         };
-        const auto lengthOf = [&](const Slot& slot, size_t k) { return slot.groups * streams[k].channels.size() * typeBytes; };
+        const auto lengthOf = [&](const Slot& slot, size_t k) {
+            return slot.groups * streams[k].channels.size() * typeBytes;
+        };
         // Stage 0 writes each stream's data in turn; stage 1 + k hashes stream k.
         SlotStages stages(ring.size(), 1 + streams.size(), [&](size_t stage, size_t index) {
             const Slot& slot = ring[index];

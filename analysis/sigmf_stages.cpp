@@ -4,7 +4,8 @@
 
 namespace cli {
 
-SlotStages::SlotStages(size_t slotCount, size_t stages, Work work) : slots_(std::max<size_t>(1, slotCount)), work_(std::move(work))
+SlotStages::SlotStages(size_t slotCount, size_t stages, Work work)
+    : slots_(std::max<size_t>(1, slotCount)), work_(std::move(work))
 {
     for (size_t s = 0; s < stages; ++s)
         stages_.push_back(std::make_unique<Stage>());

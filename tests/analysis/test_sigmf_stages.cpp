@@ -54,7 +54,8 @@ TEST(SigmfValues, EveryCodeInEveryDatatypeAndStride)
         size_t bytes;
         size_t codes;  // 0 .. codes - 1, every code the datatype holds
     };
-    for (const Case& c : {Case{cli::SigmfDatatype::Rf32, 4, 65536}, Case{cli::SigmfDatatype::Ri16, 2, cli::MaxRi16Code + 1},
+    for (const Case& c : {Case{cli::SigmfDatatype::Rf32, 4, 65536},
+                          Case{cli::SigmfDatatype::Ri16, 2, cli::MaxRi16Code + 1},
                           Case{cli::SigmfDatatype::Ru16, 2, 65536}})
         for (const size_t stride : {size_t(1), size_t(3)})
             for (size_t first = 0; first < stride; ++first) {
@@ -79,7 +80,8 @@ TEST(SigmfValues, Ri16RefusesCodesAboveItsRange)
         bool fits;
     };
     for (const Case& c : {Case{uint16_t(cli::MaxRi16Code), 0, true}, Case{uint16_t(cli::MaxRi16Code + 1), 0, false},
-                          Case{uint16_t(cli::MaxRi16Code + 1), 999, false}, Case{65535, 500, false}, Case{4095, 7, true}})
+                          Case{uint16_t(cli::MaxRi16Code + 1), 999, false}, Case{65535, 500, false},
+                          Case{4095, 7, true}})
         for (const size_t stride : {size_t(1), size_t(3)}) {
             std::vector<uint16_t> codes(1000 * stride, 2048);
             codes[c.at * stride] = c.code;
