@@ -217,6 +217,20 @@ TEST(OutputFile, AGroupStandsWholeOrTheOldOneStays)
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("a/y.sigmf-data")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
+    // A failure while the files are made whole names the output that failed, and nothing
+    // goes into place: here a device that is always full, beside files synced meanwhile.
+    if (::access("/dev/full", W_OK) == 0) {
+        {
+            OutputFile first(dir.file("a/z1.sigmf-data")), full("/dev/full"), last(dir.file("a/z2.sigmf-meta"));
+            first.write("one");
+            full.write("never fits");
+            last.write("two");
+            std::string failed;
+            EXPECT_THROW(OutputFile::commitTogether({&first, &full, &last}, &failed), rt::InOutError);
+            EXPECT_EQ(failed, "/dev/full");
+        }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
+    }
 }
 
 TEST(OutputFile, SameFileSeesThroughLinks)
