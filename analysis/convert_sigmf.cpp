@@ -431,40 +431,55 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         const auto lengthOf = [&](const Slot& slot, size_t k) {
             return slot.groups * streams[k].channels.size() * typeBytes;
         };
-        // Stage 0 writes each stream's data in turn; stage 1 + k hashes stream k.
+        // Stage 0 writes each stream's data in turn; stage 1 + k hashes stream k. A failed
+        // write is told against the data file it was for (in an archive, the archive).
+        std::string failedData;  // set before the failure reaches this thread
         SlotStages stages(ring.size(), 1 + streams.size(), [&](size_t stage, size_t index) {
             const Slot& slot = ring[index];
-            if (stage == 0)
-                for (size_t k = 0; k < streams.size(); ++k)
-                    streams[k].data->write(bytesOf(slot, k), lengthOf(slot, k));
-            else
+            if (stage > 0) {
                 streams[stage - 1].sha512->add(bytesOf(slot, stage - 1), lengthOf(slot, stage - 1));
+                return;
+            }
+            for (size_t k = 0; k < streams.size(); ++k) {
+                try {
+                    streams[k].data->write(bytesOf(slot, k), lengthOf(slot, k));
+                } catch (const rt::InOutError&) {
+                    failedData = options.archive ? archivePath : folder + streams[k].name + ".sigmf-data";
+                    throw;
+                }
+            }
         });
         Progress progress(inputPath, input.reader().totalBytes());
         int64_t lines = 0;
-        for (bool more = true; more;) {
-            Slot& slot = ring[stages.take()];
-            slot.groups = 0;
-            while (more && slot.groups < slotSweeps * sweepSamples) {
-                const size_t got = input.readSweep(slot.codes.get() + 3 * slot.groups);
-                lines += int64_t(got);
-                more = got == sweepSamples;  // an incomplete sweep is left out
-                slot.groups += more ? sweepSamples : 0;
-                progress.update(input.reader().bytesRead());
+        try {
+            for (bool more = true; more;) {
+                Slot& slot = ring[stages.take()];
+                slot.groups = 0;
+                while (more && slot.groups < slotSweeps * sweepSamples) {
+                    const size_t got = input.readSweep(slot.codes.get() + 3 * slot.groups);
+                    lines += int64_t(got);
+                    more = got == sweepSamples;  // an incomplete sweep is left out
+                    slot.groups += more ? sweepSamples : 0;
+                    progress.update(input.reader().bytesRead());
+                }
+                for (size_t k = 0; k < streams.size() && !asRead; ++k) {
+                    // Interleaved: every code in turn; a single channel: every third from its own.
+                    const bool all = streams[k].channels.size() == 3;
+                    if (!convertCodeValues(options.datatype, slot.codes.get() + (all ? 0 : streams[k].channels[0]),
+                                           all ? 1 : 3, all ? 3 * slot.groups : slot.groups, slot.values[k].get()))
+                        throw Failure(inputPath + ": a code above " + std::to_string(MaxRi16Code) +
+                                      " does not fit ri16_le (code - 2048): convert with --datatype ru16_le or "
+                                      "rf32_le");
+                }
+                for (size_t k = 0; k < streams.size(); ++k)
+                    streams[k].bytes += lengthOf(slot, k);
+                stages.give();
             }
-            for (size_t k = 0; k < streams.size() && !asRead; ++k) {
-                // Interleaved: every code in turn; a single channel: every third from its own.
-                const bool all = streams[k].channels.size() == 3;
-                if (!convertCodeValues(options.datatype, slot.codes.get() + (all ? 0 : streams[k].channels[0]),
-                                       all ? 1 : 3, all ? 3 * slot.groups : slot.groups, slot.values[k].get()))
-                    throw Failure(inputPath + ": a code above " + std::to_string(MaxRi16Code) +
-                                  " does not fit ri16_le (code - 2048): convert with --datatype ru16_le or rf32_le");
-            }
-            for (size_t k = 0; k < streams.size(); ++k)
-                streams[k].bytes += lengthOf(slot, k);
-            stages.give();
+            stages.finish();
+        } catch (const rt::InOutError&) {  // an I/O failure here is the writing stage's
+            current = failedData;
+            throw;
         }
-        stages.finish();
         progress.done();
         source.count = reportSweeps(input, lines);
 

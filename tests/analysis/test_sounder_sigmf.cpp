@@ -296,7 +296,8 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
          "ulimit -f 128 && trap '' XFSZ && $S convert rec.txt --to sigmf --layout collection --archive",
          "rec.sigmf: Disk full"},
         {"full disk, collection", recording(3, 2500, 3),
-         "ulimit -f 40 && trap '' XFSZ && $S convert rec.txt --to sigmf --layout collection", ": Disk full"},
+         "ulimit -f 40 && trap '' XFSZ && $S convert rec.txt --to sigmf --layout collection",
+         "rec-ch1.sigmf-data: Disk full"},  // the file that did not fit, the first
     };
     for (const Row& row : rows) {
         TempDir dir;
