@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -57,6 +58,27 @@ std::string followLinks(std::string path)
         path = !target.empty() && target.front() == '/' ? target : folderOf(path) + target;
     }
     throw rt::InOutError(rt::io::InvalidFilename);
+}
+
+// Runs work(0), ..., work(count - 1) at once, each on a thread of its own (those a
+// thread cannot be had for, here), and returns when all are done. work does not throw.
+void atOnce(size_t count, const std::function<void(size_t)>& work)
+{
+    if (count < 2) {
+        for (size_t k = 0; k < count; ++k)
+            work(k);
+        return;
+    }
+    std::vector<std::thread> threads;
+    for (size_t k = 0; k < count; ++k) {
+        try {
+            threads.emplace_back(work, k);
+        } catch (const std::system_error&) {
+            work(k);
+        }
+    }
+    for (std::thread& t : threads)
+        t.join();
 }
 
 // Puts backup (made by link or rename before the group's renames) back over path, or
@@ -295,9 +317,8 @@ void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::st
         fail(err);
     };
     // Every file made whole first: a failure here leaves every final name as it was. The
-    // files are synced all at once, each on a thread of its own, so that the file system
-    // commits them together rather than one after another (each fsync waits for a commit
-    // of its own otherwise); outputs that go straight to a stream are flushed in order.
+    // files are synced at once, each on a thread of its own, so that the file system
+    // writes them together rather than one after another.
     for (OutputFile* out : outputs) {
         current = out;
         if (out->fd_ < 0)
@@ -314,24 +335,15 @@ void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::st
             failures[i] = std::current_exception();
         }
     };
-    {
-        std::vector<std::thread> syncing;
-        const size_t files =
-            size_t(std::count_if(outputs.begin(), outputs.end(), [](const OutputFile* o) { return !o->direct_; }));
-        for (size_t i = 0; i < outputs.size(); ++i) {
-            if (outputs[i]->direct_ || files < 2) {
-                finish(i);
-                continue;
-            }
-            try {
-                syncing.emplace_back(finish, i);
-            } catch (const std::system_error&) {  // no thread to be had: here, then
-                finish(i);
-            }
-        }
-        for (std::thread& t : syncing)
-            t.join();
+    // Streams first, in order, on this thread; then the files at once.
+    std::vector<size_t> files;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i]->direct_)
+            finish(i);
+        else
+            files.push_back(i);
     }
+    atOnce(files.size(), [&](size_t k) { finish(files[k]); });
     for (size_t i = 0; i < outputs.size(); ++i)
         if (failures[i]) {
             current = outputs[i];
@@ -396,9 +408,11 @@ void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::st
         s.renamed = true;
         s.out->tempPath_.clear();
     }
-    for (Step& s : steps)
-        if (!s.backup.empty())
-            ::unlink(s.backup.c_str());
+    // The old files go at once too: removing one drops all it held in memory.
+    atOnce(steps.size(), [&](size_t k) {
+        if (!steps[k].backup.empty())
+            ::unlink(steps[k].backup.c_str());
+    });
     for (OutputFile* out : outputs)
         if (out->direct_ && out->ownsFd_ && out->fd_ >= 0) {
             ::close(out->fd_);
