@@ -60,25 +60,29 @@ std::string followLinks(std::string path)
     throw rt::InOutError(rt::io::InvalidFilename);
 }
 
-// Runs work(0), ..., work(count - 1) at once, each on a thread of its own (those a
-// thread cannot be had for, here), and returns when all are done. work does not throw.
+// Runs work(0), ..., work(count - 1) at once, each on a thread of its own (at most 16
+// at a time; those a thread cannot be had for, here), and returns when all are done.
+// work does not throw.
 void atOnce(size_t count, const std::function<void(size_t)>& work)
 {
+    constexpr size_t MaxThreads = 16;
     if (count < 2) {
         for (size_t k = 0; k < count; ++k)
             work(k);
         return;
     }
-    std::vector<std::thread> threads;
-    for (size_t k = 0; k < count; ++k) {
-        try {
-            threads.emplace_back(work, k);
-        } catch (const std::system_error&) {
-            work(k);
+    for (size_t first = 0; first < count; first += MaxThreads) {
+        std::vector<std::thread> threads;
+        for (size_t k = first; k < std::min(count, first + MaxThreads); ++k) {
+            try {
+                threads.emplace_back(work, k);
+            } catch (const std::system_error&) {
+                work(k);
+            }
         }
+        for (std::thread& t : threads)
+            t.join();
     }
-    for (std::thread& t : threads)
-        t.join();
 }
 
 // Puts backup (made by link or rename before the group's renames) back over path, or

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -216,6 +217,25 @@ TEST(OutputFile, AGroupStandsWholeOrTheOldOneStays)
         EXPECT_THROW(OutputFile::commitTogether({&data, &meta}), rt::InOutError);
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("a/y.sigmf-data")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
+    // Many at once: each whole under its name, each old one replaced.
+    {
+        std::vector<std::unique_ptr<OutputFile>> many;
+        std::vector<OutputFile*> group;
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = dir.file("a/m" + std::to_string(i));
+            if (i % 3 == 0)
+                writeBytes(name, "old");
+            many.push_back(std::make_unique<OutputFile>(name));
+            many.back()->write(std::string(size_t(i) * 1000, char('a' + i % 26)));
+            group.push_back(many.back().get());
+        }
+        OutputFile::commitTogether(group);
+    }
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(readBytes(dir.file("a/m" + std::to_string(i))), std::string(size_t(i) * 1000, char('a' + i % 26)));
+        std::filesystem::remove(dir.file("a/m" + std::to_string(i)));
+    }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
     // A failure while the files are made whole names the output that failed, and nothing
     // goes into place: here a device that is always full, beside files synced meanwhile.
