@@ -1,7 +1,6 @@
 #include "convert_sigmf.h"
 
 #include "adc_codes.h"
-#include "block_pipeline.h"
 #include "digest.h"
 #include "output_file.h"
 #include "recording_input.h"
@@ -9,6 +8,8 @@
 #include "runtime_error.h"
 #include "sidecar_report.h"
 #include "sigmf_archive.h"
+#include "sigmf_stages.h"
+#include "sigmf_values.h"
 #include "sounder_version.h"
 
 #include <QDateTime>
@@ -33,7 +34,10 @@ namespace {
 
 constexpr const char* SigmfVersion = "1.2.0";
 constexpr const char* ExtensionVersion = "1.1.0";
-constexpr int MaxRi16Code = 32767 + 2048;  // the highest code code - 2048 holds in 16 bits
+// The codes of a slot of whole sweeps (one sweep at the least), and the slots in flight:
+// enough for the reading to go on while a stage waits a time slice or two for a core.
+constexpr size_t SlotCodeBytes = size_t(128) << 10;
+constexpr size_t SlotCount = 16;
 
 struct DatatypeInfo {
     const char* name;
@@ -71,8 +75,7 @@ struct Stream {
     std::string name;
     std::vector<int> channels;
     // On a thread of its own: SHA-512 (about 1 GB/s) is the slowest step.
-    std::unique_ptr<digest::ConcurrentHasher> sha512 =
-        std::make_unique<digest::ConcurrentHasher>(digest::Algorithm::Sha512);
+    std::unique_ptr<digest::Hasher> sha512 = std::make_unique<digest::Hasher>(digest::Algorithm::Sha512);
     std::unique_ptr<DataSink> data;
     uint64_t bytes = 0;
     std::string dataSha512;
@@ -254,17 +257,6 @@ private:
     OutputFile file_;
 };
 
-// Stores a value little-endian at p.
-template <class T>
-void storeLe(unsigned char* p, T value)
-{
-    using U = std::conditional_t<sizeof(T) == 4, uint32_t, uint16_t>;
-    U bits = std::bit_cast<U>(value);
-    if constexpr (std::endian::native == std::endian::big)
-        bits = sizeof(U) == 4 ? U(__builtin_bswap32(uint32_t(bits))) : U(__builtin_bswap16(uint16_t(bits)));
-    std::memcpy(p, &bits, sizeof bits);
-}
-
 // Bytes appended to an output that holds more than them (an archive).
 class AppendSink : public DataSink {
 public:
@@ -275,52 +267,21 @@ private:
     OutputFile& file_;
 };
 
-// The values of the `Count` channels from `first` of each scan group in `codes`, in
-// the datatype's layout, little-endian, into out. Returns the bytes written, or 0
-// when a code does not fit the datatype.
-template <SigmfDatatype Type, size_t Count>
-size_t convertGroups(const uint16_t* codes, size_t groups, size_t first, unsigned char* out)
-{
-    constexpr size_t Bytes = Type == SigmfDatatype::Rf32 ? 4 : 2;
-    bool fits = true;
-    for (size_t g = 0; g < groups; ++g)
-        for (size_t i = 0; i < Count; ++i) {
-            const uint16_t code = codes[3 * g + first + i];
-            unsigned char* p = out + (g * Count + i) * Bytes;
-            if constexpr (Type == SigmfDatatype::Rf32)
-                // Volts of a 16-bit code need at most 19 significant bits: exact in float32.
-                storeLe(p, static_cast<float>(codeToVolts(code)));
-            else if constexpr (Type == SigmfDatatype::Ri16) {
-                fits = fits && code <= MaxRi16Code;
-                storeLe(p, int16_t(int32_t(code) - 2048));
-            } else
-                storeLe(p, code);
-        }
-    return fits ? groups * Count * Bytes : 0;
-}
-
-size_t convertCodes(const uint16_t* codes, size_t groups, const std::vector<int>& channels, SigmfDatatype datatype,
-                    unsigned char* out)
-{
-    const size_t first = size_t(channels.front());
-    const bool all = channels.size() == 3;
-    size_t bytes = 0;
-    switch (datatype) {
-    case SigmfDatatype::Rf32:
-        bytes = all ? convertGroups<SigmfDatatype::Rf32, 3>(codes, groups, 0, out)
-                    : convertGroups<SigmfDatatype::Rf32, 1>(codes, groups, first, out);
-        break;
-    case SigmfDatatype::Ri16:
-        bytes = all ? convertGroups<SigmfDatatype::Ri16, 3>(codes, groups, 0, out)
-                    : convertGroups<SigmfDatatype::Ri16, 1>(codes, groups, first, out);
-        break;
-    case SigmfDatatype::Ru16:
-        bytes = all ? convertGroups<SigmfDatatype::Ru16, 3>(codes, groups, 0, out)
-                    : convertGroups<SigmfDatatype::Ru16, 1>(codes, groups, first, out);
-        break;
+// Bytes written one after another from `at` in an output that holds more than them (a
+// member of an archive, beside others being written as well).
+class PlacedSink : public DataSink {
+public:
+    PlacedSink(OutputFile& file, uint64_t at) : file_(file), at_(at) {}
+    void write(const char* data, size_t length) override
+    {
+        file_.writeAt(at_, data, length);
+        at_ += length;
     }
-    return bytes;
-}
+
+private:
+    OutputFile& file_;
+    uint64_t at_;
+};
 
 }  // namespace
 
@@ -405,21 +366,34 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     // The file an I/O failure is told against: in an archive, the archive.
     std::string current = options.archive ? archivePath : finals.front();
     try {
-        // An archive's first data member goes straight into it behind a header of the most
-        // it can hold (the sweeps promised, and no more than the input's lines could give at
-        // 7 bytes the shortest), made right at the end; the others wait in scratch files.
+        // An archive's data members go straight into it behind headers of the most they can
+        // hold (the sweeps promised, and no more than the input's lines could give at 7
+        // bytes the shortest), made right at the end: several side by side, each written at
+        // its place, where the archive is a regular file; else the first alone, the others
+        // waiting in scratch files. An input of unknown size (a pipe) gives no bound.
         std::unique_ptr<OutputFile> archive;
         std::optional<DirectMember> direct;
+        std::optional<PlacedMembers> placed;
         if (options.archive) {
             archive = std::make_unique<OutputFile>(archivePath);
-            const uint64_t lines = std::min<uint64_t>(uint64_t(h.numSweeps) * uint64_t(h.sweepSamples),
-                                                      input.reader().totalBytes() / 7);
+            const uint64_t inputBytes = input.reader().totalBytes();
+            const uint64_t lines =
+                std::min<uint64_t>(uint64_t(h.numSweeps) * uint64_t(h.sweepSamples), inputBytes / 7);
             const uint64_t most = lines / uint64_t(h.sweepSamples) * uint64_t(h.sweepSamples) *
                                   streams[0].channels.size() * info(options.datatype).bytes;
-            direct = startSigmfArchive(*archive, baseName, baseName + "/" + streams[0].name + ".sigmf-data", most);
+            std::vector<std::string> paths;
+            for (const Stream& s : streams)
+                paths.push_back(baseName + "/" + s.name + ".sigmf-data");
+            if (inputBytes > 0 && streams.size() > 1)
+                placed = startPlacedMembers(*archive, baseName, paths, most);
+            if (inputBytes > 0 && !placed)
+                direct = startSigmfArchive(*archive, baseName, paths.front(), most);
         }
-        for (Stream& s : streams) {
-            if (direct && &s == &streams[0])
+        for (size_t k = 0; k < streams.size(); ++k) {
+            Stream& s = streams[k];
+            if (placed)
+                s.data = std::make_unique<PlacedSink>(*archive, placed->members[k].dataAt);
+            else if (direct && k == 0)
                 s.data = std::make_unique<AppendSink>(*archive);
             else if (options.archive)
                 s.data = std::make_unique<ScratchFile>(archivePath);
@@ -428,51 +402,84 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
                 s.data = std::make_unique<FinalSink>(current);
             }
         }
-        // The codes are read on this thread straight into blocks of whole sweeps; the
-        // second thread turns each block into every stream's values, hashes and writes them.
-        const size_t sweepBytes = 3 * 2 * size_t(h.sweepSamples);
-        const size_t blockBytes = std::max<size_t>(1, (size_t(256) << 10) / sweepBytes) * sweepBytes;
-        std::vector<unsigned char> values(blockBytes / 6 * 3 * info(options.datatype).bytes);
-        const bool asRead = options.datatype == SigmfDatatype::Ru16 && !collection && streams[0].channels.size() == 3 &&
-                            std::endian::native == std::endian::little;
-        auto consume = [&](unsigned char* block, size_t used) {
-            const uint16_t* codes = reinterpret_cast<const uint16_t*>(block);
-            for (Stream& s : streams) {
-                const unsigned char* bytes = block;
-                size_t length = used;
-                if (!asRead) {
-                    length = convertCodes(codes, used / 6, s.channels, options.datatype, values.data());
-                    if (length == 0 && used > 0)
+        // The codes are read on this thread into slots of whole sweeps and made into every
+        // stream's values there; the writing of the data and the SHA-512 of each stream then
+        // go on beside the reading, each on a thread of its own, straight from the slot.
+        const size_t sweepSamples = size_t(h.sweepSamples);
+        const size_t slotSweeps = std::max<size_t>(1, SlotCodeBytes / (3 * 2 * sweepSamples));
+        const size_t typeBytes = info(options.datatype).bytes;
+        // All three channels as recorded, on a little-endian machine: the codes are the values.
+        const bool asRead = options.datatype == SigmfDatatype::Ru16 && streams.size() == 1 &&
+                            streams[0].channels.size() == 3 && std::endian::native == std::endian::little;
+        struct Slot {
+            std::unique_ptr<uint16_t[]> codes;
+            size_t groups = 0;
+            std::vector<std::unique_ptr<unsigned char[]>> values;  // each stream's
+        };
+        std::vector<Slot> ring(SlotCount);
+        for (Slot& slot : ring) {
+            slot.codes.reset(new uint16_t[slotSweeps * sweepSamples * 3]);
+            if (!asRead)
+                for (const Stream& s : streams)
+                    slot.values.emplace_back(
+                        new unsigned char[slotSweeps * sweepSamples * s.channels.size() * typeBytes]);
+        }
+        const auto bytesOf = [&](const Slot& slot, size_t k) {
+            return asRead ? reinterpret_cast<const char*>(slot.codes.get())
+                          : reinterpret_cast<const char*>(slot.values[k].get());
+        };
+        const auto lengthOf = [&](const Slot& slot, size_t k) {
+            return slot.groups * streams[k].channels.size() * typeBytes;
+        };
+        // Stage 0 writes each stream's data in turn; stage 1 + k hashes stream k. A failed
+        // write is told against the data file it was for (in an archive, the archive).
+        std::string failedData;  // set before the failure reaches this thread
+        SlotStages stages(ring.size(), 1 + streams.size(), [&](size_t stage, size_t index) {
+            const Slot& slot = ring[index];
+            if (stage > 0) {
+                streams[stage - 1].sha512->add(bytesOf(slot, stage - 1), lengthOf(slot, stage - 1));
+                return;
+            }
+            for (size_t k = 0; k < streams.size(); ++k) {
+                try {
+                    streams[k].data->write(bytesOf(slot, k), lengthOf(slot, k));
+                } catch (const rt::InOutError&) {
+                    failedData = options.archive ? archivePath : folder + streams[k].name + ".sigmf-data";
+                    throw;
+                }
+            }
+        });
+        Progress progress(inputPath, input.reader().totalBytes());
+        int64_t lines = 0;
+        try {
+            for (bool more = true; more;) {
+                Slot& slot = ring[stages.take()];
+                slot.groups = 0;
+                while (more && slot.groups < slotSweeps * sweepSamples) {
+                    const size_t got = input.readSweep(slot.codes.get() + 3 * slot.groups);
+                    lines += int64_t(got);
+                    more = got == sweepSamples;  // an incomplete sweep is left out
+                    slot.groups += more ? sweepSamples : 0;
+                    progress.update(input.reader().bytesRead());
+                }
+                for (size_t k = 0; k < streams.size() && !asRead; ++k) {
+                    // Interleaved: every code in turn; a single channel: every third from its own.
+                    const bool all = streams[k].channels.size() == 3;
+                    if (!convertCodeValues(options.datatype, slot.codes.get() + (all ? 0 : streams[k].channels[0]),
+                                           all ? 1 : 3, all ? 3 * slot.groups : slot.groups, slot.values[k].get()))
                         throw Failure(inputPath + ": a code above " + std::to_string(MaxRi16Code) +
                                       " does not fit ri16_le (code - 2048): convert with --datatype ru16_le or "
                                       "rf32_le");
-                    bytes = values.data();
                 }
-                s.sha512->add(bytes, length);
-                s.data->write(reinterpret_cast<const char*>(bytes), length);
-                s.bytes += length;
+                for (size_t k = 0; k < streams.size(); ++k)
+                    streams[k].bytes += lengthOf(slot, k);
+                stages.give();
             }
-        };
-        BlockPipeline pipeline(blockBytes, consume);
-        Progress progress(inputPath, input.reader().totalBytes());
-        int64_t lines = 0;
-        unsigned char* block = pipeline.take();
-        size_t used = 0;
-        for (;;) {
-            if (used + sweepBytes > pipeline.blockBytes()) {
-                pipeline.give(used);
-                block = pipeline.take();
-                used = 0;
-            }
-            const size_t got = input.readSweep(reinterpret_cast<uint16_t*>(block + used));
-            lines += int64_t(got);
-            if (got < size_t(h.sweepSamples))
-                break;  // an incomplete sweep is left out
-            used += sweepBytes;
-            progress.update(input.reader().bytesRead());
+            stages.finish();
+        } catch (const rt::InOutError&) {  // an I/O failure here is the writing stage's
+            current = failedData;
+            throw;
         }
-        pipeline.give(used);
-        pipeline.finish();
         progress.done();
         source.count = reportSweeps(input, lines);
 
@@ -489,12 +496,14 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
             // the collection.
             std::vector<ArchiveMember> members;
             const std::string inside = baseName + "/";
-            if (direct)
+            if (placed)  // the streams of a collection, each of one channel: alike in length
+                finishPlacedMembers(*archive, *placed, streams[0].bytes);
+            else if (direct)
                 finishDirectMember(*archive, *direct, streams[0].bytes);
             else
                 members.push_back({inside, nullptr, 0, nullptr, true});
             for (Stream& s : streams)
-                if (!direct || &s != &streams[0])
+                if (!placed && (!direct || &s != &streams[0]))
                     members.push_back(
                         {inside + s.name + ".sigmf-data", nullptr, 0, static_cast<ScratchFile*>(s.data.get())});
             for (Stream& s : streams)

@@ -180,6 +180,63 @@ void finishDirectMember(OutputFile& out, const DirectMember& member, uint64_t by
     out.write(zeros, size_t((TarBlock - bytes % TarBlock) % TarBlock));
 }
 
+namespace {
+uint64_t wholeBlocks(uint64_t bytes) { return (bytes + TarBlock - 1) / TarBlock * TarBlock; }
+}  // namespace
+
+std::optional<PlacedMembers> startPlacedMembers(OutputFile& out, const std::string& folder,
+                                                const std::vector<std::string>& paths, uint64_t mostBytes)
+{
+    if (mostBytes >= UstarSizeLimit || out.direct() || paths.empty())
+        return std::nullopt;
+    PlacedMembers placed;
+    placed.mostBytes = mostBytes;
+    placed.mtime = std::time(nullptr);
+    const std::string folderHeader = tarHeader(folder + "/", true, 0, placed.mtime);
+    out.write(folderHeader);
+    uint64_t at = folderHeader.size();
+    for (const std::string& path : paths) {
+        PlacedMember m;
+        m.path = path;
+        m.headerAt = at;
+        m.header = tarHeader(path, false, mostBytes, placed.mtime);
+        m.dataAt = at + m.header.size();
+        out.writeAt(m.headerAt, m.header.data(), m.header.size());
+        at = m.dataAt + wholeBlocks(mostBytes);
+        placed.members.push_back(std::move(m));
+    }
+    return placed;
+}
+
+void finishPlacedMembers(OutputFile& out, const PlacedMembers& placed, uint64_t bytes)
+{
+    if (bytes > placed.mostBytes)
+        throw Failure(out.path() + ": " + placed.members.front().path + " holds more than its header allows");
+    static const char zeros[TarBlock] = {};
+    std::vector<char> piece;
+    uint64_t at = placed.members.front().headerAt;
+    for (const PlacedMember& m : placed.members) {
+        const std::string header =
+            bytes == placed.mostBytes ? m.header : tarHeader(m.path, false, bytes, placed.mtime);
+        if (at != m.headerAt || header != m.header)
+            out.writeAt(at, header.data(), header.size());
+        const uint64_t dataAt = at + header.size();
+        // Up to where it belongs (never past bytes not yet moved: dataAt <= m.dataAt).
+        if (dataAt != m.dataAt) {
+            piece.resize(size_t(1) << 20);
+            for (uint64_t done = 0; done < bytes; done += piece.size()) {
+                const size_t length = size_t(std::min<uint64_t>(piece.size(), bytes - done));
+                out.readAt(m.dataAt + done, piece.data(), length);
+                out.writeAt(dataAt + done, piece.data(), length);
+            }
+        }
+        const uint64_t padding = wholeBlocks(bytes) - bytes;
+        out.writeAt(dataAt + bytes, zeros, size_t(padding));
+        at = dataAt + bytes + padding;
+    }
+    out.resize(at);
+}
+
 void writeSigmfArchive(OutputFile& out, const std::vector<ArchiveMember>& members)
 {
     WriteTarget target{&out, std::nullopt};

@@ -63,6 +63,30 @@ std::optional<DirectMember> startSigmfArchive(OutputFile& out, const std::string
 // the size they came to, the member padded to whole tar blocks.
 void finishDirectMember(OutputFile& out, const DirectMember& member, uint64_t bytes);
 
+// Several data members straight into an archive that is a regular file, all made at
+// once (one recording per channel): the folder entry `folder/`, then for each path the
+// header of a member of at most `mostBytes` and room for that many bytes behind it. The
+// bytes of each member are written at its dataAt onwards by OutputFile::writeAt as they
+// are made. Absent (nothing written) when that many bytes would not fit a ustar header,
+// or the archive is not a regular file; the members then go through ScratchFiles.
+struct PlacedMember {
+    std::string path;
+    uint64_t headerAt = 0;
+    std::string header;
+    uint64_t dataAt = 0;
+};
+struct PlacedMembers {
+    std::vector<PlacedMember> members;
+    uint64_t mostBytes = 0;
+    long mtime = 0;
+};
+std::optional<PlacedMembers> startPlacedMembers(OutputFile& out, const std::string& folder,
+                                                const std::vector<std::string>& paths, uint64_t mostBytes);
+// Ends those members once each holds `bytes`: where that is less than the room left,
+// the headers are rewritten with the size they came to and the members moved up behind
+// one another; each padded to whole tar blocks, the archive then goes on after the last.
+void finishPlacedMembers(OutputFile& out, const PlacedMembers& placed, uint64_t bytes);
+
 // The members after it, in order, and the end of the archive. Failures of `out` throw
 // rt::InOutError; others Failure.
 void writeSigmfArchive(OutputFile& out, const std::vector<ArchiveMember>& members);

@@ -8,8 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -54,6 +58,31 @@ std::string followLinks(std::string path)
         path = !target.empty() && target.front() == '/' ? target : folderOf(path) + target;
     }
     throw rt::InOutError(rt::io::InvalidFilename);
+}
+
+// Runs work(0), ..., work(count - 1) at once, each on a thread of its own (at most 16
+// at a time; those a thread cannot be had for, here), and returns when all are done.
+// work does not throw.
+void atOnce(size_t count, const std::function<void(size_t)>& work)
+{
+    constexpr size_t MaxThreads = 16;
+    if (count < 2) {
+        for (size_t k = 0; k < count; ++k)
+            work(k);
+        return;
+    }
+    for (size_t first = 0; first < count; first += MaxThreads) {
+        std::vector<std::thread> threads;
+        for (size_t k = first; k < std::min(count, first + MaxThreads); ++k) {
+            try {
+                threads.emplace_back(work, k);
+            } catch (const std::system_error&) {
+                work(k);
+            }
+        }
+        for (std::thread& t : threads)
+            t.join();
+    }
 }
 
 // Puts backup (made by link or rename before the group's renames) back over path, or
@@ -199,6 +228,59 @@ void OutputFile::overwrite(uint64_t offset, std::string_view text)
         fail(errno ? errno : EIO);
 }
 
+void OutputFile::writeAt(uint64_t offset, const char* data, size_t length)
+{
+    if (direct_)
+        fail(ESPIPE);
+    flush();
+    while (length > 0) {
+        const ssize_t done = ::pwrite(fd_, data, length, off_t(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            fail(done < 0 ? errno : EIO);
+        data += done;
+        length -= size_t(done);
+        offset += uint64_t(done);
+        placedSinceWriteBack_ += uint64_t(done);
+    }
+#ifdef SYNC_FILE_RANGE_WRITE
+    // As startWriteBack, over the whole file: the bytes lie anywhere in it.
+    if (placedSinceWriteBack_ >= (uint64_t(8) << 20)) {
+        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+        placedSinceWriteBack_ = 0;
+    }
+#endif
+}
+
+void OutputFile::readAt(uint64_t offset, char* data, size_t length)
+{
+    if (direct_)
+        fail(ESPIPE);
+    flush();
+    while (length > 0) {
+        const ssize_t got = ::pread(fd_, data, length, off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            fail(got < 0 ? errno : EIO);  // nothing written there
+        data += got;
+        length -= size_t(got);
+        offset += uint64_t(got);
+    }
+}
+
+void OutputFile::resize(uint64_t size)
+{
+    if (direct_)
+        fail(ESPIPE);
+    flush();
+    if (::ftruncate(fd_, off_t(size)) != 0 || ::lseek(fd_, off_t(size), SEEK_SET) < 0)
+        fail(errno);
+    written_ = size;
+    writeBackFrom_ = std::min(writeBackFrom_, size);
+}
+
 void OutputFile::finishTemporary()
 {
     flush();
@@ -238,16 +320,41 @@ void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::st
             *failedPath = current->path();
         fail(err);
     };
-    // Every file made whole first: a failure here leaves every final name as it was.
+    // Every file made whole first: a failure here leaves every final name as it was. The
+    // files are synced at once, each on a thread of its own, so that the file system
+    // writes them together rather than one after another.
     for (OutputFile* out : outputs) {
         current = out;
         if (out->fd_ < 0)
             failWith(EBADF);
-        if (out->direct_)
-            out->flush();
-        else
-            out->finishTemporary();
     }
+    std::vector<std::exception_ptr> failures(outputs.size());
+    const auto finish = [&](size_t i) {
+        try {
+            if (outputs[i]->direct_)
+                outputs[i]->flush();
+            else
+                outputs[i]->finishTemporary();
+        } catch (...) {
+            failures[i] = std::current_exception();
+        }
+    };
+    // Streams first, in order, on this thread; then the files at once.
+    std::vector<size_t> files;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i]->direct_)
+            finish(i);
+        else
+            files.push_back(i);
+    }
+    atOnce(files.size(), [&](size_t k) { finish(files[k]); });
+    for (size_t i = 0; i < outputs.size(); ++i)
+        if (failures[i]) {
+            current = outputs[i];
+            if (failedPath)
+                *failedPath = current->path();
+            std::rethrow_exception(failures[i]);
+        }
     // The files that stand under the final names now are kept under a second name
     // until all the new ones are in place.
     struct Step {
@@ -305,9 +412,11 @@ void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::st
         s.renamed = true;
         s.out->tempPath_.clear();
     }
-    for (Step& s : steps)
-        if (!s.backup.empty())
-            ::unlink(s.backup.c_str());
+    // The old files go at once too: removing one drops all it held in memory.
+    atOnce(steps.size(), [&](size_t k) {
+        if (!steps[k].backup.empty())
+            ::unlink(steps[k].backup.c_str());
+    });
     for (OutputFile* out : outputs)
         if (out->direct_ && out->ownsFd_ && out->fd_ >= 0) {
             ::close(out->fd_);

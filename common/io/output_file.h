@@ -39,6 +39,14 @@ public:
     // Replaces bytes already written at offset (same length), e.g. a count known only at
     // the end. Not for a direct output (a stream cannot go back): that throws.
     void overwrite(uint64_t offset, std::string_view text);
+    // Positional access to a file being made (an archive whose members are written side
+    // by side as they are made): writeAt writes at offset, past the end too (a gap reads
+    // as zeros until written), and readAt reads back what is written, both leaving where
+    // write() goes on as it was; resize cuts the file to `size` bytes (or grows it with
+    // zeros) and write() then goes on from its end. Not for a direct output: they throw.
+    void writeAt(uint64_t offset, const char* data, size_t length);
+    void readAt(uint64_t offset, char* data, size_t length);
+    void resize(uint64_t size);
     void commit();
     // The path as given (what messages name).
     const std::string& path() const { return finalPath_; }
@@ -65,4 +73,5 @@ private:
     size_t used_ = 0;
     uint64_t written_ = 0;        // bytes handed to the file
     uint64_t writeBackFrom_ = 0;  // where the disk has not yet been asked to start
+    uint64_t placedSinceWriteBack_ = 0;  // bytes of writeAt since the disk was last asked
 };

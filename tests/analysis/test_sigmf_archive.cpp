@@ -83,3 +83,69 @@ TEST(SigmfArchive, MembersStraightInFromScratchAndFromMemory)
     EXPECT_FALSE(cli::startSigmfArchive(out, "big", "big/x.sigmf-data", uint64_t(1) << 33));
     EXPECT_TRUE(cli::startSigmfArchive(out, "big", "big/x.sigmf-data", (uint64_t(1) << 33) - 1));
 }
+
+TEST(SigmfArchive, PlacedMembersWrittenSideBySideComeOutAsOneAfterAnother)
+{
+    struct Row {
+        uint64_t most;   // the room each member's header promises
+        size_t written;  // bytes each member came to
+        size_t members;
+    };
+    const Row rows[] = {{100000, 100000, 3}, {100000, 99999, 3}, {100000, 1, 2}, {100000, 0, 3}, {1024, 1024, 1},
+                        {5000, 4608, 3}};
+    for (const Row& row : rows) {
+        const std::string label = std::to_string(row.most) + " " + std::to_string(row.written);
+        TempDir dir;
+        const std::string path = dir.file("a.sigmf");
+        std::vector<std::string> paths, data;
+        for (size_t k = 0; k < row.members; ++k) {
+            paths.push_back("a/m" + std::to_string(k) + ".sigmf-data");
+            data.push_back(pattern(row.written, int(k) + 1));
+        }
+        const std::string text = "{\"global\": {}}\n";
+        {
+            OutputFile out(path);
+            const auto placed = cli::startPlacedMembers(out, "a", paths, row.most);
+            ASSERT_TRUE(placed);
+            ASSERT_EQ(placed->members.size(), row.members);
+            // The members' bytes in pieces, in turn, as the conversion writes them.
+            for (size_t done = 0; done < row.written; done += 777)
+                for (size_t k = 0; k < row.members; ++k) {
+                    const size_t length = std::min<size_t>(777, row.written - done);
+                    out.writeAt(placed->members[k].dataAt + done, data[k].data() + done, length);
+                }
+            cli::finishPlacedMembers(out, *placed, row.written);
+            cli::writeSigmfArchive(out, {{"a/a.sigmf-meta", text.data(), text.size(), nullptr}});
+            out.commit();
+        }
+        std::string error;
+        const auto entries = cli::readArchiveFile(path, &error);
+        ASSERT_TRUE(entries) << error;
+        ASSERT_EQ(entries->size(), row.members + 1) << label;
+        for (size_t k = 0; k < row.members; ++k) {
+            EXPECT_EQ((*entries)[k].path, paths[k]) << label;
+            EXPECT_EQ((*entries)[k].size, row.written) << label;
+            EXPECT_EQ((*entries)[k].sha512, sha512(data[k])) << label << " member " << k;
+        }
+        EXPECT_EQ((*entries)[row.members].text, text) << label;
+        // Nothing left between or after the members: the folder, each header and its data
+        // in whole blocks, the text member, then the two zero blocks that end an archive.
+        const uint64_t blocks = 1 + row.members * (1 + (row.written + 511) / 512) + 2;
+        const std::string bytes = readBytes(path);
+        EXPECT_EQ(bytes.size(), blocks * 512 + 1024) << label;
+        EXPECT_EQ(bytes.find_first_not_of('\0', blocks * 512), std::string::npos) << label;
+        const size_t room = (row.written + 511) / 512 * 512;
+        for (size_t k = 0; k < row.members; ++k) {
+            const size_t dataAt = 512 + k * (512 + room) + 512;
+            EXPECT_EQ(bytes.substr(dataAt, row.written), data[k]) << label << " member " << k;
+            EXPECT_EQ(bytes.substr(dataAt + row.written, room - row.written), std::string(room - row.written, '\0'))
+                << label << ": member " << k << " padded with zeros";
+        }
+    }
+    // Beyond what a ustar header holds, or into a stream, nothing is placed.
+    TempDir dir;
+    OutputFile out(dir.file("big.sigmf"));
+    EXPECT_FALSE(cli::startPlacedMembers(out, "big", {"big/x.sigmf-data"}, uint64_t(1) << 33));
+    OutputFile stream("/dev/null");
+    EXPECT_FALSE(cli::startPlacedMembers(stream, "s", {"s/x.sigmf-data"}, 100));
+}

@@ -296,7 +296,8 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
          "ulimit -f 128 && trap '' XFSZ && $S convert rec.txt --to sigmf --layout collection --archive",
          "rec.sigmf: Disk full"},
         {"full disk, collection", recording(3, 2500, 3),
-         "ulimit -f 40 && trap '' XFSZ && $S convert rec.txt --to sigmf --layout collection", ": Disk full"},
+         "ulimit -f 40 && trap '' XFSZ && $S convert rec.txt --to sigmf --layout collection",
+         "rec-ch1.sigmf-data: Disk full"},  // the file that did not fit, the first
     };
     for (const Row& row : rows) {
         TempDir dir;
@@ -340,6 +341,39 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
     run = runSounder(dir, "info junk.sigmf");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err.rfind("junk.sigmf: ", 0), 0u) << run.err;
+}
+
+TEST(SounderSigmf, AnArchiveOfAPipedRecordingHoldsWhatTheFileGives)
+{
+    // Read from a pipe, the input's size (and so the most its data can come to) is not
+    // known beforehand: the data members go through scratch files and come out the same.
+    for (const char* layout : {"--layout interleaved", "--layout collection", "--channel 3"}) {
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), CutShort);
+        const std::string args = std::string(" --to sigmf --datatype ri16_le --archive ") + layout;
+        ASSERT_EQ(runSounder(dir, "convert rec.txt" + args).status, 0) << layout;
+        const std::string piped = "cd '" + dir.file("") + "' && cat rec.txt | '" + SOUNDER_BINARY +
+                                  "' convert /dev/stdin" + args + " -o rec 2>/dev/null >/dev/null";
+        std::filesystem::rename(dir.file("rec.sigmf"), dir.file("file.sigmf"));
+        const int raw = std::system(piped.c_str());
+        ASSERT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0) << layout;
+        std::string error;
+        const auto fromFile = cli::readArchiveFile(dir.file("file.sigmf"), &error);
+        const auto fromPipe = cli::readArchiveFile(dir.file("rec.sigmf"), &error);
+        ASSERT_TRUE(fromFile && fromPipe) << error;
+        ASSERT_EQ(fromPipe->size(), fromFile->size()) << layout;
+        size_t dataMembers = 0;
+        for (size_t i = 0; i < fromFile->size(); ++i) {
+            EXPECT_EQ((*fromPipe)[i].path, (*fromFile)[i].path) << layout;
+            if ((*fromFile)[i].path.find(".sigmf-data") != std::string::npos) {
+                ++dataMembers;
+                EXPECT_EQ((*fromPipe)[i].sha512, (*fromFile)[i].sha512) << layout << " " << (*fromFile)[i].path;
+                const size_t channels = std::string(layout).find("interleaved") != std::string::npos ? 3 : 1;
+                EXPECT_EQ((*fromFile)[i].size, 5000 * channels * 2) << layout;  // the two whole sweeps
+            }
+        }
+        EXPECT_EQ(dataMembers, std::string(layout).find("collection") != std::string::npos ? 3u : 1u) << layout;
+    }
 }
 
 TEST(SounderSigmf, UsageErrors)

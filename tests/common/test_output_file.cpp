@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -125,6 +126,59 @@ TEST(OutputFile, FifoIsWrittenInOrderAndStaysAFifo)
     EXPECT_EQ(entries(dir), 1u);
 }
 
+TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
+{
+    // Each step on a file being made, and the file that results.
+    struct Step {
+        char kind;  // w: write(), a: writeAt, r: readAt (expects text), z: resize
+        uint64_t at;
+        std::string text;
+    };
+    struct Case {
+        std::vector<Step> steps;
+        std::string result;
+    };
+    const std::vector<Case> cases = {
+        {{{'w', 0, "head"}, {'a', 8, "far"}, {'w', 0, "more"}}, std::string("headmore") + "far"},
+        {{{'a', 3, "x"}, {'w', 0, "ab"}}, std::string("ab\0x", 4)},  // a gap reads as zeros
+        {{{'w', 0, "abcdef"}, {'a', 1, "XY"}, {'r', 0, "aXYd"}, {'w', 0, "g"}}, "aXYdefg"},
+        {{{'w', 0, "abcdefgh"}, {'z', 3, ""}, {'w', 0, "Z"}}, "abcZ"},  // cut, then on from the end
+        {{{'w', 0, "ab"}, {'z', 4, ""}, {'w', 0, "c"}}, std::string("ab\0\0c", 5)},  // grown with zeros
+        {{{'a', 100000, std::string(70000, 'q')}, {'z', 100005, ""}, {'r', 99999, std::string("\0", 1) + "qqqqq"}},
+         std::string(100000, '\0') + "qqqqq"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        TempDir dir;
+        {
+            OutputFile out(dir.file("f.bin"));
+            for (const Step& step : cases[i].steps) {
+                if (step.kind == 'w')
+                    out.write(step.text);
+                else if (step.kind == 'a')
+                    out.writeAt(step.at, step.text.data(), step.text.size());
+                else if (step.kind == 'z')
+                    out.resize(step.at);
+                else {
+                    std::string got(step.text.size(), '?');
+                    out.readAt(step.at, got.data(), got.size());
+                    EXPECT_EQ(got, step.text) << "case " << i;
+                }
+            }
+            out.commit();
+        }
+        EXPECT_EQ(readBytes(dir.file("f.bin")), cases[i].result) << "case " << i;
+    }
+    // Reading beyond what is written is a failure, and a stream cannot be written in place.
+    TempDir dir;
+    OutputFile out(dir.file("g.bin"));
+    out.write("abc");
+    char byte = 0;
+    EXPECT_THROW(out.readAt(3, &byte, 1), rt::InOutError);
+    OutputFile null("/dev/null");
+    EXPECT_THROW(null.writeAt(0, "x", 1), rt::InOutError);
+    EXPECT_THROW(null.resize(0), rt::InOutError);
+}
+
 TEST(OutputFile, AGroupStandsWholeOrTheOldOneStays)
 {
     TempDir dir;
@@ -164,6 +218,39 @@ TEST(OutputFile, AGroupStandsWholeOrTheOldOneStays)
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("a/y.sigmf-data")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
+    // Many at once: each whole under its name, each old one replaced.
+    {
+        std::vector<std::unique_ptr<OutputFile>> many;
+        std::vector<OutputFile*> group;
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = dir.file("a/m" + std::to_string(i));
+            if (i % 3 == 0)
+                writeBytes(name, "old");
+            many.push_back(std::make_unique<OutputFile>(name));
+            many.back()->write(std::string(size_t(i) * 1000, char('a' + i % 26)));
+            group.push_back(many.back().get());
+        }
+        OutputFile::commitTogether(group);
+    }
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(readBytes(dir.file("a/m" + std::to_string(i))), std::string(size_t(i) * 1000, char('a' + i % 26)));
+        std::filesystem::remove(dir.file("a/m" + std::to_string(i)));
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
+    // A failure while the files are made whole names the output that failed, and nothing
+    // goes into place: here a device that is always full, beside files synced meanwhile.
+    if (::access("/dev/full", W_OK) == 0) {
+        {
+            OutputFile first(dir.file("a/z1.sigmf-data")), full("/dev/full"), last(dir.file("a/z2.sigmf-meta"));
+            first.write("one");
+            full.write("never fits");
+            last.write("two");
+            std::string failed;
+            EXPECT_THROW(OutputFile::commitTogether({&first, &full, &last}, &failed), rt::InOutError);
+            EXPECT_EQ(failed, "/dev/full");
+        }
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("a")), {}), 2);
+    }
 }
 
 TEST(OutputFile, SameFileSeesThroughLinks)
