@@ -157,4 +157,20 @@ bool scanRealToken(const char* text, size_t length, double& result)
     return true;
 }
 
+size_t scanQuickRealLines(const char*& text, const char* last, double* values, size_t count)
+{
+    const char* p = text;
+    size_t taken = 0;
+    for (; taken < count && p <= last; ++taken) {
+        const char* after = nullptr;
+        if (static_cast<unsigned char>(*p) <= 0x20 || !scanQuickReal(p, after, values[taken]) || *after != '\r')
+            break;
+        p = after + 1;
+        if (*p == '\n')
+            ++p;
+    }
+    text = p;
+    return taken;
+}
+
 }  // namespace rt

@@ -4,11 +4,13 @@
 
 #include "block_read.h"
 #include "delay_profile.h"
+#include "runtime_error.h"
 #include "waterfall_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -196,4 +198,88 @@ TEST(WaterfallReader, EveryLayoutOfTheItemsGivesTheSameRows)
                                   WaterfallBins * sizeof(double)), 0)
                 << "row " << r;
     }
+}
+
+namespace {
+
+// A sweep read item after item as the main window has always read it: the real, the
+// rest of its line, the check; the end of the text stops it.
+int64_t sweepItemByItem(rt::TextReader& file, int32_t nsamples, double* tseries)
+{
+    const int32_t stored = std::clamp<int32_t>(nsamples, 0, MaxViewerSamples);
+    for (int64_t i = 1; i <= nsamples; ++i) {
+        const double value = file.readReal();
+        file.readLn();
+        file.check();
+        if (i <= stored)
+            tseries[i] = value;
+        if (file.atEnd()) {
+            for (int64_t j = i + 1; j <= stored; ++j)
+                tseries[j] = 0.0;
+            return i - 1;
+        }
+    }
+    return std::max<int64_t>(nsamples, 0);
+}
+
+struct SweepResult {
+    std::vector<double> tseries;
+    int64_t present = -1;
+    std::string message;
+    double next = 0.0;  // the item after the sweep, to compare where each stopped
+    bool operator==(const SweepResult& other) const
+    {
+        return std::memcmp(tseries.data(), other.tseries.data(), tseries.size() * sizeof(double)) == 0 &&
+               present == other.present && message == other.message && next == other.next;
+    }
+};
+
+template <class Read>
+SweepResult readOneSweep(const std::string& text, int32_t nsamples, Read read)
+{
+    SweepResult result;
+    result.tseries.assign(MaxViewerSamples + 1, -7.0);
+    rt::TextReader file;
+    file.openMemory(text);
+    try {
+        result.present = read(file, nsamples, result.tseries.data());
+        result.next = file.readReal();
+    } catch (const rt::Error& error) {
+        result.message = error.what();
+    }
+    return result;
+}
+
+}  // namespace
+
+TEST(BlockRead, ASweepReadsAsItemAfterItemWould)
+{
+    // Sweeps of usual lines with, now and then, an odd line: a bad item, text after the
+    // number, blank lines, LF alone, an exponent, the text ending early; shorter and
+    // longer than the store.
+    uint64_t seed = 5;
+    const auto next = [&] { return (seed = seed * 6364136223846793005u + 1442695040888963407u) >> 33; };
+    int compared = 0;
+    for (int32_t nsamples : {0, 1, 7, 2500, MaxViewerSamples, MaxViewerSamples + 300}) {
+        for (int variant = 0; variant < 12; ++variant) {
+            std::string text;
+            const int64_t lines = int64_t(std::max(nsamples, 1)) + 3 - (variant == 11 ? nsamples / 2 : 0);
+            for (int64_t i = 0; i < lines; ++i) {
+                const std::string value = number(sample(variant, int(i)));
+                const uint64_t odd = variant == 0 ? 1 : next() % 400;
+                text += odd == 0 && variant % 3 == 0 ? "volts\r\n"
+                        : odd == 1                   ? value + " tail\r\n"
+                        : odd == 2                   ? "\r\n\r\n" + value + "\r\n"
+                        : odd == 3                   ? value + "\n"
+                        : odd == 4                   ? value + "e0\r\n"
+                                                     : value + "\r\n";
+            }
+            const SweepResult expected = readOneSweep(text, nsamples, sweepItemByItem);
+            const SweepResult actual = readOneSweep(text, nsamples, readViewerSweep);
+            EXPECT_TRUE(actual == expected) << nsamples << " samples, variant " << variant << ": " << actual.message
+                                            << " / " << expected.message;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 72);
 }
