@@ -283,3 +283,70 @@ TEST(BlockRead, ASweepReadsAsItemAfterItemWould)
     }
     EXPECT_EQ(compared, 72);
 }
+
+TEST(WaterfallReader, LineEndsCountedEightBytesAStepAsOneByOne)
+{
+    uint64_t seed = 11;
+    const auto next = [&] { return (seed = seed * 6364136223846793005u + 1442695040888963407u) >> 33; };
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::string bytes(size_t(next() % 1200), '\0');
+        const uint64_t density = 1 + next() % 20;
+        for (char& c : bytes)
+            c = next() % density == 0 ? '\r' : char(next() % 256);
+        const size_t from = bytes.empty() ? 0 : size_t(next() % bytes.size());
+        ASSERT_EQ(countCarriageReturns(bytes.data() + from, bytes.size() - from),
+                  uint64_t(std::count(bytes.begin() + long(from), bytes.end(), '\r')))
+            << bytes.size() << " from " << from;
+    }
+}
+
+// The ends of the blocks are found a chunk of the file (1 MiB) at a time while the
+// blocks already bounded are read: a block that ends on a chunk's last byte, with its
+// LF first in the next chunk or without one, reads as the reading from the start does.
+TEST(WaterfallReader, ABlockEndingWhereAScannedChunkEndsReadsTheSame)
+{
+    constexpr size_t Chunk = size_t(1) << 20;
+    const int nsamples = 2000, sweeps = 40;  // 8 blocks of about 150 kB
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("r.txt").toStdString();
+    for (const std::string lineEnd : {"\r\n", "\r"}) {
+        for (const int shiftBy : {0, 1, 2}) {
+            SCOPED_TRACE(testing::Message() << (lineEnd.size() == 2 ? "CR LF" : "CR") << ", shift " << shiftBy);
+            std::string header;
+            for (const char* item : {"40", "2000", "4", "37", "0.0"})
+                header += item + lineEnd;
+            std::vector<std::string> lines;
+            for (int s = 0; s < sweeps; ++s)
+                for (int i = 0; i < nsamples; ++i)
+                    lines.push_back(number(sample(s, i)) + lineEnd);
+            // The last block end inside the first chunk, moved by blanks before the first
+            // item onto the chunk's last byte (and one or two bytes before it).
+            size_t at = header.size(), end = 0, blockLines = size_t(nsamples) * 5;
+            for (size_t l = 0; l < lines.size(); ++l) {
+                at += lines[l].size();
+                if ((l + 1) % blockLines == 0 && at - lineEnd.size() + 1 <= header.size() + Chunk)
+                    end = at - lineEnd.size();  // the CR
+            }
+            ASSERT_GT(end, 0u);
+            const size_t blanks = header.size() + Chunk - 1 - end - size_t(shiftBy);
+            lines[0] = std::string(blanks, ' ') + lines[0];
+            std::string text = header;
+            for (const std::string& line : lines)
+                text += line;
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+
+            std::vector<std::vector<double>> rows[2];
+            std::atomic<bool> cancel{false};
+            for (int way = 0; way < 2; ++way) {
+                WaterfallCallbacks callbacks;
+                callbacks.row = [&](int64_t, const double* db) { rows[way].emplace_back(db, db + WaterfallBins); };
+                const WaterfallOutcome outcome = way == 0 ? readWaterfall(path, 5, 5.0, cancel, callbacks)
+                                                          : readWaterfallInOrder(path, 5, 5.0, cancel, callbacks);
+                EXPECT_EQ(outcome.end, WaterfallEnd::Complete);
+                EXPECT_EQ(outcome.rows, 8);
+            }
+            ASSERT_EQ(rows[0].size(), 8u);
+            EXPECT_TRUE(rows[0] == rows[1]);
+        }
+    }
+}
