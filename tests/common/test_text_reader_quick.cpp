@@ -27,14 +27,22 @@ uint64_t bitsOf(double value)
     return bits;
 }
 
-// Compares scanQuickReal with scanRealToken on token; true when the quick form took it.
+// Compares scanQuickReal with its stepwise form and with scanRealToken on token; true
+// when the quick form took it.
 bool quickAgreesWithGeneral(const std::string& token)
 {
     std::string padded = token + "\r\n";
     padded.resize(padded.size() + rt::QuickRealReach, '\0');
     const char* after = nullptr;
-    double quick = 0.0;
-    if (!rt::scanQuickReal(padded.data(), after, quick) || after != padded.data() + token.size())
+    const char* afterStepwise = nullptr;
+    double quick = 0.0, stepwise = 0.0;
+    const bool taken = rt::scanQuickReal(padded.data(), after, quick);
+    EXPECT_EQ(taken, rt::scanQuickRealStepwise(padded.data(), afterStepwise, stepwise)) << token;
+    if (!taken)
+        return false;
+    EXPECT_EQ(after, afterStepwise) << token;
+    EXPECT_EQ(bitsOf(quick), bitsOf(stepwise)) << token;
+    if (after != padded.data() + token.size())
         return false;
     double general = 0.0;
     EXPECT_TRUE(rt::scanRealToken(token.data(), token.size(), general)) << token;
