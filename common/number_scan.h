@@ -1,7 +1,8 @@
 #pragma once
 // Conversion of one number token of a recording (the bytes of an item, without
 // surrounding blanks) to its value. Pure functions: the text reader collects the
-// token, these decide whether it is a number.
+// token, these decide whether it is a number; the quick forms for the usual reals
+// read straight from the reader's buffer and leave anything else to scanRealToken.
 
 #include <bit>
 #include <cstddef>
