@@ -1,7 +1,9 @@
 // Any bytes as a recording: a mix of item reads, line ends and checks, as the viewer
 // makes them. Beyond not crashing, the reader must give the same items whether or not
 // the text is followed by blanks: that holds the in-place and the gathered ways of
-// taking a token (near the end of the text) to the same results.
+// taking a token (near the end of the text) to the same results. And a text read as
+// lines of one real must read the same with readReal and readLn, with readRealLine,
+// and with readRealLines (and readRealLine where it stops).
 
 #include "runtime_error.h"
 #include "text_io.h"
@@ -56,6 +58,49 @@ Outcome readAll(std::string_view text, uint8_t mix, size_t steps)
     return outcome;
 }
 
+uint64_t bitsOf(double value)
+{
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// Per line: the value's bits, the pending code, and whether the text has ended.
+std::vector<uint64_t> readLines(std::string_view text, int way, size_t lines, size_t batch)
+{
+    std::vector<uint64_t> out;
+    rt::TextReader reader;
+    reader.openMemory(text);
+    std::vector<double> values;
+    size_t at = 0;
+    for (size_t line = 0; line < lines; ++line) {
+        double value = 0.0;
+        if (way == 0) {
+            value = reader.readReal();
+            reader.readLn();
+        } else if (way == 1) {
+            value = reader.readRealLine();
+        } else {
+            if (at == values.size()) {
+                values.assign(batch, 0.0);
+                values.resize(reader.readRealLines(values.data(), values.size()));
+                at = 0;
+            }
+            value = at < values.size() ? values[at++] : reader.readRealLine();
+        }
+        out.push_back(bitsOf(value));
+        out.push_back(uint64_t(reader.pending()) * 2 + (reader.atEnd() ? 1 : 0));
+        // A pending code is reported once, as a caller's check would.
+        if (reader.pending() != 0) {
+            try {
+                reader.check();
+            } catch (const rt::InOutError&) {
+            }
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -71,5 +116,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Outcome padded = readAll(std::string(text) + std::string(100, ' '), mix, steps);
     if (!(plain == padded))
         __builtin_trap();
+
+    const size_t lines = std::min<size_t>(text.size() + 2, 5000);
+    const size_t batch = 1 + mix % 16;
+    for (const std::string& body : {std::string(text), std::string(text) + std::string(100, ' ')}) {
+        const std::vector<uint64_t> general = readLines(body, 0, lines, batch);
+        if (readLines(body, 1, lines, batch) != general || readLines(body, 2, lines, batch) != general)
+            __builtin_trap();
+    }
     return 0;
 }

@@ -31,8 +31,7 @@ ViewerHeaderItems readViewerHeaderItems(rt::TextReader& file)
 
 double readViewerSampleItem(rt::TextReader& file)
 {
-    const double value = file.readReal();
-    file.readLn();
+    const double value = file.readRealLine();
     file.check();
     return value;
 }
@@ -43,6 +42,16 @@ int64_t readViewerSweep(rt::TextReader& file, int32_t nsamples, double* tseries)
     // the failures are those of the whole sweep.
     const int32_t stored = std::clamp<int32_t>(nsamples, 0, MaxViewerSamples);
     for (int64_t i = 1; i <= nsamples; ++i) {
+        // The usual lines many at a time: each as the item read below would take it,
+        // without a failure or the end of the text.
+        if (i <= stored) {
+            i += int64_t(file.readRealLines(tseries + i, size_t(stored - i + 1)));
+        } else {
+            double unstored[256];
+            i += int64_t(file.readRealLines(unstored, size_t(std::min<int64_t>(256, nsamples - i + 1))));
+        }
+        if (i > nsamples)
+            break;
         const double value = readViewerSampleItem(file);
         if (i <= stored)
             tseries[i] = value;

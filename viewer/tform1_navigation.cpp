@@ -5,11 +5,13 @@
 
 #include "dialogs.h"
 #include "handler_guard.h"
+#include "block_read.h"
 #include "runtime_error.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <vector>
 
 void TForm1::Button2Click()
 {
@@ -44,6 +46,7 @@ void TForm1::Button2Click()
 
 void TForm1::skipSweeps(int64_t sweeps)
 {
+    std::vector<double> skipped;
     for (int64_t sweep = 0; sweep < sweeps; ++sweep) {
         // Sweeps without items, or past the end of the text, hold nothing to pass
         // over: counting them one by one would only let a header of millions of
@@ -52,8 +55,12 @@ void TForm1::skipSweeps(int64_t sweeps)
             cursweep = static_cast<int32_t>(cursweep + (sweeps - sweep));
             return;
         }
-        for (int64_t i = 1; i <= nsamples && !recfile.atEnd(); ++i)
-            readSampleItem();
+        // Item after item up to the end of the text, as the block read takes them
+        // (the usual lines many at a time), into a store of its own: the block shown
+        // stays as it is should a bad item stop the skip.
+        if (skipped.empty())
+            skipped.resize(MaxViewerSamples + 1);
+        readViewerSweep(recfile, nsamples, skipped.data());
         ++cursweep;
     }
 }

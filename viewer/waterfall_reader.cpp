@@ -20,7 +20,10 @@
 void yieldToTheWindow()
 {
     // Linux gives each thread a nice value of its own; a failure leaves the thread as it was.
-    static_cast<void>(::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 2));
+    // Nice 10: the scan and the workers (three threads on two cores) then leave the window
+    // its turn at once even on a machine busy with other work; at nice 2 its event loop
+    // waited twice as long under such a load.
+    static_cast<void>(::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 10));
 }
 
 int64_t waterfallRowCount(int32_t nsweeps, int32_t sweepsPerBlock)
@@ -28,6 +31,29 @@ int64_t waterfallRowCount(int32_t nsweeps, int32_t sweepsPerBlock)
     if (sweepsPerBlock <= 0 || int64_t{nsweeps} < sweepsPerBlock)
         return 1;
     return (int64_t{nsweeps} - sweepsPerBlock) / sweepsPerBlock + 1;
+}
+
+uint64_t countCarriageReturns(const char* data, size_t size)
+{
+    // A byte lane's count stays below 32 and the eight lanes' sum below 256, so the
+    // multiply that adds the lanes up carries nothing out of its top byte.
+    constexpr uint64_t Ones = 0x0101010101010101;
+    uint64_t total = 0;
+    size_t at = 0;
+    while (size - at >= 8) {
+        uint64_t lanes = 0;
+        for (int w = 0; w < 31 && size - at >= 8; ++w, at += 8) {
+            uint64_t word;
+            std::memcpy(&word, data + at, 8);
+            // A byte equal to CR is a zero byte of x: high bit set exactly there.
+            const uint64_t x = word ^ (Ones * '\r');
+            lanes += (~(((x & (Ones * 0x7f)) + Ones * 0x7f) | x) & (Ones * 0x80)) >> 7;
+        }
+        total += (lanes * Ones) >> 56;
+    }
+    for (; at < size; ++at)
+        total += data[at] == '\r' ? 1 : 0;
+    return total;
 }
 
 namespace {
@@ -145,66 +171,111 @@ private:
     int fd_;
 };
 
-// Where each of the first `count` runs of `lines` lines from byte `from` on ends; fewer
-// where the file ends first. Empty when the text holds a Ctrl-Z (which ends it early,
-// as only a sequential read can tell).
-std::vector<uint64_t> lineRunEnds(const File& file, uint64_t from, uint64_t lines, int64_t count)
-{
-    std::vector<uint64_t> ends;
-    if (count <= 0 || lines == 0)
-        return ends;
-    ends.reserve(size_t(std::min<int64_t>(count, 1 << 20)));
-    std::string chunk;
-    uint64_t offset = from, seen = 0, next = lines;
-    bool afterCr = false;  // the chunk before ended with a CR: an LF first belongs to it
-    for (;;) {
-        chunk.resize(1 << 20);
-        const ssize_t got = ::pread(file.fd(), chunk.data(), chunk.size(), off_t(offset));
-        if (got <= 0)
-            break;
-        const char* data = chunk.data();
-        const size_t size = size_t(got);
-        if (std::memchr(data, EndOfText, size))
-            return {};
-        size_t at = 0;
-        if (afterCr && !ends.empty() && ends.back() == offset && data[0] == '\n') {
-            ++ends.back();
-            at = 1;
+// Finds, a chunk of the file at a time, where each of the first `count` runs of
+// `lines` lines from byte `from` on ends, until the file ends. A Ctrl-Z ends the text
+// early, as only a sequential read can tell: no run end is given from the chunk that
+// holds it on. An end is given only once it is final (a CR at a chunk's end waits for
+// the next chunk's first byte, which may be its LF).
+class LineRunScanner {
+public:
+    LineRunScanner(const File& file, uint64_t from, uint64_t lines, int64_t count)
+        : file_(file), offset_(from), lines_(lines), count_(count), next_(lines)
+    {
+        if (count <= 0 || lines == 0)
+            done_ = true;
+    }
+
+    bool done() const { return done_; }
+
+    // Scans the next chunk, adding the run ends it settles to ends.
+    void step(std::vector<uint64_t>& ends)
+    {
+        if (done_)
+            return;
+        chunk_.resize(ChunkBytes);
+        const ssize_t got = ::pread(file_.fd(), chunk_.data(), chunk_.size(), off_t(offset_));
+        if (got <= 0) {
+            if (waiting_)
+                give(ends, *waiting_);
+            done_ = true;
+            return;
         }
-        afterCr = false;
-        // Line ends are counted a small stretch at a time; only a stretch that holds a
-        // run's end is walked through one line end after another.
+        const char* data = chunk_.data();
+        const size_t size = size_t(got);
+        if (std::memchr(data, EndOfText, size)) {
+            done_ = true;
+            return;
+        }
+        size_t at = 0;
+        if (waiting_) {
+            uint64_t end = *waiting_;
+            waiting_.reset();
+            if (data[0] == '\n')
+                ++end, at = 1;
+            give(ends, end);
+        }
+        // Line ends are counted a stretch at a time; only a stretch that holds a run's
+        // end is walked through one line end after another.
         constexpr size_t Stretch = 4096;
-        while (at < size) {
+        while (at < size && !done_) {
             const size_t stretchEnd = std::min(size, at + Stretch);
-            const uint64_t here = uint64_t(std::count(data + at, data + stretchEnd, '\r'));
-            if (seen + here < next) {
-                seen += here;
+            const uint64_t here = countCarriageReturns(data + at, stretchEnd - at);
+            if (seen_ + here < next_) {
+                seen_ += here;
                 at = stretchEnd;
                 continue;
             }
-            while (at < stretchEnd) {
+            while (at < stretchEnd && !done_) {
                 const char* cr = static_cast<const char*>(std::memchr(data + at, '\r', stretchEnd - at));
                 if (!cr) {
                     at = stretchEnd;
                     break;
                 }
                 at = size_t(cr - data) + 1;
-                if (++seen == next) {
-                    uint64_t end = offset + at;
-                    if (at < size && data[at] == '\n')
-                        ++end, ++at;
-                    else if (at == size)
-                        afterCr = true;
-                    ends.push_back(end);
-                    if (int64_t(ends.size()) == count)
-                        return ends;
-                    next += lines;
+                if (++seen_ == next_) {
+                    next_ += lines_;
+                    if (at == size) {
+                        waiting_ = offset_ + at;
+                    } else {
+                        const bool lf = data[at] == '\n';
+                        give(ends, offset_ + at + (lf ? 1 : 0));
+                        at += lf ? 1 : 0;
+                    }
                 }
             }
         }
-        offset += size;
+        offset_ += size;
     }
+
+private:
+    static constexpr size_t ChunkBytes = size_t(1) << 20;
+
+    void give(std::vector<uint64_t>& ends, uint64_t end)
+    {
+        ends.push_back(end);
+        if (++given_ == count_)
+            done_ = true;
+    }
+
+    const File& file_;
+    uint64_t offset_;
+    const uint64_t lines_;
+    const int64_t count_;
+    uint64_t seen_ = 0;  // line ends so far
+    uint64_t next_;      // the line end that ends the next run
+    int64_t given_ = 0;
+    std::optional<uint64_t> waiting_;  // a run's end at a chunk's last byte, a CR
+    bool done_ = false;
+    std::string chunk_;
+};
+
+// The ends of LineRunScanner, all at once.
+std::vector<uint64_t> lineRunEnds(const File& file, uint64_t from, uint64_t lines, int64_t count)
+{
+    LineRunScanner scanner(file, from, lines, count);
+    std::vector<uint64_t> ends;
+    while (!scanner.done())
+        scanner.step(ends);
     return ends;
 }
 
@@ -255,26 +326,42 @@ int64_t readInParallel(const std::string& path, int32_t sweepsPerBlock, double d
     }
     if (cancel.load())
         return 0;
-    // Where every block whose lines are all there ends.
-    const std::vector<uint64_t> ends =
-        lineRunEnds(file, headerEnd[0], uint64_t(header.nsamples) * uint64_t(sweepsPerBlock), expected);
-    const int64_t blocks = int64_t(ends.size());
-    const int64_t pieceCount = (blocks + BlocksPerPiece - 1) / BlocksPerPiece;
-    std::vector<Piece> pieces(static_cast<size_t>(pieceCount));
+    // Where the blocks end is found a chunk of the file at a time, on this thread, while
+    // the workers read the pieces whose ends are known: the four blocks of a piece, or
+    // what is left of them once the whole file is scanned.
+    LineRunScanner scanner(file, headerEnd[0], uint64_t(header.nsamples) * uint64_t(sweepsPerBlock), expected);
     std::mutex mutex;
     std::condition_variable ready;
+    std::vector<uint64_t> ends;  // under mutex, as the pieces
+    std::vector<Piece> pieces;   // one per piece whose blocks' ends are all known
+    bool scanned = false;        // ends is complete
     std::atomic<int64_t> next{0};
     std::atomic<bool> stop{false};
     const auto work = [&] {
         yieldToTheWindow();
         const auto area = std::make_unique<Work>();
         std::string bytes;
-        for (int64_t p; !stop.load() && !cancel.load() && (p = next.fetch_add(1)) < pieceCount;) {
-            const int64_t first = p * BlocksPerPiece, last = std::min(blocks, first + BlocksPerPiece);
+        while (!stop.load() && !cancel.load()) {
+            const int64_t p = next.fetch_add(1);
+            const int64_t first = p * BlocksPerPiece;
+            int64_t last = 0;
+            uint64_t from = 0, to = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                ready.wait(lock, [&] {
+                    return scanned || int64_t(ends.size()) >= first + BlocksPerPiece || stop.load() || cancel.load();
+                });
+                const int64_t blocks = int64_t(ends.size());
+                if (first >= blocks || stop.load() || cancel.load())
+                    break;
+                last = std::min(blocks, first + BlocksPerPiece);
+                from = first == 0 ? headerEnd[0] : ends[size_t(first - 1)];
+                to = ends[size_t(last - 1)];
+            }
             Piece piece;
             try {
                 rt::TextReader reader;
-                bool whole = file.read(first == 0 ? headerEnd[0] : ends[size_t(first - 1)], ends[size_t(last - 1)], bytes);
+                bool whole = file.read(from, to, bytes);
                 if (whole) {
                     reader.openMemory(bytes);
                     for (int64_t b = first; b < last && whole; ++b) {
@@ -301,31 +388,72 @@ int64_t readInParallel(const std::string& path, int32_t sweepsPerBlock, double d
         const std::lock_guard<std::mutex> lock(mutex);
         ready.notify_all();
     };
+    const int64_t expectedPieces = (expected + BlocksPerPiece - 1) / BlocksPerPiece;
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     std::vector<std::thread> workers;
-    for (unsigned w = 0; w < cores && int64_t(w) < pieceCount; ++w)
+    for (unsigned w = 0; w < cores && int64_t(w) < expectedPieces; ++w)
         workers.emplace_back(work);
 
-    // The rows are given in order, as the pieces before them are done.
+    // The rows are given in order, as the pieces before them are done: those done so far
+    // after every chunk scanned, then all the others, waiting for each. False once a
+    // piece is not clean or the reading is cancelled.
     int64_t given = 0;
-    for (int64_t p = 0; p < pieceCount; ++p) {
-        Piece piece;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            ready.wait(lock, [&] { return pieces[size_t(p)].done || cancel.load() || workers.empty(); });
-            if (!pieces[size_t(p)].done)
-                break;
-            piece = std::move(pieces[size_t(p)]);
+    int64_t piece = 0;
+    const auto giveRows = [&](bool wait) {
+        for (;; ++piece) {
+            Piece done;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                if (piece >= int64_t(pieces.size()))
+                    return true;
+                if (wait)
+                    ready.wait(lock, [&] { return pieces[size_t(piece)].done || cancel.load() || workers.empty(); });
+                if (!pieces[size_t(piece)].done)
+                    return !wait && !cancel.load();
+                done = std::move(pieces[size_t(piece)]);
+            }
+            if (!done.clean || cancel.load())
+                return false;
+            // Cancel is looked at before every row, as the reading from the start does.
+            const int64_t rows = int64_t(done.rows.size()) / WaterfallBins;
+            for (int64_t r = 0; r < rows; ++r, ++given) {
+                if (cancel.load())
+                    return false;
+                if (callbacks.row)
+                    callbacks.row(given, done.rows.data() + r * WaterfallBins);
+            }
         }
-        if (!piece.clean || cancel.load())
-            break;
-        // Cancel is looked at before every row, as the reading from the start does.
-        const int64_t rows = int64_t(piece.rows.size()) / WaterfallBins;
-        for (int64_t r = 0; r < rows && !cancel.load(); ++r, ++given)
-            if (callbacks.row)
-                callbacks.row(given, piece.rows.data() + r * WaterfallBins);
+    };
+    bool going = true;
+    std::vector<uint64_t> found;
+    while (going && !scanner.done() && !cancel.load()) {
+        found.clear();
+        scanner.step(found);
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            ends.insert(ends.end(), found.begin(), found.end());
+            pieces.resize(ends.size() / BlocksPerPiece);
+        }
+        ready.notify_all();
+        going = giveRows(false);
     }
-    stop = true;
+    {
+        // Scanned, or stopped: the last blocks make a piece of their own.
+        const std::lock_guard<std::mutex> lock(mutex);
+        scanned = true;
+        if (going && scanner.done())
+            pieces.resize((ends.size() + BlocksPerPiece - 1) / BlocksPerPiece);
+        else
+            stop = true;
+    }
+    ready.notify_all();
+    if (going && !stop.load())
+        giveRows(true);
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    ready.notify_all();
     for (std::thread& t : workers)
         t.join();
     return given;

@@ -6,6 +6,7 @@
 // Qt-free; runs on a thread of its own with a file handle of its own.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@ inline constexpr int WaterfallBins = 2048;
 // then every block start t up to nsweeps - sweepsPerBlock ("Go to sweep" refuses
 // any later one). A recording of fewer sweeps still has its first block.
 int64_t waterfallRowCount(int32_t nsweeps, int32_t sweepsPerBlock);
+
+// The CR bytes among size bytes, as std::count would give them, eight bytes a step.
+uint64_t countCarriageReturns(const char* data, size_t size);
 
 // Lowers the calling thread's scheduling priority below the window's, so that a
 // reading which keeps every core busy never keeps the window waiting.

@@ -134,9 +134,14 @@ void WaterfallWindow::start()
             incoming_.insert(incoming_.end(), db, db + WaterfallBins);
         };
         const WaterfallOutcome outcome = readWaterfall(file, sweepsPerBlock_, divisor_, cancel_, callbacks);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        outcome_ = outcome;
-        done_ = true;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            outcome_ = outcome;
+            done_ = true;
+        }
+        // The window finishes at once rather than at its next poll (a call still queued
+        // when the window goes is dropped with it).
+        QMetaObject::invokeMethod(this, &WaterfallWindow::poll, Qt::QueuedConnection);
     });
     timer_->start(PollMilliseconds);
 }
@@ -167,6 +172,8 @@ std::vector<double> WaterfallWindow::row(int64_t r) const
 
 void WaterfallWindow::poll()
 {
+    if (!running_)
+        return;
     takeRows();
     bool ended = false;
     {

@@ -157,4 +157,62 @@ bool scanRealToken(const char* text, size_t length, double& result)
     return true;
 }
 
+bool scanQuickRealStepwise(const char* text, const char*& after, double& value)
+{
+    using word_digits::Scale;
+    const char* q = text;
+    const bool negative = *q == '-';
+    if (negative || *q == '+')
+        ++q;
+    // Reach: a sign, at most 19 integer digits read 8 at a time (a word of 8 past
+    // them at most), a point, and the fraction's words up to 27 digits in all: under
+    // 32 bytes. Past 19 digits the sum may wrap; it is not used then.
+    uint64_t mantissa = 0;
+    int digits = 0;
+    int count = 8;
+    while (count == 8 && digits <= 19) {
+        uint64_t part = 0;
+        count = leadingDigits(q, part);
+        mantissa = mantissa * Scale[count] + part;
+        digits += count;
+        q += count;
+    }
+    int fraction = 0;
+    if (*q == '.' && digits <= 19) {
+        ++q;
+        count = 8;
+        while (count == 8 && digits <= 19) {
+            uint64_t part = 0;
+            count = leadingDigits(q, part);
+            mantissa = mantissa * Scale[count] + part;
+            digits += count;
+            fraction += count;
+            q += count;
+        }
+    }
+    if (digits == 0 || digits > 19 || mantissa > (uint64_t(1) << 53))
+        return false;
+    value = word_digits::signedQuotient(mantissa, fraction, negative);
+    after = q;
+    return true;
+}
+
+size_t scanQuickRealLines(const char*& text, const char* last, double* values, size_t count)
+{
+    const char* p = text;
+    size_t taken = 0;
+    for (; taken < count && p <= last; ++taken) {
+        const char* after = nullptr;
+        if (static_cast<unsigned char>(*p) <= 0x20 ||
+            !(scanPointedReal(p, after, values[taken]) || scanQuickRealStepwise(p, after, values[taken])) ||
+            *after != '\r')
+            break;
+        p = after + 1;
+        if (*p == '\n')
+            ++p;
+    }
+    text = p;
+    return taken;
+}
+
 }  // namespace rt

@@ -147,40 +147,49 @@ struct TextReader::Impl {
         return scratch;
     }
 
-    // The common real item "[-]digits[.digits]" (at most 19 digits, ending inside the
-    // buffer) in one pass. False, with nothing consumed, for anything else; the
-    // general path then decides. The value is m / 10^f with m and 10^f exact, so it
-    // is correctly rounded like every other conversion.
+    // The common real item "[+-]digits[.digits]" (at most 19 digits, ending inside
+    // the buffer) in one pass. False, with nothing consumed, for anything else; the
+    // general path then decides. scanQuickReal gives the value scanRealToken would.
     bool quickReal(double& value)
     {
-        if (size_t(end - pos) <= RealTokenLimit)
+        static_assert(QuickRealReach <= RealTokenLimit);
+        const char* after = nullptr;
+        if (size_t(end - pos) <= RealTokenLimit || !scanQuickReal(pos, after, value))
             return false;
-        const char* q = pos;
-        const bool negative = *q == '-';
-        if (negative || *q == '+')
-            ++q;
-        uint64_t mantissa = 0;
-        int digits = 0;
-        for (; digits < 20 && unsigned(*q - '0') < 10; ++q, ++digits)
-            mantissa = mantissa * 10 + unsigned(*q - '0');
-        int fraction = 0;
-        if (*q == '.') {
-            ++q;
-            for (; digits < 20 && unsigned(*q - '0') < 10; ++q, ++digits, ++fraction)
-                mantissa = mantissa * 10 + unsigned(*q - '0');
-        }
-        const unsigned char next = static_cast<unsigned char>(*q);
-        if (digits == 0 || digits > 19 || next > 0x20 || mantissa > (uint64_t(1) << 53))
+        const unsigned char next = static_cast<unsigned char>(*after);
+        if (next > 0x20)
             return false;
-        static constexpr double powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
-                                            1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
-        const double magnitude = static_cast<double>(mantissa) / powers[fraction];
-        value = negative ? -magnitude : magnitude;
         if (next == EndOfText)
             endText();
         else
-            pos = q;
+            pos = after;
         return true;
+    }
+
+    // readReal then readLn for that item, when the item is a quick real followed
+    // directly by CR (and LF): the usual line of a recording. False, with nothing
+    // consumed, for anything else.
+    bool quickRealLine(double& value)
+    {
+        const char* after = nullptr;
+        if (!open || size_t(end - pos) <= RealTokenLimit || static_cast<unsigned char>(*pos) <= 0x20 ||
+            !scanQuickReal(pos, after, value) || *after != '\r')
+            return false;
+        // after is within QuickRealReach of pos, so the byte past the CR is in the buffer.
+        pos = after + 1;
+        if (*pos == '\n')
+            ++pos;
+        return true;
+    }
+
+    // quickRealLine for up to count lines in turn, stopping at the first it cannot
+    // take; how many it took.
+    size_t quickRealLines(double* values, size_t count)
+    {
+        if (!open || size_t(end - pos) <= RealTokenLimit)
+            return 0;
+        // The last start a token may have here: its reach stays inside the buffer.
+        return scanQuickRealLines(pos, end - RealTokenLimit - 1, values, count);
     }
 
     // Up to and including the next CR, and one LF directly after it.
@@ -313,6 +322,21 @@ double TextReader::readReal()
     if (impl_->readError)
         record(pending_, std::exchange(impl_->readError, 0));
     return value;
+}
+
+double TextReader::readRealLine()
+{
+    double value = 0.0;
+    if (impl_->quickRealLine(value))
+        return value;
+    value = readReal();
+    readLn();
+    return value;
+}
+
+size_t TextReader::readRealLines(double* values, size_t count)
+{
+    return pending_ == 0 ? impl_->quickRealLines(values, count) : 0;
 }
 
 void TextReader::readLn()

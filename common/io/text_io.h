@@ -66,6 +66,15 @@ public:
     // Skips the rest of the line: up to and including the next CR, and one LF
     // directly after it.
     void readLn();
+    // readReal() then readLn(), in one call: what a line holding one real takes.
+    double readRealLine();
+    // Lines of one real in the usual form ("[+-]digits[.digits]", at most 19 digits,
+    // then CR and optionally one LF), as many as follow up to count, each read into
+    // values as readRealLine() would read it. Stops before any other line, and where
+    // the buffer needs more bytes, for readRealLine() to take; returns how many it
+    // read. Such lines record no code and never meet the end of the text; nothing is
+    // read while a code is pending.
+    size_t readRealLines(double* values, size_t count);
     // Throws InOutError for a pending result code and clears it.
     void check();
     // Pending result code, 0 when none.

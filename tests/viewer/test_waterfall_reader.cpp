@@ -4,11 +4,13 @@
 
 #include "block_read.h"
 #include "delay_profile.h"
+#include "runtime_error.h"
 #include "waterfall_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -195,5 +197,156 @@ TEST(WaterfallReader, EveryLayoutOfTheItemsGivesTheSameRows)
             EXPECT_EQ(std::memcmp(rows[size_t(r)].data(), expectedRow(5 * r, nsamples, sweeps).data(),
                                   WaterfallBins * sizeof(double)), 0)
                 << "row " << r;
+    }
+}
+
+namespace {
+
+// A sweep read item after item as the main window has always read it: the real, the
+// rest of its line, the check; the end of the text stops it.
+int64_t sweepItemByItem(rt::TextReader& file, int32_t nsamples, double* tseries)
+{
+    const int32_t stored = std::clamp<int32_t>(nsamples, 0, MaxViewerSamples);
+    for (int64_t i = 1; i <= nsamples; ++i) {
+        const double value = file.readReal();
+        file.readLn();
+        file.check();
+        if (i <= stored)
+            tseries[i] = value;
+        if (file.atEnd()) {
+            for (int64_t j = i + 1; j <= stored; ++j)
+                tseries[j] = 0.0;
+            return i - 1;
+        }
+    }
+    return std::max<int64_t>(nsamples, 0);
+}
+
+struct SweepResult {
+    std::vector<double> tseries;
+    int64_t present = -1;
+    std::string message;
+    double next = 0.0;  // the item after the sweep, to compare where each stopped
+    bool operator==(const SweepResult& other) const
+    {
+        return std::memcmp(tseries.data(), other.tseries.data(), tseries.size() * sizeof(double)) == 0 &&
+               present == other.present && message == other.message && next == other.next;
+    }
+};
+
+template <class Read>
+SweepResult readOneSweep(const std::string& text, int32_t nsamples, Read read)
+{
+    SweepResult result;
+    result.tseries.assign(MaxViewerSamples + 1, -7.0);
+    rt::TextReader file;
+    file.openMemory(text);
+    try {
+        result.present = read(file, nsamples, result.tseries.data());
+        result.next = file.readReal();
+    } catch (const rt::Error& error) {
+        result.message = error.what();
+    }
+    return result;
+}
+
+}  // namespace
+
+TEST(BlockRead, ASweepReadsAsItemAfterItemWould)
+{
+    // Sweeps of usual lines with, now and then, an odd line: a bad item, text after the
+    // number, blank lines, LF alone, an exponent, the text ending early; shorter and
+    // longer than the store.
+    uint64_t seed = 5;
+    const auto next = [&] { return (seed = seed * 6364136223846793005u + 1442695040888963407u) >> 33; };
+    int compared = 0;
+    for (int32_t nsamples : {0, 1, 7, 2500, MaxViewerSamples, MaxViewerSamples + 300}) {
+        for (int variant = 0; variant < 12; ++variant) {
+            std::string text;
+            const int64_t lines = int64_t(std::max(nsamples, 1)) + 3 - (variant == 11 ? nsamples / 2 : 0);
+            for (int64_t i = 0; i < lines; ++i) {
+                const std::string value = number(sample(variant, int(i)));
+                const uint64_t odd = variant == 0 ? 1 : next() % 400;
+                text += odd == 0 && variant % 3 == 0 ? "volts\r\n"
+                        : odd == 1                   ? value + " tail\r\n"
+                        : odd == 2                   ? "\r\n\r\n" + value + "\r\n"
+                        : odd == 3                   ? value + "\n"
+                        : odd == 4                   ? value + "e0\r\n"
+                                                     : value + "\r\n";
+            }
+            const SweepResult expected = readOneSweep(text, nsamples, sweepItemByItem);
+            const SweepResult actual = readOneSweep(text, nsamples, readViewerSweep);
+            EXPECT_TRUE(actual == expected) << nsamples << " samples, variant " << variant << ": " << actual.message
+                                            << " / " << expected.message;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 72);
+}
+
+TEST(WaterfallReader, LineEndsCountedEightBytesAStepAsOneByOne)
+{
+    uint64_t seed = 11;
+    const auto next = [&] { return (seed = seed * 6364136223846793005u + 1442695040888963407u) >> 33; };
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::string bytes(size_t(next() % 1200), '\0');
+        const uint64_t density = 1 + next() % 20;
+        for (char& c : bytes)
+            c = next() % density == 0 ? '\r' : char(next() % 256);
+        const size_t from = bytes.empty() ? 0 : size_t(next() % bytes.size());
+        ASSERT_EQ(countCarriageReturns(bytes.data() + from, bytes.size() - from),
+                  uint64_t(std::count(bytes.begin() + long(from), bytes.end(), '\r')))
+            << bytes.size() << " from " << from;
+    }
+}
+
+// The ends of the blocks are found a chunk of the file (1 MiB) at a time while the
+// blocks already bounded are read: a block that ends on a chunk's last byte, with its
+// LF first in the next chunk or without one, reads as the reading from the start does.
+TEST(WaterfallReader, ABlockEndingWhereAScannedChunkEndsReadsTheSame)
+{
+    constexpr size_t Chunk = size_t(1) << 20;
+    const int nsamples = 2000, sweeps = 40;  // 8 blocks of about 150 kB
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("r.txt").toStdString();
+    for (const std::string lineEnd : {"\r\n", "\r"}) {
+        for (const int shiftBy : {0, 1, 2}) {
+            SCOPED_TRACE(testing::Message() << (lineEnd.size() == 2 ? "CR LF" : "CR") << ", shift " << shiftBy);
+            std::string header;
+            for (const char* item : {"40", "2000", "4", "37", "0.0"})
+                header += item + lineEnd;
+            std::vector<std::string> lines;
+            for (int s = 0; s < sweeps; ++s)
+                for (int i = 0; i < nsamples; ++i)
+                    lines.push_back(number(sample(s, i)) + lineEnd);
+            // The last block end inside the first chunk, moved by blanks before the first
+            // item onto the chunk's last byte (and one or two bytes before it).
+            size_t at = header.size(), end = 0, blockLines = size_t(nsamples) * 5;
+            for (size_t l = 0; l < lines.size(); ++l) {
+                at += lines[l].size();
+                if ((l + 1) % blockLines == 0 && at - lineEnd.size() + 1 <= header.size() + Chunk)
+                    end = at - lineEnd.size();  // the CR
+            }
+            ASSERT_GT(end, 0u);
+            const size_t blanks = header.size() + Chunk - 1 - end - size_t(shiftBy);
+            lines[0] = std::string(blanks, ' ') + lines[0];
+            std::string text = header;
+            for (const std::string& line : lines)
+                text += line;
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+
+            std::vector<std::vector<double>> rows[2];
+            std::atomic<bool> cancel{false};
+            for (int way = 0; way < 2; ++way) {
+                WaterfallCallbacks callbacks;
+                callbacks.row = [&](int64_t, const double* db) { rows[way].emplace_back(db, db + WaterfallBins); };
+                const WaterfallOutcome outcome = way == 0 ? readWaterfall(path, 5, 5.0, cancel, callbacks)
+                                                          : readWaterfallInOrder(path, 5, 5.0, cancel, callbacks);
+                EXPECT_EQ(outcome.end, WaterfallEnd::Complete);
+                EXPECT_EQ(outcome.rows, 8);
+            }
+            ASSERT_EQ(rows[0].size(), 8u);
+            EXPECT_TRUE(rows[0] == rows[1]);
+        }
     }
 }
