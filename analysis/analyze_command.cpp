@@ -2,6 +2,7 @@
 
 #include "analysis_report.h"
 #include "cli_support.h"
+#include "csv_text.h"
 #include "output_file.h"
 #include "path_table.h"
 #include "profile_rows.h"
@@ -13,7 +14,6 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -125,13 +125,11 @@ bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSet
                ": the powers would not compare");
     // The threshold decides which bins count, so the reference and the measurement must share it.
     if (c.thresholdDb != settings.metrics.thresholdDb) {
-        const auto shortest = [](double db) {
-            char text[32];
-            const auto end = std::to_chars(text, text + sizeof text, db).ptr;
-            return std::string(text, end);
-        };
-        refuse(calPath + ": made with --threshold-db " + shortest(c.thresholdDb) + ", not " +
-               shortest(settings.metrics.thresholdDb) + ": the powers would not compare");
+        std::string line = calPath + ": made with --threshold-db ";
+        appendNumber(line, c.thresholdDb);
+        line += ", not ";
+        appendNumber(line, settings.metrics.thresholdDb);
+        refuse(line + ": the powers would not compare");
     }
     for (RecordingAnalysis& r : results) {
         if (r.viewerLayout) {
