@@ -171,12 +171,15 @@ int runCampaign(const std::vector<std::string>& files, const CampaignSettings& s
     add(settings.csvPath, campaignCsv(campaign, settings));
     if (!settings.plotPath.empty())
         add(settings.plotPath, draw(campaign, settings));
-    for (auto& [file, path] : pending) {
-        try {
-            file->commit();
-        } catch (const rt::InOutError& e) {
-            failIo(path, e.code());
-        }
+    // The table and the plot stand together or not at all.
+    std::vector<OutputFile*> outputs;
+    for (auto& entry : pending)
+        outputs.push_back(entry.first.get());
+    std::string failed;
+    try {
+        OutputFile::commitTogether(outputs, &failed);
+    } catch (const rt::InOutError& e) {
+        failIo(failed, e.code());
     }
     std::printf("%s", campaignSummary(campaign, settings).c_str());
     return ExitOk;
