@@ -195,6 +195,13 @@ private:
         args << path;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PATH", env.value("PATH") + ":/usr/sbin:/sbin");
+        // gpsfake names gpsd's control socket after its own pid in TMPDIR and takes an
+        // existing file of that name for gpsd being ready: a socket left in /tmp by an
+        // earlier gpsfake of the same pid would leave gpsd without the log's device.
+        const QString sockets = QDir(folder).filePath("gpsfake-tmp");
+        if (!QDir().mkpath(sockets))
+            return false;
+        env.insert("TMPDIR", sockets);
         process_.setProcessEnvironment(env);
         process_.setWorkingDirectory(folder);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -72,7 +72,12 @@ class FakeGpsd:
         log_path = os.path.join(self.folder, "drive.nmea")
         with open(log_path, "w", newline="") as f:
             f.write(nmea_log())
-        env = dict(os.environ, PATH=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
+        # gpsfake names gpsd's control socket after its own pid in TMPDIR and takes an existing
+        # file of that name for gpsd being ready: one left in /tmp by an earlier gpsfake of the
+        # same pid would leave gpsd without the log's device. A folder of its own avoids it.
+        sockets = os.path.join(self.folder, "gpsfake-tmp")
+        os.makedirs(sockets, exist_ok=True)
+        env = dict(os.environ, PATH=os.environ.get("PATH", "") + ":/usr/sbin:/sbin", TMPDIR=sockets)
         for _ in range(3):  # a port taken between choosing and binding it: another one
             self.port = free_port()
             # -n: fed from the start, not from the first client on; -c: a sentence every 0.1 s.
