@@ -222,10 +222,10 @@ std::string plotPathFor(const std::string& plotPath, size_t index, size_t count)
 
 int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
                const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall,
-               const std::function<void()>& prepareWaterfall)
+               const std::function<void()>& preparePictures)
 {
-    std::vector<Outcome> outcomes =
-        analyzeFiles(files, settings, outputs.waterfallPath.empty() ? std::function<void()>() : prepareWaterfall);
+    const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
+    std::vector<Outcome> outcomes = analyzeFiles(files, settings, draws ? preparePictures : std::function<void()>());
     if (!allAnalyzed(outcomes))
         return ExitBadInput;
     std::vector<RecordingAnalysis> results;

@@ -55,10 +55,10 @@ bool allAnalyzed(const std::vector<FileAnalysis>& outcomes);
 // line on stderr, every bad file reported, and no output written). Throws Failure
 // for a failed write of an output.
 // drawWaterfall draws the picture of --waterfall; with several files the waterfalls
-// and profiles are numbered as the pictures are. prepareWaterfall, when given, runs
-// while the files are analysed (see analyzeFiles) when a waterfall is to be drawn.
+// and profiles are numbered as the pictures are. preparePictures, when given, runs
+// while the files are analysed (see analyzeFiles) when a picture is to be drawn.
 int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& settings, const AnalyzeOutputs& outputs,
                const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall = {},
-               const std::function<void()>& prepareWaterfall = {});
+               const std::function<void()>& preparePictures = {});
 
 }  // namespace cli

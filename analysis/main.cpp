@@ -28,10 +28,58 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
 namespace {
+
+// The program as it was started (the first argument), for the usage line of the help.
+QString startedAs;
+
+// A run that draws loads the plot module on a thread of its own from its very start:
+// Qt Widgets and QCustomPlot take some 30 ms to load and relocate, which the reading of
+// the recordings hides. The QApplication the module makes is made on the main thread
+// when the first picture is prepared or drawn; what runs before it needs no application
+// object.
+class PlotModuleLoad {
+public:
+    PlotModuleLoad(int& argc, char** argv)
+        : argc_(argc), argv_(argv), loader_([this] { module_ = cli::loadPlotModule(problem_); })
+    {
+    }
+    ~PlotModuleLoad()
+    {
+        if (loader_.joinable())
+            loader_.join();
+    }
+    PlotModuleLoad(const PlotModuleLoad&) = delete;
+    PlotModuleLoad& operator=(const PlotModuleLoad&) = delete;
+
+    // The module, its application made; on the main thread only. Throws the run's
+    // failure when the module does not load.
+    const cli::PlotModule& ready()
+    {
+        if (loader_.joinable())
+            loader_.join();
+        if (!module_)
+            throw cli::Failure("sounder: --plot: the plot module does not load: " + problem_);
+        if (!application_) {
+            application_ = module_->makeApplication(argc_, argv_);
+            QCoreApplication::setApplicationName("sounder");
+            QCoreApplication::setApplicationVersion(SOUNDER_VERSION);
+        }
+        return *module_;
+    }
+
+private:
+    int& argc_;
+    char** argv_;
+    const cli::PlotModule* module_ = nullptr;
+    std::string problem_;
+    std::unique_ptr<QCoreApplication> application_;
+    std::thread loader_;  // last: started once the rest is in place
+};
 
 std::string localPath(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
@@ -57,7 +105,7 @@ int usage(const QString& message)
 int printHelp(const QCommandLineParser& parser, const QString& program)
 {
     QString text = parser.helpText();
-    const QString started = QCoreApplication::arguments().constFirst();
+    const QString& started = startedAs;
     const qsizetype at = text.indexOf(started);
     if (at >= 0 && at < text.indexOf('\n'))
         text.replace(at, started.size(), program);
@@ -209,7 +257,7 @@ QString readProfileOptions(const QCommandLineParser& parser, const ProfileOption
 }
 // ---------------------------------------------------------------------------------------
 
-int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule)
+int runAnalyzeCommand(const QStringList& args, PlotModuleLoad* plotModule)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -354,20 +402,28 @@ int runAnalyzeCommand(const QStringList& args, const cli::PlotModule* plotModule
     }
     if (const int refused = cli::outputsRefusal(named, inputsOf(files)); refused != cli::ExitOk)
         return refused;
-    if ((!outputs.plotPath.empty() || !outputs.waterfallPath.empty()) && !plotModule)
+    const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
+    if (draws && !plotModule)
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
     cli::PlotDrawer draw, drawWaterfall;
-    std::function<void()> prepareWaterfall;
-    if (plotModule) {
-        draw = plotModule->drawPng;
-        drawWaterfall = [plotModule, waterfallSize](const cli::RecordingAnalysis& r, const cli::AnalysisSettings& s) {
-            return plotModule->drawWaterfallPng(r, s, waterfallSize.width(), waterfallSize.height());
+    std::function<void()> prepare;
+    if (draws) {
+        draw = [plotModule](const cli::RecordingAnalysis& r, const cli::AnalysisSettings& s) {
+            return plotModule->ready().drawPng(r, s);
         };
-        prepareWaterfall = [plotModule, waterfallSize, &settings] {
-            plotModule->prepareWaterfall(settings, waterfallSize.width(), waterfallSize.height());
+        drawWaterfall = [plotModule, waterfallSize](const cli::RecordingAnalysis& r, const cli::AnalysisSettings& s) {
+            return plotModule->ready().drawWaterfallPng(r, s, waterfallSize.width(), waterfallSize.height());
+        };
+        // While the recordings are read: the module and its application, and what the
+        // waterfall's drawing loads and caches.
+        const bool waterfall = !outputs.waterfallPath.empty();
+        prepare = [plotModule, waterfall, waterfallSize, &settings] {
+            const cli::PlotModule& module = plotModule->ready();
+            if (waterfall)
+                module.prepareWaterfall(settings, waterfallSize.width(), waterfallSize.height());
         };
     }
-    return cli::runAnalyze(files, settings, outputs, draw, drawWaterfall, prepareWaterfall);
+    return cli::runAnalyze(files, settings, outputs, draw, drawWaterfall, prepare);
 }
 
 int runCalibrateCommand(const QStringList& args)
@@ -419,7 +475,7 @@ int runCalibrateCommand(const QStringList& args)
     return cli::runCalibrate(options);
 }
 
-int runCampaignCommand(const QStringList& args, const cli::PlotModule* plotModule)
+int runCampaignCommand(const QStringList& args, PlotModuleLoad* plotModule)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -479,7 +535,9 @@ int runCampaignCommand(const QStringList& args, const cli::PlotModule* plotModul
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
     cli::CampaignDrawer draw;
     if (plotModule)
-        draw = plotModule->drawCampaignPng;
+        draw = [plotModule](const cli::Campaign& c, const cli::CampaignSettings& s) {
+            return plotModule->ready().drawCampaignPng(c, s);
+        };
     return cli::runCampaign(files, settings, draw);
 }
 
@@ -502,20 +560,21 @@ bool drawsPlot(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    const cli::PlotModule* plotModule = nullptr;
-    if (drawsPlot(argc, argv)) {
-        std::string problem;
-        plotModule = cli::loadPlotModule(problem);
-        if (!plotModule) {
-            std::fprintf(stderr, "sounder: --plot: the plot module does not load: %s\n", problem.c_str());
-            return cli::ExitBadInput;
-        }
-    }
-    const std::unique_ptr<QCoreApplication> application =
-        plotModule ? plotModule->makeApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
-    QCoreApplication& app = *application;
+    // Only a picture needs Qt Widgets, and its run has no application object until
+    // the module is there; every other run has Qt Core's from the start.
+    std::unique_ptr<PlotModuleLoad> plotModule;
+    std::unique_ptr<QCoreApplication> application;
+    if (drawsPlot(argc, argv))
+        plotModule = std::make_unique<PlotModuleLoad>(argc, argv);
+    else
+        application = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName("sounder");
     QCoreApplication::setApplicationVersion(SOUNDER_VERSION);
+    // The arguments as QCoreApplication gives them on this system.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.push_back(QString::fromLocal8Bit(argv[i]));
+    startedAs = arguments.value(0);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -537,7 +596,7 @@ int main(int argc, char** argv)
     parser.addOptions({help, version});
     parser.addPositionalArgument("COMMAND", "info, convert, analyze, calibrate or campaign.", "COMMAND [ARGS...]");
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    if (!parser.parse(app.arguments()))
+    if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(version)) {
         std::printf("sounder %s\n", SOUNDER_VERSION);
@@ -556,11 +615,11 @@ int main(int argc, char** argv)
         if (command == "convert")
             return runConvertCommand(rest);
         if (command == "analyze")
-            return runAnalyzeCommand(rest, plotModule);
+            return runAnalyzeCommand(rest, plotModule.get());
         if (command == "calibrate")
             return runCalibrateCommand(rest);
         if (command == "campaign")
-            return runCampaignCommand(rest, plotModule);
+            return runCampaignCommand(rest, plotModule.get());
     } catch (const cli::Refused& refusal) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", refusal.what());

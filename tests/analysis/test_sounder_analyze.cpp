@@ -331,8 +331,8 @@ TEST(SounderAnalyze, PlotIsA1600By1000Png)
 }
 
 // The picture's module is looked for beside the program and in ../lib/sounder/plot from it;
-// without it, or with a file that is not it, only a run that draws fails, before any
-// analysis, and writes nothing.
+// without it, or with a file that is not it, only a run that draws fails, and it writes
+// nothing.
 TEST(SounderAnalyze, PlotModuleIsFoundBesideOrInLibAndItsAbsenceIsReported)
 {
     namespace fs = std::filesystem;
