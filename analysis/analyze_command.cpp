@@ -14,6 +14,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -34,12 +35,100 @@ uint64_t fileSize(const std::string& path)
 
 using Outcome = FileAnalysis;
 
+// The .npy files of the profiles, written while the recordings are read: the rows of
+// each followed file go to their places (channel-major, as the file holds them) as
+// they are made, so that little is left to write once the analysis ends. A file whose
+// rows end short of what its header promised, or that is not followed, is written
+// whole afterwards.
+class ProfilesFollower {
+public:
+    ProfilesFollower(std::vector<std::unique_ptr<OutputFile>>& files, std::vector<ProfileRowsProgress>& progress)
+        : files_(files), progress_(progress), written_(files.size(), 0), failures_(files.size(), 0)
+    {
+    }
+
+    // Until every file's analysis has ended: what has been made is written.
+    void follow()
+    {
+        constexpr auto Pause = std::chrono::milliseconds(2);
+        for (bool ended = false; !ended;) {
+            ended = true;
+            for (const ProfileRowsProgress& p : progress_)
+                ended = ended && p.ended.load(std::memory_order_acquire);
+            bool wrote = false;
+            for (size_t i = 0; i < files_.size(); ++i)
+                wrote = writeMade(i) || wrote;
+            if (!ended && !wrote)
+                std::this_thread::sleep_for(Pause);
+        }
+    }
+
+    // After the analysis: each file made whole from the result, its header last. A
+    // failed write throws rt::InOutError; failedPath names the file.
+    void finish(const std::vector<RecordingAnalysis>& results, std::string& failedPath)
+    {
+        for (size_t i = 0; i < files_.size(); ++i) {
+            OutputFile& file = *files_[i];
+            failedPath = file.path();
+            if (failures_[i] != 0)
+                throw rt::InOutError(failures_[i]);
+            writeMade(i);
+            const RecordingAnalysis& r = results[i];
+            const size_t rows = r.channels.empty() ? 0 : r.channels.front().profilesDb.size() / ProfileRowBins;
+            if (room(i) > 0 && rows == room(i) && written_[i] == rows) {
+                file.writeAt(0, npyHeader(r.channels.size(), rows).data(), npyHeader(r.channels.size(), rows).size());
+            } else {
+                file.resize(0);
+                writeProfilesNpy(file, r);
+            }
+        }
+    }
+
+private:
+    static std::string npyHeader(size_t channels, size_t rows)
+    {
+        return npyFloat32Header({uint64_t(channels), uint64_t(rows), uint64_t(ProfileRowBins)});
+    }
+    size_t room(size_t i)
+    {
+        const std::lock_guard<std::mutex> lock(progress_[i].mutex);
+        return progress_[i].room;
+    }
+    // Writes file i's rows made since the last call; true when there were any.
+    bool writeMade(size_t i)
+    {
+        ProfileRowsProgress& p = progress_[i];
+        const std::lock_guard<std::mutex> lock(p.mutex);
+        const size_t done = p.done.load(std::memory_order_acquire);
+        if (p.room == 0 || failures_[i] != 0 || done <= written_[i])
+            return false;
+        constexpr size_t RowBytes = ProfileRowBins * sizeof(float);
+        const uint64_t start = npyHeader(p.first.size(), p.room).size();
+        try {
+            for (size_t c = 0; c < p.first.size(); ++c)
+                files_[i]->writeAt(start + (c * p.room + written_[i]) * RowBytes,
+                                   reinterpret_cast<const char*>(p.first[c] + written_[i] * ProfileRowBins),
+                                   (done - written_[i]) * RowBytes);
+        } catch (const rt::InOutError& e) {
+            failures_[i] = e.code();  // said once the analysis has ended
+            return false;
+        }
+        written_[i] = done;
+        return true;
+    }
+
+    std::vector<std::unique_ptr<OutputFile>>& files_;
+    std::vector<ProfileRowsProgress>& progress_;
+    std::vector<size_t> written_;  // rows of each file written
+    std::vector<int> failures_;    // the code of a failed write, 0 while none
+};
+
 }  // namespace
 
 // Runs analyzeRecording over the files on up to one worker per core, showing the
 // progress of all of them together on a terminal.
 std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings,
-                                       const std::function<void()>& meanwhile)
+                                       const std::function<void()>& meanwhile, std::vector<ProfileRowsProgress>* rows)
 {
     std::vector<Outcome> outcomes(files.size());
     uint64_t total = 0;
@@ -56,8 +145,17 @@ std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, co
     const size_t workers = std::min<size_t>(files.size(), cores);
     const auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < files.size();) {
+            ProfileRowsProgress* progress = rows ? &(*rows)[i] : nullptr;
+            struct Ended {
+                ProfileRowsProgress* progress;
+                ~Ended()
+                {
+                    if (progress)
+                        progress->ended.store(true, std::memory_order_release);
+                }
+            } ended{progress};
             try {
-                outcomes[i].result = analyzeRecording(files[i], settings, &bytesDone);
+                outcomes[i].result = analyzeRecording(files[i], settings, &bytesDone, progress);
             } catch (const Failure& failure) {
                 outcomes[i].failure = failure.what();
             } catch (const std::bad_alloc&) {
@@ -224,8 +322,40 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
                const PlotDrawer& drawPlot, const PlotDrawer& drawWaterfall,
                const std::function<void()>& preparePictures)
 {
+    // The profiles' files are begun first, to take the rows as they are made.
+    std::vector<std::unique_ptr<OutputFile>> npyFiles;
+    if (!outputs.profilesPath.empty())
+        for (size_t i = 0; i < files.size(); ++i) {
+            const std::string path = plotPathFor(outputs.profilesPath, i, files.size());
+            try {
+                npyFiles.push_back(std::make_unique<OutputFile>(path));
+            } catch (const rt::InOutError& e) {
+                failIo(path, e.code());
+            }
+        }
+    // Only a file of its own can be written out of order (not standard output, a pipe
+    // or a device): those take the whole file once the analysis has ended.
+    bool follow = !npyFiles.empty();
+    for (const std::unique_ptr<OutputFile>& f : npyFiles)
+        follow = follow && !f->direct();
+    std::vector<ProfileRowsProgress> progress(follow ? files.size() : 0);
+    ProfilesFollower follower(npyFiles, progress);
     const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
-    std::vector<Outcome> outcomes = analyzeFiles(files, settings, draws ? preparePictures : std::function<void()>());
+    const auto meanwhile = [&] {
+        if (draws && preparePictures) {
+            try {
+                preparePictures();
+            } catch (const std::exception&) {
+                // Only saves time; the pictures' drawing says what is wrong.
+            }
+        }
+        if (follow)
+            follower.follow();
+    };
+    std::vector<Outcome> outcomes = analyzeFiles(files, settings, (draws && preparePictures) || follow
+                                                                      ? std::function<void()>(meanwhile)
+                                                                      : std::function<void()>(),
+                                                 follow ? &progress : nullptr);
     if (!allAnalyzed(outcomes))
         return ExitBadInput;
     std::vector<RecordingAnalysis> results;
@@ -246,29 +376,22 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
             failIo(path, e.code());
         }
     };
-    // The profiles, by far the largest output, are written on a thread of their own
-    // while the other outputs are made (a failed output leaves through Join).
-    std::vector<std::unique_ptr<OutputFile>> npyFiles;
+    // What is left of the profiles, by far the largest output, is written on a thread
+    // of its own while the other outputs are made (a failed output leaves through Join).
     std::string npyFailedPath;
     int npyFailure = 0;
-    if (!outputs.profilesPath.empty())
-        for (size_t i = 0; i < results.size(); ++i) {
-            const std::string path = plotPathFor(outputs.profilesPath, i, results.size());
-            try {
-                npyFiles.push_back(std::make_unique<OutputFile>(path));
-            } catch (const rt::InOutError& e) {
-                failIo(path, e.code());
-            }
-        }
     std::thread npyWriter([&] {
-        for (size_t i = 0; i < npyFiles.size(); ++i) {
-            try {
-                writeProfilesNpy(*npyFiles[i], results[i]);
-            } catch (const rt::InOutError& e) {
-                npyFailedPath = npyFiles[i]->path();
-                npyFailure = e.code();
+        try {
+            if (follow) {
+                follower.finish(results, npyFailedPath);
                 return;
             }
+            for (size_t i = 0; i < npyFiles.size(); ++i) {
+                npyFailedPath = npyFiles[i]->path();
+                writeProfilesNpy(*npyFiles[i], results[i]);
+            }
+        } catch (const rt::InOutError& e) {
+            npyFailure = e.code();
         }
     });
     struct Join {

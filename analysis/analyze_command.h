@@ -43,10 +43,13 @@ struct FileAnalysis {
 };
 // Analyses the files on up to one worker per core, with a progress line on a terminal.
 // meanwhile, when given, runs on the calling thread while the workers run (work that
-// needs no result, such as loading what a picture will need); should it throw, the
-// analysis goes on as without it.
+// needs no result, such as loading what a picture will need, or reading the rows as
+// they are made); should it throw, the analysis goes on as without it. rows, when
+// given, holds one entry per file, told of that file's kept rows (each entry's
+// `ended` set once its file's analysis has ended).
 std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, const AnalysisSettings& settings,
-                                       const std::function<void()>& meanwhile = {});
+                                       const std::function<void()>& meanwhile = {},
+                                       std::vector<ProfileRowsProgress>* rows = nullptr);
 // Prints the stderr line of every file that failed; true when none did.
 bool allAnalyzed(const std::vector<FileAnalysis>& outcomes);
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -37,6 +38,21 @@ void reserveProfileRows(std::vector<float>& rows, size_t count)
     const uintptr_t end = (reinterpret_cast<uintptr_t>(rows.data() + rows.capacity())) & ~(Huge - 1);
     if (end > begin)
         ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+void populateProfileRows(const float* room, size_t floats)
+{
+#ifdef MADV_POPULATE_WRITE
+    // Whole pages inside the room only: the pages around it belong to other allocations.
+    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(room) + page - 1) & ~(page - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(room + floats) & ~(page - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    (void)room;
+    (void)floats;
 #endif
 }
 

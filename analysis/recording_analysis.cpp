@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <stdexcept>
+#include <thread>
 #include <sys/stat.h>
 
 namespace cli {
@@ -50,6 +52,8 @@ public:
             const size_t rows = settings.keepProfiles == ProfileRows::Sweeps ? result_.sweeps.capacity()
                                                                               : result_.blocks.capacity();
             reserveProfileRows(result_.profilesDb, rows);
+            // The room's memory made ready beside the analysis, on another core.
+            populating_ = std::thread(populateProfileRows, result_.profilesDb.data(), result_.profilesDb.capacity());
         }
         db_.fill(FloorDb);
         power_.fill(PowerFloor);
@@ -80,8 +84,20 @@ public:
             closeBlock();
     }
 
+    // The kept rows so far, and the room reserved for them.
+    const std::vector<float>& rows() const { return result_.profilesDb; }
+
+    ChannelAccumulator(ChannelAccumulator&&) = default;
+    ~ChannelAccumulator()
+    {
+        if (populating_.joinable())
+            populating_.join();
+    }
+
     ChannelAnalysis finish()
     {
+        if (populating_.joinable())
+            populating_.join();
         if (inBlock_ > 0)
             closeBlock();
         result_.averageDb.assign(size_t(ProfileBins) + 1, FloorDb);
@@ -173,6 +189,7 @@ private:
     std::array<double, ProfileBins + 1> blockSum_;
     std::array<double, ProfileBins + 1> totalSum_;
     ChannelAnalysis result_;
+    std::thread populating_;  // backing the kept rows' room with memory
 };
 
 std::vector<int> channelsOf(const AnalysisSettings& settings)
@@ -244,7 +261,7 @@ void addBytes(std::atomic<uint64_t>* bytesDone, uint64_t bytes)
 }
 
 void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings, RecordingAnalysis& result,
-                        std::atomic<uint64_t>* bytesDone)
+                        std::atomic<uint64_t>* bytesDone, ProfileRowsProgress* progress)
 {
     const acq::RecordingHeader& header = input.header();
     result.clockDivider = header.clockDivider();
@@ -264,6 +281,31 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     channels.reserve(chosen.size());
     for (int c : chosen)
         channels.emplace_back(c, settings, used, expected);
+    // The reader stops at the sweeps the header promises, and each channel's room holds
+    // `expected` sweeps (or their blocks), at least as many as the file can hold: the
+    // rows never move, and a follower may read them where they are. Should the analysis
+    // fail, they are given up before they are freed.
+    if (settings.keepProfiles == ProfileRows::None)
+        progress = nullptr;
+    struct GiveUp {
+        ProfileRowsProgress* progress;
+        bool kept = false;
+        ~GiveUp()
+        {
+            if (progress && !kept) {
+                const std::lock_guard<std::mutex> lock(progress->mutex);
+                progress->room = 0;
+            }
+        }
+    } giveUp{progress};
+    if (progress) {
+        const std::lock_guard<std::mutex> lock(progress->mutex);
+        for (const ChannelAccumulator& channel : channels)
+            progress->first.push_back(channel.rows().data());
+        const size_t blockSweeps = size_t(settings.blockSweeps);
+        progress->room = settings.keepProfiles == ProfileRows::Sweeps ? expected
+                                                                      : (expected + blockSweeps - 1) / blockSweeps;
+    }
     auto area = std::make_unique<FourierArea>();
     uint64_t reported = 0;
     int64_t lines = 0;
@@ -278,6 +320,10 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     };
     std::array<int64_t, 3> clipped{};
     const auto analyzeSweep = [&](const std::vector<uint16_t>& sweep) {
+        // Never so, the reader giving no more sweeps than `expected`; a row that would
+        // move the rows under their follower stops the analysis instead.
+        if (progress && size_t(result.sweeps) >= expected)
+            throw std::logic_error("more sweeps than the room kept for their rows");
         if (settings.countClipped)
             for (size_t i = 0; i < sweep.size(); ++i)
                 clipped[i % 3] += sweep[i] == 0 || sweep[i] == 4095;
@@ -286,6 +332,8 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
             channels[c].addSweep(*area, true);
         }
         ++result.sweeps;
+        if (progress)
+            progress->done.store(channels.front().rows().size() / ProfileRowBins, std::memory_order_release);
     };
     std::vector<uint16_t> sweep(3 * size_t(header.sweepSamples));
     while (readSweep(sweep))
@@ -298,6 +346,11 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     for (ChannelAccumulator& channel : channels) {
         result.channels.push_back(channel.finish());
         result.channels.back().clipped = clipped[size_t(result.channels.back().channel - 1)];
+    }
+    // The rows have moved to the result without moving in memory (the last block's too).
+    if (progress) {
+        giveUp.kept = true;
+        progress->done.store(result.channels.front().profilesDb.size() / ProfileRowBins, std::memory_order_release);
     }
     result.headerAttenuation = header.attenuation;
     for (size_t c = 0; c < 3; ++c)
@@ -406,7 +459,7 @@ std::optional<double> secondsPerBin(const RecordingAnalysis& r, const AnalysisSe
 }
 
 RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettings& settings,
-                                   std::atomic<uint64_t>* bytesDone)
+                                   std::atomic<uint64_t>* bytesDone, ProfileRowsProgress* rows)
 {
     RecordingAnalysis result;
     result.path = path;
@@ -425,7 +478,7 @@ RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettin
         }
         throw;
     }
-    analyzeAcquisition(input, settings, result, bytesDone);
+    analyzeAcquisition(input, settings, result, bytesDone, rows);
     return result;
 }
 

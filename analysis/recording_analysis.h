@@ -12,6 +12,7 @@
 
 #include <array>
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -92,12 +93,29 @@ struct RecordingAnalysis {
     int64_t blockCount(int blockSweeps) const { return (sweeps + blockSweeps - 1) / blockSweeps; }
 };
 
+// The kept rows of one file as they are made, for a reader on another thread (the
+// .npy file written while the recording is read). Once `room` is non-zero, each
+// channel's rows stand from first[c] on, room rows each, never moved while the
+// analysis runs, and rows [0, done) of every channel are whole. A file in the viewer
+// layout, which does not state its sweeps, is not followed: room stays 0. The rows
+// may end short of room (a recording cut short).
+struct ProfileRowsProgress {
+    // Held by the reader while it reads rows, and by the analysis when it gives the
+    // rows up (a failed analysis, before they are freed); guards first and room.
+    std::mutex mutex;
+    std::vector<const float*> first;
+    size_t room = 0;                 // the rows the file is to give, 0 while not followed
+    std::atomic<size_t> done{0};     // rows whole in every channel
+    std::atomic<bool> ended{false};  // set by the caller once analyzeRecording has returned or thrown
+};
+
 // Reads and analyses one file of either layout. bytesDone, when given, grows by the
-// bytes read as they are read (a progress line over several files). Throws Failure
-// with the stderr line naming the file (and line) for bad input and I/O failures.
-// Settings must be valid (see analysisSettingsProblem).
+// bytes read as they are read (a progress line over several files); rows, when given
+// with keepProfiles, tells of the kept rows as they are made. Throws Failure with the
+// stderr line naming the file (and line) for bad input and I/O failures. Settings
+// must be valid (see analysisSettingsProblem).
 RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettings& settings,
-                                   std::atomic<uint64_t>* bytesDone = nullptr);
+                                   std::atomic<uint64_t>* bytesDone = nullptr, ProfileRowsProgress* rows = nullptr);
 
 // Seconds per bin of a file when the bandwidth is given: the divider's sweep length
 // over 4096 x bandwidth; for the viewer layout, which states no divider, its samples
