@@ -23,44 +23,6 @@ namespace cli {
 
 namespace {
 
-// A map of more cells than the picture has pixels shows no more: each cell of the
-// drawn map is the largest of the rows x bins it stands for, so a path one sweep or
-// one bin wide still shows.
-struct Reduced {
-    int columns = 0;
-    int rows = 0;
-    int binsPerColumn = 1;
-    int rowsPerRow = 1;
-    std::vector<float> cells;  // rows x columns
-};
-
-Reduced reduce(const std::vector<float>& profiles, int rows, int widthPixels, int heightPixels)
-{
-    Reduced r;
-    r.binsPerColumn = std::max(1, (ProfileRowBins + widthPixels - 1) / std::max(1, widthPixels));
-    r.rowsPerRow = std::max(1, (rows + heightPixels - 1) / std::max(1, heightPixels));
-    r.columns = (ProfileRowBins + r.binsPerColumn - 1) / r.binsPerColumn;
-    r.rows = (rows + r.rowsPerRow - 1) / r.rowsPerRow;
-    r.cells.assign(size_t(r.columns) * size_t(r.rows), -INFINITY);
-    // First the largest of each bin over a cell row's rows (a loop that vectorizes),
-    // then of each column's bins: the same largest values as one pass over the cells,
-    // whatever the order (the dB values are never NaN or -0).
-    std::vector<float> highest(ProfileRowBins);
-    for (int cellRow = 0; cellRow < r.rows; ++cellRow) {
-        std::fill(highest.begin(), highest.end(), -INFINITY);
-        for (int row = cellRow * r.rowsPerRow; row < std::min(rows, (cellRow + 1) * r.rowsPerRow); ++row) {
-            const float* in = profiles.data() + size_t(row) * ProfileRowBins;
-            for (int k = 0; k < ProfileRowBins; ++k)
-                highest[size_t(k)] = std::max(highest[size_t(k)], in[k]);
-        }
-        float* out = r.cells.data() + size_t(cellRow) * size_t(r.columns);
-        for (int c = 0; c < r.columns; ++c)
-            for (int k = c * r.binsPerColumn; k < std::min(ProfileRowBins, (c + 1) * r.binsPerColumn); ++k)
-                out[c] = std::max(out[c], highest[size_t(k)]);
-    }
-    return r;
-}
-
 // A channel's map of cells, and its lowest and highest cell.
 struct ChannelMap {
     std::unique_ptr<QCPColorMapData> data;
@@ -68,21 +30,30 @@ struct ChannelMap {
     float highest = -INFINITY;
 };
 
-// scale: the delay of one bin on the delay axis.
-ChannelMap channelMap(const std::vector<float>& profiles, int rows, int widthPixels, int heightPixels, double scale)
+// scale: the delay of one bin on the delay axis. The cells made as the rows were, where
+// they fit the map; else made here from the rows.
+ChannelMap channelMap(const ChannelAnalysis& channel, MapPixels pixels, double scale)
 {
-    const Reduced cells = reduce(profiles, rows, widthPixels, heightPixels);
+    const std::vector<float>& profiles = channel.profilesDb;
+    const int rows = int(profiles.size() / ProfileRowBins);
+    std::optional<WaterfallCells> made;
+    const bool ready = channel.waterfallCells && channel.waterfallCells->completeFor(rows, pixels);
+    if (!ready) {
+        made.emplace(rows, pixels);
+        made->addRows(profiles.data(), rows);
+    }
+    const WaterfallCells& cells = ready ? *channel.waterfallCells : *made;
     // Cell centres: the delay of a column's first bin, the number of a row's first row.
-    const double binWidth = cells.binsPerColumn * scale;
-    const double rowHeight = cells.rowsPerRow;
+    const double binWidth = cells.binsPerColumn() * scale;
+    const double rowHeight = cells.rowsPerCellRow();
     ChannelMap m;
     m.data = std::make_unique<QCPColorMapData>(
-        cells.columns, cells.rows,
-        QCPRange(0.5 * (binWidth - scale), 0.5 * (binWidth - scale) + (cells.columns - 1) * binWidth),
-        QCPRange(1 + 0.5 * (rowHeight - 1), 1 + 0.5 * (rowHeight - 1) + (cells.rows - 1) * rowHeight));
-    for (int r = 0; r < cells.rows; ++r)
-        for (int k = 0; k < cells.columns; ++k) {
-            const float v = cells.cells[size_t(r) * size_t(cells.columns) + size_t(k)];
+        cells.columns(), cells.cellRows(),
+        QCPRange(0.5 * (binWidth - scale), 0.5 * (binWidth - scale) + (cells.columns() - 1) * binWidth),
+        QCPRange(1 + 0.5 * (rowHeight - 1), 1 + 0.5 * (rowHeight - 1) + (cells.cellRows() - 1) * rowHeight));
+    for (int r = 0; r < cells.cellRows(); ++r)
+        for (int k = 0; k < cells.columns(); ++k) {
+            const float v = cells.cell(k, r);
             m.data->setCell(k, r, v);
             m.lowest = std::min(m.lowest, v);
             m.highest = std::max(m.highest, v);
@@ -298,11 +269,8 @@ QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& 
     const size_t mapped = analysis.channels.size();
     std::vector<ChannelMap> maps(mapped);
     {
-        const auto fill = [&](size_t c) {
-            const std::vector<float>& profiles = analysis.channels[c].profilesDb;
-            maps[c] = channelMap(profiles, int(profiles.size() / ProfileRowBins), width / channels - 80, height - 120,
-                                 scale);
-        };
+        const MapPixels pixels = waterfallMapPixels(width, height, channels);
+        const auto fill = [&](size_t c) { maps[c] = channelMap(analysis.channels[c], pixels, scale); };
         std::vector<std::thread> threads;
         const size_t cores = std::max(1u, std::thread::hardware_concurrency());
         for (size_t first = 1; first < std::min(cores, mapped); ++first)

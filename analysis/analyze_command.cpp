@@ -35,19 +35,28 @@ uint64_t fileSize(const std::string& path)
 
 using Outcome = FileAnalysis;
 
-// The .npy files of the profiles, written while the recordings are read: the rows of
-// each followed file go to their places (channel-major, as the file holds them) as
-// they are made, so that little is left to write once the analysis ends. A file whose
-// rows end short of what its header promised, or that is not followed, is written
-// whole afterwards.
-class ProfilesFollower {
+// The kept rows of the files, taken as they are made while the recordings are read:
+// - the .npy files of the profiles: the rows of each file go to their places
+//   (channel-major, as the file holds them), so that little is left to write once the
+//   analysis ends;
+// - the cells of the waterfall pictures, so that the picture is left only its drawing.
+// A file whose rows end short of what its header promised, or that is not followed,
+// has both made whole afterwards, from its result.
+class RowsFollower {
 public:
-    ProfilesFollower(std::vector<std::unique_ptr<OutputFile>>& files, std::vector<ProfileRowsProgress>& progress)
-        : files_(files), progress_(progress), written_(files.size(), 0), failures_(files.size(), 0)
+    // npyFiles: one per file, or none; picture: the waterfall's size, when one is drawn.
+    RowsFollower(std::vector<std::unique_ptr<OutputFile>>& npyFiles, std::vector<ProfileRowsProgress>& progress,
+                 std::optional<MapPixels> picture)
+        : npyFiles_(npyFiles),
+          progress_(progress),
+          picture_(picture),
+          npyWritten_(progress.size(), 0),
+          failures_(progress.size(), 0),
+          cells_(progress.size())
     {
     }
 
-    // Until every file's analysis has ended: what has been made is written.
+    // Until every file's analysis has ended: what has been made is taken.
     void follow()
     {
         constexpr auto Pause = std::chrono::milliseconds(2);
@@ -55,28 +64,36 @@ public:
             ended = true;
             for (const ProfileRowsProgress& p : progress_)
                 ended = ended && p.ended.load(std::memory_order_acquire);
-            bool wrote = false;
-            for (size_t i = 0; i < files_.size(); ++i)
-                wrote = writeMade(i) || wrote;
-            if (!ended && !wrote)
+            bool took = false;
+            for (size_t i = 0; i < progress_.size(); ++i)
+                took = takeMade(i) || took;
+            if (!ended && !took)
                 std::this_thread::sleep_for(Pause);
         }
     }
 
-    // After the analysis: each file made whole from the result, its header last. A
-    // failed write throws rt::InOutError; failedPath names the file.
-    void finish(const std::vector<RecordingAnalysis>& results, std::string& failedPath)
+    // After the analysis: the cells made go to their results' channels.
+    void giveCells(std::vector<RecordingAnalysis>& results)
     {
-        for (size_t i = 0; i < files_.size(); ++i) {
-            OutputFile& file = *files_[i];
+        for (size_t i = 0; i < results.size() && i < cells_.size(); ++i)
+            for (size_t c = 0; c < cells_[i].size() && c < results[i].channels.size(); ++c)
+                results[i].channels[c].waterfallCells = std::move(cells_[i][c]);
+    }
+
+    // After the analysis: each .npy file made whole, its header last. A failed write
+    // throws rt::InOutError; failedPath names the file.
+    void finishNpy(const std::vector<RecordingAnalysis>& results, std::string& failedPath)
+    {
+        for (size_t i = 0; i < npyFiles_.size(); ++i) {
+            OutputFile& file = *npyFiles_[i];
             failedPath = file.path();
             if (failures_[i] != 0)
                 throw rt::InOutError(failures_[i]);
-            writeMade(i);
             const RecordingAnalysis& r = results[i];
             const size_t rows = r.channels.empty() ? 0 : r.channels.front().profilesDb.size() / ProfileRowBins;
-            if (room(i) > 0 && rows == room(i) && written_[i] == rows) {
-                file.writeAt(0, npyHeader(r.channels.size(), rows).data(), npyHeader(r.channels.size(), rows).size());
+            if (room(i) > 0 && rows == room(i) && npyWritten_[i] == rows) {
+                const std::string header = npyHeader(r.channels.size(), rows);
+                file.writeAt(0, header.data(), header.size());
             } else {
                 file.resize(0);
                 writeProfilesNpy(file, r);
@@ -94,33 +111,53 @@ private:
         const std::lock_guard<std::mutex> lock(progress_[i].mutex);
         return progress_[i].room;
     }
-    // Writes file i's rows made since the last call; true when there were any.
-    bool writeMade(size_t i)
+    // Takes file i's rows made since the last call; true when there were any.
+    bool takeMade(size_t i)
     {
         ProfileRowsProgress& p = progress_[i];
         const std::lock_guard<std::mutex> lock(p.mutex);
         const size_t done = p.done.load(std::memory_order_acquire);
-        if (p.room == 0 || failures_[i] != 0 || done <= written_[i])
+        if (p.room == 0)
             return false;
-        constexpr size_t RowBytes = ProfileRowBins * sizeof(float);
-        const uint64_t start = npyHeader(p.first.size(), p.room).size();
-        try {
-            for (size_t c = 0; c < p.first.size(); ++c)
-                files_[i]->writeAt(start + (c * p.room + written_[i]) * RowBytes,
-                                   reinterpret_cast<const char*>(p.first[c] + written_[i] * ProfileRowBins),
-                                   (done - written_[i]) * RowBytes);
-        } catch (const rt::InOutError& e) {
-            failures_[i] = e.code();  // said once the analysis has ended
-            return false;
+        bool took = false;
+        if (picture_) {
+            if (cells_[i].empty()) {
+                const MapPixels pixels = waterfallMapPixels(picture_->width, picture_->height, int(p.first.size()));
+                for (size_t c = 0; c < p.first.size(); ++c)
+                    cells_[i].emplace_back(std::in_place, int(p.room), pixels);
+            }
+            for (size_t c = 0; c < p.first.size(); ++c) {
+                WaterfallCells& cells = *cells_[i][c];
+                if (size_t(cells.rowsAdded()) < done) {
+                    const size_t from = size_t(cells.rowsAdded());
+                    cells.addRows(p.first[c] + from * ProfileRowBins, int(done - from));
+                    took = true;
+                }
+            }
         }
-        written_[i] = done;
-        return true;
+        if (i < npyFiles_.size() && failures_[i] == 0 && done > npyWritten_[i]) {
+            constexpr size_t RowBytes = ProfileRowBins * sizeof(float);
+            const uint64_t start = npyHeader(p.first.size(), p.room).size();
+            try {
+                for (size_t c = 0; c < p.first.size(); ++c)
+                    npyFiles_[i]->writeAt(start + (c * p.room + npyWritten_[i]) * RowBytes,
+                                          reinterpret_cast<const char*>(p.first[c] + npyWritten_[i] * ProfileRowBins),
+                                          (done - npyWritten_[i]) * RowBytes);
+                npyWritten_[i] = done;
+                took = true;
+            } catch (const rt::InOutError& e) {
+                failures_[i] = e.code();  // said once the analysis has ended
+            }
+        }
+        return took;
     }
 
-    std::vector<std::unique_ptr<OutputFile>>& files_;
+    std::vector<std::unique_ptr<OutputFile>>& npyFiles_;  // followed ones, or none
     std::vector<ProfileRowsProgress>& progress_;
-    std::vector<size_t> written_;  // rows of each file written
-    std::vector<int> failures_;    // the code of a failed write, 0 while none
+    std::optional<MapPixels> picture_;
+    std::vector<size_t> npyWritten_;  // rows of each file written to its .npy
+    std::vector<int> failures_;       // the code of a failed .npy write, 0 while none
+    std::vector<std::vector<std::optional<WaterfallCells>>> cells_;  // per file and channel
 };
 
 }  // namespace
@@ -335,11 +372,16 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
         }
     // Only a file of its own can be written out of order (not standard output, a pipe
     // or a device): those take the whole file once the analysis has ended.
-    bool follow = !npyFiles.empty();
+    bool followNpy = !npyFiles.empty();
     for (const std::unique_ptr<OutputFile>& f : npyFiles)
-        follow = follow && !f->direct();
+        followNpy = followNpy && !f->direct();
+    std::vector<std::unique_ptr<OutputFile>> noFiles;
+    std::optional<MapPixels> picture;
+    if (!outputs.waterfallPath.empty())
+        picture = MapPixels{outputs.waterfallWidth, outputs.waterfallHeight};
+    const bool follow = followNpy || picture;
     std::vector<ProfileRowsProgress> progress(follow ? files.size() : 0);
-    ProfilesFollower follower(npyFiles, progress);
+    RowsFollower follower(followNpy ? npyFiles : noFiles, progress, picture);
     const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
     const auto meanwhile = [&] {
         if (draws && preparePictures) {
@@ -362,6 +404,7 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     results.reserve(outcomes.size());
     for (Outcome& o : outcomes)
         results.push_back(std::move(*o.result));
+    follower.giveCells(results);
     if (!applyCalibration(results, settings))
         return ExitBadInput;
 
@@ -382,8 +425,8 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     int npyFailure = 0;
     std::thread npyWriter([&] {
         try {
-            if (follow) {
-                follower.finish(results, npyFailedPath);
+            if (followNpy) {
+                follower.finishNpy(results, npyFailedPath);
                 return;
             }
             for (size_t i = 0; i < npyFiles.size(); ++i) {

@@ -19,6 +19,8 @@ struct AnalyzeOutputs {
     std::string plotPath;
     std::string pathsPath;  // the path table (needs AnalysisSettings::pathLobes)
     std::string waterfallPath;  // --waterfall OUT.png
+    int waterfallWidth = 1600;  // its size in pixels
+    int waterfallHeight = 1000;
     std::string profilesPath;   // --profiles OUT.npy
 };
 

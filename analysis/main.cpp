@@ -321,6 +321,8 @@ int runAnalyzeCommand(const QStringList& args, PlotModuleLoad* plotModule)
     if (const QString problem = readProfileOptions(parser, profileOptions, outputs, settings, waterfallSize);
         !problem.isEmpty())
         return usage(problem);
+    outputs.waterfallWidth = waterfallSize.width();
+    outputs.waterfallHeight = waterfallSize.height();
     if (outputs.csvPath.empty() && outputs.jsonPath.empty() && outputs.plotPath.empty() &&
         outputs.waterfallPath.empty() && outputs.profilesPath.empty() && outputs.pathsPath.empty())
         return usage("analyze needs at least one of --csv OUT, --json OUT, --plot OUT.png, --waterfall OUT.png, "

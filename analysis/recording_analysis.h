@@ -9,6 +9,7 @@
 #include "calibration.h"
 #include "path_lobe.h"
 #include "recording_place.h"
+#include "waterfall_cells.h"
 
 #include <array>
 #include <atomic>
@@ -72,6 +73,9 @@ struct ChannelAnalysis {
     // With keepProfiles: the rows, ProfileRowBins floats each, 10 * log10 of the
     // floored power of each sweep, or of the block's mean power.
     std::vector<float> profilesDb;
+    // The waterfall picture's cells of these rows, where they were made as the rows
+    // were (see WaterfallCells::completeFor for whether they fit a picture).
+    std::optional<WaterfallCells> waterfallCells;
 };
 
 struct RecordingAnalysis {
