@@ -384,6 +384,13 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     RowsFollower follower(followNpy ? npyFiles : noFiles, progress, picture);
     const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
     const auto meanwhile = [&] {
+        // The files being read first make the threads they make (see
+        // ProfileRowsProgress::setUp); the pictures' libraries load after.
+        const size_t first = std::min<size_t>(progress.size(), std::max(1u, std::thread::hardware_concurrency()));
+        for (size_t i = 0; i < first; ++i)
+            while (!progress[i].setUp.load(std::memory_order_acquire) &&
+                   !progress[i].ended.load(std::memory_order_acquire))
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
         if (draws && preparePictures) {
             try {
                 preparePictures();

@@ -28,7 +28,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -37,22 +36,15 @@ namespace {
 // The program as it was started (the first argument), for the usage line of the help.
 QString startedAs;
 
-// A run that draws loads the plot module on a thread of its own from its very start:
-// Qt Widgets and QCustomPlot take some 30 ms to load and relocate, which the reading of
-// the recordings hides. The QApplication the module makes is made on the main thread
-// when the first picture is prepared or drawn; what runs before it needs no application
-// object.
+// A run that draws loads the plot module once the recordings' analysis is under way,
+// on the main thread while the workers read: Qt Widgets and QCustomPlot take some
+// 30 ms to load and relocate, which the reading then hides. (Not before the workers
+// have started: the C library makes no new thread while a library is being loaded.)
+// The QApplication the module makes is made with it; what runs before needs no
+// application object.
 class PlotModuleLoad {
 public:
-    PlotModuleLoad(int& argc, char** argv)
-        : argc_(argc), argv_(argv), loader_([this] { module_ = cli::loadPlotModule(problem_); })
-    {
-    }
-    ~PlotModuleLoad()
-    {
-        if (loader_.joinable())
-            loader_.join();
-    }
+    PlotModuleLoad(int& argc, char** argv) : argc_(argc), argv_(argv) {}
     PlotModuleLoad(const PlotModuleLoad&) = delete;
     PlotModuleLoad& operator=(const PlotModuleLoad&) = delete;
 
@@ -60,8 +52,10 @@ public:
     // failure when the module does not load.
     const cli::PlotModule& ready()
     {
-        if (loader_.joinable())
-            loader_.join();
+        if (!tried_) {
+            tried_ = true;
+            module_ = cli::loadPlotModule(problem_);
+        }
         if (!module_)
             throw cli::Failure("sounder: --plot: the plot module does not load: " + problem_);
         if (!application_) {
@@ -75,10 +69,10 @@ public:
 private:
     int& argc_;
     char** argv_;
+    bool tried_ = false;
     const cli::PlotModule* module_ = nullptr;
     std::string problem_;
     std::unique_ptr<QCoreApplication> application_;
-    std::thread loader_;  // last: started once the rest is in place
 };
 
 std::string localPath(const QString& text) { return QFile::encodeName(text).toStdString(); }

@@ -53,7 +53,9 @@ public:
                                                                               : result_.blocks.capacity();
             reserveProfileRows(result_.profilesDb, rows);
             // The room's memory made ready beside the analysis, on another core.
-            populating_ = std::thread(populateProfileRows, result_.profilesDb.data(), result_.profilesDb.capacity());
+            if (result_.profilesDb.capacity() > 0)
+                populating_ =
+                    std::thread(populateProfileRows, result_.profilesDb.data(), result_.profilesDb.capacity());
         }
         db_.fill(FloorDb);
         power_.fill(PowerFloor);
@@ -306,6 +308,8 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
         progress->room = settings.keepProfiles == ProfileRows::Sweeps ? expected
                                                                       : (expected + blockSweeps - 1) / blockSweeps;
     }
+    if (progress)
+        progress->setUp.store(true, std::memory_order_release);
     auto area = std::make_unique<FourierArea>();
     uint64_t reported = 0;
     int64_t lines = 0;
@@ -468,6 +472,10 @@ RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettin
     try {
         input.open();
     } catch (const Failure&) {
+        // The viewer layout's rows have no room kept ahead (its sweeps are not stated),
+        // so no thread is made for them.
+        if (rows)
+            rows->setUp.store(true, std::memory_order_release);
         // Not the acquisition layout: perhaps the viewer's; else the first line that
         // does not fit the acquisition layout is the fault to report.
         if (analyzeViewer(path, settings, result)) {

@@ -110,6 +110,10 @@ struct ProfileRowsProgress {
     std::vector<const float*> first;
     size_t room = 0;                 // the rows the file is to give, 0 while not followed
     std::atomic<size_t> done{0};     // rows whole in every channel
+    // The analysis makes threads of its own only as it begins (to back the rows' room
+    // with memory); set once they are made. A library loaded meanwhile on another
+    // thread would hold them up: the C library makes no thread while one loads.
+    std::atomic<bool> setUp{false};
     std::atomic<bool> ended{false};  // set by the caller once analyzeRecording has returned or thrown
 };
 
