@@ -3,8 +3,10 @@
 // it, the picture's size, and the options' misuse.
 
 #include "analyze_command.h"
+#include "cli_support.h"
 #include "analyze_fixture.h"
 #include "profile_rows.h"
+#include "waterfall_cells.h"
 
 #include <gtest/gtest.h>
 
@@ -225,5 +227,113 @@ TEST(SounderProfiles, WorkMeanwhileLeavesTheResultsAlone)
                           0);
             }
         }
+    }
+}
+
+// The waterfall's cells taken row by row in batches of any size are the cells taken at
+// once, and each is the largest of the rows x bins it stands for.
+TEST(WaterfallCells, RowByRowInAnyBatchesIsTheLargestOfEachCellsRowsAndBins)
+{
+    const struct { int rows; cli::MapPixels pixels; } cases[] = {
+        {1430, {453, 880}}, {7, {453, 880}}, {1, {100, 100}}, {286, {-14, 80}}, {1000, {2048, 1000}},
+        {1001, {2049, 3}}, {0, {453, 880}},
+    };
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> db(-60.0f, 20.0f);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rows) + " rows in " + std::to_string(c.pixels.width) + " x " +
+                     std::to_string(c.pixels.height));
+        std::vector<float> rows(size_t(c.rows) * 2048);
+        for (float& v : rows)
+            v = db(random);
+        cli::WaterfallCells whole(c.rows, c.pixels);
+        whole.addRows(rows.data(), c.rows);
+        cli::WaterfallCells batched(c.rows, c.pixels);
+        while (batched.rowsAdded() < c.rows) {
+            const int n = std::min(c.rows - batched.rowsAdded(), int(random() % 40) + 1);
+            batched.addRows(rows.data() + size_t(batched.rowsAdded()) * 2048, n);
+        }
+        EXPECT_TRUE(whole.completeFor(c.rows, c.pixels));
+        EXPECT_FALSE(whole.completeFor(c.rows + 1, c.pixels));
+        EXPECT_FALSE(whole.completeFor(c.rows, {c.pixels.width + 1, c.pixels.height}));
+        ASSERT_EQ(whole.columns() * whole.binsPerColumn() >= 2048, true);
+        ASSERT_LT((whole.columns() - 1) * whole.binsPerColumn(), 2048);
+        ASSERT_GE(whole.cellRows() * whole.rowsPerCellRow(), c.rows);
+        int mismatches = 0;
+        for (int r = 0; r < whole.cellRows(); ++r)
+            for (int k = 0; k < whole.columns(); ++k) {
+                float largest = -INFINITY;
+                for (int row = r * whole.rowsPerCellRow(); row < std::min(c.rows, (r + 1) * whole.rowsPerCellRow()); ++row)
+                    for (int bin = k * whole.binsPerColumn(); bin < std::min(2048, (k + 1) * whole.binsPerColumn());
+                         ++bin)
+                        largest = std::max(largest, rows[size_t(row) * 2048 + size_t(bin)]);
+                mismatches += whole.cell(k, r) != largest || batched.cell(k, r) != largest;
+            }
+        EXPECT_EQ(mismatches, 0);
+    }
+}
+
+// The profiles are written to the .npy while the recording is read, and the picture's
+// cells made meanwhile: the same file and cells as made from the whole result, for a
+// whole recording, and for one cut short of the sweeps its header promises (whose rows
+// the header cannot place, unless its blocks come out as promised), in rows of sweeps
+// and of blocks.
+TEST(SounderProfiles, WrittenWhileReadingIsWhatTheWholeResultGives)
+{
+    const struct { const char* name; int promised; cli::ProfileRows rows; bool asPromised; } cases[] = {
+        {"whole, sweeps", 7, cli::ProfileRows::Sweeps, true},
+        {"whole, blocks", 7, cli::ProfileRows::Blocks, true},
+        {"cut short, sweeps", 9, cli::ProfileRows::Sweeps, false},
+        {"cut short, blocks as promised", 9, cli::ProfileRows::Blocks, true},  // 3 blocks of 3 promised, 3 made
+        {"cut short, fewer blocks", 8, cli::ProfileRows::Blocks, true},
+        {"cut short, blocks", 10, cli::ProfileRows::Blocks, false},  // 4 promised
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        Recording r;
+        r.write(dir.file("rec.txt"));
+        if (c.promised != r.sweeps) {
+            std::string text = readBytes(dir.file("rec.txt"));
+            text.replace(0, 1, std::to_string(c.promised));  // "7,5000"
+            writeBytes(dir.file("rec.txt"), text);
+        }
+        cli::AnalysisSettings settings;
+        settings.keepProfiles = c.rows;
+        settings.blockSweeps = 3;
+        cli::AnalyzeOutputs outputs;
+        outputs.profilesPath = dir.file("p.npy");
+        outputs.waterfallPath = dir.file("w.png");
+        int drawn = 0;
+        const cli::PlotDrawer checkCells = [&](const cli::RecordingAnalysis& a, const cli::AnalysisSettings&) {
+            ++drawn;
+            const cli::MapPixels pixels = cli::waterfallMapPixels(1600, 1000, int(a.channels.size()));
+            for (const cli::ChannelAnalysis& ch : a.channels) {
+                const int rows = int(ch.profilesDb.size() / 2048);
+                EXPECT_EQ(rows, c.rows == cli::ProfileRows::Sweeps ? 7 : 3);
+                // Made while reading where the header told how many rows would come.
+                EXPECT_EQ(ch.waterfallCells && ch.waterfallCells->completeFor(rows, pixels), c.asPromised);
+                if (!ch.waterfallCells || !ch.waterfallCells->completeFor(rows, pixels))
+                    continue;
+                cli::WaterfallCells atOnce(rows, pixels);
+                atOnce.addRows(ch.profilesDb.data(), rows);
+                int mismatches = 0;
+                for (int y = 0; y < atOnce.cellRows(); ++y)
+                    for (int x = 0; x < atOnce.columns(); ++x)
+                        mismatches += atOnce.cell(x, y) != ch.waterfallCells->cell(x, y);
+                EXPECT_EQ(mismatches, 0);
+            }
+            return std::string("picture");
+        };
+        ASSERT_EQ(cli::runAnalyze({dir.file("rec.txt")}, settings, outputs, {}, checkCells), cli::ExitOk);
+        EXPECT_EQ(drawn, 1);
+
+        const cli::RecordingAnalysis whole = cli::analyzeRecording(dir.file("rec.txt"), settings);
+        std::string expected =
+            cli::npyFloat32Header({whole.channels.size(), whole.channels[0].profilesDb.size() / 2048, 2048});
+        for (const cli::ChannelAnalysis& ch : whole.channels)
+            expected.append(reinterpret_cast<const char*>(ch.profilesDb.data()), ch.profilesDb.size() * sizeof(float));
+        EXPECT_TRUE(readBytes(dir.file("p.npy")) == expected) << "the .npy differs from the whole result's";
+        EXPECT_EQ(readBytes(dir.file("w.png")), "picture");
     }
 }
