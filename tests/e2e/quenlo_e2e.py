@@ -31,6 +31,8 @@ AUTO_ADJUST = inside(SETTINGS, 104, 352, 65, 25)
 SHOW = inside(SETTINGS, 104, 384, 65, 25)
 EXIT = inside(SETTINGS, 104, 416, 65, 25)
 ACQUIRE = inside(SETTINGS, 16, 504, 81, 25)
+# The GPS line: with a live gpsd the fix's age in it changes by itself every second or so.
+GPS_LINE = inside(SETTINGS, 8, 456, 201, 17)
 
 RED, YELLOW, AQUA, WHITE, LIME = (255, 0, 0), (255, 255, 0), (0, 255, 255), (255, 255, 255), (0, 255, 0)
 COLOUR_NAMES = {RED: "red", YELLOW: "yellow", AQUA: "aqua", WHITE: "white", LIME: "lime"}
@@ -282,7 +284,7 @@ class QuenloRun:
         started = time.monotonic() - start
         shot, _ = self.app.wait_until(lambda s: s.region(MESSAGE_LINE) == self.locking_text, 300,
                                       "the end of Auto Adjust", 0.25)
-        shot = self.app.wait_settled((0, 0, 911, 629), timeout=30, quiet=1.0)
+        shot = self.app.wait_settled((0, 0, 911, 629), timeout=30, quiet=1.0, hole=GPS_LINE)
         check(shot.region(MESSAGE_LINE) == self.locking_text, "quenlo: Auto Adjust went on after it seemed done")
         self.note_colour("after Auto Adjust", shot)
         log(f"  Auto Adjust: first capture after {started:.2f} s, finished after {time.monotonic() - start:.2f} s")

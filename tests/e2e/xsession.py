@@ -64,12 +64,17 @@ class Shot:
         width, height = int(fields[1]), int(fields[2])
         return Shot(width, height, data[pos + 1:pos + 1 + width * height * 3])
 
-    def region(self, box):
+    def region(self, box, hole=None):
+        """The pixels of box, less those of hole (a box inside it) where given."""
         x, y, w, h = box
         rows = []
         for row in range(y, y + h):
             start = (row * self.width + x) * 3
-            rows.append(self.pixels[start:start + w * 3])
+            if hole and hole[1] <= row < hole[1] + hole[3]:
+                rows.append(self.pixels[start:start + (hole[0] - x) * 3])
+                rows.append(self.pixels[start + (hole[0] + hole[2] - x) * 3:start + w * 3])
+            else:
+                rows.append(self.pixels[start:start + w * 3])
         return b"".join(rows)
 
     def colours(self, box):
@@ -248,14 +253,15 @@ class Program:
         check(shot is not None, f"{self.name}: {what} not seen within {timeout} s")
         return shot, waited
 
-    def wait_settled(self, box, timeout=10, quiet=0.4):
-        """Waits until a region stops changing for `quiet` seconds."""
+    def wait_settled(self, box, timeout=10, quiet=0.4, hole=None):
+        """Waits until a region (less the hole inside it, where given: a line that goes on
+        changing by itself) stops changing for `quiet` seconds."""
         last, since = self.grab(), time.monotonic()
         start = since
         while time.monotonic() - start < timeout:
             time.sleep(0.1)
             shot = self.grab()
-            if shot.region(box) != last.region(box):
+            if shot.region(box, hole) != last.region(box, hole):
                 last, since = shot, time.monotonic()
             elif time.monotonic() - since >= quiet:
                 return shot
