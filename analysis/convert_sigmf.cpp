@@ -23,9 +23,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace cli {
@@ -165,8 +168,24 @@ QString channelNames(const std::vector<int>& channels)
 
 QJsonObject extensionsField() { return QJsonObject{{"name", SigmfNamespace}, {"version", ExtensionVersion}, {"optional", true}}; }
 
+// The capture segments and the annotations of every sweep: alike in every stream.
+struct SweepMeta {
+    QJsonArray captures;
+    QJsonArray annotations;
+};
+
+SweepMeta sweepMeta(const Source& source)
+{
+    SweepMeta m{captures(source), {}};
+    for (int64_t k = 0; k < source.count.whole; ++k)
+        m.annotations.append(QJsonObject{{"core:sample_start", qint64(k * source.header->sweepSamples)},
+                                         {"core:sample_count", source.header->sweepSamples},
+                                         {"core:label", QString("sweep %1").arg(k + 1)}});
+    return m;
+}
+
 QJsonObject recordingMeta(const Source& source, const SigmfOptions& options, const Stream& stream,
-                          const std::string& collection)
+                          const std::string& collection, const SweepMeta& sweeps)
 {
     const acq::RecordingHeader& h = *source.header;
     const DatatypeInfo& type = info(options.datatype);
@@ -220,12 +239,7 @@ QJsonObject recordingMeta(const Source& source, const SigmfOptions& options, con
         global.insert(ns + ":board_library",
                       QJsonObject{{"path", QString::fromStdString(s.boardLibraryPath)}, {"simulated", s.boardLibrarySimulated}});
     }
-    QJsonArray annotations;
-    for (int64_t k = 0; k < source.count.whole; ++k)
-        annotations.append(QJsonObject{{"core:sample_start", qint64(k * h.sweepSamples)},
-                                       {"core:sample_count", h.sweepSamples},
-                                       {"core:label", QString("sweep %1").arg(k + 1)}});
-    return QJsonObject{{"global", global}, {"captures", captures(source)}, {"annotations", annotations}};
+    return QJsonObject{{"global", global}, {"captures", sweeps.captures}, {"annotations", sweeps.annotations}};
 }
 
 QByteArray collectionJson(const Source& source, const std::vector<Stream>& streams)
@@ -245,6 +259,21 @@ QByteArray collectionJson(const Source& source, const std::vector<Stream>& strea
     };
     return QJsonDocument(QJsonObject{{"collection", collection}}).toJson(QJsonDocument::Indented);
 }
+
+// A thread joined when it goes out of scope.
+class JoinedThread {
+public:
+    explicit JoinedThread(std::function<void()> work) : thread_(std::move(work)) {}
+    JoinedThread(JoinedThread&&) = default;
+    ~JoinedThread()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::thread thread_;
+};
 
 // The final file of an output, written whole under a temporary name.
 class FinalSink : public DataSink {
@@ -483,10 +512,43 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         progress.done();
         source.count = reportSweeps(input, lines);
 
-        for (Stream& s : streams) {
-            s.dataSha512 = s.sha512->hex();
-            s.meta = QJsonDocument(recordingMeta(source, options, s, collection ? baseName : std::string()))
-                         .toJson(QJsonDocument::Indented);
+        // The data goes on to the disk while the metadata is made: commit() then finds
+        // little left to wait for.
+        std::vector<OutputFile*> dataFiles;
+        if (archive)
+            dataFiles.push_back(archive.get());
+        else
+            for (Stream& s : streams)
+                dataFiles.push_back(&static_cast<FinalSink*>(s.data.get())->file());
+        std::exception_ptr syncFailure;
+        std::string syncFailed;
+        {
+            const JoinedThread syncing([&] {
+                for (OutputFile* file : dataFiles) {
+                    try {
+                        file->sync();
+                    } catch (...) {
+                        syncFailure = std::current_exception();
+                        syncFailed = file->path();
+                        return;
+                    }
+                }
+            });
+            // Each stream's metadata text on a thread of its own (the first on this one).
+            const SweepMeta sweeps = sweepMeta(source);
+            const auto makeMeta = [&](Stream& s) {
+                s.dataSha512 = s.sha512->hex();
+                s.meta = QJsonDocument(recordingMeta(source, options, s, collection ? baseName : std::string(), sweeps))
+                             .toJson(QJsonDocument::Indented);
+            };
+            std::vector<JoinedThread> others;
+            for (size_t k = 1; k < streams.size(); ++k)
+                others.emplace_back([&, k] { makeMeta(streams[k]); });
+            makeMeta(streams[0]);
+        }
+        if (syncFailure) {
+            current = syncFailed;
+            std::rethrow_exception(syncFailure);
         }
         const QByteArray collectionText = collection ? collectionJson(source, streams) : QByteArray();
 

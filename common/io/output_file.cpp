@@ -18,6 +18,9 @@
 
 namespace {
 constexpr size_t BufferSize = size_t(1) << 20;
+// How much is written before the disk is asked to start on it: small enough that
+// commit() finds little left for its fsync even in a file of a few megabytes.
+constexpr uint64_t WriteBackStep = uint64_t(2) << 20;
 constexpr int MaxLinks = 40;  // as the kernel's own limit on a chain of links
 
 [[noreturn]] void fail(int err) { throw rt::InOutError(rt::ioCodeFromErrno(err)); }
@@ -211,7 +214,6 @@ void OutputFile::startWriteBack()
 #ifdef SYNC_FILE_RANGE_WRITE
     // The disk starts on what is written while the next bytes are made, so that the
     // fsync of commit() waits for the tail only. Advice only: a failure here shows at fsync.
-    constexpr uint64_t WriteBackStep = uint64_t(8) << 20;
     if (!direct_ && written_ - writeBackFrom_ >= WriteBackStep) {
         ::sync_file_range(fd_, off_t(writeBackFrom_), off_t(written_ - writeBackFrom_), SYNC_FILE_RANGE_WRITE);
         writeBackFrom_ = written_;
@@ -246,7 +248,7 @@ void OutputFile::writeAt(uint64_t offset, const char* data, size_t length)
     }
 #ifdef SYNC_FILE_RANGE_WRITE
     // As startWriteBack, over the whole file: the bytes lie anywhere in it.
-    if (placedSinceWriteBack_ >= (uint64_t(8) << 20)) {
+    if (placedSinceWriteBack_ >= WriteBackStep) {
         ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
         placedSinceWriteBack_ = 0;
     }
@@ -279,6 +281,15 @@ void OutputFile::resize(uint64_t size)
         fail(errno);
     written_ = size;
     writeBackFrom_ = std::min(writeBackFrom_, size);
+}
+
+void OutputFile::sync()
+{
+    if (direct_)
+        return;
+    flush();
+    if (::fsync(fd_) != 0 && errno != EINVAL)
+        fail(errno);
 }
 
 void OutputFile::finishTemporary()

@@ -47,6 +47,11 @@ public:
     void writeAt(uint64_t offset, const char* data, size_t length);
     void readAt(uint64_t offset, char* data, size_t length);
     void resize(uint64_t size);
+    // Hands every byte written so far to the disk and waits until it holds them; the
+    // file stays open for more. commit() then waits only for what came after (a caller
+    // may sync the bulk of a file on one thread while it makes the rest on another).
+    // Nothing for a direct output.
+    void sync();
     void commit();
     // The path as given (what messages name).
     const std::string& path() const { return finalPath_; }

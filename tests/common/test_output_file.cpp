@@ -130,7 +130,7 @@ TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
 {
     // Each step on a file being made, and the file that results.
     struct Step {
-        char kind;  // w: write(), a: writeAt, r: readAt (expects text), z: resize
+        char kind;  // w: write(), a: writeAt, r: readAt (expects text), z: resize, s: sync
         uint64_t at;
         std::string text;
     };
@@ -146,6 +146,11 @@ TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
         {{{'w', 0, "ab"}, {'z', 4, ""}, {'w', 0, "c"}}, std::string("ab\0\0c", 5)},  // grown with zeros
         {{{'a', 100000, std::string(70000, 'q')}, {'z', 100005, ""}, {'r', 99999, std::string("\0", 1) + "qqqqq"}},
          std::string(100000, '\0') + "qqqqq"},
+        // A sync on the way hands over what is buffered and changes nothing of the result.
+        {{{'w', 0, "abc"}, {'s', 0, ""}, {'w', 0, "def"}, {'s', 0, ""}, {'s', 0, ""}}, "abcdef"},
+        {{{'w', 0, "ab"}, {'s', 0, ""}, {'a', 4, "z"}, {'r', 0, std::string("ab\0\0z", 5)}, {'w', 0, "cd"}},
+         "abcdz"},
+        {{{'w', 0, std::string(3 << 20, 'm')}, {'s', 0, ""}, {'z', 2, ""}, {'s', 0, ""}, {'w', 0, "n"}}, "mmn"},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         TempDir dir;
@@ -158,7 +163,10 @@ TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
                     out.writeAt(step.at, step.text.data(), step.text.size());
                 else if (step.kind == 'z')
                     out.resize(step.at);
-                else {
+                else if (step.kind == 's') {
+                    out.sync();
+                    EXPECT_FALSE(std::filesystem::exists(dir.file("f.bin"))) << "case " << i << ": whole only at commit";
+                } else {
                     std::string got(step.text.size(), '?');
                     out.readAt(step.at, got.data(), got.size());
                     EXPECT_EQ(got, step.text) << "case " << i;
@@ -177,6 +185,8 @@ TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
     OutputFile null("/dev/null");
     EXPECT_THROW(null.writeAt(0, "x", 1), rt::InOutError);
     EXPECT_THROW(null.resize(0), rt::InOutError);
+    null.write("x");
+    EXPECT_NO_THROW(null.sync());  // a stream has nothing to sync
 }
 
 TEST(OutputFile, AGroupStandsWholeOrTheOldOneStays)
