@@ -99,6 +99,24 @@ void restore(const std::string& path, const std::string& backup)
 }
 }  // namespace
 
+void dropCachedPages(const std::string& path)
+{
+#ifdef POSIX_FADV_DONTNEED
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    // Non-blocking, and checked again once open: the name may have changed in between.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+#else
+    (void)path;
+#endif
+}
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     if (a == b)

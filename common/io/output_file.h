@@ -24,6 +24,12 @@
 // (through a hard or symbolic link) where both exist.
 bool sameFile(const std::string& a, const std::string& b);
 
+// Advice only: the pages the kernel holds cached of the regular file at path (through
+// links) are let go. For a file an output is about to replace: letting them go beside
+// the work that makes the new one, rather than when the old file goes at commit, takes
+// them off the end of the run. Does nothing where path is not a regular file.
+void dropCachedPages(const std::string& path);
+
 class OutputFile {
 public:
     explicit OutputFile(std::string finalPath);

@@ -275,3 +275,24 @@ TEST(OutputFile, SameFileSeesThroughLinks)
     for (const auto& [name, same] : cases)
         EXPECT_EQ(sameFile(dir.file(name), dir.file("rec.txt")), same) << name;
 }
+
+TEST(OutputFile, DroppingCachedPagesLeavesEveryKindOfNameAsItWas)
+{
+    // A file about to be replaced, through a link too; a FIFO without a writer (opening
+    // it to read would wait for one), a folder and a missing name are let be.
+    TempDir dir;
+    const std::string bytes(3 << 20, 'k');
+    writeBytes(dir.file("old.bin"), bytes);
+    std::filesystem::create_symlink("old.bin", dir.file("link.bin"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.file("folder"));
+    const std::pair<const char*, mode_t> cases[] = {{"old.bin", S_IFREG},  {"link.bin", S_IFLNK},
+                                                    {"pipe", S_IFIFO},     {"folder", S_IFDIR},
+                                                    {"missing.bin", 0}};
+    for (const auto& [name, kind] : cases) {
+        dropCachedPages(dir.file(name));
+        EXPECT_EQ(kindOf(dir.file(name)), kind) << name;
+    }
+    EXPECT_EQ(readBytes(dir.file("old.bin")), bytes);
+    EXPECT_EQ(entries(dir), 4u);
+}
