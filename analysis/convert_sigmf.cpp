@@ -275,12 +275,6 @@ private:
     std::thread thread_;
 };
 
-bool fileExists(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
-}
-
 // The final file of an output, written whole under a temporary name.
 class FinalSink : public DataSink {
 public:
@@ -401,13 +395,7 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     // The file an I/O failure is told against: in an archive, the archive.
     std::string current = options.archive ? archivePath : finals.front();
     try {
-        // Files that the outputs replace let their cached pages go beside the conversion.
-        std::optional<JoinedThread> dropping;
-        if (std::any_of(finals.begin(), finals.end(), [](const std::string& path) { return fileExists(path); }))
-            dropping.emplace([finals] {
-                for (const std::string& path : finals)
-                    dropCachedPages(path);
-            });
+        ReplacedOutputs replaced(finals);
         // An archive's data members go straight into it behind headers of the most they can
         // hold (the sweeps promised, and no more than the input's lines could give at 7
         // bytes the shortest), made right at the end: several side by side, each written at
@@ -565,7 +553,7 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         }
         const QByteArray collectionText = collection ? collectionJson(source, streams) : QByteArray();
 
-        dropping.reset();
+        replaced.done();
         std::vector<std::unique_ptr<OutputFile>> outputs;
         if (options.archive) {
             // The folder BASE holds each recording's data, then each one's metadata, then

@@ -97,6 +97,7 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
              " samples of each sweep are left out");
 
     try {
+        ReplacedOutputs replaced({outPath});
         OutputFile out(outPath);
         // The sweep count is known at the end: line 1 is written as wide as the promised
         // count and rewritten then, padded with blanks (the viewer reads its first token).
@@ -147,6 +148,7 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
             present.resize(promised.size(), ' ');
             out.overwrite(0, present);
         }
+        replaced.done();
         out.commit();
     } catch (const rt::InOutError& e) {
         failIo(outPath, e.code());
