@@ -278,7 +278,8 @@ private:
 // The final file of an output, written whole under a temporary name.
 class FinalSink : public DataSink {
 public:
-    explicit FinalSink(const std::string& path) : file_(path) {}
+    // Nothing reads the data back soon: it goes to the disk past the page cache.
+    explicit FinalSink(const std::string& path) : file_(path) { file_.bypassCache(); }
     void write(const char* data, size_t length) override { file_.write(data, length); }
     OutputFile& file() { return file_; }
 

@@ -21,6 +21,9 @@ constexpr size_t BufferSize = size_t(1) << 20;
 // How much is written before the disk is asked to start on it: small enough that
 // commit() finds little left for its fsync even in a file of a few megabytes.
 constexpr uint64_t WriteBackStep = uint64_t(2) << 20;
+// Blocks written past the page cache: their size, address and offset a multiple of this
+// (a page, which every file system that takes direct I/O accepts).
+constexpr size_t UncachedBlock = 4096;
 constexpr int MaxLinks = 40;  // as the kernel's own limit on a chain of links
 
 [[noreturn]] void fail(int err) { throw rt::InOutError(rt::ioCodeFromErrno(err)); }
@@ -165,8 +168,84 @@ OutputFile::~OutputFile()
         ::unlink(tempPath_.c_str());
 }
 
+void OutputFile::FreeAligned::operator()(char* p) const { std::free(p); }
+
+void OutputFile::bypassCache()
+{
+#ifdef O_DIRECT
+    if (direct_ || aligned_ || used_ != 0 || written_ != 0)
+        return;
+    char* block = static_cast<char*>(std::aligned_alloc(UncachedBlock, BufferSize));
+    if (!block)
+        return;
+    aligned_.reset(block);
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0)
+        aligned_.reset();
+#endif
+}
+
+// The first length bytes of the aligned buffer (a multiple of UncachedBlock) to the
+// disk, past the cache; where the file system refuses that after all, the usual way.
+void OutputFile::writeUncached(size_t length)
+{
+    if (writeAll(fd_, aligned_.get(), length)) {
+        written_ += length;
+        writeBackFrom_ = written_;  // nothing of it waits in the cache
+        used_ -= length;
+        std::memmove(aligned_.get(), aligned_.get() + length, used_);
+        return;
+    }
+    if (errno != EINVAL || written_ != 0)
+        fail(errno);
+    leaveBypass();  // the flag taken but not the writes: every byte the usual way
+}
+
+// Back to the page cache: the whole blocks gathered go past it, the rest the usual way.
+void OutputFile::endBypass()
+{
+    if (!aligned_)
+        return;
+    const size_t whole = used_ / UncachedBlock * UncachedBlock;
+    if (whole > 0)
+        writeUncached(whole);
+    leaveBypass();
+}
+
+// The bytes gathered and not yet written, written the usual way from here on.
+void OutputFile::leaveBypass()
+{
+    if (!aligned_)
+        return;
+    const std::unique_ptr<char, FreeAligned> rest = std::move(aligned_);
+#ifdef O_DIRECT
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0)
+        fail(errno);
+#endif
+    const size_t left = used_;
+    used_ = 0;
+    if (left > 0 && !writeAll(fd_, rest.get(), left))
+        fail(errno);
+    written_ += left;
+}
+
 void OutputFile::write(const char* data, size_t length)
 {
+    if (aligned_) {
+        while (length > 0) {
+            const size_t n = std::min(length, BufferSize - used_);
+            std::memcpy(aligned_.get() + used_, data, n);
+            used_ += n;
+            data += n;
+            length -= n;
+            if (used_ == BufferSize)
+                writeUncached(BufferSize);
+            if (!aligned_ && length > 0)  // refused: the rest the usual way
+                return write(data, length);
+        }
+        return;
+    }
     // A large block goes straight to the file rather than through the buffer: copying
     // it first costs more than the call it would save.
     constexpr size_t DirectWrite = size_t(32) << 10;
@@ -220,6 +299,11 @@ void OutputFile::copyFrom(int fd, uint64_t offset, uint64_t length)
 
 void OutputFile::flush()
 {
+    if (aligned_) {
+        endBypass();
+        startWriteBack();
+        return;
+    }
     if (used_ > 0 && !writeAll(fd_, buffer_.get(), used_))
         fail(errno);
     written_ += used_;

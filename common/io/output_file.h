@@ -39,6 +39,13 @@ public:
 
     void write(const char* data, size_t length);
     void write(std::string_view text) { write(text.data(), text.size()); }
+    // For a large file written in order that nothing reads back soon (a conversion's
+    // data): from here on the bytes go to the disk directly, past the page cache, in
+    // aligned blocks, where the file system takes that (else nothing changes). The
+    // kernel then neither copies them nor keeps them cached; the last partial block,
+    // and anything after the next flush (sync, commit, writeAt, ...), goes the usual way.
+    // Only before the first byte is written.
+    void bypassCache();
     // Appends `length` bytes of the open file `fd` from `offset`, copied in the kernel
     // (a reflink where the file system shares blocks) rather than through memory.
     void copyFrom(int fd, uint64_t offset, uint64_t length);
@@ -72,6 +79,9 @@ public:
 
 private:
     void flush();
+    void writeUncached(size_t length);
+    void endBypass();
+    void leaveBypass();
     void startWriteBack();
     void finishTemporary();  // flush, fsync, close; the temporary file stays for the rename
     std::string finalPath_;
@@ -81,6 +91,10 @@ private:
     bool direct_ = false;
     bool ownsFd_ = true;
     std::unique_ptr<char[]> buffer_;
+    struct FreeAligned {
+        void operator()(char* p) const;
+    };
+    std::unique_ptr<char, FreeAligned> aligned_;  // the buffer while the cache is bypassed
     size_t used_ = 0;
     uint64_t written_ = 0;        // bytes handed to the file
     uint64_t writeBackFrom_ = 0;  // where the disk has not yet been asked to start

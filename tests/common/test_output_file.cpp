@@ -296,3 +296,72 @@ TEST(OutputFile, DroppingCachedPagesLeavesEveryKindOfNameAsItWas)
     EXPECT_EQ(readBytes(dir.file("old.bin")), bytes);
     EXPECT_EQ(entries(dir), 4u);
 }
+
+TEST(OutputFile, BytesPastTheCacheMakeTheSameFile)
+{
+    // Pieces of these sizes written in turn past the page cache (blocks of 4 KiB gathered
+    // in a buffer of 1 MiB), then what ends the bypass; the file holds every byte in order.
+    struct Case {
+        std::vector<size_t> pieces;
+        char end;  // c: commit, s: sync then more pieces, a: writeAt, z: resize
+    };
+    const Case cases[] = {
+        {{}, 'c'},
+        {{1}, 'c'},
+        {{4096}, 'c'},
+        {{1 << 20}, 'c'},
+        {{(1 << 20) + 1, 5}, 'c'},
+        {{40000, 40000, 40000, 120000, 7, 3 << 20, 4095}, 'c'},
+        {{100000, 2 << 20}, 's'},
+        {{(1 << 20) + 4096 * 3 + 11}, 'a'},
+        {{(2 << 20) + 100}, 'z'},
+    };
+    // Each on a file system that may or may not take direct writes (then written as usual).
+    for (const std::string& folder : {std::string(), std::string("/dev/shm")}) {
+        if (!folder.empty() && !std::filesystem::is_directory(folder))
+            continue;
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            TempDir dir;
+            const std::string path = folder.empty() ? dir.file("f.bin") : folder + "/sounder_bypass_test.bin";
+            std::string expected;
+            uint8_t next = 0;
+            const auto piece = [&](size_t n) {
+                std::string text(n, '\0');
+                for (char& c : text)
+                    c = char(next = uint8_t(next * 31 + 7));
+                expected += text;
+                return text;
+            };
+            {
+                OutputFile out(path);
+                out.bypassCache();
+                for (const size_t n : cases[i].pieces)
+                    out.write(piece(n));
+                if (cases[i].end == 's') {
+                    out.sync();
+                    out.write(piece(5000));
+                } else if (cases[i].end == 'a') {
+                    out.writeAt(10, "patch", 5);
+                    expected.replace(10, 5, "patch");
+                    out.write(piece(3));
+                } else if (cases[i].end == 'z') {
+                    out.resize(4097);
+                    expected.resize(4097);
+                    out.write(piece(9));
+                }
+                out.commit();
+            }
+            EXPECT_EQ(readBytes(path), expected) << folder << " case " << i;
+            if (!folder.empty())
+                std::filesystem::remove(path);
+        }
+    }
+    // Once bytes are written the cache is kept: nothing changes.
+    TempDir dir;
+    OutputFile out(dir.file("late.bin"));
+    out.write("abc");
+    out.bypassCache();
+    out.write(std::string(5000, 'd'));
+    out.commit();
+    EXPECT_EQ(readBytes(dir.file("late.bin")), "abc" + std::string(5000, 'd'));
+}
