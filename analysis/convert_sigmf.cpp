@@ -419,6 +419,8 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
                 placed = startPlacedMembers(*archive, baseName, paths, most);
             if (inputBytes > 0 && !placed)
                 direct = startSigmfArchive(*archive, baseName, paths.front(), most);
+            if (direct)  // its data past the page cache, as a data file's
+                archive->bypassCache();
         }
         for (size_t k = 0; k < streams.size(); ++k) {
             Stream& s = streams[k];

@@ -173,12 +173,23 @@ void OutputFile::FreeAligned::operator()(char* p) const { std::free(p); }
 void OutputFile::bypassCache()
 {
 #ifdef O_DIRECT
-    if (direct_ || aligned_ || used_ != 0 || written_ != 0)
+    if (direct_ || aligned_)
         return;
+    flush();
     char* block = static_cast<char*>(std::aligned_alloc(UncachedBlock, BufferSize));
     if (!block)
         return;
     aligned_.reset(block);
+    // Up to the next whole block the usual way (a header before the bytes, say).
+    leadIn_ = (UncachedBlock - written_ % UncachedBlock) % UncachedBlock;
+    if (leadIn_ == 0)
+        startUncached();
+#endif
+}
+
+void OutputFile::startUncached()
+{
+#ifdef O_DIRECT
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0)
         aligned_.reset();
@@ -192,11 +203,12 @@ void OutputFile::writeUncached(size_t length)
     if (writeAll(fd_, aligned_.get(), length)) {
         written_ += length;
         writeBackFrom_ = written_;  // nothing of it waits in the cache
+        wroteUncached_ = true;
         used_ -= length;
         std::memmove(aligned_.get(), aligned_.get() + length, used_);
         return;
     }
-    if (errno != EINVAL || written_ != 0)
+    if (errno != EINVAL || wroteUncached_)
         fail(errno);
     leaveBypass();  // the flag taken but not the writes: every byte the usual way
 }
@@ -218,6 +230,7 @@ void OutputFile::leaveBypass()
     if (!aligned_)
         return;
     const std::unique_ptr<char, FreeAligned> rest = std::move(aligned_);
+    leadIn_ = 0;
 #ifdef O_DIRECT
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0)
@@ -232,6 +245,17 @@ void OutputFile::leaveBypass()
 
 void OutputFile::write(const char* data, size_t length)
 {
+    if (aligned_ && leadIn_ > 0) {
+        const size_t n = std::min(length, leadIn_);
+        if (!writeAll(fd_, data, n))
+            fail(errno);
+        written_ += n;
+        leadIn_ -= n;
+        data += n;
+        length -= n;
+        if (leadIn_ == 0)
+            startUncached();
+    }
     if (aligned_) {
         while (length > 0) {
             const size_t n = std::min(length, BufferSize - used_);

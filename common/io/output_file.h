@@ -44,7 +44,8 @@ public:
     // aligned blocks, where the file system takes that (else nothing changes). The
     // kernel then neither copies them nor keeps them cached; the last partial block,
     // and anything after the next flush (sync, commit, writeAt, ...), goes the usual way.
-    // Only before the first byte is written.
+    // Bytes already written stay as they are, and those up to the next whole block
+    // (4 KiB) go the usual way too.
     void bypassCache();
     // Appends `length` bytes of the open file `fd` from `offset`, copied in the kernel
     // (a reflink where the file system shares blocks) rather than through memory.
@@ -82,6 +83,7 @@ private:
     void writeUncached(size_t length);
     void endBypass();
     void leaveBypass();
+    void startUncached();
     void startWriteBack();
     void finishTemporary();  // flush, fsync, close; the temporary file stays for the rename
     std::string finalPath_;
@@ -95,6 +97,8 @@ private:
         void operator()(char* p) const;
     };
     std::unique_ptr<char, FreeAligned> aligned_;  // the buffer while the cache is bypassed
+    size_t leadIn_ = 0;           // bytes the usual way before the first whole block
+    bool wroteUncached_ = false;  // a block went past the cache
     size_t used_ = 0;
     uint64_t written_ = 0;        // bytes handed to the file
     uint64_t writeBackFrom_ = 0;  // where the disk has not yet been asked to start

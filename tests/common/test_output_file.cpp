@@ -356,12 +356,19 @@ TEST(OutputFile, BytesPastTheCacheMakeTheSameFile)
                 std::filesystem::remove(path);
         }
     }
-    // Once bytes are written the cache is kept: nothing changes.
-    TempDir dir;
-    OutputFile out(dir.file("late.bin"));
-    out.write("abc");
-    out.bypassCache();
-    out.write(std::string(5000, 'd'));
-    out.commit();
-    EXPECT_EQ(readBytes(dir.file("late.bin")), "abc" + std::string(5000, 'd'));
+    // Bytes written before stay, and those up to the next whole block go the usual way.
+    for (const size_t head : {size_t(3), size_t(512), size_t(4096), size_t(5000)}) {
+        for (const size_t rest : {size_t(10), size_t(4093), size_t(3 << 20)}) {
+            TempDir dir;
+            const std::string before(head, 'h'), after = std::string(rest - 1, 'd') + "e";
+            OutputFile out(dir.file("late.bin"));
+            out.write(before);
+            out.bypassCache();
+            out.write(after.substr(0, rest / 2));
+            out.write(after.substr(rest / 2));
+            out.overwrite(0, "H");
+            out.commit();
+            EXPECT_EQ(readBytes(dir.file("late.bin")), "H" + before.substr(1) + after) << head << " then " << rest;
+        }
+    }
 }
