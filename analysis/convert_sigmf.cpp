@@ -22,10 +22,12 @@
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
@@ -298,19 +300,64 @@ private:
 };
 
 // Bytes written one after another from `at` in an output that holds more than them (a
-// member of an archive, beside others being written as well).
+// member of an archive, beside others being written as well). Nothing reads them back
+// soon: they are gathered into whole blocks that go past the page cache, the bytes up to
+// the first whole block and after the last the usual way.
 class PlacedSink : public DataSink {
 public:
-    PlacedSink(OutputFile& file, uint64_t at) : file_(file), at_(at) {}
+    PlacedSink(OutputFile& file, uint64_t at)
+        : file_(file), at_(at), blocks_(static_cast<char*>(std::aligned_alloc(Block, Gathered)))
+    {
+        if (!blocks_)
+            throw std::bad_alloc();
+    }
     void write(const char* data, size_t length) override
     {
-        file_.writeAt(at_, data, length);
-        at_ += length;
+        if (used_ == 0 && at_ % Block != 0) {  // up to the first whole block
+            const size_t n = std::min<size_t>(length, Block - at_ % Block);
+            file_.writeAt(at_, data, n);
+            at_ += n;
+            data += n;
+            length -= n;
+        }
+        while (length > 0) {
+            const size_t n = std::min(length, Gathered - used_);
+            std::memcpy(blocks_.get() + used_, data, n);
+            used_ += n;
+            data += n;
+            length -= n;
+            if (used_ == Gathered)
+                writeBlocks(Gathered);
+        }
+    }
+    void finish() override
+    {
+        writeBlocks(used_ / Block * Block);
+        if (used_ > 0)
+            file_.writeAt(at_, blocks_.get(), used_);
+        at_ += used_;
+        used_ = 0;
     }
 
 private:
+    static constexpr size_t Block = 4096, Gathered = size_t(1) << 20;
+    struct Free {
+        void operator()(char* p) const { std::free(p); }
+    };
+    void writeBlocks(size_t length)
+    {
+        if (length == 0)
+            return;
+        if (!file_.writeAtUncached(at_, blocks_.get(), length))
+            file_.writeAt(at_, blocks_.get(), length);
+        at_ += length;
+        used_ -= length;
+        std::memmove(blocks_.get(), blocks_.get() + length, used_);
+    }
     OutputFile& file_;
-    uint64_t at_;
+    uint64_t at_;  // where the first byte gathered goes
+    std::unique_ptr<char, Free> blocks_;
+    size_t used_ = 0;
 };
 
 }  // namespace
@@ -509,6 +556,10 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
                 stages.give();
             }
             stages.finish();
+            for (Stream& s : streams) {
+                failedData = options.archive ? archivePath : folder + s.name + ".sigmf-data";
+                s.data->finish();
+            }
         } catch (const rt::InOutError&) {  // an I/O failure here is the writing stage's
             current = failedData;
             throw;

@@ -162,6 +162,7 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
 
 OutputFile::~OutputFile()
 {
+    closeUncached();
     if (fd_ >= 0 && ownsFd_)
         ::close(fd_);
     if (!direct_ && !tempPath_.empty())
@@ -381,6 +382,49 @@ void OutputFile::writeAt(uint64_t offset, const char* data, size_t length)
 #endif
 }
 
+bool OutputFile::writeAtUncached(uint64_t offset, const char* data, size_t length)
+{
+#ifdef O_DIRECT
+    if (direct_)
+        fail(ESPIPE);
+    if (uncachedFd_ == -1 && !tempPath_.empty()) {
+        uncachedFd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CLOEXEC | O_DIRECT);
+        if (uncachedFd_ < 0)
+            uncachedFd_ = -2;
+    }
+    bool wrote = false;
+    while (uncachedFd_ >= 0 && length > 0) {
+        const ssize_t done = ::pwrite(uncachedFd_, data, length, off_t(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done < 0 && errno == EINVAL && !wroteUncached_ && !wrote) {
+            closeUncached();  // the flag taken but not the writes
+            uncachedFd_ = -2;
+            return false;
+        }
+        if (done <= 0)
+            fail(done < 0 ? errno : EIO);
+        wrote = true;
+        data += done;
+        length -= size_t(done);
+        offset += uint64_t(done);
+    }
+    if (wrote)
+        wroteUncached_ = true;
+    return uncachedFd_ >= 0;
+#else
+    (void)offset, (void)data, (void)length;
+    return false;
+#endif
+}
+
+void OutputFile::closeUncached()
+{
+    if (uncachedFd_ >= 0)
+        ::close(uncachedFd_);
+    uncachedFd_ = -1;
+}
+
 void OutputFile::readAt(uint64_t offset, char* data, size_t length)
 {
     if (direct_)
@@ -421,6 +465,7 @@ void OutputFile::sync()
 void OutputFile::finishTemporary()
 {
     flush();
+    closeUncached();
     if (::fsync(fd_) != 0 && errno != EINVAL)
         fail(errno);
     const int fd = fd_;

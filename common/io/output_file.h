@@ -59,6 +59,11 @@ public:
     // write() goes on as it was; resize cuts the file to `size` bytes (or grows it with
     // zeros) and write() then goes on from its end. Not for a direct output: they throw.
     void writeAt(uint64_t offset, const char* data, size_t length);
+    // writeAt for bytes that nothing reads back soon, in whole blocks (offset, length and
+    // the address of data multiples of 4 KiB): past the page cache, through a second
+    // descriptor of the file made for that. False, with nothing written, where the file
+    // system does not take that (the caller then uses writeAt).
+    bool writeAtUncached(uint64_t offset, const char* data, size_t length);
     void readAt(uint64_t offset, char* data, size_t length);
     void resize(uint64_t size);
     // Hands every byte written so far to the disk and waits until it holds them; the
@@ -84,6 +89,7 @@ private:
     void endBypass();
     void leaveBypass();
     void startUncached();
+    void closeUncached();
     void startWriteBack();
     void finishTemporary();  // flush, fsync, close; the temporary file stays for the rename
     std::string finalPath_;
@@ -99,6 +105,7 @@ private:
     std::unique_ptr<char, FreeAligned> aligned_;  // the buffer while the cache is bypassed
     size_t leadIn_ = 0;           // bytes the usual way before the first whole block
     bool wroteUncached_ = false;  // a block went past the cache
+    int uncachedFd_ = -1;         // for writeAtUncached; -2 once refused
     size_t used_ = 0;
     uint64_t written_ = 0;        // bytes handed to the file
     uint64_t writeBackFrom_ = 0;  // where the disk has not yet been asked to start

@@ -372,3 +372,47 @@ TEST(OutputFile, BytesPastTheCacheMakeTheSameFile)
         }
     }
 }
+
+TEST(OutputFile, WholeBlocksPlacedPastTheCacheStandWhereTold)
+{
+    // Whole blocks past the cache beside positional and ordinary writes (an archive's
+    // members); where the file system refuses them, the same bytes by writeAt.
+    constexpr size_t Block = 4096;
+    struct Free {
+        void operator()(char* p) const { std::free(p); }
+    };
+    const std::unique_ptr<char, Free> blocks(static_cast<char*>(std::aligned_alloc(Block, 4 * Block)));
+    ASSERT_TRUE(blocks);
+    for (size_t i = 0; i < 4 * Block; ++i)
+        blocks.get()[i] = char('a' + i % 23);
+    const std::string bytes(blocks.get(), 4 * Block);
+    for (const std::string& folder : {std::string(), std::string("/dev/shm")}) {
+        if (!folder.empty() && !std::filesystem::is_directory(folder))
+            continue;
+        TempDir dir;
+        const std::string path = folder.empty() ? dir.file("a.bin") : folder + "/sounder_placed_test.bin";
+        std::string expected(7 * Block, '\0');
+        {
+            OutputFile out(path);
+            out.write("head");
+            expected.replace(0, 4, "head");
+            const auto place = [&](uint64_t at, size_t from, size_t length) {
+                if (!out.writeAtUncached(at, blocks.get() + from, length))
+                    out.writeAt(at, blocks.get() + from, length);
+                expected.replace(at, length, bytes.substr(from, length));
+            };
+            place(4 * Block, 0, 2 * Block);
+            out.writeAt(Block + 7, "between", 7);
+            expected.replace(Block + 7, 7, "between");
+            place(Block * 2, Block, Block);
+            place(6 * Block, 2 * Block, Block);
+            std::string back(2 * Block, '?');
+            out.readAt(4 * Block, back.data(), back.size());
+            EXPECT_EQ(back, bytes.substr(0, 2 * Block)) << folder;
+            out.commit();
+        }
+        EXPECT_EQ(readBytes(path), expected) << folder;
+        if (!folder.empty())
+            std::filesystem::remove(path);
+    }
+}
