@@ -104,6 +104,8 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
         const std::string promised = std::to_string(header.numSweeps);
         out.write(promised + "\r\n" + std::to_string(nsamples) + "\r\n" + std::to_string(header.attenuation) +
                   "\r\n" + std::to_string(header.gains[channel - 1]) + "\r\n0.0\r\n");
+        // The lines go to the disk past the page cache: the viewer reads a few sweeps at a time.
+        out.bypassCache();
 
         // The codes are read on this thread into blocks of whole sweeps; the second thread
         // turns each sweep into text and writes it while the next sweeps are read.
