@@ -1,5 +1,8 @@
 #include "cli_support.h"
 
+#include "output_file.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,6 +77,25 @@ int outputsRefusal(const std::vector<NamedOutput>& outputs, const std::vector<st
         return ExitOk;
     std::fprintf(stderr, "sounder: %s\n", problem.c_str());
     return ExitUsage;
+}
+
+ReplacedOutputs::ReplacedOutputs(std::vector<std::string> paths)
+{
+    const auto exists = [](const std::string& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0;
+    };
+    if (std::any_of(paths.begin(), paths.end(), exists))
+        thread_ = std::thread([paths = std::move(paths)] {
+            for (const std::string& path : paths)
+                dropCachedPages(path);
+        });
+}
+
+void ReplacedOutputs::done()
+{
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void note(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }

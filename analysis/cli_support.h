@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace cli {
@@ -45,6 +46,22 @@ std::string outputsProblem(const std::vector<NamedOutput>& outputs, const std::v
 // The same problem printed on stderr as "sounder: PROBLEM": ExitUsage, or ExitOk (and
 // nothing printed) when there is none.
 int outputsRefusal(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs);
+
+// The cached pages of the files that a command's outputs are about to replace, let go
+// on a thread of its own beside the command's work (dropCachedPages): replacing a large
+// file at the end then takes less. Nothing is started where none of the paths exists.
+// done() and the destructor wait for the thread.
+class ReplacedOutputs {
+public:
+    explicit ReplacedOutputs(std::vector<std::string> paths);
+    ~ReplacedOutputs() { done(); }
+    ReplacedOutputs(const ReplacedOutputs&) = delete;
+    ReplacedOutputs& operator=(const ReplacedOutputs&) = delete;
+    void done();
+
+private:
+    std::thread thread_;
+};
 
 // A note on stderr that does not end the command ("FILE: 2 of 5 sweeps missing").
 void note(const std::string& text);

@@ -22,10 +22,15 @@
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace cli {
@@ -165,8 +170,24 @@ QString channelNames(const std::vector<int>& channels)
 
 QJsonObject extensionsField() { return QJsonObject{{"name", SigmfNamespace}, {"version", ExtensionVersion}, {"optional", true}}; }
 
+// The capture segments and the annotations of every sweep: alike in every stream.
+struct SweepMeta {
+    QJsonArray captures;
+    QJsonArray annotations;
+};
+
+SweepMeta sweepMeta(const Source& source)
+{
+    SweepMeta m{captures(source), {}};
+    for (int64_t k = 0; k < source.count.whole; ++k)
+        m.annotations.append(QJsonObject{{"core:sample_start", qint64(k * source.header->sweepSamples)},
+                                         {"core:sample_count", source.header->sweepSamples},
+                                         {"core:label", QString("sweep %1").arg(k + 1)}});
+    return m;
+}
+
 QJsonObject recordingMeta(const Source& source, const SigmfOptions& options, const Stream& stream,
-                          const std::string& collection)
+                          const std::string& collection, const SweepMeta& sweeps)
 {
     const acq::RecordingHeader& h = *source.header;
     const DatatypeInfo& type = info(options.datatype);
@@ -220,12 +241,7 @@ QJsonObject recordingMeta(const Source& source, const SigmfOptions& options, con
         global.insert(ns + ":board_library",
                       QJsonObject{{"path", QString::fromStdString(s.boardLibraryPath)}, {"simulated", s.boardLibrarySimulated}});
     }
-    QJsonArray annotations;
-    for (int64_t k = 0; k < source.count.whole; ++k)
-        annotations.append(QJsonObject{{"core:sample_start", qint64(k * h.sweepSamples)},
-                                       {"core:sample_count", h.sweepSamples},
-                                       {"core:label", QString("sweep %1").arg(k + 1)}});
-    return QJsonObject{{"global", global}, {"captures", captures(source)}, {"annotations", annotations}};
+    return QJsonObject{{"global", global}, {"captures", sweeps.captures}, {"annotations", sweeps.annotations}};
 }
 
 QByteArray collectionJson(const Source& source, const std::vector<Stream>& streams)
@@ -246,10 +262,26 @@ QByteArray collectionJson(const Source& source, const std::vector<Stream>& strea
     return QJsonDocument(QJsonObject{{"collection", collection}}).toJson(QJsonDocument::Indented);
 }
 
+// A thread joined when it goes out of scope.
+class JoinedThread {
+public:
+    explicit JoinedThread(std::function<void()> work) : thread_(std::move(work)) {}
+    JoinedThread(JoinedThread&&) = default;
+    ~JoinedThread()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::thread thread_;
+};
+
 // The final file of an output, written whole under a temporary name.
 class FinalSink : public DataSink {
 public:
-    explicit FinalSink(const std::string& path) : file_(path) {}
+    // Nothing reads the data back soon: it goes to the disk past the page cache.
+    explicit FinalSink(const std::string& path) : file_(path) { file_.bypassCache(); }
     void write(const char* data, size_t length) override { file_.write(data, length); }
     OutputFile& file() { return file_; }
 
@@ -268,19 +300,64 @@ private:
 };
 
 // Bytes written one after another from `at` in an output that holds more than them (a
-// member of an archive, beside others being written as well).
+// member of an archive, beside others being written as well). Nothing reads them back
+// soon: they are gathered into whole blocks that go past the page cache, the bytes up to
+// the first whole block and after the last the usual way.
 class PlacedSink : public DataSink {
 public:
-    PlacedSink(OutputFile& file, uint64_t at) : file_(file), at_(at) {}
+    PlacedSink(OutputFile& file, uint64_t at)
+        : file_(file), at_(at), blocks_(static_cast<char*>(std::aligned_alloc(Block, Gathered)))
+    {
+        if (!blocks_)
+            throw std::bad_alloc();
+    }
     void write(const char* data, size_t length) override
     {
-        file_.writeAt(at_, data, length);
-        at_ += length;
+        if (used_ == 0 && at_ % Block != 0) {  // up to the first whole block
+            const size_t n = std::min<size_t>(length, Block - at_ % Block);
+            file_.writeAt(at_, data, n);
+            at_ += n;
+            data += n;
+            length -= n;
+        }
+        while (length > 0) {
+            const size_t n = std::min(length, Gathered - used_);
+            std::memcpy(blocks_.get() + used_, data, n);
+            used_ += n;
+            data += n;
+            length -= n;
+            if (used_ == Gathered)
+                writeBlocks(Gathered);
+        }
+    }
+    void finish() override
+    {
+        writeBlocks(used_ / Block * Block);
+        if (used_ > 0)
+            file_.writeAt(at_, blocks_.get(), used_);
+        at_ += used_;
+        used_ = 0;
     }
 
 private:
+    static constexpr size_t Block = 4096, Gathered = size_t(1) << 20;
+    struct Free {
+        void operator()(char* p) const { std::free(p); }
+    };
+    void writeBlocks(size_t length)
+    {
+        if (length == 0)
+            return;
+        if (!file_.writeAtUncached(at_, blocks_.get(), length))
+            file_.writeAt(at_, blocks_.get(), length);
+        at_ += length;
+        used_ -= length;
+        std::memmove(blocks_.get(), blocks_.get() + length, used_);
+    }
     OutputFile& file_;
-    uint64_t at_;
+    uint64_t at_;  // where the first byte gathered goes
+    std::unique_ptr<char, Free> blocks_;
+    size_t used_ = 0;
 };
 
 }  // namespace
@@ -366,6 +443,7 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     // The file an I/O failure is told against: in an archive, the archive.
     std::string current = options.archive ? archivePath : finals.front();
     try {
+        ReplacedOutputs replaced(finals);
         // An archive's data members go straight into it behind headers of the most they can
         // hold (the sweeps promised, and no more than the input's lines could give at 7
         // bytes the shortest), made right at the end: several side by side, each written at
@@ -388,6 +466,8 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
                 placed = startPlacedMembers(*archive, baseName, paths, most);
             if (inputBytes > 0 && !placed)
                 direct = startSigmfArchive(*archive, baseName, paths.front(), most);
+            if (direct)  // its data past the page cache, as a data file's
+                archive->bypassCache();
         }
         for (size_t k = 0; k < streams.size(); ++k) {
             Stream& s = streams[k];
@@ -476,6 +556,10 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
                 stages.give();
             }
             stages.finish();
+            for (Stream& s : streams) {
+                failedData = options.archive ? archivePath : folder + s.name + ".sigmf-data";
+                s.data->finish();
+            }
         } catch (const rt::InOutError&) {  // an I/O failure here is the writing stage's
             current = failedData;
             throw;
@@ -483,13 +567,47 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         progress.done();
         source.count = reportSweeps(input, lines);
 
-        for (Stream& s : streams) {
-            s.dataSha512 = s.sha512->hex();
-            s.meta = QJsonDocument(recordingMeta(source, options, s, collection ? baseName : std::string()))
-                         .toJson(QJsonDocument::Indented);
+        // The data goes on to the disk while the metadata is made: commit() then finds
+        // little left to wait for.
+        std::vector<OutputFile*> dataFiles;
+        if (archive)
+            dataFiles.push_back(archive.get());
+        else
+            for (Stream& s : streams)
+                dataFiles.push_back(&static_cast<FinalSink*>(s.data.get())->file());
+        std::exception_ptr syncFailure;
+        std::string syncFailed;
+        {
+            const JoinedThread syncing([&] {
+                for (OutputFile* file : dataFiles) {
+                    try {
+                        file->sync();
+                    } catch (...) {
+                        syncFailure = std::current_exception();
+                        syncFailed = file->path();
+                        return;
+                    }
+                }
+            });
+            // Each stream's metadata text on a thread of its own (the first on this one).
+            const SweepMeta sweeps = sweepMeta(source);
+            const auto makeMeta = [&](Stream& s) {
+                s.dataSha512 = s.sha512->hex();
+                s.meta = QJsonDocument(recordingMeta(source, options, s, collection ? baseName : std::string(), sweeps))
+                             .toJson(QJsonDocument::Indented);
+            };
+            std::vector<JoinedThread> others;
+            for (size_t k = 1; k < streams.size(); ++k)
+                others.emplace_back([&, k] { makeMeta(streams[k]); });
+            makeMeta(streams[0]);
+        }
+        if (syncFailure) {
+            current = syncFailed;
+            std::rethrow_exception(syncFailure);
         }
         const QByteArray collectionText = collection ? collectionJson(source, streams) : QByteArray();
 
+        replaced.done();
         std::vector<std::unique_ptr<OutputFile>> outputs;
         if (options.archive) {
             // The folder BASE holds each recording's data, then each one's metadata, then

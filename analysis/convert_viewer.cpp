@@ -97,12 +97,15 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
              " samples of each sweep are left out");
 
     try {
+        ReplacedOutputs replaced({outPath});
         OutputFile out(outPath);
         // The sweep count is known at the end: line 1 is written as wide as the promised
         // count and rewritten then, padded with blanks (the viewer reads its first token).
         const std::string promised = std::to_string(header.numSweeps);
         out.write(promised + "\r\n" + std::to_string(nsamples) + "\r\n" + std::to_string(header.attenuation) +
                   "\r\n" + std::to_string(header.gains[channel - 1]) + "\r\n0.0\r\n");
+        // The lines go to the disk past the page cache: the viewer reads a few sweeps at a time.
+        out.bypassCache();
 
         // The codes are read on this thread into blocks of whole sweeps; the second thread
         // turns each sweep into text and writes it while the next sweeps are read.
@@ -147,6 +150,7 @@ void convertToViewer(const std::string& inputPath, int channel, const std::strin
             present.resize(promised.size(), ' ');
             out.overwrite(0, present);
         }
+        replaced.done();
         out.commit();
     } catch (const rt::InOutError& e) {
         failIo(outPath, e.code());

@@ -17,6 +17,8 @@ class DataSink {
 public:
     virtual ~DataSink() = default;
     virtual void write(const char* data, size_t length) = 0;
+    // Every byte written handed on (a sink that gathers them).
+    virtual void finish() {}
 };
 
 // A file without a name in the folder of `beside` (made and unlinked at once, so it

@@ -5,7 +5,7 @@
 namespace cli {
 
 SlotStages::SlotStages(size_t slotCount, size_t stages, Work work)
-    : slots_(std::max<size_t>(1, slotCount)), work_(std::move(work))
+    : slots_(std::max<size_t>(1, slotCount)), batch_(std::max<size_t>(1, slots_ / 4)), work_(std::move(work))
 {
     for (size_t s = 0; s < stages; ++s)
         stages_.push_back(std::make_unique<Stage>());
@@ -33,6 +33,16 @@ uint64_t SlotStages::slowest() const
     return least;
 }
 
+// With the filler waiting: whether it can go on. take() waits for a batch of free
+// slots (at most half the ring, so that the stages, each woken for a batch, always
+// leave it enough), finish() for every stage to be done.
+bool SlotStages::fillerMayGo() const
+{
+    if (failure_)
+        return true;
+    return finishing_ ? slowest() == given_ : given_ - slowest() + batch_ <= slots_;
+}
+
 void SlotStages::rethrowFailure()
 {
     if (failure_)
@@ -43,25 +53,33 @@ size_t SlotStages::take()
 {
     std::unique_lock lock(mutex_);
     // Slot given_ % slots_ last held slot given_ - slots_, done once every stage is past it.
-    filler_.wait(lock, [this] { return failure_ || given_ - slowest() < slots_; });
+    if (!failure_ && given_ - slowest() >= slots_) {
+        fillerWaiting_ = true;
+        filler_.wait(lock, [this] { return fillerMayGo(); });
+        fillerWaiting_ = false;
+    }
     rethrowFailure();
     return size_t(given_ % slots_);
 }
 
 void SlotStages::give()
 {
-    {
-        const std::lock_guard lock(mutex_);
-        ++given_;
-    }
+    const std::lock_guard lock(mutex_);
+    ++given_;
     for (auto& stage : stages_)
-        stage->wake.notify_one();
+        if (stage->waiting && given_ - stage->done >= batch_)
+            stage->wake.notify_one();
 }
 
 void SlotStages::finish()
 {
     std::unique_lock lock(mutex_);
-    filler_.wait(lock, [this] { return failure_ || slowest() == given_; });
+    finishing_ = true;
+    for (auto& stage : stages_)
+        stage->wake.notify_one();
+    fillerWaiting_ = true;
+    filler_.wait(lock, [this] { return fillerMayGo(); });
+    fillerWaiting_ = false;
     rethrowFailure();
 }
 
@@ -70,7 +88,14 @@ void SlotStages::run(size_t index)
     Stage& stage = *stages_[index];
     std::unique_lock lock(mutex_);
     for (;;) {
-        stage.wake.wait(lock, [&] { return stopping_ || failure_ || stage.done < given_; });
+        if (stage.done == given_ && !stopping_ && !failure_) {
+            // Caught up: woken for a batch, then on until caught up again.
+            stage.waiting = true;
+            stage.wake.wait(lock, [&] {
+                return stopping_ || failure_ || given_ - stage.done >= batch_ || (finishing_ && stage.done < given_);
+            });
+            stage.waiting = false;
+        }
         if (stopping_ || failure_)
             return;
         const size_t slot = size_t(stage.done % slots_);
@@ -92,7 +117,8 @@ void SlotStages::run(size_t index)
             return;
         }
         ++stage.done;
-        filler_.notify_one();
+        if (fillerWaiting_ && fillerMayGo())
+            filler_.notify_one();
     }
 }
 

@@ -5,6 +5,9 @@
 // every slot given, in order, straight from the slot's memory, and a slot is filled
 // again only once every stage is done with it. A failure of a stage is rethrown to the
 // filler by the next take() or by finish(); the other stages then stop too.
+// A thread that waits is woken only once a batch of slots (a quarter of the ring) is
+// there for it, so that the stages and the filler run in bursts rather than waking one
+// another at every slot.
 
 #include <condition_variable>
 #include <cstddef>
@@ -41,19 +44,24 @@ public:
 private:
     struct Stage {
         uint64_t done = 0;  // slots this stage has finished
+        bool waiting = false;
         std::condition_variable wake;
         std::thread thread;
     };
     void run(size_t stage);
     uint64_t slowest() const;
+    bool fillerMayGo() const;
     void rethrowFailure();
 
     size_t slots_;
+    size_t batch_;  // slots a waiting thread is woken for
     Work work_;
     std::mutex mutex_;
     std::condition_variable filler_;  // the filler waits here for a slot or for the end
     std::vector<std::unique_ptr<Stage>> stages_;
     uint64_t given_ = 0;
+    bool fillerWaiting_ = false;
+    bool finishing_ = false;  // in finish(): every slot given is to be done
     bool stopping_ = false;
     std::exception_ptr failure_;
 };

@@ -18,6 +18,12 @@
 
 namespace {
 constexpr size_t BufferSize = size_t(1) << 20;
+// How much is written before the disk is asked to start on it: small enough that
+// commit() finds little left for its fsync even in a file of a few megabytes.
+constexpr uint64_t WriteBackStep = uint64_t(2) << 20;
+// Blocks written past the page cache: their size, address and offset a multiple of this
+// (a page, which every file system that takes direct I/O accepts).
+constexpr size_t UncachedBlock = 4096;
 constexpr int MaxLinks = 40;  // as the kernel's own limit on a chain of links
 
 [[noreturn]] void fail(int err) { throw rt::InOutError(rt::ioCodeFromErrno(err)); }
@@ -96,6 +102,24 @@ void restore(const std::string& path, const std::string& backup)
 }
 }  // namespace
 
+void dropCachedPages(const std::string& path)
+{
+#ifdef POSIX_FADV_DONTNEED
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    // Non-blocking, and checked again once open: the name may have changed in between.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+#else
+    (void)path;
+#endif
+}
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     if (a == b)
@@ -138,14 +162,115 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
 
 OutputFile::~OutputFile()
 {
+    closeUncached();
     if (fd_ >= 0 && ownsFd_)
         ::close(fd_);
     if (!direct_ && !tempPath_.empty())
         ::unlink(tempPath_.c_str());
 }
 
+void OutputFile::FreeAligned::operator()(char* p) const { std::free(p); }
+
+void OutputFile::bypassCache()
+{
+#ifdef O_DIRECT
+    if (direct_ || aligned_)
+        return;
+    flush();
+    char* block = static_cast<char*>(std::aligned_alloc(UncachedBlock, BufferSize));
+    if (!block)
+        return;
+    aligned_.reset(block);
+    // Up to the next whole block the usual way (a header before the bytes, say).
+    leadIn_ = (UncachedBlock - written_ % UncachedBlock) % UncachedBlock;
+    if (leadIn_ == 0)
+        startUncached();
+#endif
+}
+
+void OutputFile::startUncached()
+{
+#ifdef O_DIRECT
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0)
+        aligned_.reset();
+#endif
+}
+
+// The first length bytes of the aligned buffer (a multiple of UncachedBlock) to the
+// disk, past the cache; where the file system refuses that after all, the usual way.
+void OutputFile::writeUncached(size_t length)
+{
+    if (writeAll(fd_, aligned_.get(), length)) {
+        written_ += length;
+        writeBackFrom_ = written_;  // nothing of it waits in the cache
+        wroteUncached_ = true;
+        used_ -= length;
+        std::memmove(aligned_.get(), aligned_.get() + length, used_);
+        return;
+    }
+    if (errno != EINVAL || wroteUncached_)
+        fail(errno);
+    leaveBypass();  // the flag taken but not the writes: every byte the usual way
+}
+
+// Back to the page cache: the whole blocks gathered go past it, the rest the usual way.
+void OutputFile::endBypass()
+{
+    if (!aligned_)
+        return;
+    const size_t whole = used_ / UncachedBlock * UncachedBlock;
+    if (whole > 0)
+        writeUncached(whole);
+    leaveBypass();
+}
+
+// The bytes gathered and not yet written, written the usual way from here on.
+void OutputFile::leaveBypass()
+{
+    if (!aligned_)
+        return;
+    const std::unique_ptr<char, FreeAligned> rest = std::move(aligned_);
+    leadIn_ = 0;
+#ifdef O_DIRECT
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0)
+        fail(errno);
+#endif
+    const size_t left = used_;
+    used_ = 0;
+    if (left > 0 && !writeAll(fd_, rest.get(), left))
+        fail(errno);
+    written_ += left;
+}
+
 void OutputFile::write(const char* data, size_t length)
 {
+    if (aligned_ && leadIn_ > 0) {
+        const size_t n = std::min(length, leadIn_);
+        if (!writeAll(fd_, data, n))
+            fail(errno);
+        written_ += n;
+        leadIn_ -= n;
+        data += n;
+        length -= n;
+        if (leadIn_ == 0)
+            startUncached();
+    }
+    if (aligned_) {
+        while (length > 0) {
+            const size_t n = std::min(length, BufferSize - used_);
+            std::memcpy(aligned_.get() + used_, data, n);
+            used_ += n;
+            data += n;
+            length -= n;
+            if (used_ == BufferSize)
+                writeUncached(BufferSize);
+            if (!aligned_ && length > 0)  // refused: the rest the usual way
+                return write(data, length);
+        }
+        return;
+    }
     // A large block goes straight to the file rather than through the buffer: copying
     // it first costs more than the call it would save.
     constexpr size_t DirectWrite = size_t(32) << 10;
@@ -199,6 +324,11 @@ void OutputFile::copyFrom(int fd, uint64_t offset, uint64_t length)
 
 void OutputFile::flush()
 {
+    if (aligned_) {
+        endBypass();
+        startWriteBack();
+        return;
+    }
     if (used_ > 0 && !writeAll(fd_, buffer_.get(), used_))
         fail(errno);
     written_ += used_;
@@ -211,7 +341,6 @@ void OutputFile::startWriteBack()
 #ifdef SYNC_FILE_RANGE_WRITE
     // The disk starts on what is written while the next bytes are made, so that the
     // fsync of commit() waits for the tail only. Advice only: a failure here shows at fsync.
-    constexpr uint64_t WriteBackStep = uint64_t(8) << 20;
     if (!direct_ && written_ - writeBackFrom_ >= WriteBackStep) {
         ::sync_file_range(fd_, off_t(writeBackFrom_), off_t(written_ - writeBackFrom_), SYNC_FILE_RANGE_WRITE);
         writeBackFrom_ = written_;
@@ -246,11 +375,54 @@ void OutputFile::writeAt(uint64_t offset, const char* data, size_t length)
     }
 #ifdef SYNC_FILE_RANGE_WRITE
     // As startWriteBack, over the whole file: the bytes lie anywhere in it.
-    if (placedSinceWriteBack_ >= (uint64_t(8) << 20)) {
+    if (placedSinceWriteBack_ >= WriteBackStep) {
         ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
         placedSinceWriteBack_ = 0;
     }
 #endif
+}
+
+bool OutputFile::writeAtUncached(uint64_t offset, const char* data, size_t length)
+{
+#ifdef O_DIRECT
+    if (direct_)
+        fail(ESPIPE);
+    if (uncachedFd_ == -1 && !tempPath_.empty()) {
+        uncachedFd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CLOEXEC | O_DIRECT);
+        if (uncachedFd_ < 0)
+            uncachedFd_ = -2;
+    }
+    bool wrote = false;
+    while (uncachedFd_ >= 0 && length > 0) {
+        const ssize_t done = ::pwrite(uncachedFd_, data, length, off_t(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done < 0 && errno == EINVAL && !wroteUncached_ && !wrote) {
+            closeUncached();  // the flag taken but not the writes
+            uncachedFd_ = -2;
+            return false;
+        }
+        if (done <= 0)
+            fail(done < 0 ? errno : EIO);
+        wrote = true;
+        data += done;
+        length -= size_t(done);
+        offset += uint64_t(done);
+    }
+    if (wrote)
+        wroteUncached_ = true;
+    return uncachedFd_ >= 0;
+#else
+    (void)offset, (void)data, (void)length;
+    return false;
+#endif
+}
+
+void OutputFile::closeUncached()
+{
+    if (uncachedFd_ >= 0)
+        ::close(uncachedFd_);
+    uncachedFd_ = -1;
 }
 
 void OutputFile::readAt(uint64_t offset, char* data, size_t length)
@@ -281,9 +453,19 @@ void OutputFile::resize(uint64_t size)
     writeBackFrom_ = std::min(writeBackFrom_, size);
 }
 
+void OutputFile::sync()
+{
+    if (direct_)
+        return;
+    flush();
+    if (::fsync(fd_) != 0 && errno != EINVAL)
+        fail(errno);
+}
+
 void OutputFile::finishTemporary()
 {
     flush();
+    closeUncached();
     if (::fsync(fd_) != 0 && errno != EINVAL)
         fail(errno);
     const int fd = fd_;

@@ -24,6 +24,12 @@
 // (through a hard or symbolic link) where both exist.
 bool sameFile(const std::string& a, const std::string& b);
 
+// Advice only: the pages the kernel holds cached of the regular file at path (through
+// links) are let go. For a file an output is about to replace: letting them go beside
+// the work that makes the new one, rather than when the old file goes at commit, takes
+// them off the end of the run. Does nothing where path is not a regular file.
+void dropCachedPages(const std::string& path);
+
 class OutputFile {
 public:
     explicit OutputFile(std::string finalPath);
@@ -33,6 +39,14 @@ public:
 
     void write(const char* data, size_t length);
     void write(std::string_view text) { write(text.data(), text.size()); }
+    // For a large file written in order that nothing reads back soon (a conversion's
+    // data): from here on the bytes go to the disk directly, past the page cache, in
+    // aligned blocks, where the file system takes that (else nothing changes). The
+    // kernel then neither copies them nor keeps them cached; the last partial block,
+    // and anything after the next flush (sync, commit, writeAt, ...), goes the usual way.
+    // Bytes already written stay as they are, and those up to the next whole block
+    // (4 KiB) go the usual way too.
+    void bypassCache();
     // Appends `length` bytes of the open file `fd` from `offset`, copied in the kernel
     // (a reflink where the file system shares blocks) rather than through memory.
     void copyFrom(int fd, uint64_t offset, uint64_t length);
@@ -45,8 +59,18 @@ public:
     // write() goes on as it was; resize cuts the file to `size` bytes (or grows it with
     // zeros) and write() then goes on from its end. Not for a direct output: they throw.
     void writeAt(uint64_t offset, const char* data, size_t length);
+    // writeAt for bytes that nothing reads back soon, in whole blocks (offset, length and
+    // the address of data multiples of 4 KiB): past the page cache, through a second
+    // descriptor of the file made for that. False, with nothing written, where the file
+    // system does not take that (the caller then uses writeAt).
+    bool writeAtUncached(uint64_t offset, const char* data, size_t length);
     void readAt(uint64_t offset, char* data, size_t length);
     void resize(uint64_t size);
+    // Hands every byte written so far to the disk and waits until it holds them; the
+    // file stays open for more. commit() then waits only for what came after (a caller
+    // may sync the bulk of a file on one thread while it makes the rest on another).
+    // Nothing for a direct output.
+    void sync();
     void commit();
     // The path as given (what messages name).
     const std::string& path() const { return finalPath_; }
@@ -61,6 +85,11 @@ public:
 
 private:
     void flush();
+    void writeUncached(size_t length);
+    void endBypass();
+    void leaveBypass();
+    void startUncached();
+    void closeUncached();
     void startWriteBack();
     void finishTemporary();  // flush, fsync, close; the temporary file stays for the rename
     std::string finalPath_;
@@ -70,6 +99,13 @@ private:
     bool direct_ = false;
     bool ownsFd_ = true;
     std::unique_ptr<char[]> buffer_;
+    struct FreeAligned {
+        void operator()(char* p) const;
+    };
+    std::unique_ptr<char, FreeAligned> aligned_;  // the buffer while the cache is bypassed
+    size_t leadIn_ = 0;           // bytes the usual way before the first whole block
+    bool wroteUncached_ = false;  // a block went past the cache
+    int uncachedFd_ = -1;         // for writeAtUncached; -2 once refused
     size_t used_ = 0;
     uint64_t written_ = 0;        // bytes handed to the file
     uint64_t writeBackFrom_ = 0;  // where the disk has not yet been asked to start

@@ -130,7 +130,7 @@ TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
 {
     // Each step on a file being made, and the file that results.
     struct Step {
-        char kind;  // w: write(), a: writeAt, r: readAt (expects text), z: resize
+        char kind;  // w: write(), a: writeAt, r: readAt (expects text), z: resize, s: sync
         uint64_t at;
         std::string text;
     };
@@ -146,6 +146,11 @@ TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
         {{{'w', 0, "ab"}, {'z', 4, ""}, {'w', 0, "c"}}, std::string("ab\0\0c", 5)},  // grown with zeros
         {{{'a', 100000, std::string(70000, 'q')}, {'z', 100005, ""}, {'r', 99999, std::string("\0", 1) + "qqqqq"}},
          std::string(100000, '\0') + "qqqqq"},
+        // A sync on the way hands over what is buffered and changes nothing of the result.
+        {{{'w', 0, "abc"}, {'s', 0, ""}, {'w', 0, "def"}, {'s', 0, ""}, {'s', 0, ""}}, "abcdef"},
+        {{{'w', 0, "ab"}, {'s', 0, ""}, {'a', 4, "z"}, {'r', 0, std::string("ab\0\0z", 5)}, {'w', 0, "cd"}},
+         "abcdz"},
+        {{{'w', 0, std::string(3 << 20, 'm')}, {'s', 0, ""}, {'z', 2, ""}, {'s', 0, ""}, {'w', 0, "n"}}, "mmn"},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         TempDir dir;
@@ -158,7 +163,10 @@ TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
                     out.writeAt(step.at, step.text.data(), step.text.size());
                 else if (step.kind == 'z')
                     out.resize(step.at);
-                else {
+                else if (step.kind == 's') {
+                    out.sync();
+                    EXPECT_FALSE(std::filesystem::exists(dir.file("f.bin"))) << "case " << i << ": whole only at commit";
+                } else {
                     std::string got(step.text.size(), '?');
                     out.readAt(step.at, got.data(), got.size());
                     EXPECT_EQ(got, step.text) << "case " << i;
@@ -177,6 +185,8 @@ TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
     OutputFile null("/dev/null");
     EXPECT_THROW(null.writeAt(0, "x", 1), rt::InOutError);
     EXPECT_THROW(null.resize(0), rt::InOutError);
+    null.write("x");
+    EXPECT_NO_THROW(null.sync());  // a stream has nothing to sync
 }
 
 TEST(OutputFile, AGroupStandsWholeOrTheOldOneStays)
@@ -264,4 +274,145 @@ TEST(OutputFile, SameFileSeesThroughLinks)
         {"rec.txt", true}, {"hard.txt", true}, {"soft.txt", true}, {"other.txt", false}, {"missing.txt", false}};
     for (const auto& [name, same] : cases)
         EXPECT_EQ(sameFile(dir.file(name), dir.file("rec.txt")), same) << name;
+}
+
+TEST(OutputFile, DroppingCachedPagesLeavesEveryKindOfNameAsItWas)
+{
+    // A file about to be replaced, through a link too; a FIFO without a writer (opening
+    // it to read would wait for one), a folder and a missing name are let be.
+    TempDir dir;
+    const std::string bytes(3 << 20, 'k');
+    writeBytes(dir.file("old.bin"), bytes);
+    std::filesystem::create_symlink("old.bin", dir.file("link.bin"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.file("folder"));
+    const std::pair<const char*, mode_t> cases[] = {{"old.bin", S_IFREG},  {"link.bin", S_IFLNK},
+                                                    {"pipe", S_IFIFO},     {"folder", S_IFDIR},
+                                                    {"missing.bin", 0}};
+    for (const auto& [name, kind] : cases) {
+        dropCachedPages(dir.file(name));
+        EXPECT_EQ(kindOf(dir.file(name)), kind) << name;
+    }
+    EXPECT_EQ(readBytes(dir.file("old.bin")), bytes);
+    EXPECT_EQ(entries(dir), 4u);
+}
+
+TEST(OutputFile, BytesPastTheCacheMakeTheSameFile)
+{
+    // Pieces of these sizes written in turn past the page cache (blocks of 4 KiB gathered
+    // in a buffer of 1 MiB), then what ends the bypass; the file holds every byte in order.
+    struct Case {
+        std::vector<size_t> pieces;
+        char end;  // c: commit, s: sync then more pieces, a: writeAt, z: resize
+    };
+    const Case cases[] = {
+        {{}, 'c'},
+        {{1}, 'c'},
+        {{4096}, 'c'},
+        {{1 << 20}, 'c'},
+        {{(1 << 20) + 1, 5}, 'c'},
+        {{40000, 40000, 40000, 120000, 7, 3 << 20, 4095}, 'c'},
+        {{100000, 2 << 20}, 's'},
+        {{(1 << 20) + 4096 * 3 + 11}, 'a'},
+        {{(2 << 20) + 100}, 'z'},
+    };
+    // Each on a file system that may or may not take direct writes (then written as usual).
+    for (const std::string& folder : {std::string(), std::string("/dev/shm")}) {
+        if (!folder.empty() && !std::filesystem::is_directory(folder))
+            continue;
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            TempDir dir;
+            const std::string path = folder.empty() ? dir.file("f.bin") : folder + "/sounder_bypass_test.bin";
+            std::string expected;
+            uint8_t next = 0;
+            const auto piece = [&](size_t n) {
+                std::string text(n, '\0');
+                for (char& c : text)
+                    c = char(next = uint8_t(next * 31 + 7));
+                expected += text;
+                return text;
+            };
+            {
+                OutputFile out(path);
+                out.bypassCache();
+                for (const size_t n : cases[i].pieces)
+                    out.write(piece(n));
+                if (cases[i].end == 's') {
+                    out.sync();
+                    out.write(piece(5000));
+                } else if (cases[i].end == 'a') {
+                    out.writeAt(10, "patch", 5);
+                    expected.replace(10, 5, "patch");
+                    out.write(piece(3));
+                } else if (cases[i].end == 'z') {
+                    out.resize(4097);
+                    expected.resize(4097);
+                    out.write(piece(9));
+                }
+                out.commit();
+            }
+            EXPECT_EQ(readBytes(path), expected) << folder << " case " << i;
+            if (!folder.empty())
+                std::filesystem::remove(path);
+        }
+    }
+    // Bytes written before stay, and those up to the next whole block go the usual way.
+    for (const size_t head : {size_t(3), size_t(512), size_t(4096), size_t(5000)}) {
+        for (const size_t rest : {size_t(10), size_t(4093), size_t(3 << 20)}) {
+            TempDir dir;
+            const std::string before(head, 'h'), after = std::string(rest - 1, 'd') + "e";
+            OutputFile out(dir.file("late.bin"));
+            out.write(before);
+            out.bypassCache();
+            out.write(after.substr(0, rest / 2));
+            out.write(after.substr(rest / 2));
+            out.overwrite(0, "H");
+            out.commit();
+            EXPECT_EQ(readBytes(dir.file("late.bin")), "H" + before.substr(1) + after) << head << " then " << rest;
+        }
+    }
+}
+
+TEST(OutputFile, WholeBlocksPlacedPastTheCacheStandWhereTold)
+{
+    // Whole blocks past the cache beside positional and ordinary writes (an archive's
+    // members); where the file system refuses them, the same bytes by writeAt.
+    constexpr size_t Block = 4096;
+    struct Free {
+        void operator()(char* p) const { std::free(p); }
+    };
+    const std::unique_ptr<char, Free> blocks(static_cast<char*>(std::aligned_alloc(Block, 4 * Block)));
+    ASSERT_TRUE(blocks);
+    for (size_t i = 0; i < 4 * Block; ++i)
+        blocks.get()[i] = char('a' + i % 23);
+    const std::string bytes(blocks.get(), 4 * Block);
+    for (const std::string& folder : {std::string(), std::string("/dev/shm")}) {
+        if (!folder.empty() && !std::filesystem::is_directory(folder))
+            continue;
+        TempDir dir;
+        const std::string path = folder.empty() ? dir.file("a.bin") : folder + "/sounder_placed_test.bin";
+        std::string expected(7 * Block, '\0');
+        {
+            OutputFile out(path);
+            out.write("head");
+            expected.replace(0, 4, "head");
+            const auto place = [&](uint64_t at, size_t from, size_t length) {
+                if (!out.writeAtUncached(at, blocks.get() + from, length))
+                    out.writeAt(at, blocks.get() + from, length);
+                expected.replace(at, length, bytes.substr(from, length));
+            };
+            place(4 * Block, 0, 2 * Block);
+            out.writeAt(Block + 7, "between", 7);
+            expected.replace(Block + 7, 7, "between");
+            place(Block * 2, Block, Block);
+            place(6 * Block, 2 * Block, Block);
+            std::string back(2 * Block, '?');
+            out.readAt(4 * Block, back.data(), back.size());
+            EXPECT_EQ(back, bytes.substr(0, 2 * Block)) << folder;
+            out.commit();
+        }
+        EXPECT_EQ(readBytes(path), expected) << folder;
+        if (!folder.empty())
+            std::filesystem::remove(path);
+    }
 }
