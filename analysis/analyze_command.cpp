@@ -430,15 +430,21 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     // of its own while the other outputs are made (a failed output leaves through Join).
     std::string npyFailedPath;
     int npyFailure = 0;
+    // It is also handed to the disk there, so that the commit at the end waits for
+    // little of it.
     std::thread npyWriter([&] {
         try {
             if (followNpy) {
                 follower.finishNpy(results, npyFailedPath);
-                return;
+            } else {
+                for (size_t i = 0; i < npyFiles.size(); ++i) {
+                    npyFailedPath = npyFiles[i]->path();
+                    writeProfilesNpy(*npyFiles[i], results[i]);
+                }
             }
-            for (size_t i = 0; i < npyFiles.size(); ++i) {
-                npyFailedPath = npyFiles[i]->path();
-                writeProfilesNpy(*npyFiles[i], results[i]);
+            for (const std::unique_ptr<OutputFile>& file : npyFiles) {
+                npyFailedPath = file->path();
+                file->sync();
             }
         } catch (const rt::InOutError& e) {
             npyFailure = e.code();
