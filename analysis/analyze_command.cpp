@@ -87,11 +87,14 @@ public:
         for (size_t i = 0; i < npyFiles_.size(); ++i) {
             OutputFile& file = *npyFiles_[i];
             failedPath = file.path();
-            if (failures_[i] != 0)
-                throw rt::InOutError(failures_[i]);
             const RecordingAnalysis& r = results[i];
             const size_t rows = r.channels.empty() ? 0 : r.channels.front().profilesDb.size() / ProfileRowBins;
-            if (room(i) > 0 && rows == room(i) && npyWritten_[i] == rows) {
+            // A write that failed while the rows were followed fails the file, unless the
+            // file is written afresh anyway (rows other than promised: a smaller file).
+            const bool placed = room(i) > 0 && rows == room(i);
+            if (placed && failures_[i] != 0)
+                throw rt::InOutError(failures_[i]);
+            if (placed && npyWritten_[i] == rows) {
                 const std::string header = npyHeader(r.channels.size(), rows);
                 file.writeAt(0, header.data(), header.size());
             } else {

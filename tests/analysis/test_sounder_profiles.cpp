@@ -337,3 +337,53 @@ TEST(SounderProfiles, WrittenWhileReadingIsWhatTheWholeResultGives)
         EXPECT_EQ(readBytes(dir.file("w.png")), "picture");
     }
 }
+
+// A .npy file that does not fit on the disk, whether written while the recording is read
+// or afterwards (a recording cut short): one line naming it, status 2, nothing written.
+// A recording cut short takes less room than its header promised: what fits then is
+// written, though the rows did not fit where the header would have put them.
+TEST(SounderProfiles, AFullDiskLeavesNoOutput)
+{
+    // Limits in blocks of 512 bytes; the file of 3 x 7 rows of 8 KB takes 172 KB, and
+    // its rows as 9 promised sweeps would place them reach 205 KB.
+    const struct { const char* name; int promised; int limit; bool fits; } cases[] = {
+        {"written while read", 7, 100, false},
+        {"written after", 9, 100, false},
+        {"fits once cut short", 9, 370, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        Recording r;
+        r.write(dir.file("rec.txt"));
+        std::string text = readBytes(dir.file("rec.txt"));
+        text.replace(0, 1, std::to_string(c.promised));  // "7,5000"
+        writeBytes(dir.file("rec.txt"), text);
+        const std::string command = "cd '" + dir.file("") + "' && (ulimit -f " + std::to_string(c.limit) +
+                                    " && trap '' XFSZ && '" + SOUNDER_BINARY +
+                                    "' analyze rec.txt --csv o.csv --profiles p.npy) >/dev/null 2>'" +
+                                    dir.file("stderr.log") + "'";
+        const int raw = std::system(command.c_str());
+        const std::string err = readBytes(dir.file("stderr.log"));
+        int entries = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.file("")))
+            ++entries;
+        if (c.fits) {
+            EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0) << err;
+            cli::AnalysisSettings settings;
+            settings.keepProfiles = cli::ProfileRows::Sweeps;
+            const cli::RecordingAnalysis whole = cli::analyzeRecording(dir.file("rec.txt"), settings);
+            const std::string npy = readBytes(dir.file("p.npy"));
+            EXPECT_EQ(npy.size(), cli::npyFloat32Header({3, 7, 2048}).size() + 3 * 7 * 2048 * sizeof(float));
+            EXPECT_EQ(readNpy(npy).values.size(), 3u * 7u * 2048u);
+            EXPECT_EQ(std::memcmp(readNpy(npy).values.data() + 2 * 7 * 2048, whole.channels[2].profilesDb.data(),
+                                  7 * 2048 * sizeof(float)),
+                      0);
+            EXPECT_EQ(entries, 4) << "rec.txt, stderr.log, o.csv and p.npy";
+            continue;
+        }
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+        EXPECT_NE(err.find("p.npy: Disk full"), std::string::npos) << err;
+        EXPECT_EQ(entries, 2) << "rec.txt and stderr.log only";
+    }
+}
