@@ -30,6 +30,32 @@ constexpr int32_t MaxPoints = 4096;
 
 bool isPowerOfTwo(int32_t n) { return n > 0 && (n & (n - 1)) == 0; }
 
+// The twiddle factor (wr, wi) of each butterfly group of the pass with mmax for a sign,
+// group after group: from two sines, then the recurrence, exactly as the algorithm
+// computes them.
+class PassRotation {
+public:
+    PassRotation(int32_t sign, int32_t mmax)
+    {
+        const double theta = 6.28318530717959 / static_cast<double>(sign * mmax);
+        const double halfSine = std::sin(0.5 * theta);
+        wpr_ = -2.0 * halfSine * halfSine;
+        wpi_ = std::sin(theta);
+    }
+    void next()
+    {
+        const double wtemp = wr;
+        wr = wr * wpr_ - wi * wpi_ + wr;
+        wi = wi * wpr_ + wtemp * wpi_ + wi;
+    }
+    double wr = 1.0;
+    double wi = 0.0;
+
+private:
+    double wpr_;
+    double wpi_;
+};
+
 // The algorithm exactly as written, for any sign; 1-based: data[1] is the first double.
 void plainFourier(double* data, int32_t size, int32_t sign)
 {
@@ -51,32 +77,25 @@ void plainFourier(double* data, int32_t size, int32_t sign)
     int32_t mmax = 2;
     while (n > mmax) {
         const int32_t istep = 2 * mmax;
-        const double theta = 6.28318530717959 / static_cast<double>(sign * mmax);
-        double wtemp = std::sin(0.5 * theta);
-        const double wpr = -2.0 * wtemp * wtemp;
-        const double wpi = std::sin(theta);
-        double wr = 1.0;
-        double wi = 0.0;
+        PassRotation w(sign, mmax);
         for (int32_t m = 1; m < mmax; m += 2) {
             for (int32_t i = m; i <= n; i += istep) {
                 const int32_t k = i + mmax;
-                const double tempr = wr * data[k] - wi * data[k + 1];
-                const double tempi = wr * data[k + 1] + wi * data[k];
+                const double tempr = w.wr * data[k] - w.wi * data[k + 1];
+                const double tempi = w.wr * data[k + 1] + w.wi * data[k];
                 data[k] = data[i] - tempr;
                 data[k + 1] = data[i + 1] - tempi;
                 data[i] = data[i] + tempr;
                 data[i + 1] = data[i + 1] + tempi;
             }
-            wtemp = wr;
-            wr = wr * wpr - wi * wpi + wr;
-            wi = wi * wpr + wtemp * wpi + wi;
+            w.next();
         }
         mmax = istep;
     }
 }
 
-// The twiddle factors of every pass for one sign, from the same sines and the same
-// recurrence as plainFourier. The pass with mmax doubles (half = mmax/2 factors)
+// The twiddle factors of every pass for one sign, from the same PassRotation as
+// plainFourier. The pass with mmax doubles (half = mmax/2 factors)
 // starts at factor half - 1. Each value is stored twice, as the vector passes load
 // it, once for the real and once for the imaginary lane.
 struct Twiddles {
@@ -86,19 +105,12 @@ struct Twiddles {
     explicit Twiddles(int32_t sign) : real(2 * (MaxPoints - 1)), imag(2 * (MaxPoints - 1))
     {
         for (int32_t mmax = 2; mmax <= MaxPoints; mmax *= 2) {
-            const double theta = 6.28318530717959 / static_cast<double>(sign * mmax);
-            double wtemp = std::sin(0.5 * theta);
-            const double wpr = -2.0 * wtemp * wtemp;
-            const double wpi = std::sin(theta);
-            double wr = 1.0;
-            double wi = 0.0;
+            PassRotation w(sign, mmax);
             const size_t start = size_t(2 * (mmax / 2 - 1));
             for (int32_t t = 0; t < mmax / 2; ++t) {
-                real[start + 2 * size_t(t)] = real[start + 2 * size_t(t) + 1] = wr;
-                imag[start + 2 * size_t(t)] = imag[start + 2 * size_t(t) + 1] = wi;
-                wtemp = wr;
-                wr = wr * wpr - wi * wpi + wr;
-                wi = wi * wpr + wtemp * wpi + wi;
+                real[start + 2 * size_t(t)] = real[start + 2 * size_t(t) + 1] = w.wr;
+                imag[start + 2 * size_t(t)] = imag[start + 2 * size_t(t) + 1] = w.wi;
+                w.next();
             }
         }
     }
