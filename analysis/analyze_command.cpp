@@ -44,8 +44,9 @@ using Outcome = FileAnalysis;
 // has both made whole afterwards, from its result.
 class RowsFollower {
 public:
-    // npyFiles: one per file, or none; picture: the waterfall's size, when one is drawn.
-    RowsFollower(std::vector<std::unique_ptr<OutputFile>>& npyFiles, std::vector<ProfileRowsProgress>& progress,
+    // npyFiles: one per file, or null where they are not followed; picture: the
+    // waterfall's size, when one is drawn.
+    RowsFollower(std::vector<std::unique_ptr<OutputFile>>* npyFiles, std::vector<ProfileRowsProgress>& progress,
                  std::optional<MapPixels> picture)
         : npyFiles_(npyFiles),
           progress_(progress),
@@ -84,8 +85,8 @@ public:
     // throws rt::InOutError; failedPath names the file.
     void finishNpy(const std::vector<RecordingAnalysis>& results, std::string& failedPath)
     {
-        for (size_t i = 0; i < npyFiles_.size(); ++i) {
-            OutputFile& file = *npyFiles_[i];
+        for (size_t i = 0; npyFiles_ && i < npyFiles_->size(); ++i) {
+            OutputFile& file = *(*npyFiles_)[i];
             failedPath = file.path();
             const RecordingAnalysis& r = results[i];
             const size_t rows = r.channels.empty() ? 0 : r.channels.front().profilesDb.size() / ProfileRowBins;
@@ -138,12 +139,12 @@ private:
                 }
             }
         }
-        if (i < npyFiles_.size() && failures_[i] == 0 && done > npyWritten_[i]) {
+        if (npyFiles_ && failures_[i] == 0 && done > npyWritten_[i]) {
             constexpr size_t RowBytes = ProfileRowBins * sizeof(float);
             const uint64_t start = npyHeader(p.first.size(), p.room).size();
             try {
                 for (size_t c = 0; c < p.first.size(); ++c)
-                    npyFiles_[i]->writeAt(start + (c * p.room + npyWritten_[i]) * RowBytes,
+                    (*npyFiles_)[i]->writeAt(start + (c * p.room + npyWritten_[i]) * RowBytes,
                                           reinterpret_cast<const char*>(p.first[c] + npyWritten_[i] * ProfileRowBins),
                                           (done - npyWritten_[i]) * RowBytes);
                 npyWritten_[i] = done;
@@ -155,7 +156,7 @@ private:
         return took;
     }
 
-    std::vector<std::unique_ptr<OutputFile>>& npyFiles_;  // followed ones, or none
+    std::vector<std::unique_ptr<OutputFile>>* npyFiles_;  // null where not followed
     std::vector<ProfileRowsProgress>& progress_;
     std::optional<MapPixels> picture_;
     std::vector<size_t> npyWritten_;  // rows of each file written to its .npy
@@ -378,13 +379,12 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     bool followNpy = !npyFiles.empty();
     for (const std::unique_ptr<OutputFile>& f : npyFiles)
         followNpy = followNpy && !f->direct();
-    std::vector<std::unique_ptr<OutputFile>> noFiles;
     std::optional<MapPixels> picture;
     if (!outputs.waterfallPath.empty())
         picture = MapPixels{outputs.waterfallWidth, outputs.waterfallHeight};
     const bool follow = followNpy || picture;
     std::vector<ProfileRowsProgress> progress(follow ? files.size() : 0);
-    RowsFollower follower(followNpy ? npyFiles : noFiles, progress, picture);
+    RowsFollower follower(followNpy ? &npyFiles : nullptr, progress, picture);
     const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
     const auto meanwhile = [&] {
         // The files being read first make the threads they make (see
@@ -404,10 +404,7 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
         if (follow)
             follower.follow();
     };
-    std::vector<Outcome> outcomes = analyzeFiles(files, settings, (draws && preparePictures) || follow
-                                                                      ? std::function<void()>(meanwhile)
-                                                                      : std::function<void()>(),
-                                                 follow ? &progress : nullptr);
+    std::vector<Outcome> outcomes = analyzeFiles(files, settings, meanwhile, follow ? &progress : nullptr);
     if (!allAnalyzed(outcomes))
         return ExitBadInput;
     std::vector<RecordingAnalysis> results;
