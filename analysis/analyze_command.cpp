@@ -416,16 +416,7 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
         return ExitBadInput;
 
     // Every output is made whole under its temporary name before any is renamed.
-    std::vector<std::pair<std::unique_ptr<OutputFile>, std::string>> pending;
-    const auto add = [&](const std::string& path, const std::string& bytes) {
-        try {
-            auto file = std::make_unique<OutputFile>(path);
-            file->write(bytes);
-            pending.emplace_back(std::move(file), path);
-        } catch (const rt::InOutError& e) {
-            failIo(path, e.code());
-        }
-    };
+    OutputGroup pending;
     // What is left of the profiles, by far the largest output, is written on a thread
     // of its own while the other outputs are made (a failed output leaves through Join).
     std::string npyFailedPath;
@@ -459,33 +450,24 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
         }
     } joinWriter{npyWriter};
     if (!outputs.csvPath.empty())
-        add(outputs.csvPath, analysisCsv(results, settings));
+        pending.add(outputs.csvPath, analysisCsv(results, settings));
     if (!outputs.jsonPath.empty())
-        add(outputs.jsonPath, withProfilesDescribed(analysisJson(results, settings), results, settings, outputs));
+        pending.add(outputs.jsonPath,
+                    withProfilesDescribed(analysisJson(results, settings), results, settings, outputs));
     if (!outputs.pathsPath.empty())
-        add(outputs.pathsPath, pathTableCsv(results, settings));
+        pending.add(outputs.pathsPath, pathTableCsv(results, settings));
     if (!outputs.plotPath.empty())
         for (size_t i = 0; i < results.size(); ++i)
-            add(plotPathFor(outputs.plotPath, i, results.size()), drawPlot(results[i], settings));
+            pending.add(plotPathFor(outputs.plotPath, i, results.size()), drawPlot(results[i], settings));
     if (!outputs.waterfallPath.empty())
         for (size_t i = 0; i < results.size(); ++i)
-            add(plotPathFor(outputs.waterfallPath, i, results.size()), drawWaterfall(results[i], settings));
+            pending.add(plotPathFor(outputs.waterfallPath, i, results.size()), drawWaterfall(results[i], settings));
     npyWriter.join();
     if (npyFailure != 0)
         failIo(npyFailedPath, npyFailure);
-    for (std::unique_ptr<OutputFile>& file : npyFiles) {
-        const std::string path = file->path();
-        pending.emplace_back(std::move(file), path);
-    }
-    std::vector<OutputFile*> outputsMade;
-    for (auto& entry : pending)
-        outputsMade.push_back(entry.first.get());
-    std::string failed;
-    try {
-        OutputFile::commitTogether(outputsMade, &failed);
-    } catch (const rt::InOutError& e) {
-        failIo(failed, e.code());
-    }
+    for (std::unique_ptr<OutputFile>& file : npyFiles)
+        pending.add(std::move(file));
+    pending.commit();
     return ExitOk;
 }
 

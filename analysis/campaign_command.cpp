@@ -158,29 +158,12 @@ int runCampaign(const std::vector<std::string>& files, const CampaignSettings& s
         return ExitBadInput;
     const Campaign campaign = buildCampaign(results, places, settings);
 
-    std::vector<std::pair<std::unique_ptr<OutputFile>, std::string>> pending;
-    const auto add = [&](const std::string& path, const std::string& bytes) {
-        try {
-            auto file = std::make_unique<OutputFile>(path);
-            file->write(bytes);
-            pending.emplace_back(std::move(file), path);
-        } catch (const rt::InOutError& e) {
-            failIo(path, e.code());
-        }
-    };
-    add(settings.csvPath, campaignCsv(campaign, settings));
-    if (!settings.plotPath.empty())
-        add(settings.plotPath, draw(campaign, settings));
     // The table and the plot stand together or not at all.
-    std::vector<OutputFile*> outputs;
-    for (auto& entry : pending)
-        outputs.push_back(entry.first.get());
-    std::string failed;
-    try {
-        OutputFile::commitTogether(outputs, &failed);
-    } catch (const rt::InOutError& e) {
-        failIo(failed, e.code());
-    }
+    OutputGroup outputs;
+    outputs.add(settings.csvPath, campaignCsv(campaign, settings));
+    if (!settings.plotPath.empty())
+        outputs.add(settings.plotPath, draw(campaign, settings));
+    outputs.commit();
     std::printf("%s", campaignSummary(campaign, settings).c_str());
     return ExitOk;
 }

@@ -1,6 +1,8 @@
 #include "cli_support.h"
 
 #include "output_file.h"
+#include "recording_input.h"
+#include "runtime_error.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -77,6 +79,35 @@ int outputsRefusal(const std::vector<NamedOutput>& outputs, const std::vector<st
         return ExitOk;
     std::fprintf(stderr, "sounder: %s\n", problem.c_str());
     return ExitUsage;
+}
+
+OutputGroup::OutputGroup() = default;
+OutputGroup::~OutputGroup() = default;
+
+void OutputGroup::add(const std::string& path, const std::string& bytes)
+{
+    try {
+        auto file = std::make_unique<OutputFile>(path);
+        file->write(bytes);
+        files_.push_back(std::move(file));
+    } catch (const rt::InOutError& e) {
+        failIo(path, e.code());
+    }
+}
+
+void OutputGroup::add(std::unique_ptr<OutputFile> file) { files_.push_back(std::move(file)); }
+
+void OutputGroup::commit()
+{
+    std::vector<OutputFile*> outputs;
+    for (const std::unique_ptr<OutputFile>& file : files_)
+        outputs.push_back(file.get());
+    std::string failed;
+    try {
+        OutputFile::commitTogether(outputs, &failed);
+    } catch (const rt::InOutError& e) {
+        failIo(failed, e.code());
+    }
 }
 
 ReplacedOutputs::ReplacedOutputs(std::vector<std::string> paths)

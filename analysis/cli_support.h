@@ -4,10 +4,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+class OutputFile;
 
 namespace cli {
 
@@ -61,6 +64,23 @@ public:
 
 private:
     std::thread thread_;
+};
+
+// A command's outputs, each made whole under its temporary name, then renamed into place
+// together (OutputFile::commitTogether): all of them stand, or none. A failure throws
+// Failure naming the output ("OUT: Disk full").
+class OutputGroup {
+public:
+    OutputGroup();
+    ~OutputGroup();
+    OutputGroup(const OutputGroup&) = delete;
+    OutputGroup& operator=(const OutputGroup&) = delete;
+    void add(const std::string& path, const std::string& bytes);
+    void add(std::unique_ptr<OutputFile> file);  // written elsewhere
+    void commit();
+
+private:
+    std::vector<std::unique_ptr<OutputFile>> files_;
 };
 
 // A note on stderr that does not end the command ("FILE: 2 of 5 sweeps missing").
