@@ -79,7 +79,7 @@ std::string folderOf(const std::string& path)
 struct Stream {
     std::string name;
     std::vector<int> channels;
-    // On a thread of its own: SHA-512 (about 1 GB/s) is the slowest step.
+    // Beside the reading: SHA-512 (about 1 GB/s) is the slowest step.
     std::unique_ptr<digest::Hasher> sha512 = std::make_unique<digest::Hasher>(digest::Algorithm::Sha512);
     std::unique_ptr<DataSink> data;
     uint64_t bytes = 0;
@@ -511,13 +511,18 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         const auto lengthOf = [&](const Slot& slot, size_t k) {
             return slot.groups * streams[k].channels.size() * typeBytes;
         };
-        // Stage 0 writes each stream's data in turn; stage 1 + k hashes stream k. A failed
-        // write is told against the data file it was for (in an archive, the archive).
+        // Stage 0 writes each stream's data in turn; stage 1 + j hashes the streams k with
+        // k % hashers == j, one hashing stage for each core beside this one: more would
+        // only take turns on the cores with the reading, which everything waits for. A
+        // failed write is told against the data file it was for (in an archive, the archive).
+        const size_t cores = std::max(2u, std::thread::hardware_concurrency());
+        const size_t hashers = std::min(streams.size(), cores - 1);
         std::string failedData;  // set before the failure reaches this thread
-        SlotStages stages(ring.size(), 1 + streams.size(), [&](size_t stage, size_t index) {
+        SlotStages stages(ring.size(), 1 + hashers, [&](size_t stage, size_t index) {
             const Slot& slot = ring[index];
             if (stage > 0) {
-                streams[stage - 1].sha512->add(bytesOf(slot, stage - 1), lengthOf(slot, stage - 1));
+                for (size_t k = stage - 1; k < streams.size(); k += hashers)
+                    streams[k].sha512->add(bytesOf(slot, k), lengthOf(slot, k));
                 return;
             }
             for (size_t k = 0; k < streams.size(); ++k) {

@@ -48,8 +48,12 @@ void populateProfileRows(const float* room, size_t floats)
     const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
     const uintptr_t begin = (reinterpret_cast<uintptr_t>(room) + page - 1) & ~(page - 1);
     const uintptr_t end = reinterpret_cast<uintptr_t>(room + floats) & ~(page - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    // A huge page at a time: the kernel holds the process' memory map for the whole of
+    // each call, and the analysis' own allocations (which change the map) would wait
+    // until all of the room were backed.
+    constexpr uintptr_t Step = uintptr_t(2) << 20;
+    for (uintptr_t at = begin; at < end; at += Step)
+        ::madvise(reinterpret_cast<void*>(at), std::min(Step, end - at), MADV_POPULATE_WRITE);
 #else
     (void)room;
     (void)floats;
