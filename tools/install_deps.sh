@@ -9,6 +9,8 @@ if [ "${1:-}" = "--all" ]; then
     help2man desktop-file-utils appstream dpkg-dev fakeroot file lintian)
   # The numpy + pandas reference that bench_analyze times sounder analyze against.
   packages+=(python3-numpy python3-pandas)
+  # The SHA-512 floor that bench_sounder shows beside each interleaved SigMF conversion.
+  packages+=(openssl)
   # The SigMF schema check of sounder convert --to sigmf.
   packages+=(python3-jsonschema)
   # A real gpsd for the position tests (gpsfake replays NMEA logs into it).

@@ -5,7 +5,8 @@
 // each sounder command within 8x wc -l; each --archive within 1.2x the same conversion
 // without it. Every command runs several times, each run beside one of `wc -l`, so the
 // reference sees the same load; best and median of the runs, wall-clock and CPU time of
-// the child (user + system). The targets are judged on the best runs.
+// the child (user + system). The targets are judged on the best runs. Beside each
+// interleaved conversion, the SHA-512 of the data it wrote: the floor of that conversion.
 // Usage: bench_sounder [directory]   (default: a fresh directory under /tmp)
 // With BENCH_SOUNDER_BEFORE=/path/to/another/sounder, each SigMF conversion is also
 // timed with that program in the same rounds (a build before a change, say).
@@ -112,6 +113,15 @@ int main(int argc, char** argv)
             Samples before, archived, beforeArchived;
             timeBesideWc(name.c_str(), command(SOUNDER_BINARY, false), beforeBinary ? &before : nullptr,
                          beforeBinary ? command(beforeBinary, false) : std::vector<std::string>{}, true);
+            // What no conversion can go under: the SHA-512 of the data it writes (the metadata
+            // must state it), by the same library, beside wc -l.
+            if (option == "--layout" && value == "interleaved") {
+                const std::string data = dir + "/s.sigmf-data";
+                char label[160];
+                std::snprintf(label, sizeof label, "    floor: openssl dgst -sha512 of its data (%.1f MB)",
+                              double(std::filesystem::file_size(data)) / 1e6);
+                timeBesideWc(label, {"openssl", "dgst", "-sha512", "-out", "/dev/null", data}, nullptr, {}, false);
+            }
             // The archive beside the same conversion without it, run for run.
             Samples again;
             for (int r = 0; r < Repeats; ++r) {
