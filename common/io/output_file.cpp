@@ -150,6 +150,9 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
         return;
     }
     targetPath_ = followLinks(finalPath_);
+    // A folder cannot be replaced by a file: the rename at the end would move it aside.
+    if (::stat(targetPath_.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        throw rt::InOutError(rt::ioCodeFromErrno(EISDIR));
     tempPath_ = folderOf(targetPath_) + ".snd-XXXXXX";
     fd_ = ::mkostemp(tempPath_.data(), O_CLOEXEC);
     if (fd_ < 0)  // a missing folder is a name that cannot be, not a missing file
@@ -561,6 +564,11 @@ void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::st
         Step step{out, {}};
         struct stat info {};
         if (::lstat(out->targetPath_.c_str(), &info) == 0) {
+            // A folder made under the name since the output was begun stays where it is.
+            if (S_ISDIR(info.st_mode)) {
+                undo();
+                failWith(EISDIR);
+            }
             // A hard link keeps the old file under its name until the rename replaces it.
             std::string backup = folderOf(out->targetPath_) + ".snd-XXXXXX";
             const int fd = ::mkostemp(backup.data(), O_CLOEXEC);

@@ -416,3 +416,62 @@ TEST(OutputFile, WholeBlocksPlacedPastTheCacheStandWhereTold)
             std::filesystem::remove(path);
     }
 }
+
+// A name that leads to a folder is refused, never replaced: not when the output is
+// begun (the folder there already, or behind a link), nor at the commit (a folder made
+// under the name meanwhile, alone or in a group). The folder and what it holds stay,
+// and no temporary file is left.
+TEST(OutputFile, AFolderUnderTheNameIsNeverReplaced)
+{
+    const struct {
+        const char* what;
+        bool link;       // the name is a link to the folder
+        bool later;      // the folder is made after the output is begun
+        bool together;   // committed in a group with another output
+    } cases[] = {
+        {"a folder", false, false, false},
+        {"a link to a folder", true, false, false},
+        {"a folder made before the commit", false, true, false},
+        {"a folder made before a group's commit", false, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string folder = dir.file("out");
+        const auto makeFolder = [&] {
+            std::filesystem::create_directory(folder);
+            writeBytes(folder + "/kept.txt", "kept");
+        };
+        if (!c.later)
+            makeFolder();
+        std::string name = folder;
+        if (c.link) {
+            ::symlink("out", dir.file("link").c_str());
+            name = dir.file("link");
+        }
+        writeBytes(dir.file("other.txt"), "old other");
+        bool refused = false;
+        int code = 0;
+        try {
+            OutputFile out(name);
+            OutputFile other(dir.file("other.txt"));
+            out.write("new bytes\n");
+            other.write("new other");
+            if (c.later)
+                makeFolder();
+            if (c.together)
+                OutputFile::commitTogether({&other, &out});
+            else
+                out.commit();
+        } catch (const rt::InOutError& e) {
+            refused = true;
+            code = e.code();
+        }
+        EXPECT_TRUE(refused);
+        EXPECT_EQ(code, rt::io::InvalidFilename);
+        EXPECT_EQ(kindOf(folder), mode_t(S_IFDIR));
+        EXPECT_EQ(readBytes(folder + "/kept.txt"), "kept");
+        EXPECT_EQ(readBytes(dir.file("other.txt")), "old other");
+        EXPECT_EQ(entries(dir), c.link ? 3u : 2u) << "out, other.txt (and link) only";
+    }
+}
