@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,19 +18,52 @@ struct Identity {
     bool exists = false;
     dev_t device = 0;
     ino_t inode = 0;
+    // Where the bytes of an output of this name go, spelled one way only (a file not
+    // made yet has no inode to compare); empty where that cannot be told.
+    std::string place;
 };
+
+// The file a name leads to, spelled one way only: its links followed and its folder's
+// path absolute, free of links, "." and "..". Empty where the folder does not exist.
+std::string placeOf(const std::string& path)
+{
+    std::string target;
+    try {
+        target = outputTarget(path);
+    } catch (const rt::InOutError&) {
+        return {};
+    }
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (leaf.empty() || leaf == "." || leaf == "..")
+        return {};
+    char* resolved = ::realpath(folder.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string place(resolved);
+    std::free(resolved);
+    return (place.back() == '/' ? place : place + "/") + leaf;
+}
 
 Identity identityOf(const std::string& path)
 {
+    Identity id;
+    id.place = placeOf(path);
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return {};
-    return {true, info.st_dev, info.st_ino};
+    if (::stat(path.c_str(), &info) == 0) {
+        id.exists = true;
+        id.device = info.st_dev;
+        id.inode = info.st_ino;
+    }
+    return id;
 }
 
 bool sameFile(const std::string& a, const Identity& ia, const std::string& b, const Identity& ib)
 {
     if (a == b)
+        return true;
+    if (!ia.place.empty() && ia.place == ib.place)
         return true;
     return ia.exists && ib.exists && ia.device == ib.device && ia.inode == ib.inode;
 }

@@ -41,7 +41,8 @@ struct NamedOutput {
 // Why the outputs cannot be written with these inputs, checked before anything is read:
 // an output that is the same file as an input (the same path, or the same device and
 // inode, through a link of either kind) gives "OUT: is also an input"; the same file
-// named by two outputs "OUT: is named by both --a and --b"; more than one "-" "only
+// named by two outputs (as above, or two names of a file not made yet: "x" and "./x",
+// a link to where the other goes) "OUT: is named by both --a and --b"; more than one "-" "only
 // one output can be - (the standard output)". Empty when there is no such problem.
 // Shown as "sounder: PROBLEM" with exit status 1 (outputsRefusal).
 std::string outputsProblem(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs);

@@ -120,6 +120,8 @@ void dropCachedPages(const std::string& path)
 #endif
 }
 
+std::string outputTarget(const std::string& path) { return followLinks(path); }
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     if (a == b)

@@ -24,6 +24,11 @@
 // (through a hard or symbolic link) where both exist.
 bool sameFile(const std::string& a, const std::string& b);
 
+// The file an output named path replaces (or makes): path with its chain of symbolic
+// links followed, as OutputFile follows it. Throws rt::InOutError (InvalidFilename) on
+// a loop of links.
+std::string outputTarget(const std::string& path);
+
 // Advice only: the pages the kernel holds cached of the regular file at path (through
 // links) are let go. For a file an output is about to replace: letting them go beside
 // the work that makes the new one, rather than when the old file goes at commit, takes

@@ -79,6 +79,48 @@ TEST(SounderOutputs, OutputsGoWhereTheyArePointed)
     }
 }
 
+// Two outputs that would go to one file are refused before anything is read, however
+// the names spell it, whether the file is there yet or not: else one would be lost
+// under the other while the run said it had written both.
+TEST(SounderOutputs, TwoNamesOfOneOutputAreRefused)
+{
+    struct Case {
+        std::string args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"analyze rec.txt --csv x --json x", "x: is named by both --csv and --json"},
+        {"analyze rec.txt --csv ./x --json x", "x: is named by both --csv and --json"},
+        {"analyze rec.txt --csv sub/../x --plot x", "x: is named by both --csv and --plot"},
+        {"analyze rec.txt --csv dangling --json x", "x: is named by both --csv and --json"},
+        {"analyze rec.txt --csv old --json hard", "hard: is named by both --csv and --json"},
+        {"analyze rec.txt --csv sub/x --json linked/x", "linked/x: is named by both --csv and --json"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), recording(3, 2500, 3));
+        std::filesystem::create_directory(dir.file("sub"));
+        std::filesystem::create_directory_symlink("sub", dir.file("linked"));
+        std::filesystem::create_symlink("x", dir.file("dangling"));
+        writeBytes(dir.file("old"), "old");
+        ASSERT_EQ(::link(dir.file("old").c_str(), dir.file("hard").c_str()), 0);
+        const RunResult run = runSounder(dir, c.args);
+        EXPECT_EQ(run.status, 1) << c.args;
+        EXPECT_EQ(run.err, "sounder: " + c.says + "\n") << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("x"))) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("sub/x"))) << c.args;
+        EXPECT_EQ(readBytes(dir.file("old")), "old") << c.args;
+    }
+    // Names alike but for the folder stay two outputs.
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), recording(3, 2500, 3));
+    std::filesystem::create_directory(dir.file("sub"));
+    const RunResult run = runSounder(dir, "analyze rec.txt --csv x --json sub/x");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readBytes(dir.file("x")).rfind("file,channel,kind", 0), 0u);
+    EXPECT_EQ(readBytes(dir.file("sub/x")).rfind("{", 0), 0u);
+}
+
 TEST(SounderOutputs, TwoStandardOutputsAreRefused)
 {
     TempDir dir;
