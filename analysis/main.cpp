@@ -396,7 +396,10 @@ int runAnalyzeCommand(const QStringList& args, PlotModuleLoad* plotModule)
         if (!outputs.profilesPath.empty())
             named.push_back({"--profiles", cli::plotPathFor(outputs.profilesPath, i, files.size())});
     }
-    if (const int refused = cli::outputsRefusal(named, inputsOf(files)); refused != cli::ExitOk)
+    std::vector<std::string> inputs = inputsOf(files);
+    if (settings.calibration)
+        inputs.push_back(settings.calibrationPath);
+    if (const int refused = cli::outputsRefusal(named, inputs); refused != cli::ExitOk)
         return refused;
     const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
     if (draws && !plotModule)
@@ -468,6 +471,9 @@ int runCalibrateCommand(const QStringList& args)
         return usage("--window must be none, hann or blackman");
     for (const QString& file : parser.positionalArguments())
         options.files.push_back(localPath(file));
+    if (const int refused = cli::outputsRefusal({{"-o", options.outputPath}}, inputsOf(options.files));
+        refused != cli::ExitOk)
+        return refused;
     return cli::runCalibrate(options);
 }
 
@@ -527,6 +533,14 @@ int runCampaignCommand(const QStringList& args, PlotModuleLoad* plotModule)
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
+    std::vector<cli::NamedOutput> named = {{"--csv", settings.csvPath}};
+    if (!settings.plotPath.empty())
+        named.push_back({"--plot", settings.plotPath});
+    std::vector<std::string> inputs = inputsOf(files);
+    if (settings.analysis.calibration)
+        inputs.push_back(settings.analysis.calibrationPath);
+    if (const int refused = cli::outputsRefusal(named, inputs); refused != cli::ExitOk)
+        return refused;
     if (!settings.plotPath.empty() && !plotModule)
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");
     cli::CampaignDrawer draw;

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <numbers>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -26,12 +28,29 @@ TEST(SounderOutputs, AnOutputThatIsAnInputIsRefusedAndTheInputKept)
         {"convert rec.txt --to viewer -o rec.txt", "rec.txt"},
         {"convert rec.txt --to viewer -o hard.txt", "hard.txt"},
         {"convert rec.txt --to sigmf -o soft", "soft.sigmf-data"},
+        {"calibrate b2b.txt --through-db 30 -o b2b.txt", "b2b.txt"},
+        {"calibrate b2b.txt rec.txt --through-db 30 -o hard.txt", "hard.txt"},
+        {"campaign rec.txt --origin 1,2 --csv rec.txt", "rec.txt"},
+        {"campaign rec.txt --origin 1,2 --csv out.csv --plot soft.txt", "soft.txt"},
+        {"campaign rec.txt --origin 1,2 --cal cal.json --csv cal.json", "cal.json"},
+        {"analyze rec.txt --cal cal.json --csv out.csv --json cal.json", "cal.json"},
     };
+    // A back-to-back run the calibration is made from: a path at bin 97 well within range.
+    std::string b2b = "2,5000\r\n31\r\n20,20,20\r\n0.0\r\n";
+    for (int s = 0; s < 2; ++s)
+        for (int i = 0; i < 5000; ++i) {
+            const std::string code =
+                std::to_string(int(2048 + 300 * std::cos(2 * std::numbers::pi * i * 96 / 4096 + s)));
+            b2b += code + "," + code + "," + code + "\r\n";
+        }
     for (const Case& c : cases) {
         TempDir dir;
         const std::string rec = recording(3, 2500, 3);
         writeBytes(dir.file("rec.txt"), rec);
         writeBytes(dir.file("other.txt"), rec);
+        writeBytes(dir.file("b2b.txt"), b2b);
+        ASSERT_EQ(runSounder(dir, "calibrate b2b.txt --through-db 30 -o cal.json").status, 0) << c.args;
+        const std::string calibration = readBytes(dir.file("cal.json"));
         ASSERT_EQ(::link(dir.file("rec.txt").c_str(), dir.file("hard.txt").c_str()), 0);
         std::filesystem::create_symlink("rec.txt", dir.file("soft.txt"));
         std::filesystem::create_symlink("rec.txt", dir.file("soft.sigmf-data"));
@@ -39,6 +58,8 @@ TEST(SounderOutputs, AnOutputThatIsAnInputIsRefusedAndTheInputKept)
         EXPECT_EQ(run.status, 1) << c.args;
         EXPECT_EQ(run.err, "sounder: " + c.refused + ": is also an input\n") << c.args;
         EXPECT_EQ(readBytes(dir.file("rec.txt")), rec) << c.args;
+        EXPECT_EQ(readBytes(dir.file("b2b.txt")), b2b) << c.args;
+        EXPECT_EQ(readBytes(dir.file("cal.json")), calibration) << c.args;
         EXPECT_FALSE(std::filesystem::exists(dir.file("out.csv"))) << c.args;
     }
 }
@@ -95,6 +116,7 @@ TEST(SounderOutputs, TwoNamesOfOneOutputAreRefused)
         {"analyze rec.txt --csv dangling --json x", "x: is named by both --csv and --json"},
         {"analyze rec.txt --csv old --json hard", "hard: is named by both --csv and --json"},
         {"analyze rec.txt --csv sub/x --json linked/x", "linked/x: is named by both --csv and --json"},
+        {"campaign rec.txt --origin 1,2 --csv ./x --plot x", "x: is named by both --csv and --plot"},
     };
     for (const Case& c : cases) {
         TempDir dir;
