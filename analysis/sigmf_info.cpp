@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <map>
 #include <unistd.h>
 
@@ -91,6 +92,13 @@ std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *error = rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path));
+        return std::nullopt;
+    }
+    // A device is no data file: it may give bytes for ever.
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && (S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
+        *error = rt::ioErrorText(rt::ioCodeFromErrno(EISDIR));
+        ::close(fd);
         return std::nullopt;
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -222,7 +222,8 @@ void AcquisitionReader::open(const std::string& path)
     impl_->fd = fd;
     struct stat info {};
     if (::fstat(fd, &info) == 0) {
-        if (S_ISDIR(info.st_mode))
+        // A folder or a device is no recording (a device may give bytes for ever).
+        if (S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
             throw rt::InOutError(rt::ioCodeFromErrno(EISDIR));
         if (S_ISREG(info.st_mode))
             impl_->totalBytes = uint64_t(info.st_size);

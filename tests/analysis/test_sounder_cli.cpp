@@ -182,3 +182,29 @@ TEST(SounderCli, InfoSaysWhatAnEndOfTextMarkLeftUnread)
         }
     }
 }
+
+// A device named as an input (one that gives bytes for ever among them) is refused at
+// once by every command that reads recordings, as a folder is: status 2, one line.
+TEST(SounderCli, ADeviceAsAnInputIsRefusedAtOnce)
+{
+    const char* commands[] = {
+        "info /dev/zero",
+        "info /dev/null",
+        "analyze /dev/zero --csv out.csv",
+        "convert /dev/zero --to viewer -o out.txt",
+        "convert /dev/zero --to sigmf -o out",
+        "calibrate /dev/zero --through-db 30 -o out.json",
+        "campaign /dev/zero --origin 1,2 --csv out.csv",
+    };
+    for (const char* command : commands) {
+        TempDir dir;
+        const RunResult run = runSounder(dir, command);
+        const std::string device = std::string(command).find("/dev/null") != std::string::npos ? "/dev/null" : "/dev/zero";
+        EXPECT_EQ(run.status, 2) << command;
+        EXPECT_NE(run.err.find(device + ": Invalid filename\n"), std::string::npos) << command << ": " << run.err;
+        size_t entries = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.file("")))
+            ++entries;
+        EXPECT_EQ(entries, 2u) << command << ": stdout.log and stderr.log only";
+    }
+}

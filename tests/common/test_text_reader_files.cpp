@@ -58,6 +58,9 @@ TEST(ReaderOpen, APathThatCannotNameAFileIsInvalidFilename)
     EXPECT_EQ(openCode(""), 3);
     EXPECT_EQ(openCode(dir.file("")), 3);  // a folder opened as a file
     EXPECT_EQ(openCode(dir.file("absent/")), 3);
+    // A device is no file: /dev/zero, blanks without end, would hold a read for good.
+    EXPECT_EQ(openCode("/dev/zero"), 3);
+    EXPECT_EQ(openCode("/dev/null"), 3);
 }
 
 TEST(ReaderOpen, UnreadableFileIsAccessDenied)
