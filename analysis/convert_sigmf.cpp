@@ -384,6 +384,12 @@ std::string defaultSigmfBase(const std::string& input)
 
 void convertToSigmf(const std::string& inputPath, const std::string& base, const SigmfOptions& options)
 {
+    // BASE starts the files' names (and names the archive's folder): a name of its own, never a
+    // folder, which would give hidden files (dd/.sigmf-meta, ..sigmf-meta) and an archive of
+    // members outside any folder.
+    if (const std::string leaf = fileName(base); leaf.empty() || leaf == "." || leaf == "..")
+        throw Refused("sounder: -o " + base + ": BASE starts the files' names (BASE.sigmf-meta, ...): it cannot be "
+                      "a folder; give FOLDER/NAME");
     RecordingInput input(inputPath);
     input.open();
     Source source;

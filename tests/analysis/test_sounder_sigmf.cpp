@@ -389,4 +389,17 @@ TEST(SounderSigmf, UsageErrors)
         EXPECT_FALSE(run.err.empty()) << args;
     }
     EXPECT_EQ(filesIn(dir), (std::set<std::string>{"rec.txt"}));
+    // A BASE that is a folder would start no name: hidden files (sub/.sigmf-meta,
+    // ..sigmf-meta) or an archive whose members lie outside any folder.
+    std::filesystem::create_directory(dir.file("sub"));
+    for (const char* base : {"''", ".", "..", "sub/", "sub/.", "sub/..", "./"}) {
+        for (const char* form : {"", " --archive", " --layout collection"}) {
+            const std::string args = std::string("convert rec.txt --to sigmf -o ") + base + form;
+            const RunResult run = runSounder(dir, args);
+            EXPECT_EQ(run.status, 1) << args;
+            EXPECT_NE(run.err.find(": BASE starts the files' names"), std::string::npos) << args << ": " << run.err;
+            EXPECT_EQ(filesIn(dir), (std::set<std::string>{"rec.txt", "sub"})) << args;
+            EXPECT_TRUE(std::filesystem::is_empty(dir.file("sub"))) << args;
+        }
+    }
 }
