@@ -14,7 +14,6 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <sys/stat.h>
 
 namespace cli {
 
@@ -25,10 +24,7 @@ std::string sha256Of(const std::string& path)
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file)
         failIo(path, rt::ioCodeFromOpenErrno(errno, path));
-    // A folder or a device is no recording (a device may give bytes for ever).
-    struct stat info {};
-    if (::fstat(::fileno(file.get()), &info) == 0 &&
-        (S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)))
+    if (!rt::readsAsFile(::fileno(file.get())))
         failIo(path, rt::ioCodeFromErrno(EISDIR));
     digest::Hasher hasher(digest::Algorithm::Sha256);
     std::vector<char> buffer(1 << 20);

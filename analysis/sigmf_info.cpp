@@ -94,9 +94,7 @@ std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
         *error = rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path));
         return std::nullopt;
     }
-    // A device is no data file: it may give bytes for ever.
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && (S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
+    if (!rt::readsAsFile(fd)) {
         *error = rt::ioErrorText(rt::ioCodeFromErrno(EISDIR));
         ::close(fd);
         return std::nullopt;

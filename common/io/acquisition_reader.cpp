@@ -220,14 +220,11 @@ void AcquisitionReader::open(const std::string& path)
     if (fd < 0)
         throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, path));
     impl_->fd = fd;
+    if (!rt::readsAsFile(fd))
+        throw rt::InOutError(rt::ioCodeFromErrno(EISDIR));
     struct stat info {};
-    if (::fstat(fd, &info) == 0) {
-        // A folder or a device is no recording (a device may give bytes for ever).
-        if (S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
-            throw rt::InOutError(rt::ioCodeFromErrno(EISDIR));
-        if (S_ISREG(info.st_mode))
-            impl_->totalBytes = uint64_t(info.st_size);
-    }
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        impl_->totalBytes = uint64_t(info.st_size);
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

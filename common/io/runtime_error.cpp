@@ -69,6 +69,12 @@ bool folderExists(const std::string& path)
 }
 }  // namespace
 
+bool readsAsFile(int fd)
+{
+    struct stat info {};
+    return ::fstat(fd, &info) != 0 || !(S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode));
+}
+
 int ioCodeFromOpenErrno(int err, const std::string& path)
 {
     if (path.empty() || path.back() == '/')

@@ -78,6 +78,11 @@ int ioCodeFromErrno(int err);
 // filename"; everything else as ioCodeFromErrno.
 int ioCodeFromOpenErrno(int err, const std::string& path);
 
+// Whether the open file fd is read as a file: not a folder, nor a device (a device such
+// as /dev/zero gives bytes for ever and would hold a reading for good); a pipe is. A
+// reader refuses the others as a path that cannot name a file (EISDIR: "Invalid filename").
+bool readsAsFile(int fd);
+
 // Decimal text of an edit box or a menu target to a signed 32-bit integer: leading
 // blanks, an optional sign, decimal digits; anything else (trailing blanks, an
 // empty text, a value out of range) throws ConvertError naming the text.

@@ -235,10 +235,8 @@ void TextReader::open(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw InOutError(ioCodeFromOpenErrno(errno, path));
-    // A folder opens for reading but is no file: "Invalid filename". Nor is a device: a
-    // text without end (/dev/zero is blanks for ever) would hold the reading for good.
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && (S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
+    // A folder opens for reading but is no file: "Invalid filename"; nor is a device.
+    if (!readsAsFile(fd)) {
         ::close(fd);
         throw InOutError(ioCodeFromErrno(EISDIR));
     }
