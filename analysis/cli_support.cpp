@@ -68,15 +68,13 @@ bool sameFile(const std::string& a, const Identity& ia, const std::string& b, co
     return ia.exists && ib.exists && ia.device == ib.device && ia.inode == ib.inode;
 }
 
-// Devices and pipes are written in order and replace nothing: /dev/null as two outputs,
-// or /dev/stdout beside "-", is no loss.
+}  // namespace
+
 bool isStream(const std::string& path)
 {
     struct stat info {};
     return path == "-" || (::stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode)));
 }
-
-}  // namespace
 
 std::string outputsProblem(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs)
 {

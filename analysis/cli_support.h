@@ -38,6 +38,11 @@ struct NamedOutput {
     std::string path;
 };
 
+// Whether an output of this name is a stream, written in order and replacing nothing:
+// "-" (the standard output), a device or a FIFO. Devices and pipes as two outputs
+// (/dev/null twice, /dev/stdout beside "-") are no loss.
+bool isStream(const std::string& path);
+
 // Why the outputs cannot be written with these inputs, checked before anything is read:
 // an output that is the same file as an input (the same path, or the same device and
 // inode, through a link of either kind) gives "OUT: is also an input"; the same file

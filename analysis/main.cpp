@@ -381,6 +381,16 @@ int runAnalyzeCommand(const QStringList& args, PlotModuleLoad* plotModule)
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
+    // With several files each has a picture or .npy of its own, named OUT.1.png, OUT.2.png, ...:
+    // a stream has no name to number (it gave files "-.1" and "/dev/null.1").
+    if (files.size() > 1)
+        for (const auto& [option, path] : {std::pair<QString, std::string>{"--plot", outputs.plotPath},
+                                           {"--waterfall", outputs.waterfallPath},
+                                           {"--profiles", outputs.profilesPath}})
+            if (!path.empty() && cli::isStream(path))
+                return usage(option + " " + QString::fromStdString(path) +
+                             ": several files give one each, numbered OUT.1, OUT.2, ...: name a file, not the "
+                             "standard output, a device or a pipe");
     std::vector<cli::NamedOutput> named;
     if (!outputs.csvPath.empty())
         named.push_back({"--csv", outputs.csvPath});

@@ -143,6 +143,40 @@ TEST(SounderOutputs, TwoNamesOfOneOutputAreRefused)
     EXPECT_EQ(readBytes(dir.file("sub/x")).rfind("{", 0), 0u);
 }
 
+// Several files give a picture or .npy each, numbered OUT.1, OUT.2, ...: a stream has no
+// name to number, so it is refused rather than made into files beside it ("-.1" here,
+// "/dev/null.1" in /dev). One file writes to a stream as to any output.
+TEST(SounderOutputs, OutputsPerFileOfSeveralFilesNeedAName)
+{
+    const struct {
+        const char* args;
+        const char* says;
+        const char* numbered;  // the file the numbering would have made
+    } cases[] = {
+        {"analyze a.txt b.txt --json o.json --profiles -", "--profiles -: several files give one each", "-.1"},
+        {"analyze a.txt b.txt --json o.json --waterfall /dev/null", "--waterfall /dev/null: several files give one each",
+         "/dev/null.1"},
+        {"analyze a.txt b.txt --json o.json --plot pipe", "--plot pipe: several files give one each", "pipe.1"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        writeBytes(dir.file("a.txt"), recording(3, 2500, 3));
+        writeBytes(dir.file("b.txt"), recording(3, 2500, 3));
+        ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+        const RunResult run = runSounder(dir, c.args);
+        EXPECT_EQ(run.status, 1) << c.args;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << c.args << ": " << run.err;
+        const std::string numbered = c.numbered[0] == '/' ? c.numbered : dir.file(c.numbered);
+        EXPECT_FALSE(std::filesystem::exists(numbered)) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("o.json"))) << c.args;
+    }
+    TempDir dir;
+    writeBytes(dir.file("a.txt"), recording(3, 2500, 3));
+    const RunResult one = runSounder(dir, "analyze a.txt --json o.json --profiles -");
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out.rfind("\x93NUMPY", 0), 0u);
+}
+
 TEST(SounderOutputs, TwoStandardOutputsAreRefused)
 {
     TempDir dir;
