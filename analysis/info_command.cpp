@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 #include <optional>
 #include <vector>
 
@@ -72,10 +73,13 @@ int64_t infoAcquisition(RecordingInput& input)
 }
 
 // A file whose first byte past blanks is '{' is no recording: perhaps a calibration.
+// Only a regular file is looked into: what is read of a pipe is gone for the reading
+// of the recording after it.
 bool looksLikeJson(const std::string& path)
 {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
+    struct stat info {};
+    if (!file || ::fstat(::fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     int c = 0;
     while ((c = std::fgetc(file.get())) == ' ' || c == '\t' || c == '\r' || c == '\n') {

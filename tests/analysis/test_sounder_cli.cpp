@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
+#include <thread>
 #include <utility>
 #include <unistd.h>
 
@@ -128,6 +130,29 @@ TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
     EXPECT_NE(run.out.find("ch 1: codes 0..4095, 4 clipped"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("view.txt: viewer layout"), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("junk.txt: line 1: expected"), std::string::npos) << run.err;
+}
+
+// A recording given through a pipe is told as the file is: nothing of it is read
+// ahead to see whether it is something else (a calibration), which the pipe would lose.
+TEST(SounderCli, InfoOfAPipeIsInfoOfTheFile)
+{
+    for (const char* command : {"info", "analyze"}) {
+        SCOPED_TRACE(command);
+        TempDir dir;
+        const std::string rec = recording(3, 2500, 2);
+        writeBytes(dir.file("rec.txt"), rec);
+        ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+        const std::string args = std::string(command) + (std::string(command) == "info" ? " " : " --csv - ");
+        const RunResult direct = runSounder(dir, args + "rec.txt");
+        std::thread writer([&] { writeBytes(dir.file("pipe"), rec); });
+        const RunResult piped = runSounder(dir, args + "pipe");
+        writer.join();
+        EXPECT_EQ(piped.status, direct.status) << piped.err;
+        std::string expected = direct.out;
+        for (size_t at; (at = expected.find("rec.txt")) != std::string::npos;)
+            expected.replace(at, 7, "pipe");
+        EXPECT_EQ(piped.out, expected);
+    }
 }
 
 TEST(SounderCli, OneMappingOfOpenErrorsInEveryCommand)
