@@ -35,10 +35,13 @@ struct ChannelMap {
 ChannelMap channelMap(const ChannelAnalysis& channel, MapPixels pixels, double scale)
 {
     const std::vector<float>& profiles = channel.profilesDb;
-    const int rows = int(profiles.size() / ProfileRowBins);
+    const int rows = int(channel.profileRows);
     std::optional<WaterfallCells> made;
     const bool ready = channel.waterfallCells && channel.waterfallCells->completeFor(rows, pixels);
     if (!ready) {
+        // Rows are let go only where their cells were made whole.
+        if (profiles.size() < size_t(rows) * ProfileRowBins)
+            throw std::logic_error("the rows of a waterfall were let go before their cells were made");
         made.emplace(rows, pixels);
         made->addRows(profiles.data(), rows);
     }
@@ -286,7 +289,7 @@ QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& 
     float lowest = INFINITY, highest = -INFINITY;
     for (int c = 0; c < int(mapped); ++c) {
         const ChannelAnalysis& channel = analysis.channels[size_t(c)];
-        const int rows = int(channel.profilesDb.size() / ProfileRowBins);
+        const int rows = int(channel.profileRows);
         lowest = std::min(lowest, maps[size_t(c)].lowest);
         highest = std::max(highest, maps[size_t(c)].highest);
 
@@ -356,6 +359,7 @@ void prepareWaterfall(const AnalysisSettings& settings, int width, int height)
         channel.channel = c;
         channel.profilesDb.assign(2 * size_t(ProfileRowBins), -60.0f);
         channel.profilesDb[size_t(c)] = 0.0f;
+        channel.profileRows = 2;
         sample.channels.push_back(std::move(channel));
     }
     drawWaterfall(sample, settings, width, height);

@@ -41,19 +41,24 @@ using Outcome = FileAnalysis;
 //   analysis ends;
 // - the cells of the waterfall pictures, so that the picture is left only its drawing.
 // A file whose rows end short of what its header promised, or that is not followed,
-// has both made whole afterwards, from its result.
+// has both made whole afterwards, from its result. A file whose rows were all taken
+// has them let go as soon as its analysis ends: a run over many files then holds the
+// rows of those being read, not of all of them.
 class RowsFollower {
 public:
     // npyFiles: one per file, or null where they are not followed; picture: the
-    // waterfall's size, when one is drawn.
+    // waterfall's size, when one is drawn; rowsWanted: the rows are needed after the
+    // analysis in any case (a .npy file written whole at the end).
     RowsFollower(std::vector<std::unique_ptr<OutputFile>>* npyFiles, std::vector<ProfileRowsProgress>& progress,
-                 std::optional<MapPixels> picture)
+                 std::optional<MapPixels> picture, bool rowsWanted)
         : npyFiles_(npyFiles),
           progress_(progress),
           picture_(picture),
+          rowsWanted_(rowsWanted),
           npyWritten_(progress.size(), 0),
           failures_(progress.size(), 0),
-          cells_(progress.size())
+          cells_(progress.size()),
+          finished_(progress.size(), false)
     {
     }
 
@@ -61,14 +66,23 @@ public:
     void follow()
     {
         constexpr auto Pause = std::chrono::milliseconds(2);
-        for (bool ended = false; !ended;) {
-            ended = true;
-            for (const ProfileRowsProgress& p : progress_)
-                ended = ended && p.ended.load(std::memory_order_acquire);
+        std::vector<bool> ended(progress_.size(), false);
+        for (bool allEnded = false; !allEnded;) {
+            allEnded = true;
+            for (size_t i = 0; i < progress_.size(); ++i) {
+                ended[i] = progress_[i].ended.load(std::memory_order_acquire);
+                allEnded = allEnded && ended[i];
+            }
             bool took = false;
             for (size_t i = 0; i < progress_.size(); ++i)
                 took = takeMade(i) || took;
-            if (!ended && !took)
+            // Ended before this round's take: every row is taken now.
+            for (size_t i = 0; i < progress_.size(); ++i)
+                if (ended[i] && !finished_[i]) {
+                    finished_[i] = true;
+                    letRowsGo(i);
+                }
+            if (!allEnded && !took)
                 std::this_thread::sleep_for(Pause);
         }
     }
@@ -89,7 +103,7 @@ public:
             OutputFile& file = *(*npyFiles_)[i];
             failedPath = file.path();
             const RecordingAnalysis& r = results[i];
-            const size_t rows = r.channels.empty() ? 0 : r.channels.front().profilesDb.size() / ProfileRowBins;
+            const size_t rows = r.channels.empty() ? 0 : size_t(r.channels.front().profileRows);
             // A write that failed while the rows were followed fails the file, unless the
             // file is written afresh anyway (rows other than promised: a smaller file).
             const bool placed = room(i) > 0 && rows == room(i);
@@ -106,6 +120,28 @@ public:
     }
 
 private:
+    // File i's rows, all taken, go where nothing after the analysis needs them: all the
+    // rows its header promised stand in its .npy file (where one is followed), and its
+    // picture's cells are whole (where one is drawn).
+    void letRowsGo(size_t i)
+    {
+        ProfileRowsProgress& p = progress_[i];
+        const std::lock_guard<std::mutex> lock(p.mutex);
+        const size_t done = p.done.load(std::memory_order_acquire);
+        if (rowsWanted_ || p.room == 0 || done != p.room || p.kept.empty())
+            return;
+        if (npyFiles_ && (failures_[i] != 0 || npyWritten_[i] != done))
+            return;
+        if (picture_) {
+            for (const std::optional<WaterfallCells>& cells : cells_[i])
+                if (!cells || !cells->completeFor(int(done), waterfallMapPixels(picture_->width, picture_->height,
+                                                                                int(p.first.size()))))
+                    return;
+        }
+        p.first.clear();
+        for (std::vector<float>* rows : p.kept)
+            std::vector<float>().swap(*rows);
+    }
     static std::string npyHeader(size_t channels, size_t rows)
     {
         return npyFloat32Header({uint64_t(channels), uint64_t(rows), uint64_t(ProfileRowBins)});
@@ -159,9 +195,11 @@ private:
     std::vector<std::unique_ptr<OutputFile>>* npyFiles_;  // null where not followed
     std::vector<ProfileRowsProgress>& progress_;
     std::optional<MapPixels> picture_;
+    bool rowsWanted_;
     std::vector<size_t> npyWritten_;  // rows of each file written to its .npy
     std::vector<int> failures_;       // the code of a failed .npy write, 0 while none
     std::vector<std::vector<std::optional<WaterfallCells>>> cells_;  // per file and channel
+    std::vector<bool> finished_;  // each file's rows all taken (and let go where they could)
 };
 
 }  // namespace
@@ -197,6 +235,11 @@ std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, co
             } ended{progress};
             try {
                 outcomes[i].result = analyzeRecording(files[i], settings, &bytesDone, progress);
+                if (progress) {
+                    const std::lock_guard<std::mutex> lock(progress->mutex);
+                    for (ChannelAnalysis& channel : outcomes[i].result->channels)
+                        progress->kept.push_back(&channel.profilesDb);
+                }
             } catch (const Failure& failure) {
                 outcomes[i].failure = failure.what();
             } catch (const std::bad_alloc&) {
@@ -316,7 +359,7 @@ std::string withProfilesDescribed(const std::string& json, const std::vector<Rec
     QJsonArray files = root.value("files").toArray();
     for (qsizetype i = 0; i < files.size() && size_t(i) < results.size(); ++i) {
         const RecordingAnalysis& r = results[size_t(i)];
-        const uint64_t rows = r.channels.empty() ? 0 : r.channels.front().profilesDb.size() / ProfileRowBins;
+        const uint64_t rows = r.channels.empty() ? 0 : uint64_t(r.channels.front().profileRows);
         QJsonArray channels;
         for (const ChannelAnalysis& c : r.channels)
             channels.append(c.channel);
@@ -384,7 +427,7 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
         picture = MapPixels{outputs.waterfallWidth, outputs.waterfallHeight};
     const bool follow = followNpy || picture;
     std::vector<ProfileRowsProgress> progress(follow ? files.size() : 0);
-    RowsFollower follower(followNpy ? &npyFiles : nullptr, progress, picture);
+    RowsFollower follower(followNpy ? &npyFiles : nullptr, progress, picture, !npyFiles.empty() && !followNpy);
     const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
     const auto meanwhile = [&] {
         // The files being read first make the threads they make (see

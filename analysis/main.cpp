@@ -25,6 +25,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <malloc.h>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -580,6 +581,13 @@ bool drawsPlot(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+#ifdef M_MMAP_THRESHOLD
+    // Buffers of a megabyte and more (a file's profile rows) are mapped on their own and go
+    // back to the system when freed. Left to itself, the C library raises this threshold to
+    // the largest buffer freed and takes the next ones from its heaps, where an analysis of
+    // many files would keep the rows it lets go.
+    ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     // Only a picture needs Qt Widgets, and its run has no application object until
     // the module is there; every other run has Qt Core's from the start.
     std::unique_ptr<PlotModuleLoad> plotModule;

@@ -102,6 +102,7 @@ public:
             populating_.join();
         if (inBlock_ > 0)
             closeBlock();
+        result_.profileRows = int64_t(result_.profilesDb.size() / ProfileRowBins);
         result_.averageDb.assign(size_t(ProfileBins) + 1, FloorDb);
         const double count = double(result_.sweeps.size());
         if (count > 0) {

@@ -71,8 +71,12 @@ struct ChannelAnalysis {
     std::vector<PathLobe> averagePathLobes;
     int64_t clipped = 0;  // with AnalysisSettings::countClipped
     // With keepProfiles: the rows, ProfileRowBins floats each, 10 * log10 of the
-    // floored power of each sweep, or of the block's mean power.
+    // floored power of each sweep, or of the block's mean power; profileRows of them.
+    // `sounder analyze` lets profilesDb go (empty) once the rows stand in their .npy file
+    // and the picture's cells are made, so that many files take the memory of a few:
+    // profileRows still says how many there were.
     std::vector<float> profilesDb;
+    int64_t profileRows = 0;
     // The waterfall picture's cells of these rows, where they were made as the rows
     // were (see WaterfallCells::completeFor for whether they fit a picture).
     std::optional<WaterfallCells> waterfallCells;
@@ -109,6 +113,9 @@ struct ProfileRowsProgress {
     std::mutex mutex;
     std::vector<const float*> first;
     size_t room = 0;                 // the rows the file is to give, 0 while not followed
+    // Set once the analysis has ended well (before `ended`): each channel's rows in the
+    // result, which the reader may let go once it has taken all it needs of them.
+    std::vector<std::vector<float>*> kept;
     std::atomic<size_t> done{0};     // rows whole in every channel
     // The analysis makes threads of its own only as it begins (to back the rows' room
     // with memory); set once they are made. A library loaded meanwhile on another

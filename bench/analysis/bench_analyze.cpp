@@ -6,7 +6,8 @@
 // beside four calls one after another.
 // Targets: analyze within 10x wc -l; at least 8x faster than the numpy script; four
 // copies in one call at most 0.6x the wall time of four calls; with --waterfall and
-// --profiles at most 1.3x the time of the same run without them.
+// --profiles at most 1.3x the time of the same run without them. Then the peak memory of
+// --waterfall --profiles over one file and over the four copies in one call (no target).
 // Usage: bench_analyze [directory]   (default: a fresh directory under /tmp)
 
 #include "bench_child.h"
@@ -99,6 +100,16 @@ int main(int argc, char** argv)
                 std::thread::hardware_concurrency());
     std::printf("  four copies, four calls: wall %8.1f ms, cpu %8.1f ms\n", apart.wallMs, apart.cpuMs);
     met = report("one call / four calls, wall", together.wallMs / apart.wallMs, "<=", 0.6) && met;
+
+    // The memory of --waterfall --profiles over several files: each file's rows (33.5 MiB
+    // here) go once written, so four files in one call take little more than one.
+    std::vector<std::string> fourWithProfiles = analyze(copies, dir + "/fp");
+    for (const std::string& a : {std::string("--waterfall"), dir + "/fp.png", std::string("--profiles"), dir + "/fp.npy"})
+        fourWithProfiles.push_back(a);
+    const long oneKb = childPeakKb(withProfiles), fourKb = childPeakKb(fourWithProfiles);
+    std::printf("  peak memory with --waterfall --profiles: one file %.0f MiB, four copies in one call %.0f MiB "
+                "(the rows of one file: %.1f MiB)\n",
+                double(oneKb) / 1024.0, double(fourKb) / 1024.0, 3.0 * 1430 * 2048 * 4 / 1048576.0);
 
     if (argc <= 1)
         std::filesystem::remove_all(dir);

@@ -49,6 +49,27 @@ inline bool runChild(std::vector<std::string> args)
     return ok;
 }
 
+// Runs args as runChild does; the child's peak resident memory in KiB, or -1 when it
+// could not run or failed.
+inline long childPeakKb(std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int status = 0;
+    rusage usage{};
+    const bool ok = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
+                    ::wait4(pid, &status, 0, &usage) >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return ok ? long(usage.ru_maxrss) : -1;
+}
+
 // Runs each command of a sequence in turn and keeps the better of this run and
 // what best already holds. Exits when a command fails.
 inline void timeSequence(const std::vector<std::vector<std::string>>& sequence, ChildTimes& best)

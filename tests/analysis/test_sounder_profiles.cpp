@@ -18,6 +18,8 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -304,19 +306,23 @@ TEST(SounderProfiles, WrittenWhileReadingIsWhatTheWholeResultGives)
         cli::AnalyzeOutputs outputs;
         outputs.profilesPath = dir.file("p.npy");
         outputs.waterfallPath = dir.file("w.png");
+        const cli::RecordingAnalysis whole = cli::analyzeRecording(dir.file("rec.txt"), settings);
         int drawn = 0;
         const cli::PlotDrawer checkCells = [&](const cli::RecordingAnalysis& a, const cli::AnalysisSettings&) {
             ++drawn;
             const cli::MapPixels pixels = cli::waterfallMapPixels(1600, 1000, int(a.channels.size()));
-            for (const cli::ChannelAnalysis& ch : a.channels) {
-                const int rows = int(ch.profilesDb.size() / 2048);
+            for (size_t k = 0; k < a.channels.size(); ++k) {
+                const cli::ChannelAnalysis& ch = a.channels[k];
+                const int rows = int(ch.profileRows);
                 EXPECT_EQ(rows, c.rows == cli::ProfileRows::Sweeps ? 7 : 3);
-                // Made while reading where the header told how many rows would come.
+                // Made while reading where the header told how many rows would come; the
+                // rows then are let go, all being in the .npy file and the cells.
                 EXPECT_EQ(ch.waterfallCells && ch.waterfallCells->completeFor(rows, pixels), c.asPromised);
+                EXPECT_EQ(ch.profilesDb.size(), c.asPromised ? 0u : size_t(rows) * 2048);
                 if (!ch.waterfallCells || !ch.waterfallCells->completeFor(rows, pixels))
                     continue;
                 cli::WaterfallCells atOnce(rows, pixels);
-                atOnce.addRows(ch.profilesDb.data(), rows);
+                atOnce.addRows(whole.channels[k].profilesDb.data(), rows);
                 int mismatches = 0;
                 for (int y = 0; y < atOnce.cellRows(); ++y)
                     for (int x = 0; x < atOnce.columns(); ++x)
@@ -328,13 +334,64 @@ TEST(SounderProfiles, WrittenWhileReadingIsWhatTheWholeResultGives)
         ASSERT_EQ(cli::runAnalyze({dir.file("rec.txt")}, settings, outputs, {}, checkCells), cli::ExitOk);
         EXPECT_EQ(drawn, 1);
 
-        const cli::RecordingAnalysis whole = cli::analyzeRecording(dir.file("rec.txt"), settings);
         std::string expected =
             cli::npyFloat32Header({whole.channels.size(), whole.channels[0].profilesDb.size() / 2048, 2048});
         for (const cli::ChannelAnalysis& ch : whole.channels)
             expected.append(reinterpret_cast<const char*>(ch.profilesDb.data()), ch.profilesDb.size() * sizeof(float));
         EXPECT_TRUE(readBytes(dir.file("p.npy")) == expected) << "the .npy differs from the whole result's";
         EXPECT_EQ(readBytes(dir.file("w.png")), "picture");
+    }
+}
+
+// Over several files, each file's rows go as soon as they stand in its .npy file and its
+// picture's cells (a run over a day's recordings holds the rows of the files being read,
+// not of all of them), and the files are still what the whole results give; a .npy file
+// written whole at the end (a FIFO here) keeps them until then.
+TEST(SounderProfiles, EachFilesRowsGoOnceTheyAreWritten)
+{
+    TempDir dir;
+    Recording r;
+    r.write(dir.file("rec.txt"));
+    const std::vector<std::string> files = {dir.file("rec.txt"), dir.file("rec.txt"), dir.file("rec.txt")};
+    cli::AnalysisSettings settings;
+    settings.keepProfiles = cli::ProfileRows::Sweeps;
+    const cli::RecordingAnalysis whole = cli::analyzeRecording(dir.file("rec.txt"), settings);
+    std::string expected = cli::npyFloat32Header({3, 7, 2048});
+    for (const cli::ChannelAnalysis& ch : whole.channels)
+        expected.append(reinterpret_cast<const char*>(ch.profilesDb.data()), ch.profilesDb.size() * sizeof(float));
+    for (const bool toFile : {true, false}) {
+        SCOPED_TRACE(toFile ? "to files" : "to a FIFO");
+        cli::AnalyzeOutputs outputs;
+        outputs.waterfallPath = dir.file("w.png");
+        outputs.profilesPath = dir.file("p.npy");
+        std::string fromFifo;
+        std::thread reader;
+        if (!toFile) {
+            // One file through the FIFO: its rows are written whole after the analysis.
+            ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+            outputs.profilesPath = dir.file("pipe");
+            reader = std::thread([&] { fromFifo = readBytes(dir.file("pipe")); });
+        }
+        const std::vector<std::string> run = toFile ? files : std::vector<std::string>{files.front()};
+        int drawn = 0;
+        const cli::PlotDrawer check = [&](const cli::RecordingAnalysis& a, const cli::AnalysisSettings&) {
+            ++drawn;
+            for (const cli::ChannelAnalysis& ch : a.channels) {
+                EXPECT_EQ(ch.profileRows, 7);
+                EXPECT_EQ(ch.profilesDb.size(), toFile ? 0u : 7u * 2048u);
+            }
+            return std::string("picture");
+        };
+        EXPECT_EQ(cli::runAnalyze(run, settings, outputs, {}, check), cli::ExitOk);
+        if (reader.joinable())
+            reader.join();
+        EXPECT_EQ(drawn, int(run.size()));
+        if (toFile) {
+            for (int i = 1; i <= 3; ++i)
+                EXPECT_TRUE(readBytes(dir.file("p." + std::to_string(i) + ".npy")) == expected) << i;
+        } else {
+            EXPECT_TRUE(fromFifo == expected);
+        }
     }
 }
 
