@@ -14,6 +14,7 @@
 #include "convert_sigmf.h"
 #include "convert_viewer.h"
 #include "info_command.h"
+#include "output_file.h"
 #include "plot_module.h"
 #include "recording_metadata.h"
 #include "sounder_version.h"
@@ -588,6 +589,8 @@ int main(int argc, char** argv)
     // many files would keep the rows it lets go.
     ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
+    // Ctrl-C or kill midway leaves no hidden temporary file of an output behind.
+    removeTemporaryFilesOnSignals();
     // Only a picture needs Qt Widgets, and its run has no application object until
     // the module is there; every other run has Qt Core's from the start.
     std::unique_ptr<PlotModuleLoad> plotModule;

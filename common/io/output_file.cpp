@@ -3,13 +3,16 @@
 #include "runtime_error.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <fcntl.h>
+#include <csignal>
 #include <functional>
 #include <sys/stat.h>
 #include <system_error>
@@ -27,6 +30,88 @@ constexpr size_t UncachedBlock = 4096;
 constexpr int MaxLinks = 40;  // as the kernel's own limit on a chain of links
 
 [[noreturn]] void fail(int err) { throw rt::InOutError(rt::ioCodeFromErrno(err)); }
+
+// The temporary files being made, for the signal handler to remove: fixed slots, each
+// taken and given back with a lock-free flag, read without locks or allocation. A slot's
+// path is the very pattern mkostemp fills in, so that it names the file as soon as the
+// file is there.
+constexpr size_t TemporarySlots = 256;
+constexpr size_t TemporaryPathRoom = 4096;
+struct TemporarySlot {
+    std::atomic<int> state{0};  // 0 free, 1 taken, 2 its path names the file (made or being made)
+    char path[TemporaryPathRoom];
+};
+TemporarySlot temporaryFiles[TemporarySlots];
+std::atomic<int> makingTemporaries{0};  // threads in makeTemporary
+std::atomic<bool> stopping{false};      // the signal handler has begun
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "the signal handler reads these");
+
+// Makes a temporary file from pattern (ending in XXXXXX, filled in with its name) and
+// holds it in a slot for the signal handler (slot -1 where none is free or the path is
+// too long: that file stays on a signal). The descriptor, or -1 with errno set.
+int makeTemporary(std::string& pattern, int& slot)
+{
+    makingTemporaries.fetch_add(1);
+    if (stopping.load()) {
+        // The program is being stopped: no file is made now, the signal ends it at once.
+        makingTemporaries.fetch_sub(1);
+        for (;;)
+            ::pause();
+    }
+    slot = -1;
+    for (size_t i = 0; i < TemporarySlots && slot < 0 && pattern.size() < TemporaryPathRoom; ++i) {
+        int free = 0;
+        if (temporaryFiles[i].state.compare_exchange_strong(free, 1, std::memory_order_acquire))
+            slot = int(i);
+    }
+    int fd = -1;
+    if (slot >= 0) {
+        TemporarySlot& held = temporaryFiles[size_t(slot)];
+        std::memcpy(held.path, pattern.c_str(), pattern.size() + 1);
+        held.state.store(2, std::memory_order_release);
+        fd = ::mkostemp(held.path, O_CLOEXEC);
+        const int err = errno;
+        if (fd >= 0) {
+            pattern = held.path;
+        } else {
+            held.state.store(0, std::memory_order_release);
+            slot = -1;
+        }
+        errno = err;
+    } else {
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    }
+    const int err = errno;
+    makingTemporaries.fetch_sub(1);
+    errno = err;
+    return fd;
+}
+
+void releaseTemporary(int& slot)
+{
+    if (slot >= 0)
+        temporaryFiles[size_t(slot)].state.store(0, std::memory_order_release);
+    slot = -1;
+}
+
+// Removes every temporary file held, then ends the program as the signal would have.
+// Only async-signal-safe calls.
+extern "C" void removeTemporariesAndStop(int signal)
+{
+    stopping.store(true);
+    // A file being made on another thread is held in a few microseconds; the wait is
+    // bounded, should this thread be the one that was making it.
+    for (int i = 0; i < 2000 && makingTemporaries.load() > 0; ++i) {
+        const timespec pause{0, 50'000};
+        ::nanosleep(&pause, nullptr);
+    }
+    for (TemporarySlot& slot : temporaryFiles)
+        if (slot.state.load(std::memory_order_acquire) == 2)
+            ::unlink(slot.path);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
 
 bool writeAll(int fd, const char* data, size_t length)
 {
@@ -102,6 +187,20 @@ void restore(const std::string& path, const std::string& backup)
 }
 }  // namespace
 
+void removeTemporaryFilesOnSignals()
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        // A signal the program was started to ignore (nohup, a background job) stays so.
+        if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = removeTemporariesAndStop;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
 void dropCachedPages(const std::string& path)
 {
 #ifdef POSIX_FADV_DONTNEED
@@ -156,7 +255,7 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
     if (::stat(targetPath_.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         throw rt::InOutError(rt::ioCodeFromErrno(EISDIR));
     tempPath_ = folderOf(targetPath_) + ".snd-XXXXXX";
-    fd_ = ::mkostemp(tempPath_.data(), O_CLOEXEC);
+    fd_ = makeTemporary(tempPath_, temporarySlot_);
     if (fd_ < 0)  // a missing folder is a name that cannot be, not a missing file
         throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, targetPath_));
     // mkstemp makes the file private; the result gets the permissions of any new file.
@@ -172,6 +271,7 @@ OutputFile::~OutputFile()
         ::close(fd_);
     if (!direct_ && !tempPath_.empty())
         ::unlink(tempPath_.c_str());
+    releaseTemporary(temporarySlot_);
 }
 
 void OutputFile::FreeAligned::operator()(char* p) const { std::free(p); }
@@ -497,6 +597,7 @@ void OutputFile::commit()
     if (::rename(tempPath_.c_str(), targetPath_.c_str()) != 0)
         fail(errno);
     tempPath_.clear();
+    releaseTemporary(temporarySlot_);
 }
 
 void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::string* failedPath)
@@ -603,6 +704,7 @@ void OutputFile::commitTogether(const std::vector<OutputFile*>& outputs, std::st
         }
         s.renamed = true;
         s.out->tempPath_.clear();
+        releaseTemporary(s.out->temporarySlot_);
     }
     // The old files go at once too: removing one drops all it held in memory.
     atOnce(steps.size(), [&](size_t k) {

@@ -29,6 +29,13 @@ bool sameFile(const std::string& a, const std::string& b);
 // a loop of links.
 std::string outputTarget(const std::string& path);
 
+// Should the program be stopped by SIGINT, SIGTERM or SIGHUP (Ctrl-C, kill, a closed
+// terminal), the temporary files of the outputs being made are removed first, and the
+// program then ends as the signal would have ended it: a stopped run leaves every final
+// name as it was and no hidden temporary file behind. Signals the program was started
+// to ignore stay ignored. For a command-line program, once, at its start.
+void removeTemporaryFilesOnSignals();
+
 // Advice only: the pages the kernel holds cached of the regular file at path (through
 // links) are let go. For a file an output is about to replace: letting them go beside
 // the work that makes the new one, rather than when the old file goes at commit, takes
@@ -100,6 +107,7 @@ private:
     std::string finalPath_;
     std::string targetPath_;  // the file renamed over: finalPath_ with its links followed
     std::string tempPath_;
+    int temporarySlot_ = -1;  // where the signal handler finds tempPath_
     int fd_ = -1;
     bool direct_ = false;
     bool ownsFd_ = true;

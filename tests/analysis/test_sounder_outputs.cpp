@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <numbers>
-#include <sys/stat.h>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 TEST(SounderOutputs, AnOutputThatIsAnInputIsRefusedAndTheInputKept)
@@ -200,4 +204,78 @@ TEST(SounderOutputs, AFifoTakesTheCsvInOrder)
     struct stat info {};
     ASSERT_EQ(::lstat(dir.file("pipe").c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// A run stopped midway (Ctrl-C, kill, a closed terminal) removes the temporary files of
+// its outputs and then ends as the signal ends it: nothing is left under a final name,
+// nor hidden beside it. The recording comes through a FIFO held open after its first
+// half, so the run is surely midway when the signal comes.
+TEST(SounderOutputs, AStoppedRunLeavesNoTemporaryFile)
+{
+    const std::string rec = recording(3, 2500, 3);
+    const std::string firstHalf = rec.substr(0, rec.size() / 2);
+    const struct {
+        const char* args;
+        int signal;
+    } cases[] = {
+        {"convert rec.txt --to sigmf --layout collection -o c", SIGTERM},
+        {"convert rec.txt --to viewer -o v.txt", SIGINT},
+        {"analyze rec.txt --csv o.csv --profiles p.npy", SIGHUP},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        TempDir dir;
+        const std::string fifo = dir.file("rec.txt");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        const std::string folder = dir.file("");
+        const std::string command = std::string("exec '") + SOUNDER_BINARY + "' " + c.args + " >/dev/null 2>&1";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(folder.c_str()) == 0)
+                ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        // Should a check below fail, the program is not left waiting on its FIFO.
+        struct Reap {
+            pid_t pid;
+            bool done = false;
+            ~Reap()
+            {
+                if (!done) {
+                    ::kill(pid, SIGKILL);
+                    ::waitpid(pid, nullptr, 0);
+                }
+            }
+        } reap{pid};
+        // The FIFO opened for writing once the program has it open for reading.
+        int fd = -1;
+        for (int tries = 0; fd < 0 && tries < 20000; ++tries)
+            if ((fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0)
+                ::usleep(500);
+        ASSERT_GE(fd, 0);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        ASSERT_EQ(::write(fd, firstHalf.data(), firstHalf.size()), ssize_t(firstHalf.size()));
+        // Midway: the program waits for the rest, its outputs begun under temporary names.
+        const auto temporaries = [&] {
+            size_t n = 0;
+            for (const auto& e : std::filesystem::directory_iterator(folder))
+                n += e.path().filename().string().rfind(".snd-", 0) == 0;
+            return n;
+        };
+        for (int tries = 0; temporaries() == 0 && tries < 20000; ++tries)
+            ::usleep(500);
+        EXPECT_GT(temporaries(), 0u);
+        ASSERT_EQ(::kill(pid, c.signal), 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        reap.done = true;
+        ::close(fd);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+        std::string left;
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            if (e.path().filename() != "rec.txt")
+                left += " " + e.path().filename().string();
+        EXPECT_EQ(left, "") << "rec.txt only";
+    }
 }
