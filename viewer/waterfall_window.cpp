@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -304,7 +305,8 @@ void WaterfallWindow::applyColourRange()
     bool okFrom = false, okTo = false;
     const double from = QLocale().toDouble(colourFrom->text(), &okFrom);
     const double to = QLocale().toDouble(colourTo->text(), &okTo);
-    if (!okFrom || !okTo || !(from < to)) {
+    // "inf" and "nan" read as numbers too, but give no scale.
+    if (!okFrom || !okTo || !std::isfinite(from) || !std::isfinite(to) || !(from < to)) {
         dialogs_.showMessage(this, QStringLiteral("The colour scale needs two numbers of dB, the first below the second"));
         showColourRange();
         return;

@@ -196,10 +196,15 @@ TEST_F(Waterfall, HoverNamesBlockSweepBinAndPowerAndTheColourScaleCanBeSet)
     emit window->colourTo->returnPressed();
     EXPECT_FALSE(window->chart->colourRangeAutomatic());
     EXPECT_EQ(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
-    window->colourFrom->setText("40");
-    emit window->colourFrom->returnPressed();
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
+    // Not a scale: the first not below the second, or not finite ("inf" and "nan" read as numbers).
+    const std::pair<const char*, const char*> bad[] = {{"40", "30"}, {"-inf", "30"}, {"-20", "inf"}, {"nan", "30"}};
+    for (size_t i = 0; i < std::size(bad); ++i) {
+        window->colourFrom->setText(bad[i].first);
+        window->colourTo->setText(bad[i].second);
+        emit window->colourFrom->returnPressed();
+        ASSERT_EQ(dialogs.messages.size(), i + 1) << bad[i].first << " " << bad[i].second;
+        EXPECT_EQ(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
+    }
     window->automaticButton->click();
     EXPECT_TRUE(window->chart->colourRangeAutomatic());
     EXPECT_NE(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
