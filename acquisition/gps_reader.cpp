@@ -89,7 +89,7 @@ void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
     p.speedMps = finite(f.speed);
     p.trackDeg = finite(f.track);
     p.gpsTimeUtc = rfc3339(f.time);
-    s.fix = p;
+    s.fix = meta::positionToRecord(p);
     s.fixReceived = now;
 }
 

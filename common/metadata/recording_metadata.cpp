@@ -15,7 +15,6 @@
 #include <QDateTime>
 
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -204,6 +203,14 @@ std::optional<double> optionalReal(Fields& f, const QJsonObject& o, const char* 
     return f.real(v, where, key, low, high);
 }
 
+// The ranges a sidecar's position values are read in, and kept in when written.
+struct Range {
+    double low, high;
+    bool holds(double v) const { return std::isfinite(v) && v >= low && v <= high; }
+};
+constexpr Range LatitudeRange{-90.0, 90.0}, LongitudeRange{-180.0, 180.0}, AltitudeRange{-1e6, 1e8},
+    ErrorRange{0.0, 1e9}, SpeedRange{-1e6, 1e6}, TrackRange{-360.0, 360.0}, AgeRange{-1e9, 1e9};
+
 std::optional<Position> readPosition(Fields& f, const QJsonValue& value, const char* where)
 {
     if (value.isNull() || value.isUndefined())
@@ -214,22 +221,46 @@ std::optional<Position> readPosition(Fields& f, const QJsonValue& value, const c
     }
     const QJsonObject o = value.toObject();
     Position p;
-    p.latitudeDeg = f.real(o.value("latitude_deg"), where, "latitude_deg", -90.0, 90.0);
-    p.longitudeDeg = f.real(o.value("longitude_deg"), where, "longitude_deg", -180.0, 180.0);
-    p.altitudeM = optionalReal(f, o, "altitude_m", where, -1e6, 1e8);
-    p.altitudeMslM = optionalReal(f, o, "altitude_msl_m", where, -1e6, 1e8);
+    p.latitudeDeg = f.real(o.value("latitude_deg"), where, "latitude_deg", LatitudeRange.low, LatitudeRange.high);
+    p.longitudeDeg =
+        f.real(o.value("longitude_deg"), where, "longitude_deg", LongitudeRange.low, LongitudeRange.high);
+    p.altitudeM = optionalReal(f, o, "altitude_m", where, AltitudeRange.low, AltitudeRange.high);
+    p.altitudeMslM = optionalReal(f, o, "altitude_msl_m", where, AltitudeRange.low, AltitudeRange.high);
     const std::string mode = f.string(o, "mode", where);
     if (mode != "2D" && mode != "3D")
         f.invalid(where, "mode", "\"2D\" or \"3D\"");
     p.mode = mode == "3D" ? 3 : 2;
-    p.horizontalErrorM = optionalReal(f, o, "horizontal_error_m", where, 0.0, 1e9);
-    p.verticalErrorM = optionalReal(f, o, "vertical_error_m", where, 0.0, 1e9);
-    p.speedMps = optionalReal(f, o, "speed_mps", where, -1e6, 1e6);
-    p.trackDeg = optionalReal(f, o, "track_deg", where, -360.0, 360.0);
+    p.horizontalErrorM = optionalReal(f, o, "horizontal_error_m", where, ErrorRange.low, ErrorRange.high);
+    p.verticalErrorM = optionalReal(f, o, "vertical_error_m", where, ErrorRange.low, ErrorRange.high);
+    p.speedMps = optionalReal(f, o, "speed_mps", where, SpeedRange.low, SpeedRange.high);
+    p.trackDeg = optionalReal(f, o, "track_deg", where, TrackRange.low, TrackRange.high);
     p.gpsTimeUtc = f.optionalString(o, "gps_time_utc", where).value_or(std::string());
-    p.ageS = f.real(o.value("age_s"), where, "age_s", -1e9, 1e9);
+    p.ageS = f.real(o.value("age_s"), where, "age_s", AgeRange.low, AgeRange.high);
     return p;
 }
+
+}  // namespace
+
+std::optional<Position> positionToRecord(Position p)
+{
+    if (!LatitudeRange.holds(p.latitudeDeg) || !LongitudeRange.holds(p.longitudeDeg) || (p.mode != 2 && p.mode != 3))
+        return std::nullopt;
+    const auto keep = [](std::optional<double>& v, Range r) {
+        if (v && !r.holds(*v))
+            v.reset();
+    };
+    keep(p.altitudeM, AltitudeRange);
+    keep(p.altitudeMslM, AltitudeRange);
+    keep(p.horizontalErrorM, ErrorRange);
+    keep(p.verticalErrorM, ErrorRange);
+    keep(p.speedMps, SpeedRange);
+    keep(p.trackDeg, TrackRange);
+    p.ageS = AgeRange.holds(p.ageS) ? p.ageS : std::clamp(std::isfinite(p.ageS) ? p.ageS : 0.0, AgeRange.low,
+                                                                   AgeRange.high);
+    return p;
+}
+
+namespace {
 
 void readPositions(Fields& f, const QJsonObject& root, Recording& r)
 {

@@ -83,6 +83,11 @@ struct Position {
     double ageS = 0.0;               // how old the fix was when it was taken
 };
 
+// p as a sidecar holds it: none where its latitude, longitude or mode is out of range
+// (a receiver's nonsense is no fix), and each optional value the sidecar reader would
+// refuse left out, so that a sidecar written is always one that reads.
+std::optional<Position> positionToRecord(Position p);
+
 // The position at one moment: a fix, or why there was none.
 struct PositionSample {
     std::optional<Position> fix;

@@ -154,6 +154,62 @@ TEST(RecordingPosition, RefusesPositionsOutOfRangeOrOfTheWrongKind)
     }
 }
 
+// What a receiver gives is kept as a sidecar holds it: a latitude, longitude or mode out
+// of range is no fix, and an optional value out of the reader's range is left out, so
+// that every sidecar written reads back (and with what was kept, unchanged).
+TEST(RecordingPosition, WhatIsRecordedIsWhatASidecarReads)
+{
+    const double nan = std::nan("");
+    const double inf = INFINITY;
+    const struct {
+        const char* what;
+        std::function<void(meta::Position&)> change;
+        bool fix;                                          // still a fix
+        std::function<bool(const meta::Position&)> kept;  // what the kept fix shows
+    } cases[] = {
+        {"a whole fix", [](meta::Position&) {}, true, [](const meta::Position& p) { return p.altitudeM == 592.3; }},
+        {"the poles and the date line", [](meta::Position& p) { p.latitudeDeg = -90.0; p.longitudeDeg = 180.0; }, true,
+         [](const meta::Position& p) { return p.latitudeDeg == -90.0; }},
+        {"latitude past the pole", [](meta::Position& p) { p.latitudeDeg = 90.5; }, false, {}},
+        {"longitude past the date line", [](meta::Position& p) { p.longitudeDeg = -180.25; }, false, {}},
+        {"latitude not a number", [nan](meta::Position& p) { p.latitudeDeg = nan; }, false, {}},
+        {"no mode", [](meta::Position& p) { p.mode = 0; }, false, {}},
+        {"altitude beyond orbit", [](meta::Position& p) { p.altitudeM = 2e8; }, true,
+         [](const meta::Position& p) { return !p.altitudeM && p.altitudeMslM == 545.4; }},
+        {"a negative error", [](meta::Position& p) { p.horizontalErrorM = -1.0; }, true,
+         [](const meta::Position& p) { return !p.horizontalErrorM && p.verticalErrorM == 48.3; }},
+        {"a track of two turns", [](meta::Position& p) { p.trackDeg = 720.0; }, true,
+         [](const meta::Position& p) { return !p.trackDeg && p.speedMps == 11.524; }},
+        {"an endless speed", [inf](meta::Position& p) { p.speedMps = inf; }, true,
+         [](const meta::Position& p) { return !p.speedMps; }},
+        {"an age not a number", [nan](meta::Position& p) { p.ageS = nan; }, true,
+         [](const meta::Position& p) { return p.ageS == 0.0; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        meta::Position p = fullFix();
+        c.change(p);
+        const std::optional<meta::Position> kept = meta::positionToRecord(p);
+        ASSERT_EQ(kept.has_value(), c.fix);
+        if (!kept)
+            continue;
+        EXPECT_TRUE(c.kept(*kept));
+        meta::Recording r = minimal();
+        r.positionStart = meta::PositionSample{kept, {}};
+        std::string error;
+        const std::optional<meta::Recording> back = meta::fromJson(meta::toJson(r), &error);
+        ASSERT_TRUE(back) << error;
+        ASSERT_TRUE(back->positionStart && back->positionStart->fix);
+        const meta::Position& read = *back->positionStart->fix;
+        EXPECT_EQ(read.latitudeDeg, kept->latitudeDeg);
+        EXPECT_EQ(read.altitudeM, kept->altitudeM);
+        EXPECT_EQ(read.horizontalErrorM, kept->horizontalErrorM);
+        EXPECT_EQ(read.trackDeg, kept->trackDeg);
+        EXPECT_EQ(read.speedMps, kept->speedMps);
+        EXPECT_EQ(read.ageS, kept->ageS);
+    }
+}
+
 TEST(RecordingPosition, GeolocationIsAGeoJsonPointLongitudeFirst)
 {
     meta::Position p = fullFix();
