@@ -134,13 +134,17 @@ private:
             return;
         if (picture_) {
             for (const std::optional<WaterfallCells>& cells : cells_[i])
-                if (!cells || !cells->completeFor(int(done), waterfallMapPixels(picture_->width, picture_->height,
-                                                                                int(p.first.size()))))
+                if (!cells || !cells->completeFor(int(done), mapPixels(p.first.size())))
                     return;
         }
         p.first.clear();
         for (std::vector<float>* rows : p.kept)
             std::vector<float>().swap(*rows);
+    }
+    // The pixels of each channel's map in the picture of a file of `channels` channels.
+    MapPixels mapPixels(size_t channels) const
+    {
+        return waterfallMapPixels(picture_->width, picture_->height, int(channels));
     }
     static std::string npyHeader(size_t channels, size_t rows)
     {
@@ -162,7 +166,7 @@ private:
         bool took = false;
         if (picture_) {
             if (cells_[i].empty()) {
-                const MapPixels pixels = waterfallMapPixels(picture_->width, picture_->height, int(p.first.size()));
+                const MapPixels pixels = mapPixels(p.first.size());
                 for (size_t c = 0; c < p.first.size(); ++c)
                     cells_[i].emplace_back(std::in_place, int(p.room), pixels);
             }

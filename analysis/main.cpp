@@ -26,8 +26,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <malloc.h>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -79,14 +79,18 @@ private:
 
 std::string localPath(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
-// The files a command reads: each recording and the sidecar beside it.
-std::vector<std::string> inputsOf(const std::vector<std::string>& recordings)
+// The files a command reads: each recording and the sidecar beside it, and the
+// calibration it applies, where it applies one.
+std::vector<std::string> inputsOf(const std::vector<std::string>& recordings,
+                                  const cli::AnalysisSettings* settings = nullptr)
 {
     std::vector<std::string> inputs;
     for (const std::string& r : recordings) {
         inputs.push_back(r);
         inputs.push_back(meta::sidecarPath(r));
     }
+    if (settings && settings->calibration)
+        inputs.push_back(settings->calibrationPath);
     return inputs;
 }
 
@@ -408,10 +412,7 @@ int runAnalyzeCommand(const QStringList& args, PlotModuleLoad* plotModule)
         if (!outputs.profilesPath.empty())
             named.push_back({"--profiles", cli::plotPathFor(outputs.profilesPath, i, files.size())});
     }
-    std::vector<std::string> inputs = inputsOf(files);
-    if (settings.calibration)
-        inputs.push_back(settings.calibrationPath);
-    if (const int refused = cli::outputsRefusal(named, inputs); refused != cli::ExitOk)
+    if (const int refused = cli::outputsRefusal(named, inputsOf(files, &settings)); refused != cli::ExitOk)
         return refused;
     const bool draws = !outputs.plotPath.empty() || !outputs.waterfallPath.empty();
     if (draws && !plotModule)
@@ -548,10 +549,7 @@ int runCampaignCommand(const QStringList& args, PlotModuleLoad* plotModule)
     std::vector<cli::NamedOutput> named = {{"--csv", settings.csvPath}};
     if (!settings.plotPath.empty())
         named.push_back({"--plot", settings.plotPath});
-    std::vector<std::string> inputs = inputsOf(files);
-    if (settings.analysis.calibration)
-        inputs.push_back(settings.analysis.calibrationPath);
-    if (const int refused = cli::outputsRefusal(named, inputs); refused != cli::ExitOk)
+    if (const int refused = cli::outputsRefusal(named, inputsOf(files, &settings.analysis)); refused != cli::ExitOk)
         return refused;
     if (!settings.plotPath.empty() && !plotModule)
         throw cli::Failure("--plot: the picture cannot be drawn: the plot module did not load");

@@ -31,7 +31,8 @@ inline double childrenCpuMs()
 }
 
 // Runs args with stdout and stderr to /dev/null; false when it could not run or failed.
-inline bool runChild(std::vector<std::string> args)
+// usage, when given, gets the child's resource use (its peak resident memory among it).
+inline bool runChild(std::vector<std::string> args, rusage* usage = nullptr)
 {
     std::vector<char*> argv;
     for (std::string& a : args)
@@ -44,7 +45,7 @@ inline bool runChild(std::vector<std::string> args)
     pid_t pid = 0;
     int status = 0;
     const bool ok = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-                    ::waitpid(pid, &status, 0) >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                    ::wait4(pid, &status, 0, usage) >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     posix_spawn_file_actions_destroy(&actions);
     return ok;
 }
@@ -53,21 +54,8 @@ inline bool runChild(std::vector<std::string> args)
 // could not run or failed.
 inline long childPeakKb(std::vector<std::string> args)
 {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int status = 0;
     rusage usage{};
-    const bool ok = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-                    ::wait4(pid, &status, 0, &usage) >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    return ok ? long(usage.ru_maxrss) : -1;
+    return runChild(std::move(args), &usage) ? long(usage.ru_maxrss) : -1;
 }
 
 // Runs each command of a sequence in turn and keeps the better of this run and

@@ -6,13 +6,13 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <exception>
 #include <fcntl.h>
-#include <csignal>
 #include <functional>
 #include <sys/stat.h>
 #include <system_error>
@@ -47,6 +47,13 @@ std::atomic<bool> stopping{false};      // the signal handler has begun
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "the signal handler reads these");
 
+void releaseTemporary(int& slot)
+{
+    if (slot >= 0)
+        temporaryFiles[size_t(slot)].state.store(0, std::memory_order_release);
+    slot = -1;
+}
+
 // Makes a temporary file from pattern (ending in XXXXXX, filled in with its name) and
 // holds it in a slot for the signal handler (slot -1 where none is free or the path is
 // too long: that file stays on a signal). The descriptor, or -1 with errno set.
@@ -66,33 +73,24 @@ int makeTemporary(std::string& pattern, int& slot)
             slot = int(i);
     }
     int fd = -1;
+    int err = 0;
     if (slot >= 0) {
         TemporarySlot& held = temporaryFiles[size_t(slot)];
         std::memcpy(held.path, pattern.c_str(), pattern.size() + 1);
         held.state.store(2, std::memory_order_release);
         fd = ::mkostemp(held.path, O_CLOEXEC);
-        const int err = errno;
-        if (fd >= 0) {
+        err = errno;
+        if (fd >= 0)
             pattern = held.path;
-        } else {
-            held.state.store(0, std::memory_order_release);
-            slot = -1;
-        }
-        errno = err;
+        else
+            releaseTemporary(slot);
     } else {
         fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        err = errno;
     }
-    const int err = errno;
     makingTemporaries.fetch_sub(1);
     errno = err;
     return fd;
-}
-
-void releaseTemporary(int& slot)
-{
-    if (slot >= 0)
-        temporaryFiles[size_t(slot)].state.store(0, std::memory_order_release);
-    slot = -1;
 }
 
 // Removes every temporary file held, then ends the program as the signal would have.
