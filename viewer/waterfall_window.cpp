@@ -33,9 +33,9 @@ QString decibels(double value) { return QLocale().toString(value, 'f', 1); }
 }  // namespace
 
 WaterfallWindow::WaterfallWindow(const QString& path, int32_t sweepsPerBlock, double divisor, Dialogs& dialogs,
-                                 QWidget* parent)
+                                 QWidget* parent, int64_t maxRows)
     : QMainWindow(parent), path_(path), sweepsPerBlock_(sweepsPerBlock), divisor_(divisor), dialogs_(dialogs),
-      timer_(new QTimer(this))
+      timer_(new QTimer(this)), maxRows_(std::max<int64_t>(1, maxRows))
 {
     setObjectName(QStringLiteral("Waterfall"));
     setWindowFlag(Qt::Window);
@@ -130,7 +130,13 @@ void WaterfallWindow::start()
             headerRows_ = rows;
             headerSamples_ = nsamples;
         };
-        callbacks.row = [this](int64_t, const double* db) {
+        callbacks.row = [this](int64_t row, const double* db) {
+            if (row >= maxRows_) {
+                // The reader looks at cancel before its next row or block.
+                limited_ = true;
+                cancel_ = true;
+                return;
+            }
             const std::lock_guard<std::mutex> lock(mutex_);
             incoming_.insert(incoming_.end(), db, db + WaterfallBins);
         };
@@ -199,11 +205,11 @@ void WaterfallWindow::takeRows()
     if (header > 0 && expectedRows_ == 0) {
         expectedRows_ = header;
         // The grid is as tall as the rows the file can hold (an item takes two bytes
-        // at least), not as tall as a header may claim.
+        // at least) and the window keeps, not as tall as a header may claim.
         const int64_t rowBytes = 2 * int64_t{sweepsPerBlock_} * std::max<int32_t>(1, samples);
         const int64_t bound = QFileInfo(path_).size() / rowBytes + 1;
-        chart->setGrid(WaterfallBins, int(std::min({expectedRows_, bound, int64_t{1} << 20})), 1.0);
-        progress->setRange(0, int(std::min<int64_t>(expectedRows_, 1 << 30)));
+        chart->setGrid(WaterfallBins, int(std::min({expectedRows_, bound, maxRows_})), 1.0);
+        progress->setRange(0, int(std::min(expectedRows_, maxRows_)));
     }
     const int64_t count = int64_t(arrived.size()) / WaterfallBins;
     if (count == 0)
@@ -254,6 +260,8 @@ QString WaterfallWindow::progressText() const
     const QString of = QStringLiteral("%1 of %2 blocks").arg(shownRows_).arg(expectedRows_);
     if (running_)
         return QStringLiteral("Reading: ") + of;
+    if (limited_)
+        return QStringLiteral("The first %1 of %2 blocks: the most the window holds").arg(shownRows_).arg(expectedRows_);
     switch (finalEnd_) {
     case WaterfallEnd::Complete:
         return QStringLiteral("%1 blocks of %2 sweeps").arg(shownRows_).arg(sweepsPerBlock_);

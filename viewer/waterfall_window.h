@@ -28,10 +28,17 @@ class QTimer;
 class WaterfallWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // The most rows the window holds. A row takes 16 KiB here and as much again in the
+    // map, so a recording of very short sweeps (a block of a few dozen bytes) must not
+    // take the memory of all its rows: 8192 rows are some 300 MB in all, and more than
+    // seven times the blocks of the longest recording "Acquire" makes.
+    static constexpr int64_t DefaultMaxRows = 8192;
+
     // path: the recording; sweepsPerBlock and divisor: the main window's block
-    // average. Messages go through dialogs. Reading starts with start().
+    // average; maxRows: the rows kept, the reading stopping after them. Messages go
+    // through dialogs. Reading starts with start().
     WaterfallWindow(const QString& path, int32_t sweepsPerBlock, double divisor, Dialogs& dialogs,
-                    QWidget* parent = nullptr);
+                    QWidget* parent = nullptr, int64_t maxRows = DefaultMaxRows);
     ~WaterfallWindow() override;
 
     void start();
@@ -48,6 +55,9 @@ public:
     std::vector<double> row(int64_t r) const;
     // How the reading ended (valid once running() is false after start()).
     WaterfallEnd end() const { return finalEnd_; }
+    // True when the recording holds more rows than the window keeps: the reading then
+    // stopped after the first maxRows, and end() tells Cancelled.
+    bool limited() const { return limited_.load(); }
 
     // Marks the block of the main window that starts at firstSweep (any sweep, not
     // only a row's first).
@@ -95,7 +105,9 @@ private:
     bool done_ = false;
     WaterfallOutcome outcome_;
 
+    const int64_t maxRows_;
     std::atomic<bool> cancel_{false};
+    std::atomic<bool> limited_{false};
     std::thread thread_;
     bool running_ = false;
 

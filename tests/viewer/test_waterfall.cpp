@@ -7,9 +7,11 @@
 #include "waterfall_window.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include <cmath>
@@ -208,4 +210,54 @@ TEST_F(Waterfall, HoverNamesBlockSweepBinAndPowerAndTheColourScaleCanBeSet)
     window->automaticButton->click();
     EXPECT_TRUE(window->chart->colourRangeAutomatic());
     EXPECT_NE(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
+}
+
+TEST_F(Waterfall, ARecordingOfMoreBlocksThanTheWindowHoldsShowsItsFirstOnes)
+{
+    open(writeWavy("w.txt", 40, 40, 31));
+    // The limit of a test window: 3 of the 8 blocks; beside it one that takes them all.
+    const struct { int64_t maxRows; int64_t shown; bool limited; WaterfallEnd end; } cases[] = {
+        {3, 3, true, WaterfallEnd::Cancelled},
+        {8, 8, false, WaterfallEnd::Complete},
+        {1, 1, true, WaterfallEnd::Cancelled},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "limit " << c.maxRows);
+        WaterfallWindow window(dir.filePath("w.txt"), 5, 5.0, dialogs, nullptr, c.maxRows);
+        window.start();
+        ASSERT_TRUE(window.waitUntilFinished(20000));
+        EXPECT_EQ(window.rowsShown(), c.shown);
+        EXPECT_EQ(window.limited(), c.limited);
+        EXPECT_EQ(window.end(), c.end);
+        EXPECT_EQ(window.expectedRows(), 8);
+        EXPECT_EQ(window.chart->rows(), c.shown);
+        EXPECT_EQ(window.progress->value(), window.progress->maximum());
+        EXPECT_EQ(window.status->text(), c.limited ? QStringLiteral("The first %1 of 8 blocks: the most the window holds")
+                                                         .arg(c.shown)
+                                                   : QStringLiteral("8 blocks of 5 sweeps"));
+        EXPECT_TRUE(dialogs.messages.empty());
+    }
+}
+
+TEST_F(Waterfall, TheGridOfAHeaderOfMillionsOfShortSweepsIsAsTallAsTheWindowHolds)
+{
+    // One sample a sweep, two bytes an item: 60000 sweeps in 120 kB promise 12000 blocks,
+    // each 32 kB in the window; the grid of 2^20 rows a bigger such file reached could
+    // not even be allocated.
+    const int64_t sweeps = 60000;
+    std::string text = header(sweeps, 1);
+    for (int64_t i = 0; i < sweeps; ++i)
+        text += i % 2 ? "1\r" : "2\r";
+    open(writeText("short.txt", text));
+    form->Waterfall1->trigger();
+    WaterfallWindow* window = form->waterfall();
+    ASSERT_NE(window, nullptr);
+    for (int i = 0; i < 2000 && window->expectedRows() == 0; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    window->cancel();
+    ASSERT_TRUE(window->waitUntilFinished(20000));
+    EXPECT_EQ(window->expectedRows(), 12000);
+    EXPECT_EQ(window->chart->rows(), WaterfallWindow::DefaultMaxRows);
+    EXPECT_EQ(window->progress->maximum(), WaterfallWindow::DefaultMaxRows);
+    EXPECT_LE(window->rowsShown(), WaterfallWindow::DefaultMaxRows);
 }
