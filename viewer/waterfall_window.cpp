@@ -319,5 +319,9 @@ void WaterfallWindow::applyColourRange()
         showColourRange();
         return;
     }
-    chart->setColourRange(from, to);
+    if (!chart->setColourRange(from, to)) {
+        dialogs_.showMessage(this, QStringLiteral("The colour scale cannot run from %1 to %2 dB")
+                                       .arg(colourFrom->text().trimmed(), colourTo->text().trimmed()));
+        showColourRange();
+    }
 }

@@ -117,11 +117,16 @@ void ColourMapChart::setColourRangeAutomatic()
     scheduleReplot();
 }
 
-void ColourMapChart::setColourRange(double lowest, double highest)
+bool ColourMapChart::setColourRange(double lowest, double highest)
 {
+    // The map ignores a range it cannot use; the scale would then claim a range it
+    // does not show.
+    if (!(lowest < highest) || !QCPRange::validRange(lowest, highest))
+        return false;
     automaticRange_ = false;
     map_->setDataRange(QCPRange(lowest, highest));
     scheduleReplot();
+    return true;
 }
 
 std::pair<double, double> ColourMapChart::colourRange() const

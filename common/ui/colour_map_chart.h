@@ -38,7 +38,10 @@ public:
 
     // Colour scale: automatic (the range of the cells given) or fixed.
     void setColourRangeAutomatic();
-    void setColourRange(double lowest, double highest);
+    // false, and the scale left as it was, for a range the map cannot spread its
+    // colours over: ends not finite or not ascending, or beyond what the plot takes
+    // (ends past +-1e250, or closer together than 1e-280).
+    bool setColourRange(double lowest, double highest);
     bool colourRangeAutomatic() const { return automaticRange_; }
     std::pair<double, double> colourRange() const;
 

@@ -198,14 +198,28 @@ TEST_F(Waterfall, HoverNamesBlockSweepBinAndPowerAndTheColourScaleCanBeSet)
     emit window->colourTo->returnPressed();
     EXPECT_FALSE(window->chart->colourRangeAutomatic());
     EXPECT_EQ(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
-    // Not a scale: the first not below the second, or not finite ("inf" and "nan" read as numbers).
-    const std::pair<const char*, const char*> bad[] = {{"40", "30"}, {"-inf", "30"}, {"-20", "inf"}, {"nan", "30"}};
+    // Not a scale: the first not below the second, or not finite ("inf" and "nan" read as
+    // numbers); or numbers the map cannot spread its colours over, which it would ignore
+    // while the boxes claimed them (true: that message).
+    const struct { const char* from; const char* to; bool beyondThePlot; } bad[] = {
+        {"40", "30", false}, {"-inf", "30", false}, {"-20", "inf", false}, {"nan", "30", false},
+        {"-1e300", "1e300", true}, {"0", "1e-300", true}, {"1e260", "1e261", true},
+    };
     for (size_t i = 0; i < std::size(bad); ++i) {
-        window->colourFrom->setText(bad[i].first);
-        window->colourTo->setText(bad[i].second);
+        SCOPED_TRACE(testing::Message() << bad[i].from << " " << bad[i].to);
+        window->colourFrom->setText(bad[i].from);
+        window->colourTo->setText(bad[i].to);
         emit window->colourFrom->returnPressed();
-        ASSERT_EQ(dialogs.messages.size(), i + 1) << bad[i].first << " " << bad[i].second;
+        ASSERT_EQ(dialogs.messages.size(), i + 1);
+        if (bad[i].beyondThePlot) {
+            EXPECT_EQ(dialogs.messages.back(), QStringLiteral("The colour scale cannot run from %1 to %2 dB")
+                                                   .arg(QLatin1String(bad[i].from), QLatin1String(bad[i].to)));
+        }
         EXPECT_EQ(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
+        EXPECT_FALSE(window->chart->colourRangeAutomatic());
+        // The boxes show the scale in use again.
+        EXPECT_EQ(window->colourFrom->text(), QLocale().toString(-20.0, 'f', 1));
+        EXPECT_EQ(window->colourTo->text(), QLocale().toString(30.0, 'f', 1));
     }
     window->automaticButton->click();
     EXPECT_TRUE(window->chart->colourRangeAutomatic());
