@@ -11,6 +11,7 @@
 #include "line_chart.h"
 #include "metrics_text.h"
 #include "peak_text.h"
+#include "runtime_error.h"
 
 #include <QAction>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <QLocale>
 #include <algorithm>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -46,7 +48,15 @@ void TForm1::Open1Click()
 void TForm1::openRecording(const QString& path)
 {
     filename = path;
-    recfile.open(QFile::encodeName(filename).toStdString());
+    const std::string name = QFile::encodeName(filename).toStdString();
+    // A pipe or a socket is no recording to view: opening a FIFO waits for a writer
+    // with the window frozen, what the waterfall's own reading takes of it the main
+    // window never sees, and a reopen cannot go back to its start. Refused as a
+    // device is.
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)))
+        throw rt::InOutError(rt::io::InvalidFilename);
+    recfile.open(name);
 
     // From here on the recording counts as open, even if its header turns out bad:
     // File > Close is then the way out.
