@@ -5,10 +5,28 @@
 
 #include "dialogs.h"
 #include "handler_guard.h"
+#include "runtime_error.h"
 #include "waterfall_window.h"
 
 #include <QAction>
+#include <QFile>
 #include <QLineEdit>
+
+namespace {
+
+constexpr const char* ChangedOnDisk =
+    "The file on disk is no longer the recording opened: File > Close and File > Open read it anew";
+
+// The waterfall reads the recording by its name, and a reopen opens that name again:
+// both show the recording open here only while its name still leads to that file
+// (not to one put in its place, nor to none).
+bool stillOnDisk(const rt::TextReader& file, const QString& name)
+{
+    const std::optional<rt::FileId> open = file.fileId();
+    return open && open == rt::fileIdOf(QFile::encodeName(name).toStdString());
+}
+
+}  // namespace
 
 void TForm1::Waterfall1Click()
 {
@@ -21,6 +39,8 @@ void TForm1::Waterfall1Click()
             waterfall_->activateWindow();
             return;
         }
+        if (!stillOnDisk(recfile, filename))
+            throw rt::Error(ChangedOnDisk);
         waterfall_ = new WaterfallWindow(filename, avgcount, avgdivisor, dialogs_, this);
         waterfall_->setAttribute(Qt::WA_DeleteOnClose);
         connect(waterfall_, &WaterfallWindow::blockChosen, this, &TForm1::showChosenBlock);
@@ -53,6 +73,12 @@ void TForm1::showChosenBlock(int32_t firstSweep)
     // Forward reading reaches a block at c + 5 or beyond c + 5 (c the block shown);
     // any other start is behind the reading position.
     if (int64_t{firstSweep} < int64_t{cursweep} + avgcount) {
+        // The rows are those of the file open; another file under its name would show
+        // other blocks than the one chosen. Everything stays as it is.
+        if (!stillOnDisk(recfile, filename)) {
+            dialogs_.showMessage(this, QString::fromLatin1(ChangedOnDisk));
+            return;
+        }
         reopening_ = true;
         Close1Click();
         reopening_ = false;

@@ -259,6 +259,22 @@ void TextReader::openMemory(std::string_view text)
 
 bool TextReader::isOpen() const { return impl_->open; }
 
+std::optional<FileId> fileIdOf(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileId{uint64_t(info.st_dev), uint64_t(info.st_ino)};
+}
+
+std::optional<FileId> TextReader::fileId() const
+{
+    struct stat info {};
+    if (!impl_->open || impl_->fd < 0 || ::fstat(impl_->fd, &info) != 0)
+        return std::nullopt;
+    return FileId{uint64_t(info.st_dev), uint64_t(info.st_ino)};
+}
+
 bool TextReader::atEnd() const { return impl_->open && impl_->finished; }
 
 void TextReader::close()

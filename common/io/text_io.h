@@ -31,10 +31,21 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace rt {
+
+// A file as the system tells one from another, whatever its name: device and inode.
+struct FileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+// The file that path names now (through links); nullopt when it names none.
+std::optional<FileId> fileIdOf(const std::string& path);
 
 class TextReader {
 public:
@@ -56,6 +67,9 @@ public:
     bool atEnd() const;
     // Closes; throws InOutError(103) when not open.
     void close();
+    // The file open for reading, which its name may no longer lead to (replaced or
+    // removed since); nullopt for a text in memory or when not open.
+    std::optional<FileId> fileId() const;
 
     // One item: bytes <= 0x20 are skipped; at the end of the text (physical end
     // or Ctrl-Z) the item reads 0 without error. The token is at most 32 (integer)

@@ -9,6 +9,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,6 +100,47 @@ TEST(ReaderOpen, ReadsAFileAndClosesIt)
     reader.check();
     reader.close();
     EXPECT_FALSE(reader.isOpen());
+}
+
+TEST(ReaderOpen, TheFileOpenIsToldFromAnotherUnderItsName)
+{
+    TempDir dir;
+    const std::string path = dir.file("view.txt");
+    enum class Then { Nothing, LinkedTo, Replaced, Removed, RewrittenInPlace };
+    // Whether the name (or a link to the file) still leads to the file open.
+    const struct { Then then; bool same; } cases[] = {
+        {Then::Nothing, true}, {Then::LinkedTo, true}, {Then::RewrittenInPlace, true},
+        {Then::Replaced, false}, {Then::Removed, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.then));
+        writeBytes(path, "1\r\n");
+        TextReader reader;
+        reader.open(path);
+        const std::optional<rt::FileId> open = reader.fileId();
+        ASSERT_TRUE(open.has_value());
+        std::string name = path;
+        if (c.then == Then::LinkedTo) {
+            name = dir.file("link");
+            std::remove(name.c_str());
+            ASSERT_EQ(::symlink(path.c_str(), name.c_str()), 0);
+        } else if (c.then == Then::Replaced) {
+            writeBytes(dir.file("other"), "2\r\n");
+            ASSERT_EQ(std::rename(dir.file("other").c_str(), path.c_str()), 0);
+        } else if (c.then == Then::Removed) {
+            ASSERT_EQ(std::remove(path.c_str()), 0);
+        } else if (c.then == Then::RewrittenInPlace) {
+            writeBytes(path, "3\r\n");
+        }
+        EXPECT_EQ(rt::fileIdOf(name) == open, c.same);
+        EXPECT_EQ(reader.fileId(), open);  // the file open stays the one opened
+        reader.close();
+        EXPECT_FALSE(reader.fileId().has_value());
+    }
+    TextReader memory;
+    memory.openMemory("1\r\n");
+    EXPECT_FALSE(memory.fileId().has_value());
+    EXPECT_FALSE(rt::fileIdOf(dir.file("none")).has_value());
 }
 
 // A line end or a token at every position around the end of the first buffer load.

@@ -15,6 +15,7 @@
 #include <QPushButton>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -274,4 +275,70 @@ TEST_F(Waterfall, TheGridOfAHeaderOfMillionsOfShortSweepsIsAsTallAsTheWindowHold
     EXPECT_EQ(window->chart->rows(), WaterfallWindow::DefaultMaxRows);
     EXPECT_EQ(window->progress->maximum(), WaterfallWindow::DefaultMaxRows);
     EXPECT_LE(window->rowsShown(), WaterfallWindow::DefaultMaxRows);
+}
+
+TEST_F(Waterfall, ARecordingReplacedOrRemovedOnDiskIsNotTakenForTheOneOpen)
+{
+    const QString changed =
+        "The file on disk is no longer the recording opened: File > Close and File > Open read it anew";
+    enum class Change { Replaced, Removed, WrittenInPlace };
+    const struct { Change change; bool refused; } cases[] = {
+        {Change::Replaced, true}, {Change::Removed, true}, {Change::WrittenInPlace, false},
+    };
+    for (bool waterfallFirst : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << "change " << int(c.change) << (waterfallFirst ? ", waterfall open" : ""));
+            form = std::make_unique<TForm1>(dialogs);
+            dialogs.messages.clear();
+            const std::string file = writeWavy("w.txt", 40, 40, 31);
+            open(file);
+            WaterfallWindow* window = waterfallFirst ? openWaterfall() : nullptr;
+            goTo("20");
+            // Other sweeps under the same name: put in its place, or written over it.
+            std::vector<Sweep> other;
+            for (int s = 0; s < 40; ++s)
+                other.push_back(wavySweep(s + 7, 31));
+            if (c.change == Change::Replaced) {
+                writeRecording("other.txt", 40, 31, other);
+                ASSERT_EQ(std::rename(path("other.txt").c_str(), file.c_str()), 0);
+            } else if (c.change == Change::Removed) {
+                ASSERT_EQ(std::remove(file.c_str()), 0);
+            } else {
+                writeRecording("w.txt", 40, 31, other);
+            }
+            ASSERT_TRUE(dialogs.messages.empty());
+            if (!waterfallFirst) {
+                form->Waterfall1->trigger();
+                if (c.refused) {
+                    ASSERT_EQ(dialogs.messages.size(), 1u);
+                    EXPECT_EQ(dialogs.messages[0], changed);
+                    EXPECT_EQ(form->waterfall(), nullptr);
+                } else {
+                    EXPECT_TRUE(dialogs.messages.empty());
+                    ASSERT_NE(form->waterfall(), nullptr);
+                    EXPECT_TRUE(form->waterfall()->waitUntilFinished(20000));
+                }
+                EXPECT_TRUE(form->fileopen);
+                continue;
+            }
+            ASSERT_NE(window, nullptr);
+            // Backward: a reopen would read another file than the rows show.
+            window->chooseRow(1);
+            if (c.refused) {
+                ASSERT_EQ(dialogs.messages.size(), 1u);
+                EXPECT_EQ(dialogs.messages[0], changed);
+                EXPECT_EQ(form->cursweep, 20);
+                EXPECT_TRUE(form->fileopen);
+                EXPECT_EQ(form->waterfall(), window);
+                // Forward the main window reads on in the file the rows were read from.
+                window->chooseRow(6);
+                EXPECT_EQ(form->cursweep, 30);
+                EXPECT_TRUE(rowIsShownProfile(*window, 6));
+                EXPECT_EQ(dialogs.messages.size(), 1u);
+            } else {
+                EXPECT_TRUE(dialogs.messages.empty());
+                EXPECT_EQ(form->cursweep, 5);
+            }
+        }
+    }
 }
