@@ -20,6 +20,8 @@ inline constexpr int32_t MinChannel = 1;
 inline constexpr int32_t MaxChannel = 8;
 // A table value meaning "this gain cannot be set on this channel".
 inline constexpr int32_t Unusable = 99;
+// The table's file, opened by this bare name: it is looked for in the current directory.
+inline constexpr char FileName[] = "digpot.cfg";
 
 using Table = std::array<std::array<int32_t, Columns>, Rows>;
 
