@@ -33,8 +33,10 @@ void read(rt::TextReader& reader, Table& table)
             value = reader.readInt();
             reader.check();
         }
-        // Anything after the sixteenth number of a row is ignored.
-        reader.readLn();
+        // Anything after the sixteenth number of a row is ignored. A line may end with
+        // LF alone (a table saved on this system): skipping to the next CR would take
+        // every later row with it and leave the rows at 0.
+        reader.readLnAnyLineEnd();
         reader.check();
     }
 }

@@ -20,6 +20,8 @@ inline constexpr int32_t MinChannel = 1;
 inline constexpr int32_t MaxChannel = 8;
 // A table value meaning "this gain cannot be set on this channel".
 inline constexpr int32_t Unusable = 99;
+// The table's file, opened by this bare name: it is looked for in the current directory.
+inline constexpr char FileName[] = "digpot.cfg";
 
 using Table = std::array<std::array<int32_t, Columns>, Rows>;
 
@@ -43,9 +45,9 @@ struct Setting {
 // the sentinel for this channel.
 std::optional<Setting> settingFor(const Table& table, int32_t channel, int32_t gainDb);
 
-// Reads the table row by row, 16 numbers then the rest of the line, checking the
-// reader after every number and every line end. Values are stored as they are read,
-// so rows read before a failure keep theirs. Throws rt::InOutError on the first failure.
+// Reads the table row by row, 16 numbers then the rest of the line (ended by CR LF, CR
+// or LF alone), checking the reader after every number and every line end. Values are
+// stored as they are read, so rows read before a failure keep theirs. Throws rt::InOutError on the first failure.
 void read(rt::TextReader& reader, Table& table);
 
 }  // namespace gain

@@ -105,6 +105,9 @@ public:
     int32_t ScanRate = 0;
     int32_t SweepSamples = 0;
     bool CaptureInProgress = false;  // a capture action is running; new ones are ignored
+    // Exit or the window's frame has closed the program: an action under way (one that
+    // yields to pending messages) ends at its next step instead of going on unseen.
+    bool Closing = false;
 
     // Gain calibration table: rows 0..67 (3..70 dB), columns 0..15 (potentiometers).
     std::array<std::array<int32_t, 16>, 68> GainTable{};

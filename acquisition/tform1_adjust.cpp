@@ -45,6 +45,9 @@ void TForm1::Button5Click()
     // The attenuation phase starts from the present setting; it is not reset.
     auto settled = [&] { return channels[0].done && channels[1].done && channels[2].done && attenuatorDone; };
     for (int cycle = 1; !settled(); ++cycle) {
+        // Closed while a cycle yielded: nothing more is measured or sent to the front-end.
+        if (Closing)
+            return;
         if (cycle > adjust::MaxCycles) {
             // Signals beyond reach (attenuator at its end, a step run down to 0) or
             // captures failing over and over would otherwise keep it going for ever.
@@ -59,6 +62,9 @@ void TForm1::Button5Click()
             setStatusColour(Red);
             ProcessMessages();
             measure = false;
+        } else if (Closing) {
+            ReleaseSampleBuffer();
+            return;
         } else {
             if (!ArmScan(count, ScanRate)) {
                 // The arrays keep the previous extraction, and that is what is measured.

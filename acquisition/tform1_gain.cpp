@@ -8,15 +8,10 @@
 
 #include <algorithm>
 
-namespace {
-// Opened by its bare name: the table is looked for in the current directory.
-constexpr const char* GainTableFile = "digpot.cfg";
-}  // namespace
-
 void TForm1::LoadGainTable()
 {
     rt::TextReader reader;
-    reader.open(GainTableFile);
+    reader.open(gain::FileName);
     // A failure ends the load here; rows read so far keep their values.
     gain::read(reader, GainTable);
     reader.close();

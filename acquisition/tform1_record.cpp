@@ -8,6 +8,7 @@
 #include "capture.h"
 #include "dialogs.h"
 #include "digest.h"
+#include "gain_table.h"
 #include "output_file.h"
 #include "recording_metadata.h"
 #include "recording_writer.h"
@@ -73,7 +74,16 @@ void TForm1::Button6Click()
     NoteRunPosition(false);
     ShowGpsStatus();
 
-    const std::optional<QString> name = dialogs().saveFileName(this);
+    std::optional<QString> name = dialogs().saveFileName(this);
+    // The gain table is the one file the program reads: a recording written over it
+    // would leave the next start without its calibration. The name is asked again, so
+    // the captured sweeps are not lost.
+    while (name && sameFile(QFile::encodeName(*name).toStdString(), gain::FileName)) {
+        dialogs().showMessage(this, QStringLiteral("A recording cannot be written over the gain calibration table "
+                                                   "%1. Choose another name.")
+                                        .arg(QString::fromLatin1(gain::FileName)));
+        name = dialogs().saveFileName(this);
+    }
     if (!name)
         return;  // the captured samples are given up without a message
     RecordFileName = *name;

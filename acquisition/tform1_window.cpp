@@ -239,6 +239,7 @@ void TForm1::Button7Click()
 {
     // A recording that cannot be closed keeps the program open with the message.
     closeRecording(*this);
+    Closing = true;
     if (terminateApplication)
         terminateApplication();
 }
@@ -251,8 +252,10 @@ void TForm1::closeEvent(QCloseEvent* event)
         closeRecording(*this);
         closed = true;
     });
-    if (closed)
+    if (closed) {
+        Closing = true;
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }

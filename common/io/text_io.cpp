@@ -222,6 +222,32 @@ struct TextReader::Impl {
                 return;
         }
     }
+
+    // Up to and including the next CR or LF, and one LF directly after a CR.
+    void skipLineAnyEnd()
+    {
+        for (;;) {
+            while (pos != end) {
+                const unsigned char c = static_cast<unsigned char>(*pos);
+                if (c == EndOfText) {
+                    endText();
+                    return;
+                }
+                ++pos;
+                if (c == '\n')
+                    return;
+                if (c == '\r') {
+                    if (pos == end && !refill())
+                        return;
+                    if (*pos == '\n')
+                        ++pos;
+                    return;
+                }
+            }
+            if (!refill())
+                return;
+        }
+    }
 };
 
 TextReader::TextReader() : impl_(std::make_unique<Impl>()) {}
@@ -361,6 +387,17 @@ void TextReader::readLn()
         return;
     }
     impl_->skipLine();
+    if (impl_->readError)
+        record(pending_, std::exchange(impl_->readError, 0));
+}
+
+void TextReader::readLnAnyLineEnd()
+{
+    if (!impl_->open) {
+        record(pending_, io::NotOpenForInput);
+        return;
+    }
+    impl_->skipLineAnyEnd();
     if (impl_->readError)
         record(pending_, std::exchange(impl_->readError, 0));
 }

@@ -80,6 +80,9 @@ public:
     // Skips the rest of the line: up to and including the next CR, and one LF
     // directly after it.
     void readLn();
+    // readLn() for text whose lines may also end with LF alone: up to and including
+    // the next CR or LF, and one LF directly after a CR.
+    void readLnAnyLineEnd();
     // readReal() then readLn(), in one call: what a line holding one real takes.
     double readRealLine();
     // Lines of one real in the usual form ("[+-]digits[.digits]", at most 19 digits,

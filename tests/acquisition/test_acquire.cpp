@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <unistd.h>
+
 namespace {
 
 using namespace capfix;
@@ -218,6 +220,61 @@ TEST_F(Acquire, ExistingFileIsReplaced)
     bool complete = false;
     EXPECT_EQ(lines(&complete).size(), 4u + 2500);
     EXPECT_TRUE(complete);
+}
+
+TEST_F(Acquire, TheGainTableIsNeverReplacedByARecording)
+{
+    startReady(4, 1);
+    injectMarkers({3});
+    QFile table(path(QStringLiteral("digpot.cfg")));
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const QByteArray tableBytes = table.readAll();
+    table.close();
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("digpot.cfg")), path(QStringLiteral("table link"))));
+    ASSERT_EQ(::link(QFile::encodeName(path(QStringLiteral("digpot.cfg"))).constData(),
+                     QFile::encodeName(path(QStringLiteral("table copy"))).constData()),
+              0);
+
+    struct Case {
+        QString name;
+        bool thenCancel;  // the second answer is a cancel rather than another name
+    };
+    const Case cases[] = {
+        {QStringLiteral("digpot.cfg"), false},
+        {path(QStringLiteral("digpot.cfg")), false},
+        {QStringLiteral("./digpot.cfg"), true},
+        {path(QStringLiteral("table link")), false},   // a symbolic link to it
+        {path(QStringLiteral("table copy")), true},    // a second name of the same file
+    };
+    for (const Case& c : cases) {
+        QFile::remove(file());
+        dialogs.messages.clear();
+        dialogs.saveAsked = 0;
+        dialogs.saveAnswers.push_back(c.name);
+        if (c.thenCancel)
+            dialogs.saveAnswers.push_back(std::nullopt);
+        else
+            answerSave();
+        form->Button6->click();
+
+        const std::string what = c.name.toStdString();
+        EXPECT_EQ(dialogs.saveAsked, 2) << what;
+        ASSERT_EQ(dialogs.messages.size(), 1u) << what;
+        EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("digpot.cfg"))) << dialogs.messages[0].toStdString();
+        ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+        EXPECT_EQ(table.readAll(), tableBytes) << what;
+        table.close();
+        EXPECT_FALSE(QFile::exists(path(QStringLiteral("digpot.cfg.meta.json")))) << what;
+        if (c.thenCancel) {
+            EXPECT_FALSE(QFile::exists(file())) << what;
+            EXPECT_EQ(current(), (Status{"Locking buffer 1", White})) << what;
+        } else {
+            EXPECT_EQ(current(), (Status{"DONE", LimeGreen})) << what;
+            EXPECT_EQ(lines().size(), 4u + 2500) << what;
+        }
+        EXPECT_FALSE(form->Recording) << what;
+        expectBufferGivenBack();
+    }
 }
 
 TEST_F(Acquire, RefusedSettingsSayCannotAcquire)

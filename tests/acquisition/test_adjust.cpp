@@ -223,4 +223,51 @@ TEST_F(AutoAdjust, ClicksDuringTheAdjustmentAreIgnored)
     EXPECT_EQ(dialogs.saveAsked, 0);
 }
 
+TEST_F(AutoAdjust, ClosingTheProgramDuringTheAdjustmentEndsItAtOnce)
+{
+    // Signals that never settle: without the close the adjustment runs all 40 cycles.
+    struct Case {
+        const char* how;
+        int closeAtYield;  // the pending-messages point at which the program is closed
+        int scans;         // captures taken in all
+    };
+    const Case cases[] = {
+        {"Exit", 1, 0},
+        {"frame", 1, 0},
+        {"Exit", 3, 2},
+        {"frame", 3, 2},
+    };
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.how) + " at yield " + std::to_string(c.closeAtYield);
+        startReady(2);
+        form->show();
+        inject([](int) {
+            Levels l = flat(-1.0);
+            l.hi[2] = 4.5;
+            return l;
+        });
+        scans = 0;
+        int yields = 0;
+        onProcessMessages = [&] {
+            if (++yields != c.closeAtYield)
+                return;
+            if (std::string(c.how) == "Exit")
+                form->Button7->click();
+            else
+                EXPECT_TRUE(form->close()) << what;
+        };
+        const int terminationsBefore = terminations;
+        form->Button5->click();
+        EXPECT_EQ(scans, c.scans) << what;
+        EXPECT_EQ(yields, c.closeAtYield) << what;
+        EXPECT_EQ(form->Attenuation, 5 * c.scans) << what;
+        EXPECT_EQ(boardsim::liveBlocks(), 0) << what;
+        EXPECT_FALSE(form->CaptureInProgress) << what;
+        EXPECT_EQ(terminations - terminationsBefore, std::string(c.how) == "Exit" ? 1 : 0) << what;
+        EXPECT_TRUE(dialogs.messages.empty()) << what;
+        onProcessMessages = nullptr;
+        form.reset();
+    }
+}
+
 }  // namespace

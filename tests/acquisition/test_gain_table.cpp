@@ -136,6 +136,22 @@ TEST(GainReadTest, ExtraNumbersOnALineAreIgnoredAndRowsMaySpreadOverLines)
     EXPECT_EQ(readText(text), t);
 }
 
+TEST(GainReadTest, RowsMayEndWithCrLfCrOrLfAlone)
+{
+    // Each row on its own line, the first with a 17th number, the second spread over
+    // two lines; only the line ends differ.
+    const auto t = patternTable();
+    for (const std::string end : {"\r\n", "\n", "\r"}) {
+        std::string text;
+        for (int r = 0; r < gain::Rows; ++r) {
+            for (int j = 0; j < gain::Columns; ++j)
+                text += std::to_string(t[r][j]) + (r == 1 && j == 7 ? end : " ");
+            text += (r == 0 ? "55" : "") + end;
+        }
+        EXPECT_EQ(readText(text), t) << (end == "\n" ? "LF" : end == "\r" ? "CR" : "CR LF");
+    }
+}
+
 TEST(GainReadTest, ALetterStopsWithInvalidNumericInputKeepingEarlierRows)
 {
     auto t = patternTable();

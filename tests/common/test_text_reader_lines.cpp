@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace reader_test;
 
 TEST(ReaderEnd, ItemsAtTheEndReadZeroWithoutError)
@@ -110,6 +112,38 @@ TEST(ReaderLines, OnlyOneLfAfterTheCrBelongsToTheLine)
     reader.readLn();                 // up to the first CR only
     reader.readLn();                 // the second CR and its LF
     EXPECT_EQ(reader.readInt(), 3);
+}
+
+TEST(ReaderLines, AnyLineEndMayBeCrLfCrOrLfAlone)
+{
+    struct Case {
+        const char* text;
+        std::vector<int32_t> firsts;  // the first item of each line, read with the skip
+    };
+    const Case cases[] = {
+        {"1 a\r\n2 b\r\n3 c\r\n", {1, 2, 3}},
+        {"1 a\n2 b\n3 c\n", {1, 2, 3}},
+        {"1 a\r2 b\r3 c", {1, 2, 3}},
+        {"1 a\n2 b\r\n3 c\r4", {1, 2, 3, 4}},
+        {"1 a\r\n\n2 b\n", {1, 2}},           // one LF after the CR; the next is a blank
+        {"1 a\x1a\n2 b\n", {1, 0}},            // Ctrl-Z inside the rest of a line ends the text
+        {"1\n", {1, 0, 0}},                      // after the end every item reads 0
+        {"1 a", {1, 0}},
+    };
+    for (const Case& c : cases) {
+        TextReader reader;
+        reader.openMemory(c.text);
+        std::vector<int32_t> got;
+        for (size_t i = 0; i < c.firsts.size(); ++i) {
+            got.push_back(reader.readInt());
+            reader.readLnAnyLineEnd();
+        }
+        EXPECT_EQ(got, c.firsts) << c.text;
+        EXPECT_EQ(checkCode(reader), 0) << c.text;
+    }
+    TextReader closed;
+    closed.readLnAnyLineEnd();
+    EXPECT_EQ(checkCode(closed), rt::io::NotOpenForInput);
 }
 
 TEST(ReaderLines, ItemsWithoutReadLnFollowEachOtherOnALine)
