@@ -94,7 +94,7 @@ std::string campaignCsv(const Campaign& c, const CampaignSettings& settings)
     (void)settings;
     for (const CampaignRow& row : c.rows) {
         const std::optional<meta::Position>& p = row.place.position;
-        text += csvField(row.file) + "," + row.place.timeUtc + "," + row.place.timeSource + ",";
+        text += csvField(row.file) + "," + csvField(row.place.timeUtc) + "," + csvField(row.place.timeSource) + ",";
         appendOptional(text, p ? std::optional<double>(p->latitudeDeg) : std::nullopt);
         text += ',';
         appendOptional(text, p ? std::optional<double>(p->longitudeDeg) : std::nullopt);

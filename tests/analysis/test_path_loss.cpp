@@ -10,6 +10,8 @@
 
 #include <cmath>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -209,6 +211,75 @@ TEST(Campaign, RowsAndFitOverSyntheticRecordings)
               std::string::npos)
         << summary;
     EXPECT_NE(summary.find("left out: rec51.txt (no position: no fix)"), std::string::npos) << summary;
+}
+
+// The fields of a CSV text as a reader that knows quoting sees them, row by row.
+std::vector<std::vector<std::string>> readCsv(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                rows.back().back() += text[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                rows.back().back() += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().emplace_back();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+            rows.emplace_back(1);
+        } else {
+            rows.back().back() += c;
+        }
+    }
+    if (rows.back().size() == 1 && rows.back().front().empty())
+        rows.pop_back();
+    return rows;
+}
+
+// Whatever a sidecar's texts hold, each recording stays one row of the table with
+// every field in its column.
+TEST(Campaign, SidecarTextsStayInTheirFields)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"2026-12-08T10:00:00.000Z", "gps"},
+        {"x,y", "system"},
+        {"say \"now\"", "g,p\"s"},
+        {"one\r\ntwo", "\n"},
+        {"", ""},
+    };
+    cli::CampaignSettings settings;
+    settings.origin = {10.0, 20.0, std::nullopt};
+    std::vector<cli::RecordingAnalysis> results;
+    std::vector<cli::RecordingPlace> places;
+    for (const auto& [time, source] : cases) {
+        cli::RecordingAnalysis r;
+        r.path = "rec, " + std::to_string(results.size()) + ".txt";
+        results.push_back(r);
+        cli::RecordingPlace place;
+        place.timeUtc = time;
+        place.timeSource = source;
+        place.note = "no position: " + time;
+        places.push_back(place);
+    }
+    const cli::Campaign c = cli::buildCampaign(results, places, settings);
+    const std::vector<std::vector<std::string>> rows = readCsv(cli::campaignCsv(c, settings));
+    ASSERT_EQ(rows.size(), std::size(cases) + 1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const std::vector<std::string>& row = rows[i + 1];
+        ASSERT_EQ(row.size(), rows[0].size());
+        EXPECT_EQ(row[0], results[i].path);
+        EXPECT_EQ(row[1], cases[i].first);
+        EXPECT_EQ(row[2], cases[i].second);
+        EXPECT_EQ(row.back(), places[i].note);
+    }
 }
 
 }  // namespace
