@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -181,8 +182,17 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
                                 ")");
         return;
     }
+    // A field of the wrong kind or out of range is a fault of the metadata, named as
+    // such: read as its default it would describe another recording.
+    const std::string metaLabel = label + ".sigmf-meta: ";
     const QString datatype = global["core:datatype"].toString();
-    const int64_t channels = global["core:num_channels"].toInteger(1);
+    if (sampleBytes(datatype) == 0)
+        report.faults.push_back(metaLabel + "core:datatype \"" + datatype.toStdString() + "\" is not a SigMF datatype");
+    const QJsonValue channelsValue = global["core:num_channels"];
+    const int64_t channels = channelsValue.isUndefined() ? 1 : channelsValue.toInteger(0);
+    const bool channelsKnown = channelsValue.isUndefined() || (channels >= 1 && channels <= INT32_MAX);
+    if (!channelsKnown)
+        report.faults.push_back(metaLabel + "core:num_channels is not a whole number of 1 or more");
     std::string line = label + ": SigMF recording " + text(global["core:version"]) + ", " + datatype.toStdString() +
                        ", " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
     const QJsonArray ours = global["sounder:channels"].toArray();
@@ -192,7 +202,8 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
             line += (i ? ", ch " : "ch ") + std::to_string(ours[i].toInt());
         line += ")";
     }
-    const size_t bytes = sampleBytes(datatype) * size_t(std::max<int64_t>(channels, 1));
+    // Bytes per sample of all channels; 0 when not known.
+    const uint64_t bytes = channelsKnown ? sampleBytes(datatype) * uint64_t(std::max<int64_t>(channels, 1)) : 0;
     if (data && bytes > 0)
         line += ", " + std::to_string(data->size / bytes) + " samples";
     if (global["core:sample_rate"].isDouble())
@@ -204,11 +215,24 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
                                std::to_string(captures.size()) + " capture segment" + (captures.size() == 1 ? "" : "s"));
     if (global["core:hw"].isString())
         report.lines.push_back("  hardware: " + text(global["core:hw"]));
-    if (global["sounder:sweeps_written"].isDouble()) {
-        const int64_t written = global["sounder:sweeps_written"].toInteger(), missing = global["sounder:sweeps_missing"].toInteger();
-        report.lines.push_back("  sweeps: " + std::to_string(written) + " of " + std::to_string(written + missing) +
-                               (missing == 0 ? " present, complete" : " present, cut short (" + std::to_string(missing) +
-                                                                         " missing)"));
+    if (!global["sounder:sweeps_written"].isUndefined() || !global["sounder:sweeps_missing"].isUndefined()) {
+        // Sweep counts of a recording: whole numbers 0..2^31 - 1, as a header holds them.
+        const auto count = [&](const char* name) -> std::optional<int64_t> {
+            const int64_t n = global[name].toInteger(-1);
+            if (n < 0 || n > INT32_MAX)
+                return std::nullopt;
+            return n;
+        };
+        const std::optional<int64_t> written = count("sounder:sweeps_written");
+        const std::optional<int64_t> missing =
+            global["sounder:sweeps_missing"].isUndefined() ? std::optional<int64_t>(0) : count("sounder:sweeps_missing");
+        if (!written || !missing)
+            report.faults.push_back(metaLabel + "sounder:sweeps_written and sounder:sweeps_missing are not whole "
+                                                "numbers of sweeps");
+        else
+            report.lines.push_back("  sweeps: " + std::to_string(*written) + " of " + std::to_string(*written + *missing) +
+                                   (*missing == 0 ? " present, complete"
+                                                  : " present, cut short (" + std::to_string(*missing) + " missing)"));
     }
     if (global["sounder:code_from_value"].isString())
         report.lines.push_back("  back to codes: " + text(global["sounder:code_from_value"]));
@@ -217,6 +241,10 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
     if (bytes > 0 && data->size % bytes != 0)
         report.faults.push_back(label + ".sigmf-data: " + std::to_string(data->size) + " bytes, not whole samples of " +
                                 std::to_string(bytes) + " bytes");
+    if (!global["core:sha512"].isUndefined() && !global["core:sha512"].isString()) {
+        report.faults.push_back(metaLabel + "core:sha512 is not a text of hexadecimal digits");
+        return;
+    }
     if (!global["core:sha512"].isString()) {
         report.lines.push_back("  data: " + std::to_string(data->size) + " bytes, no SHA-512 to check it against");
         return;

@@ -6,6 +6,7 @@
 #include "digest.h"
 #include "output_file.h"
 #include "sigmf_archive.h"
+#include "sigmf_info.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -148,4 +149,67 @@ TEST(SigmfArchive, PlacedMembersWrittenSideBySideComeOutAsOneAfterAnother)
     EXPECT_FALSE(cli::startPlacedMembers(out, "big", {"big/x.sigmf-data"}, uint64_t(1) << 33));
     OutputFile stream("/dev/null");
     EXPECT_FALSE(cli::startPlacedMembers(stream, "s", {"s/x.sigmf-data"}, 100));
+}
+
+namespace {
+
+// The metadata of a recording of 2 channels of rf32_le whose data is `data`, with the
+// global fields `extra` put in (or over the ones there).
+std::string metadata(const std::string& data, const std::string& extra)
+{
+    return R"({"global": {"core:datatype": "rf32_le", "core:version": "1.2.0", "core:num_channels": 2,
+               "sounder:sweeps_written": 3, "sounder:sweeps_missing": 1, "core:sha512": ")" +
+           sha512(data) + "\"" + (extra.empty() ? "" : ", " + extra) + R"(}, "captures": [], "annotations": []})";
+}
+
+bool holds(const std::vector<std::string>& lines, const std::string& text)
+{
+    for (const std::string& line : lines)
+        if (line.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+// A metadata field of the wrong kind or out of range is a fault, named, where it was
+// read as its default and the recording reported sound.
+TEST(SigmfInfo, GlobalFieldsOfTheWrongKindAreFaults)
+{
+    const std::string data = pattern(48, 3);  // 6 samples of 2 float channels
+    struct Case {
+        const char* extra;
+        const char* fault;  // empty: none
+        const char* line;   // a line the report holds
+    } cases[] = {
+        {"", "", "6 samples"},
+        {R"("core:num_channels": 1)", "", "12 samples"},
+        {R"("core:num_channels": "2")", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:num_channels": 0)", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:num_channels": -2)", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:num_channels": 2.5)", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:num_channels": 4611686018427387904)", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:datatype": "cf128_le")", "core:datatype \"cf128_le\" is not a SigMF datatype", "SigMF recording"},
+        {R"("core:datatype": "ri16")", "is not a SigMF datatype", "SigMF recording"},
+        {R"("core:sha512": 5)", "core:sha512 is not a text", "SigMF recording"},
+        {R"("core:sha512": "00")", "sha512 differs", "DOES NOT MATCH"},
+        {R"("sounder:sweeps_written": 9223372036854775807, "sounder:sweeps_missing": 9223372036854775807)",
+         "sounder:sweeps_written and sounder:sweeps_missing are not whole numbers", "SigMF recording"},
+        {R"("sounder:sweeps_written": -5)", "are not whole numbers", "SigMF recording"},
+        {R"("sounder:sweeps_missing": "1")", "are not whole numbers", "SigMF recording"},
+        {R"("sounder:sweeps_written": 2147483647, "sounder:sweeps_missing": 2147483647)", "",
+         "2147483647 of 4294967294 present"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.extra);
+        cli::SigmfReport report;
+        cli::reportRecording("rec", metadata(data, c.extra), cli::DataFacts{data.size(), sha512(data)}, report);
+        if (*c.fault == '\0') {
+            EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+        } else {
+            ASSERT_EQ(report.faults.size(), 1u);
+            EXPECT_NE(report.faults.front().find(c.fault), std::string::npos) << report.faults.front();
+        }
+        EXPECT_TRUE(holds(report.lines, c.line));
+    }
 }
