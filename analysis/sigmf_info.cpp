@@ -123,16 +123,28 @@ std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
     return facts;
 }
 
+// A stream's name is that of a recording beside the collection (in its folder, or in
+// the archive's folder): a name with a folder in it names none.
+bool isRecordingName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// `missing` says of a stream's metadata file that is not there: "File not found" beside
+// a collection file, "not in the archive" in an archive.
 void reportCollectionText(const std::string& label, const std::string& collectionText,
                           const std::map<std::string, std::string>& metaHashes, SigmfReport& report,
-                          std::vector<std::string>* names)
+                          std::vector<std::string>* names, const std::string& missing)
 {
     std::string error;
     const std::optional<QJsonObject> root = parseObject(collectionText, &error);
     const QJsonObject collection = root ? (*root)["collection"].toObject() : QJsonObject();
-    if (!root || collection.isEmpty() || !collection["core:version"].isString()) {
+    if (!root || collection.isEmpty() || !collection["core:version"].isString() ||
+        !collection["core:streams"].isArray()) {
         report.faults.push_back(label + ": not a SigMF collection (" +
-                                (root ? std::string("no collection object with core:version") : error) + ")");
+                                (root ? std::string("no collection object with core:version and core:streams")
+                                      : error) +
+                                ")");
         return;
     }
     const QJsonArray streams = collection["core:streams"].toArray();
@@ -145,12 +157,17 @@ void reportCollectionText(const std::string& label, const std::string& collectio
             report.faults.push_back(label + ": a stream without name and hash");
             continue;
         }
+        if (!isRecordingName(name)) {
+            report.faults.push_back(label + ": stream \"" + name +
+                                    "\" is not the name of a recording beside the collection");
+            continue;
+        }
         if (names)
             names->push_back(name);
         const auto found = metaHashes.find(name);
         if (found == metaHashes.end())
-            report.faults.push_back(label + ": " + name + ".sigmf-meta: File not found");
-        else if (found->second != hash)
+            report.faults.push_back(label + ": " + name + ".sigmf-meta: " + missing);
+        else if (found->second != QString::fromStdString(hash).toLower().toStdString())
             report.faults.push_back(label + ": " + name + ".sigmf-meta is not the file it names (sha512 differs)");
         else
             report.lines.push_back("  stream " + name + ": metadata SHA-512 matches");
@@ -276,7 +293,7 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
             for (const ArchiveEntry& m : entries)
                 if (endsWith(m.path, ".sigmf-meta") && folderOf(m.path) == folder)
                     metaHashes[stem(m.path.substr(folder.size()), ".sigmf-meta")] = m.sha512;
-            reportCollectionText(path + ": " + e.path, *e.text, metaHashes, report, nullptr);
+            reportCollectionText(path + ": " + e.path, *e.text, metaHashes, report, nullptr, "not in the archive");
         } else if (endsWith(e.path, ".sigmf-meta")) {
             ++recordings;
             const std::string base = stem(e.path, ".sigmf-meta");
@@ -319,12 +336,12 @@ bool infoSigmf(const std::string& path)
         if (const std::optional<QJsonObject> root = parseObject(collectionText, &error))
             for (const QJsonValue& v : (*root)["collection"].toObject()["core:streams"].toArray()) {
                 const std::string name = text(v.toObject()["name"]);
-                if (name.empty() || name.find('/') != std::string::npos)
+                if (!isRecordingName(name))
                     continue;
                 if (const std::optional<DataFacts> m = hashFile(folderOf(path) + name + ".sigmf-meta", &error))
                     metaHashes[name] = m->sha512;
             }
-        reportCollectionText(path, collectionText, metaHashes, report, &names);
+        reportCollectionText(path, collectionText, metaHashes, report, &names, rt::ioErrorText(2));
         for (const std::string& name : names) {
             if (!metaHashes.count(name))
                 continue;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 
 namespace {
@@ -211,5 +212,56 @@ TEST(SigmfInfo, GlobalFieldsOfTheWrongKindAreFaults)
             EXPECT_NE(report.faults.front().find(c.fault), std::string::npos) << report.faults.front();
         }
         EXPECT_TRUE(holds(report.lines, c.line));
+    }
+}
+
+// The collection of an archive checked against the metadata files in it: each stream
+// names a recording in the collection's folder by a metadata file of the SHA-512 given
+// (in either case of hexadecimal digits); anything else is a fault that says what.
+TEST(SigmfInfo, CollectionStreamsAgainstTheMembers)
+{
+    const std::string data = pattern(48, 5);
+    const std::string meta = metadata(data, "");
+    const std::string hash = sha512(meta);
+    std::string upper = hash;
+    for (char& c : upper)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    const auto collection = [](const std::string& streams) {
+        return R"({"collection": {"core:version": "1.2.0")" + (streams.empty() ? "" : ", " + streams) + "}}";
+    };
+    struct Case {
+        std::string streams;
+        bool withMeta;
+        const char* fault;  // empty: none
+    } cases[] = {
+        {R"("core:streams": [{"name": "r", "hash": ")" + hash + "\"}]", true, ""},
+        {R"("core:streams": [{"name": "r", "hash": ")" + upper + "\"}]", true, ""},
+        {R"("core:streams": [{"name": "r", "hash": ")" + hash + "\"}]", false, "r.sigmf-meta: not in the archive"},
+        {R"("core:streams": [{"name": "r", "hash": "ab"}])", true, "r.sigmf-meta is not the file it names"},
+        {R"("core:streams": [{"name": "../c/r", "hash": ")" + hash + "\"}]", true,
+         "stream \"../c/r\" is not the name of a recording beside the collection"},
+        {R"("core:streams": [{"name": "/c/r", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
+        {R"("core:streams": [{"name": "..", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
+        {"", true, "not a SigMF collection (no collection object with core:version and core:streams)"},
+        {R"("core:streams": {"name": "r"})", true, "not a SigMF collection"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.streams);
+        std::vector<cli::ArchiveEntry> entries = {{"c/r.sigmf-data", data.size(), sha512(data), std::nullopt}};
+        if (c.withMeta)
+            entries.push_back({"c/r.sigmf-meta", meta.size(), hash, meta});
+        const std::string text = collection(c.streams);
+        entries.push_back({"c/c.sigmf-collection", text.size(), sha512(text), text});
+        const cli::SigmfReport report = cli::reportArchive("a.sigmf", entries);
+        std::vector<std::string> collectionFaults;
+        for (const std::string& fault : report.faults)
+            if (fault.find("c.sigmf-collection") != std::string::npos)
+                collectionFaults.push_back(fault);
+        if (*c.fault == '\0') {
+            EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+        } else {
+            ASSERT_EQ(collectionFaults.size(), 1u);
+            EXPECT_NE(collectionFaults.front().find(c.fault), std::string::npos) << collectionFaults.front();
+        }
     }
 }
