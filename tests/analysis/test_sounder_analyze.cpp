@@ -258,6 +258,7 @@ TEST(SounderAnalyze, BadOptionsGiveStatusOneAndNoOutput)
           "analyze rec.txt --csv o.csv --first-bin 3000", "analyze rec.txt --csv o.csv --window kaiser",
           "analyze rec.txt --csv o.csv --false-alarm 0", "analyze rec.txt --csv o.csv --false-alarm 1",
           "analyze rec.txt --csv o.csv --false-alarm nan", "analyze rec.txt --csv o.csv --margin-db -2",
+          "analyze rec.txt --csv o.csv --false-alarm 4.9e-324", "analyze rec.txt --csv o.csv --false-alarm 1e-321",
           "analyze rec.txt --csv o.csv --bogus"}) {
         const RunResult run = runSounder(dir, args);
         EXPECT_EQ(run.status, 1) << args;
