@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -280,6 +281,51 @@ TEST(Campaign, SidecarTextsStayInTheirFields)
         EXPECT_EQ(row[2], cases[i].second);
         EXPECT_EQ(row.back(), places[i].note);
     }
+}
+
+// A recording made at the transmitter's place has no log distance: it is left out of
+// the fit, with a note, and the fit is made over the others.
+TEST(Campaign, ARecordingAtTheOriginIsLeftOutOfTheFitNotTheFit)
+{
+    cli::CampaignSettings settings;
+    settings.origin = {10.0, 20.0, std::nullopt};
+    // Metres due north of the origin, and each recording's path gain: n = 2, G0 = -30 dB.
+    const double metres[] = {0.0, 100.0, 1000.0, 10000.0, 0.0};
+    std::vector<cli::RecordingAnalysis> results;
+    std::vector<cli::RecordingPlace> places;
+    std::map<std::string, double> gains;
+    for (const double d : metres) {
+        cli::RecordingAnalysis r;
+        r.path = "rec" + std::to_string(results.size()) + ".txt";
+        cli::RecordingPlace place;
+        meta::Position p;
+        p.latitudeDeg = 10.0 + d / 110600.0;
+        p.longitudeDeg = 20.0;
+        p.mode = 3;
+        place.position = p;
+        gains[r.path] = d > 0.0 ? -30.0 - 20.0 * std::log10(d) : -20.0;
+        results.push_back(r);
+        places.push_back(place);
+    }
+    settings.pathGain = [&](const cli::RecordingAnalysis& r) -> std::optional<double> { return gains.at(r.path); };
+    settings.pathGainSource = "synthetic";
+    const cli::Campaign c = cli::buildCampaign(results, places, settings);
+    ASSERT_TRUE(c.fit) << c.fitNote;
+    EXPECT_EQ(c.fit->points, 3);
+    EXPECT_NEAR(c.fit->exponent, 2.0, 0.01);
+    for (const size_t i : {size_t(0), size_t(4)}) {
+        EXPECT_FALSE(c.rows[i].inFit);
+        EXPECT_EQ(c.rows[i].note, "at the origin (distance 0 m): no log distance to fit");
+        EXPECT_EQ(c.rows[i].pathGainDb, -20.0);  // still in the table
+    }
+    EXPECT_TRUE(c.rows[1].inFit);
+    const std::string summary = cli::campaignSummary(c, settings);
+    EXPECT_NE(summary.find("fit over 3 recordings"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("left out: rec4.txt (at the origin (distance 0 m)"), std::string::npos) << summary;
+    const std::vector<std::vector<std::string>> rows = readCsv(cli::campaignCsv(c, settings));
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[1][12], "no");
+    EXPECT_EQ(rows[2][12], "yes");
 }
 
 }  // namespace
