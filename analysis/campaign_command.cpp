@@ -169,7 +169,10 @@ int runCampaign(const std::vector<std::string>& files, const CampaignSettings& s
     if (!settings.plotPath.empty())
         outputs.add(settings.plotPath, draw(campaign, settings));
     outputs.commit();
-    std::printf("%s", campaignSummary(campaign, settings).c_str());
+    // An output on the standard output has it to itself.
+    std::FILE* summary = settings.csvPath == "-" || settings.plotPath == "-" ? stderr : stdout;
+    std::fflush(stdout);
+    std::fprintf(summary, "%s", campaignSummary(campaign, settings).c_str());
     return ExitOk;
 }
 
