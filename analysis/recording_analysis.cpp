@@ -455,7 +455,11 @@ std::string analysisSettingsProblem(const AnalysisSettings& settings)
         !std::isfinite(falseAlarmMarginDb(1, settings.metrics.falseAlarm,
                                           settings.metrics.lastDelayBin - settings.metrics.firstDelayBin + 1)))
         return "--false-alarm is too small to give a margin over the noise floor";
-    if (settings.bandwidthHz && !(std::isfinite(*settings.bandwidthHz) && *settings.bandwidthHz > 0.0))
+    // A bandwidth so small (under some 1e-290 Hz) that the longest delay, 5000 samples
+    // of the sweep, is no number of metres would write inf for it.
+    if (settings.bandwidthHz &&
+        !(std::isfinite(*settings.bandwidthHz) && *settings.bandwidthHz > 0.0 &&
+          std::isfinite(5000.0 / *settings.bandwidthHz * 1e9 * SpeedOfLightMetresPerSecond)))
         return "--bandwidth must be a positive number of Hz";
     return {};
 }

@@ -252,6 +252,7 @@ TEST(SounderAnalyze, BadOptionsGiveStatusOneAndNoOutput)
          {"analyze", "analyze rec.txt", "analyze --csv o.csv", "analyze rec.txt --csv o.csv --channel 4",
           "analyze rec.txt --csv o.csv --channel x", "analyze rec.txt --csv o.csv --block 0",
           "analyze rec.txt --csv o.csv --bandwidth -5", "analyze rec.txt --csv o.csv --bandwidth nan",
+          "analyze rec.txt --csv o.csv --bandwidth 1e-300",
           "analyze rec.txt --csv o.csv --threshold-db -1", "analyze rec.txt --csv o.csv --margin-db abc",
           "analyze rec.txt --csv o.csv --noise-bins 2000:1000", "analyze rec.txt --csv o.csv --noise-bins 5",
           "analyze rec.txt --csv o.csv --noise-bins 1:4097", "analyze rec.txt --csv o.csv --first-bin 0",
