@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 const std::string Recording = recording(2, 2500, 2, 31);
@@ -112,3 +114,26 @@ TEST(SounderSidecar, SigmfCarriesTheFrontEndUnderItsExtension)
     EXPECT_FALSE(bareGlobal.contains("sounder:front_end"));
     EXPECT_TRUE(bareGlobal.contains("sounder:settings"));
 }
+
+// The sidecar named to info in place of its recording is told for what it is.
+TEST(SounderSidecar, InfoOfTheSidecarItselfNamesItsRecording)
+{
+    TempDir dir;
+    withSidecar(dir);
+    std::filesystem::copy_file(dir.file("rec.txt.meta.json"), dir.file("copy.json"));
+    struct Case {
+        const char* file;
+        const char* says;
+    } cases[] = {
+        {"rec.txt.meta.json", "rec.txt.meta.json: the metadata sidecar of a recording, not a recording or a "
+                              "calibration: sounder info rec.txt shows it\n"},
+        {"copy.json", "copy.json: the metadata sidecar of a recording, not a recording or a calibration: sounder "
+                      "info RECORDING shows it beside RECORDING.meta.json\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = runSounder(dir, std::string("info ") + c.file);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, c.says);
+    }
+}
+
