@@ -65,6 +65,10 @@ std::string readWhole(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+    if (!rt::readsAsFile(fd)) {
+        ::close(fd);
+        throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromErrno(EISDIR)));
+    }
     std::string bytes;
     char buffer[65536];
     for (;;) {
@@ -321,7 +325,10 @@ bool infoSigmf(const std::string& path)
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+        const bool file = rt::readsAsFile(fd);
         ::close(fd);
+        if (!file)
+            throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromErrno(EISDIR)));
         std::string error;
         const std::optional<std::vector<ArchiveEntry>> entries = readArchiveFile(path, &error);
         if (!entries)
