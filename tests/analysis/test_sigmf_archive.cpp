@@ -12,7 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -263,5 +268,51 @@ TEST(SigmfInfo, CollectionStreamsAgainstTheMembers)
             ASSERT_EQ(collectionFaults.size(), 1u);
             EXPECT_NE(collectionFaults.front().find(c.fault), std::string::npos) << collectionFaults.front();
         }
+    }
+}
+
+// A member that tar stored sparse (tar --sparse, as for a recording of silence in
+// ri16_le, all zeros) is read as the file it stands for: its holes, within it and at
+// its end, are zeros of its size and its SHA-512, as extracting it would give.
+TEST(SigmfArchive, SparseMembersAreReadWithTheirHoles)
+{
+    TempDir dir;
+    if (std::system("tar --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no tar here to make a sparse archive";
+    std::filesystem::create_directory(dir.file("r"));
+    struct Piece {
+        uint64_t at;
+        std::string bytes;
+    };
+    const std::pair<const char*, std::vector<Piece>> files[] = {
+        {"r/zeros.sigmf-data", {}},                                                   // all one hole
+        {"r/middle.sigmf-data", {{0, pattern(5000, 1)}, {3 << 20, pattern(7000, 2)}}},  // a hole between
+        {"r/end.sigmf-data", {{4096, pattern(100, 3)}}},                              // holes before and after
+    };
+    const uint64_t length = uint64_t(5) << 20;
+    std::map<std::string, std::string> whole;
+    for (const auto& [name, pieces] : files) {
+        std::string bytes(length, '\0');
+        const int fd = ::open(dir.file(name).c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        for (const Piece& p : pieces) {
+            ASSERT_EQ(::pwrite(fd, p.bytes.data(), p.bytes.size(), off_t(p.at)), ssize_t(p.bytes.size()));
+            bytes.replace(p.at, p.bytes.size(), p.bytes);
+        }
+        ASSERT_EQ(::ftruncate(fd, off_t(length)), 0);
+        ::close(fd);
+        whole[std::string(name)] = bytes;
+    }
+    ASSERT_EQ(std::system(("cd '" + dir.file("") + "' && tar --sparse --hole-detection=raw -cf s.sigmf r").c_str()), 0);
+    ASSERT_LT(std::filesystem::file_size(dir.file("s.sigmf")), length) << "tar did not store the files sparse";
+    std::string error;
+    const auto entries = cli::readArchiveFile(dir.file("s.sigmf"), &error);
+    ASSERT_TRUE(entries) << error;
+    ASSERT_EQ(entries->size(), std::size(files));
+    for (const cli::ArchiveEntry& e : *entries) {
+        SCOPED_TRACE(e.path);
+        ASSERT_TRUE(whole.count(e.path));
+        EXPECT_EQ(e.size, length);
+        EXPECT_EQ(e.sha512, sha512(whole[e.path]));
     }
 }
