@@ -113,6 +113,22 @@ TEST(SounderSidecar, SigmfCarriesTheFrontEndUnderItsExtension)
         QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(bare.file("out.sigmf-meta")))).object()["global"].toObject();
     EXPECT_FALSE(bareGlobal.contains("sounder:front_end"));
     EXPECT_TRUE(bareGlobal.contains("sounder:settings"));
+
+    // A sidecar of another recording (here one sweep longer) is named and left out: its
+    // rate, times and front-end are not this recording's.
+    TempDir other;
+    const std::string shorter = recording(2, 2500, 1, 31);
+    const RunResult cut = runSounder(withSidecar(other, shorter), "convert rec.txt --to sigmf -o out");
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    EXPECT_NE(cut.err.find("rec.txt.meta.json: describes a recording of " + std::to_string(Recording.size()) +
+                           " bytes, not this one of " + std::to_string(shorter.size()) + "; converted without it"),
+              std::string::npos)
+        << cut.err;
+    const QJsonObject otherGlobal =
+        QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(other.file("out.sigmf-meta")))).object()["global"].toObject();
+    EXPECT_FALSE(otherGlobal.contains("sounder:front_end"));
+    EXPECT_FALSE(otherGlobal.contains("core:sample_rate"));
+    EXPECT_TRUE(otherGlobal.contains("sounder:settings"));
 }
 
 // The sidecar named to info in place of its recording is told for what it is.
