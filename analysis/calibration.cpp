@@ -5,13 +5,15 @@
 #include "runtime_error.h"
 #include "text_io.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cal {
 
@@ -187,14 +189,38 @@ std::optional<Calibration> fromJson(const std::string& text, std::string* error)
 
 std::optional<Calibration> readCalibration(const std::string& path, std::string* error)
 {
-    QFile file(QFile::decodeName(path.c_str()));
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A calibration is a few kilobytes; anything far larger is not one.
+    constexpr size_t Limit = size_t(4) << 20;
+    const auto refuse = [error](const std::string& why) -> std::optional<Calibration> {
         if (error)
-            *error = file.exists() ? rt::ioErrorText(5) : rt::ioErrorText(2);
+            *error = why;
         return std::nullopt;
+    };
+    // Named as every input is: a missing folder, a folder or a device names no file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (!rt::readsAsFile(fd))
+        return refuse(rt::ioErrorText(rt::ioCodeFromErrno(EISDIR)));
+    std::string text;
+    char block[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return refuse(rt::ioErrorText(rt::ioCodeFromErrno(errno)));
+        if (got == 0)
+            break;
+        text.append(block, size_t(got));
+        if (text.size() > Limit)
+            return refuse("over 4 MiB, not a calibration");
     }
-    const QByteArray bytes = file.read(4 << 20);
-    return fromJson(bytes.toStdString(), error);
+    return fromJson(text, error);
 }
 
 FrontEndLevels frontEndLevels(const std::string& recordingPath, int32_t headerAttenuation,

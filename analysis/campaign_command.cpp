@@ -70,11 +70,16 @@ Campaign buildCampaign(const std::vector<RecordingAnalysis>& results, const std:
         }
         if (settings.pathGain)
             row.pathGainDb = settings.pathGain(r);
+        // A recording at the transmitter has no log distance: it stays in the table and
+        // out of the fit, which the others still make.
+        const bool atOrigin = row.distance && !(row.distance->geodesicM > 0.0);
         if (!row.place.position)
             row.note = row.place.note;
+        else if (atOrigin)
+            row.note = "at the origin (distance 0 m): no log distance to fit";
         else if (settings.pathGain && !row.pathGainDb)
             row.note = "no path gain";
-        row.inFit = row.distance && row.pathGainDb;
+        row.inFit = row.distance && !atOrigin && row.pathGainDb;
         if (row.inFit)
             points.push_back({row.distance->geodesicM, *row.pathGainDb});
         c.rows.push_back(std::move(row));
@@ -94,7 +99,7 @@ std::string campaignCsv(const Campaign& c, const CampaignSettings& settings)
     (void)settings;
     for (const CampaignRow& row : c.rows) {
         const std::optional<meta::Position>& p = row.place.position;
-        text += csvField(row.file) + "," + row.place.timeUtc + "," + row.place.timeSource + ",";
+        text += csvField(row.file) + "," + csvField(row.place.timeUtc) + "," + csvField(row.place.timeSource) + ",";
         appendOptional(text, p ? std::optional<double>(p->latitudeDeg) : std::nullopt);
         text += ',';
         appendOptional(text, p ? std::optional<double>(p->longitudeDeg) : std::nullopt);
@@ -138,7 +143,7 @@ std::string campaignSummary(const Campaign& c, const CampaignSettings& settings)
         text += "fit not made: " + c.fitNote + "\n";
     }
     for (const CampaignRow& row : c.rows)
-        if (!row.place.position)
+        if (!row.place.position || (row.distance && !(row.distance->geodesicM > 0.0)))
             text += "left out: " + row.file + " (" + row.note + ")\n";
     return text;
 }
@@ -164,7 +169,10 @@ int runCampaign(const std::vector<std::string>& files, const CampaignSettings& s
     if (!settings.plotPath.empty())
         outputs.add(settings.plotPath, draw(campaign, settings));
     outputs.commit();
-    std::printf("%s", campaignSummary(campaign, settings).c_str());
+    // An output on the standard output has it to itself.
+    std::FILE* summary = settings.csvPath == "-" || settings.plotPath == "-" ? stderr : stdout;
+    std::fflush(stdout);
+    std::fprintf(summary, "%s", campaignSummary(campaign, settings).c_str());
     return ExitOk;
 }
 

@@ -113,6 +113,18 @@ int outputsRefusal(const std::vector<NamedOutput>& outputs, const std::vector<st
     return ExitUsage;
 }
 
+std::string repeatedRecordingProblem(const std::vector<std::string>& recordings)
+{
+    std::vector<Identity> ids;
+    for (const std::string& r : recordings)
+        ids.push_back(identityOf(r));
+    for (size_t i = 0; i < recordings.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (sameFile(recordings[i], ids[i], recordings[j], ids[j]))
+                return recordings[i] + ": is the same recording as " + recordings[j] + ": each recording counts once";
+    return {};
+}
+
 OutputGroup::OutputGroup() = default;
 OutputGroup::~OutputGroup() = default;
 

@@ -56,6 +56,12 @@ std::string outputsProblem(const std::vector<NamedOutput>& outputs, const std::v
 // nothing printed) when there is none.
 int outputsRefusal(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs);
 
+// Why recordings that each count once in a result (an average, a fit) cannot be taken as
+// given: one that is the same file as one before it (the same path or the same device
+// and inode, through a link of either kind), "B: is the same recording as A: each
+// recording counts once". Empty when there is none; shown as outputsRefusal shows its.
+std::string repeatedRecordingProblem(const std::vector<std::string>& recordings);
+
 // The cached pages of the files that a command's outputs are about to replace, let go
 // on a thread of its own beside the command's work (dropCachedPages): replacing a large
 // file at the end then takes less. Nothing is started where none of the paths exists.

@@ -401,6 +401,14 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     if (hasSidecar(inputPath)) {
         std::string error;
         source.sidecar = meta::readSidecar(meta::sidecarPath(inputPath), &error);
+        // A sidecar of another recording (one of another size) says nothing true of this one.
+        struct stat info {};
+        if (source.sidecar && ::stat(inputPath.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            uint64_t(info.st_size) != source.sidecar->result.bytes) {
+            error = "describes a recording of " + std::to_string(source.sidecar->result.bytes) +
+                    " bytes, not this one of " + std::to_string(uint64_t(info.st_size));
+            source.sidecar.reset();
+        }
         if (!source.sidecar)
             sidecarNote = meta::sidecarPath(inputPath) + ": " + error + "; converted without it";
     } else {

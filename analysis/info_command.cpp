@@ -8,6 +8,11 @@
 #include "sigmf_info.h"
 #include "runtime_error.h"
 #include "text_io.h"
+#include "recording_metadata.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cstdio>
@@ -87,11 +92,31 @@ bool looksLikeJson(const std::string& path)
     return c == '{';
 }
 
+// Whether the file is a JSON object naming the schema of the recordings' sidecars.
+bool isSidecarFile(const std::string& path)
+{
+    QFile file(QFile::decodeName(path.c_str()));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QJsonDocument d = QJsonDocument::fromJson(file.read(64 << 20));
+    return d.isObject() && d.object().value("schema").toString() == QLatin1String(meta::Schema);
+}
+
 bool reportCalibration(const std::string& path)
 {
     std::string error;
     const std::optional<cal::Calibration> c = cal::readCalibration(path, &error);
     if (!c) {
+        // A recording's sidecar is told by its schema, and the recording it goes with
+        // named, where "not a calibration" left it a puzzle.
+        if (isSidecarFile(path)) {
+            const std::string suffix = meta::SidecarSuffix;
+            const bool named = path.size() > suffix.size() &&
+                               path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+            error = std::string("the metadata sidecar of a recording, not a recording or a calibration: ") +
+                    (named ? "sounder info " + path.substr(0, path.size() - suffix.size()) + " shows it"
+                           : "sounder info RECORDING shows it beside RECORDING" + suffix);
+        }
         std::fflush(stdout);
         std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
         return false;

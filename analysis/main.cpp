@@ -484,6 +484,11 @@ int runCalibrateCommand(const QStringList& args)
         return usage("--window must be none, hann or blackman");
     for (const QString& file : parser.positionalArguments())
         options.files.push_back(localPath(file));
+    // A recording given twice would weigh twice in the average.
+    if (const std::string problem = cli::repeatedRecordingProblem(options.files); !problem.empty()) {
+        std::fprintf(stderr, "sounder: %s\n", problem.c_str());
+        return cli::ExitUsage;
+    }
     if (const int refused = cli::outputsRefusal({{"-o", options.outputPath}}, inputsOf(options.files));
         refused != cli::ExitOk)
         return refused;
@@ -546,6 +551,11 @@ int runCampaignCommand(const QStringList& args, PlotModuleLoad* plotModule)
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
+    // A recording given twice would be two points of the fit.
+    if (const std::string problem = cli::repeatedRecordingProblem(files); !problem.empty()) {
+        std::fprintf(stderr, "sounder: %s\n", problem.c_str());
+        return cli::ExitUsage;
+    }
     std::vector<cli::NamedOutput> named = {{"--csv", settings.csvPath}};
     if (!settings.plotPath.empty())
         named.push_back({"--plot", settings.plotPath});

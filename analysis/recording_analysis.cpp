@@ -449,7 +449,17 @@ std::string analysisSettingsProblem(const AnalysisSettings& settings)
         return "--channel must be 1, 2 or 3";
     if (settings.blockSweeps < 1)
         return "--block must be a whole number of sweeps of 1 or more";
-    if (settings.bandwidthHz && !(std::isfinite(*settings.bandwidthHz) && *settings.bandwidthHz > 0.0))
+    // The margin a probability gives is checked here, once, rather than found missing
+    // in the middle of the first recording.
+    if (!settings.metrics.marginDb &&
+        !std::isfinite(falseAlarmMarginDb(1, settings.metrics.falseAlarm,
+                                          settings.metrics.lastDelayBin - settings.metrics.firstDelayBin + 1)))
+        return "--false-alarm is too small to give a margin over the noise floor";
+    // A bandwidth so small (under some 1e-290 Hz) that the longest delay, 5000 samples
+    // of the sweep, is no number of metres would write inf for it.
+    if (settings.bandwidthHz &&
+        !(std::isfinite(*settings.bandwidthHz) && *settings.bandwidthHz > 0.0 &&
+          std::isfinite(5000.0 / *settings.bandwidthHz * 1e9 * SpeedOfLightMetresPerSecond)))
         return "--bandwidth must be a positive number of Hz";
     return {};
 }

@@ -65,6 +65,16 @@ RecordingPlace placeOfRecording(const std::string& recordingPath)
         place.note = "sidecar unreadable: " + error;
         return place;
     }
+    // A sidecar of another recording (one of another size) tells nothing of where this one was made.
+    if (S_ISREG(info.st_mode)) {
+        struct stat recording {};
+        if (::stat(recordingPath.c_str(), &recording) == 0 && S_ISREG(recording.st_mode) &&
+            uint64_t(recording.st_size) != r->result.bytes) {
+            place.note = "sidecar of another recording: it describes " + std::to_string(r->result.bytes) +
+                         " bytes where this one has " + std::to_string(uint64_t(recording.st_size));
+            return place;
+        }
+    }
     place.timeUtc = r->scanStartedUtc;
     if (r->timeSource)
         place.timeSource = r->timeSource->source;

@@ -278,13 +278,18 @@ namespace {
 std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::string* error)
 {
     constexpr uint64_t MaxText = uint64_t(64) << 20;
+    // What the metadata and collection texts kept hold together, and the zeros that
+    // the holes of sparse members (tar --sparse) stand for, read as the bytes they are.
+    constexpr uint64_t MaxTexts = uint64_t(64) << 20;
+    constexpr uint64_t MaxHoles = uint64_t(4) << 30;
     std::vector<ArchiveEntry> entries;
     auto fail = [&](const char* what) {
         if (error)
             *error = std::string(what) + (archive_error_string(a) ? std::string(": ") + archive_error_string(a) : "");
         return std::nullopt;
     };
-    std::vector<char> buffer(size_t(1) << 20);
+    static const char zeros[1 << 16] = {};
+    uint64_t texts = 0, holes = 0;
     for (;;) {
         struct archive_entry* entry = nullptr;
         const int status = archive_read_next_header(a, &entry);
@@ -300,20 +305,45 @@ std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::str
         const bool text = endsWith(e.path, ".sigmf-meta") || endsWith(e.path, ".sigmf-collection");
         digest::Hasher sha512(digest::Algorithm::Sha512);
         std::string kept;
+        const auto take = [&](const char* bytes, size_t length) {
+            sha512.add(bytes, length);
+            if (text && kept.size() + length <= MaxText)
+                kept.append(bytes, length);
+            e.size += uint64_t(length);
+        };
+        // A hole up to `offset` is that many zeros of the member.
+        const auto fillTo = [&](uint64_t offset) {
+            if (offset > e.size && offset - e.size > MaxHoles - holes)
+                return false;
+            while (offset > e.size) {
+                const uint64_t length = std::min<uint64_t>(sizeof zeros, offset - e.size);
+                holes += length;
+                take(zeros, size_t(length));
+            }
+            return true;
+        };
         for (;;) {
-            const la_ssize_t got = archive_read_data(a, buffer.data(), buffer.size());
-            if (got < 0)
-                return fail("a member cannot be read");
-            if (got == 0)
+            const void* block = nullptr;
+            size_t length = 0;
+            la_int64_t offset = 0;
+            const int got = archive_read_data_block(a, &block, &length, &offset);
+            if (got == ARCHIVE_EOF)
                 break;
-            sha512.add(buffer.data(), size_t(got));
-            if (text && kept.size() + size_t(got) <= MaxText)
-                kept.append(buffer.data(), size_t(got));
-            e.size += uint64_t(got);
+            if (got < ARCHIVE_WARN || offset < 0 || uint64_t(offset) < e.size)
+                return fail("a member cannot be read");
+            if (!fillTo(uint64_t(offset)))
+                return fail("a sparse member stands for more than 4 GiB of zeros");
+            take(static_cast<const char*>(block), length);
         }
+        // A hole at the end has no block after it.
+        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0 &&
+            !fillTo(uint64_t(archive_entry_size(entry))))
+            return fail("a sparse member stands for more than 4 GiB of zeros");
         e.sha512 = sha512.hex();
-        if (text && e.size <= MaxText)
+        if (text && e.size <= MaxText && texts + e.size <= MaxTexts) {
+            texts += e.size;
             e.text = std::move(kept);
+        }
         entries.push_back(std::move(e));
     }
     return entries;

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -64,6 +65,10 @@ std::string readWhole(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+    if (!rt::readsAsFile(fd)) {
+        ::close(fd);
+        throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromErrno(EISDIR)));
+    }
     std::string bytes;
     char buffer[65536];
     for (;;) {
@@ -122,16 +127,28 @@ std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
     return facts;
 }
 
+// A stream's name is that of a recording beside the collection (in its folder, or in
+// the archive's folder): a name with a folder in it names none.
+bool isRecordingName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// `missing` says of a stream's metadata file that is not there: "File not found" beside
+// a collection file, "not in the archive" in an archive.
 void reportCollectionText(const std::string& label, const std::string& collectionText,
                           const std::map<std::string, std::string>& metaHashes, SigmfReport& report,
-                          std::vector<std::string>* names)
+                          std::vector<std::string>* names, const std::string& missing)
 {
     std::string error;
     const std::optional<QJsonObject> root = parseObject(collectionText, &error);
     const QJsonObject collection = root ? (*root)["collection"].toObject() : QJsonObject();
-    if (!root || collection.isEmpty() || !collection["core:version"].isString()) {
+    if (!root || collection.isEmpty() || !collection["core:version"].isString() ||
+        !collection["core:streams"].isArray()) {
         report.faults.push_back(label + ": not a SigMF collection (" +
-                                (root ? std::string("no collection object with core:version") : error) + ")");
+                                (root ? std::string("no collection object with core:version and core:streams")
+                                      : error) +
+                                ")");
         return;
     }
     const QJsonArray streams = collection["core:streams"].toArray();
@@ -144,12 +161,17 @@ void reportCollectionText(const std::string& label, const std::string& collectio
             report.faults.push_back(label + ": a stream without name and hash");
             continue;
         }
+        if (!isRecordingName(name)) {
+            report.faults.push_back(label + ": stream \"" + name +
+                                    "\" is not the name of a recording beside the collection");
+            continue;
+        }
         if (names)
             names->push_back(name);
         const auto found = metaHashes.find(name);
         if (found == metaHashes.end())
-            report.faults.push_back(label + ": " + name + ".sigmf-meta: File not found");
-        else if (found->second != hash)
+            report.faults.push_back(label + ": " + name + ".sigmf-meta: " + missing);
+        else if (found->second != QString::fromStdString(hash).toLower().toStdString())
             report.faults.push_back(label + ": " + name + ".sigmf-meta is not the file it names (sha512 differs)");
         else
             report.lines.push_back("  stream " + name + ": metadata SHA-512 matches");
@@ -181,8 +203,17 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
                                 ")");
         return;
     }
+    // A field of the wrong kind or out of range is a fault of the metadata, named as
+    // such: read as its default it would describe another recording.
+    const std::string metaLabel = label + ".sigmf-meta: ";
     const QString datatype = global["core:datatype"].toString();
-    const int64_t channels = global["core:num_channels"].toInteger(1);
+    if (sampleBytes(datatype) == 0)
+        report.faults.push_back(metaLabel + "core:datatype \"" + datatype.toStdString() + "\" is not a SigMF datatype");
+    const QJsonValue channelsValue = global["core:num_channels"];
+    const int64_t channels = channelsValue.isUndefined() ? 1 : channelsValue.toInteger(0);
+    const bool channelsKnown = channelsValue.isUndefined() || (channels >= 1 && channels <= INT32_MAX);
+    if (!channelsKnown)
+        report.faults.push_back(metaLabel + "core:num_channels is not a whole number of 1 or more");
     std::string line = label + ": SigMF recording " + text(global["core:version"]) + ", " + datatype.toStdString() +
                        ", " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
     const QJsonArray ours = global["sounder:channels"].toArray();
@@ -192,7 +223,8 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
             line += (i ? ", ch " : "ch ") + std::to_string(ours[i].toInt());
         line += ")";
     }
-    const size_t bytes = sampleBytes(datatype) * size_t(std::max<int64_t>(channels, 1));
+    // Bytes per sample of all channels; 0 when not known.
+    const uint64_t bytes = channelsKnown ? sampleBytes(datatype) * uint64_t(std::max<int64_t>(channels, 1)) : 0;
     if (data && bytes > 0)
         line += ", " + std::to_string(data->size / bytes) + " samples";
     if (global["core:sample_rate"].isDouble())
@@ -204,11 +236,24 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
                                std::to_string(captures.size()) + " capture segment" + (captures.size() == 1 ? "" : "s"));
     if (global["core:hw"].isString())
         report.lines.push_back("  hardware: " + text(global["core:hw"]));
-    if (global["sounder:sweeps_written"].isDouble()) {
-        const int64_t written = global["sounder:sweeps_written"].toInteger(), missing = global["sounder:sweeps_missing"].toInteger();
-        report.lines.push_back("  sweeps: " + std::to_string(written) + " of " + std::to_string(written + missing) +
-                               (missing == 0 ? " present, complete" : " present, cut short (" + std::to_string(missing) +
-                                                                         " missing)"));
+    if (!global["sounder:sweeps_written"].isUndefined() || !global["sounder:sweeps_missing"].isUndefined()) {
+        // Sweep counts of a recording: whole numbers 0..2^31 - 1, as a header holds them.
+        const auto count = [&](const char* name) -> std::optional<int64_t> {
+            const int64_t n = global[name].toInteger(-1);
+            if (n < 0 || n > INT32_MAX)
+                return std::nullopt;
+            return n;
+        };
+        const std::optional<int64_t> written = count("sounder:sweeps_written");
+        const std::optional<int64_t> missing =
+            global["sounder:sweeps_missing"].isUndefined() ? std::optional<int64_t>(0) : count("sounder:sweeps_missing");
+        if (!written || !missing)
+            report.faults.push_back(metaLabel + "sounder:sweeps_written and sounder:sweeps_missing are not whole "
+                                                "numbers of sweeps");
+        else
+            report.lines.push_back("  sweeps: " + std::to_string(*written) + " of " + std::to_string(*written + *missing) +
+                                   (*missing == 0 ? " present, complete"
+                                                  : " present, cut short (" + std::to_string(*missing) + " missing)"));
     }
     if (global["sounder:code_from_value"].isString())
         report.lines.push_back("  back to codes: " + text(global["sounder:code_from_value"]));
@@ -217,6 +262,10 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
     if (bytes > 0 && data->size % bytes != 0)
         report.faults.push_back(label + ".sigmf-data: " + std::to_string(data->size) + " bytes, not whole samples of " +
                                 std::to_string(bytes) + " bytes");
+    if (!global["core:sha512"].isUndefined() && !global["core:sha512"].isString()) {
+        report.faults.push_back(metaLabel + "core:sha512 is not a text of hexadecimal digits");
+        return;
+    }
     if (!global["core:sha512"].isString()) {
         report.lines.push_back("  data: " + std::to_string(data->size) + " bytes, no SHA-512 to check it against");
         return;
@@ -248,7 +297,7 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
             for (const ArchiveEntry& m : entries)
                 if (endsWith(m.path, ".sigmf-meta") && folderOf(m.path) == folder)
                     metaHashes[stem(m.path.substr(folder.size()), ".sigmf-meta")] = m.sha512;
-            reportCollectionText(path + ": " + e.path, *e.text, metaHashes, report, nullptr);
+            reportCollectionText(path + ": " + e.path, *e.text, metaHashes, report, nullptr, "not in the archive");
         } else if (endsWith(e.path, ".sigmf-meta")) {
             ++recordings;
             const std::string base = stem(e.path, ".sigmf-meta");
@@ -276,7 +325,10 @@ bool infoSigmf(const std::string& path)
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
+        const bool file = rt::readsAsFile(fd);
         ::close(fd);
+        if (!file)
+            throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromErrno(EISDIR)));
         std::string error;
         const std::optional<std::vector<ArchiveEntry>> entries = readArchiveFile(path, &error);
         if (!entries)
@@ -291,12 +343,12 @@ bool infoSigmf(const std::string& path)
         if (const std::optional<QJsonObject> root = parseObject(collectionText, &error))
             for (const QJsonValue& v : (*root)["collection"].toObject()["core:streams"].toArray()) {
                 const std::string name = text(v.toObject()["name"]);
-                if (name.empty() || name.find('/') != std::string::npos)
+                if (!isRecordingName(name))
                     continue;
                 if (const std::optional<DataFacts> m = hashFile(folderOf(path) + name + ".sigmf-meta", &error))
                     metaHashes[name] = m->sha512;
             }
-        reportCollectionText(path, collectionText, metaHashes, report, &names);
+        reportCollectionText(path, collectionText, metaHashes, report, &names, rt::ioErrorText(2));
         for (const std::string& name : names) {
             if (!metaHashes.count(name))
                 continue;

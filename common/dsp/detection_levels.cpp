@@ -98,6 +98,10 @@ double falseAlarmMarginDb(int64_t averagedSweeps, double falseAlarm, int32_t sea
     if (!(falseAlarm > 0.0 && falseAlarm < 1.0) || averagedSweeps < 1 || searchedBins < 1)
         return NAN;
     const double perBin = -std::expm1(std::log1p(-falseAlarm) / double(searchedBins));
+    // A probability so small that its share per bin is none (or under what a double
+    // holds) asks for a margin no noise reaches: there is no such number.
+    if (!(perBin > 0.0))
+        return NAN;
     const double shape = double(averagedSweeps);
     // The scale cancels in the ratio of two quantiles of the same distribution.
     const double upper = boost::math::gamma_q_inv(shape, perBin);

@@ -15,7 +15,8 @@ enum class TransformWindow { None, Hann, Blackman };
 // distributed of shape averagedSweeps (exponential for one sweep), independent between
 // bins: the per-bin probability is 1 - (1 - falseAlarm)^(1 / searchedBins), and the
 // margin is the ratio of that upper quantile to the median. Arguments out of range
-// (falseAlarm not in (0, 1), counts below 1) give NaN.
+// (falseAlarm not in (0, 1), counts below 1) give NaN, and so does a falseAlarm so
+// small that its share per bin is not a double above 0 (below some 1e-320).
 double falseAlarmMarginDb(int64_t averagedSweeps, double falseAlarm, int32_t searchedBins);
 
 // The same, remembered for the last arguments of the calling thread (the profiles of a

@@ -2,11 +2,13 @@
 // reading of CAL.json, which refuses what is not a whole calibration.
 #include "calibration.h"
 #include "path_lobe.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
+#include <filesystem>
 #include <numbers>
 #include <vector>
 
@@ -120,6 +122,31 @@ TEST(CalibrationFile, ReadsWhatItWritesAndRefusesTheRest)
         error.clear();
         EXPECT_FALSE(cal::fromJson(text, &error)) << k.to;
         EXPECT_EQ(error.substr(0, k.error.size()), k.error) << k.to;
+    }
+}
+
+// A CAL.json that names no file is named as every input is.
+TEST(CalibrationFile, APathThatNamesNoFileIsSaidSo)
+{
+    TempDir dir;
+    writeBytes(dir.file("cal.json"), Whole);
+    std::filesystem::create_directory(dir.file("folder.json"));
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.json"));
+    writeBytes(dir.file("large.json"), std::string(Whole) + std::string(size_t(5) << 20, ' '));
+    const std::pair<std::string, std::string> cases[] = {
+        {"cal.json", ""},
+        {"none.json", "File not found"},
+        {"nofolder/cal.json", "Invalid filename"},
+        {"folder.json", "Invalid filename"},
+        {"zero.json", "Invalid filename"},
+        {"large.json", "over 4 MiB, not a calibration"},
+    };
+    for (const auto& [name, says] : cases) {
+        SCOPED_TRACE(name);
+        std::string error;
+        const std::optional<cal::Calibration> c = cal::readCalibration(dir.file(name), &error);
+        EXPECT_EQ(c.has_value(), says.empty());
+        EXPECT_EQ(error, says);
     }
 }
 

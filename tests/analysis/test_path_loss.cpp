@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -209,6 +212,120 @@ TEST(Campaign, RowsAndFitOverSyntheticRecordings)
               std::string::npos)
         << summary;
     EXPECT_NE(summary.find("left out: rec51.txt (no position: no fix)"), std::string::npos) << summary;
+}
+
+// The fields of a CSV text as a reader that knows quoting sees them, row by row.
+std::vector<std::vector<std::string>> readCsv(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                rows.back().back() += text[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                rows.back().back() += c;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().emplace_back();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+            rows.emplace_back(1);
+        } else {
+            rows.back().back() += c;
+        }
+    }
+    if (rows.back().size() == 1 && rows.back().front().empty())
+        rows.pop_back();
+    return rows;
+}
+
+// Whatever a sidecar's texts hold, each recording stays one row of the table with
+// every field in its column.
+TEST(Campaign, SidecarTextsStayInTheirFields)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"2026-12-08T10:00:00.000Z", "gps"},
+        {"x,y", "system"},
+        {"say \"now\"", "g,p\"s"},
+        {"one\r\ntwo", "\n"},
+        {"", ""},
+    };
+    cli::CampaignSettings settings;
+    settings.origin = {10.0, 20.0, std::nullopt};
+    std::vector<cli::RecordingAnalysis> results;
+    std::vector<cli::RecordingPlace> places;
+    for (const auto& [time, source] : cases) {
+        cli::RecordingAnalysis r;
+        r.path = "rec, " + std::to_string(results.size()) + ".txt";
+        results.push_back(r);
+        cli::RecordingPlace place;
+        place.timeUtc = time;
+        place.timeSource = source;
+        place.note = "no position: " + time;
+        places.push_back(place);
+    }
+    const cli::Campaign c = cli::buildCampaign(results, places, settings);
+    const std::vector<std::vector<std::string>> rows = readCsv(cli::campaignCsv(c, settings));
+    ASSERT_EQ(rows.size(), std::size(cases) + 1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const std::vector<std::string>& row = rows[i + 1];
+        ASSERT_EQ(row.size(), rows[0].size());
+        EXPECT_EQ(row[0], results[i].path);
+        EXPECT_EQ(row[1], cases[i].first);
+        EXPECT_EQ(row[2], cases[i].second);
+        EXPECT_EQ(row.back(), places[i].note);
+    }
+}
+
+// A recording made at the transmitter's place has no log distance: it is left out of
+// the fit, with a note, and the fit is made over the others.
+TEST(Campaign, ARecordingAtTheOriginIsLeftOutOfTheFitNotTheFit)
+{
+    cli::CampaignSettings settings;
+    settings.origin = {10.0, 20.0, std::nullopt};
+    // Metres due north of the origin, and each recording's path gain: n = 2, G0 = -30 dB.
+    const double metres[] = {0.0, 100.0, 1000.0, 10000.0, 0.0};
+    std::vector<cli::RecordingAnalysis> results;
+    std::vector<cli::RecordingPlace> places;
+    std::map<std::string, double> gains;
+    for (const double d : metres) {
+        cli::RecordingAnalysis r;
+        r.path = "rec" + std::to_string(results.size()) + ".txt";
+        cli::RecordingPlace place;
+        meta::Position p;
+        p.latitudeDeg = 10.0 + d / 110600.0;
+        p.longitudeDeg = 20.0;
+        p.mode = 3;
+        place.position = p;
+        gains[r.path] = d > 0.0 ? -30.0 - 20.0 * std::log10(d) : -20.0;
+        results.push_back(r);
+        places.push_back(place);
+    }
+    settings.pathGain = [&](const cli::RecordingAnalysis& r) -> std::optional<double> { return gains.at(r.path); };
+    settings.pathGainSource = "synthetic";
+    const cli::Campaign c = cli::buildCampaign(results, places, settings);
+    ASSERT_TRUE(c.fit) << c.fitNote;
+    EXPECT_EQ(c.fit->points, 3);
+    EXPECT_NEAR(c.fit->exponent, 2.0, 0.01);
+    for (const size_t i : {size_t(0), size_t(4)}) {
+        EXPECT_FALSE(c.rows[i].inFit);
+        EXPECT_EQ(c.rows[i].note, "at the origin (distance 0 m): no log distance to fit");
+        EXPECT_EQ(c.rows[i].pathGainDb, -20.0);  // still in the table
+    }
+    EXPECT_TRUE(c.rows[1].inFit);
+    const std::string summary = cli::campaignSummary(c, settings);
+    EXPECT_NE(summary.find("fit over 3 recordings"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("left out: rec4.txt (at the origin (distance 0 m)"), std::string::npos) << summary;
+    const std::vector<std::vector<std::string>> rows = readCsv(cli::campaignCsv(c, settings));
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[1][12], "no");
+    EXPECT_EQ(rows[2][12], "yes");
 }
 
 }  // namespace

@@ -6,11 +6,18 @@
 #include "digest.h"
 #include "output_file.h"
 #include "sigmf_archive.h"
+#include "sigmf_info.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -148,4 +155,164 @@ TEST(SigmfArchive, PlacedMembersWrittenSideBySideComeOutAsOneAfterAnother)
     EXPECT_FALSE(cli::startPlacedMembers(out, "big", {"big/x.sigmf-data"}, uint64_t(1) << 33));
     OutputFile stream("/dev/null");
     EXPECT_FALSE(cli::startPlacedMembers(stream, "s", {"s/x.sigmf-data"}, 100));
+}
+
+namespace {
+
+// The metadata of a recording of 2 channels of rf32_le whose data is `data`, with the
+// global fields `extra` put in (or over the ones there).
+std::string metadata(const std::string& data, const std::string& extra)
+{
+    return R"({"global": {"core:datatype": "rf32_le", "core:version": "1.2.0", "core:num_channels": 2,
+               "sounder:sweeps_written": 3, "sounder:sweeps_missing": 1, "core:sha512": ")" +
+           sha512(data) + "\"" + (extra.empty() ? "" : ", " + extra) + R"(}, "captures": [], "annotations": []})";
+}
+
+bool holds(const std::vector<std::string>& lines, const std::string& text)
+{
+    for (const std::string& line : lines)
+        if (line.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+// A metadata field of the wrong kind or out of range is a fault, named, where it was
+// read as its default and the recording reported sound.
+TEST(SigmfInfo, GlobalFieldsOfTheWrongKindAreFaults)
+{
+    const std::string data = pattern(48, 3);  // 6 samples of 2 float channels
+    struct Case {
+        const char* extra;
+        const char* fault;  // empty: none
+        const char* line;   // a line the report holds
+    } cases[] = {
+        {"", "", "6 samples"},
+        {R"("core:num_channels": 1)", "", "12 samples"},
+        {R"("core:num_channels": "2")", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:num_channels": 0)", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:num_channels": -2)", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:num_channels": 2.5)", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:num_channels": 4611686018427387904)", "core:num_channels is not a whole number", "SigMF recording"},
+        {R"("core:datatype": "cf128_le")", "core:datatype \"cf128_le\" is not a SigMF datatype", "SigMF recording"},
+        {R"("core:datatype": "ri16")", "is not a SigMF datatype", "SigMF recording"},
+        {R"("core:sha512": 5)", "core:sha512 is not a text", "SigMF recording"},
+        {R"("core:sha512": "00")", "sha512 differs", "DOES NOT MATCH"},
+        {R"("sounder:sweeps_written": 9223372036854775807, "sounder:sweeps_missing": 9223372036854775807)",
+         "sounder:sweeps_written and sounder:sweeps_missing are not whole numbers", "SigMF recording"},
+        {R"("sounder:sweeps_written": -5)", "are not whole numbers", "SigMF recording"},
+        {R"("sounder:sweeps_missing": "1")", "are not whole numbers", "SigMF recording"},
+        {R"("sounder:sweeps_written": 2147483647, "sounder:sweeps_missing": 2147483647)", "",
+         "2147483647 of 4294967294 present"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.extra);
+        cli::SigmfReport report;
+        cli::reportRecording("rec", metadata(data, c.extra), cli::DataFacts{data.size(), sha512(data)}, report);
+        if (*c.fault == '\0') {
+            EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+        } else {
+            ASSERT_EQ(report.faults.size(), 1u);
+            EXPECT_NE(report.faults.front().find(c.fault), std::string::npos) << report.faults.front();
+        }
+        EXPECT_TRUE(holds(report.lines, c.line));
+    }
+}
+
+// The collection of an archive checked against the metadata files in it: each stream
+// names a recording in the collection's folder by a metadata file of the SHA-512 given
+// (in either case of hexadecimal digits); anything else is a fault that says what.
+TEST(SigmfInfo, CollectionStreamsAgainstTheMembers)
+{
+    const std::string data = pattern(48, 5);
+    const std::string meta = metadata(data, "");
+    const std::string hash = sha512(meta);
+    std::string upper = hash;
+    for (char& c : upper)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    const auto collection = [](const std::string& streams) {
+        return R"({"collection": {"core:version": "1.2.0")" + (streams.empty() ? "" : ", " + streams) + "}}";
+    };
+    struct Case {
+        std::string streams;
+        bool withMeta;
+        const char* fault;  // empty: none
+    } cases[] = {
+        {R"("core:streams": [{"name": "r", "hash": ")" + hash + "\"}]", true, ""},
+        {R"("core:streams": [{"name": "r", "hash": ")" + upper + "\"}]", true, ""},
+        {R"("core:streams": [{"name": "r", "hash": ")" + hash + "\"}]", false, "r.sigmf-meta: not in the archive"},
+        {R"("core:streams": [{"name": "r", "hash": "ab"}])", true, "r.sigmf-meta is not the file it names"},
+        {R"("core:streams": [{"name": "../c/r", "hash": ")" + hash + "\"}]", true,
+         "stream \"../c/r\" is not the name of a recording beside the collection"},
+        {R"("core:streams": [{"name": "/c/r", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
+        {R"("core:streams": [{"name": "..", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
+        {"", true, "not a SigMF collection (no collection object with core:version and core:streams)"},
+        {R"("core:streams": {"name": "r"})", true, "not a SigMF collection"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.streams);
+        std::vector<cli::ArchiveEntry> entries = {{"c/r.sigmf-data", data.size(), sha512(data), std::nullopt}};
+        if (c.withMeta)
+            entries.push_back({"c/r.sigmf-meta", meta.size(), hash, meta});
+        const std::string text = collection(c.streams);
+        entries.push_back({"c/c.sigmf-collection", text.size(), sha512(text), text});
+        const cli::SigmfReport report = cli::reportArchive("a.sigmf", entries);
+        std::vector<std::string> collectionFaults;
+        for (const std::string& fault : report.faults)
+            if (fault.find("c.sigmf-collection") != std::string::npos)
+                collectionFaults.push_back(fault);
+        if (*c.fault == '\0') {
+            EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+        } else {
+            ASSERT_EQ(collectionFaults.size(), 1u);
+            EXPECT_NE(collectionFaults.front().find(c.fault), std::string::npos) << collectionFaults.front();
+        }
+    }
+}
+
+// A member that tar stored sparse (tar --sparse, as for a recording of silence in
+// ri16_le, all zeros) is read as the file it stands for: its holes, within it and at
+// its end, are zeros of its size and its SHA-512, as extracting it would give.
+TEST(SigmfArchive, SparseMembersAreReadWithTheirHoles)
+{
+    TempDir dir;
+    if (std::system("tar --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no tar here to make a sparse archive";
+    std::filesystem::create_directory(dir.file("r"));
+    struct Piece {
+        uint64_t at;
+        std::string bytes;
+    };
+    const std::pair<const char*, std::vector<Piece>> files[] = {
+        {"r/zeros.sigmf-data", {}},                                                   // all one hole
+        {"r/middle.sigmf-data", {{0, pattern(5000, 1)}, {3 << 20, pattern(7000, 2)}}},  // a hole between
+        {"r/end.sigmf-data", {{4096, pattern(100, 3)}}},                              // holes before and after
+    };
+    const uint64_t length = uint64_t(5) << 20;
+    std::map<std::string, std::string> whole;
+    for (const auto& [name, pieces] : files) {
+        std::string bytes(length, '\0');
+        const int fd = ::open(dir.file(name).c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        for (const Piece& p : pieces) {
+            ASSERT_EQ(::pwrite(fd, p.bytes.data(), p.bytes.size(), off_t(p.at)), ssize_t(p.bytes.size()));
+            bytes.replace(p.at, p.bytes.size(), p.bytes);
+        }
+        ASSERT_EQ(::ftruncate(fd, off_t(length)), 0);
+        ::close(fd);
+        whole[std::string(name)] = bytes;
+    }
+    ASSERT_EQ(std::system(("cd '" + dir.file("") + "' && tar --sparse --hole-detection=raw -cf s.sigmf r").c_str()), 0);
+    ASSERT_LT(std::filesystem::file_size(dir.file("s.sigmf")), length) << "tar did not store the files sparse";
+    std::string error;
+    const auto entries = cli::readArchiveFile(dir.file("s.sigmf"), &error);
+    ASSERT_TRUE(entries) << error;
+    ASSERT_EQ(entries->size(), std::size(files));
+    for (const cli::ArchiveEntry& e : *entries) {
+        SCOPED_TRACE(e.path);
+        ASSERT_TRUE(whole.count(e.path));
+        EXPECT_EQ(e.size, length);
+        EXPECT_EQ(e.sha512, sha512(whole[e.path]));
+    }
 }

@@ -252,12 +252,14 @@ TEST(SounderAnalyze, BadOptionsGiveStatusOneAndNoOutput)
          {"analyze", "analyze rec.txt", "analyze --csv o.csv", "analyze rec.txt --csv o.csv --channel 4",
           "analyze rec.txt --csv o.csv --channel x", "analyze rec.txt --csv o.csv --block 0",
           "analyze rec.txt --csv o.csv --bandwidth -5", "analyze rec.txt --csv o.csv --bandwidth nan",
+          "analyze rec.txt --csv o.csv --bandwidth 1e-300",
           "analyze rec.txt --csv o.csv --threshold-db -1", "analyze rec.txt --csv o.csv --margin-db abc",
           "analyze rec.txt --csv o.csv --noise-bins 2000:1000", "analyze rec.txt --csv o.csv --noise-bins 5",
           "analyze rec.txt --csv o.csv --noise-bins 1:4097", "analyze rec.txt --csv o.csv --first-bin 0",
           "analyze rec.txt --csv o.csv --first-bin 3000", "analyze rec.txt --csv o.csv --window kaiser",
           "analyze rec.txt --csv o.csv --false-alarm 0", "analyze rec.txt --csv o.csv --false-alarm 1",
           "analyze rec.txt --csv o.csv --false-alarm nan", "analyze rec.txt --csv o.csv --margin-db -2",
+          "analyze rec.txt --csv o.csv --false-alarm 4.9e-324", "analyze rec.txt --csv o.csv --false-alarm 1e-321",
           "analyze rec.txt --csv o.csv --bogus"}) {
         const RunResult run = runSounder(dir, args);
         EXPECT_EQ(run.status, 1) << args;

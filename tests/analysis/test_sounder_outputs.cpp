@@ -107,6 +107,51 @@ TEST(SounderOutputs, OutputsGoWhereTheyArePointed)
 // Two outputs that would go to one file are refused before anything is read, however
 // the names spell it, whether the file is there yet or not: else one would be lost
 // under the other while the run said it had written both.
+// A recording that counts once in a result (the calibration's average, the campaign's
+// fit) named twice, however spelled, is refused before anything is read or written;
+// analyze, whose rows stand each on its own, takes it.
+TEST(SounderOutputs, ARecordingNamedTwiceIsRefusedWhereItWouldCountTwice)
+{
+    struct Case {
+        std::string args;
+        std::string says;  // empty: accepted
+    };
+    const Case cases[] = {
+        {"calibrate b2b.txt b2b.txt --through-db 30 -o cal.json",
+         "b2b.txt: is the same recording as b2b.txt: each recording counts once"},
+        {"calibrate b2b.txt sub/../b2b.txt --through-db 30 -o cal.json",
+         "sub/../b2b.txt: is the same recording as b2b.txt: each recording counts once"},
+        {"calibrate hard.txt other.txt b2b.txt --through-db 30 -o cal.json",
+         "b2b.txt: is the same recording as hard.txt: each recording counts once"},
+        {"campaign rec.txt other.txt ./rec.txt --origin 1,2 --csv out.csv",
+         "./rec.txt: is the same recording as rec.txt: each recording counts once"},
+        {"campaign soft.txt rec.txt --origin 1,2 --csv out.csv",
+         "rec.txt: is the same recording as soft.txt: each recording counts once"},
+        {"campaign rec.txt other.txt --origin 1,2 --csv out.csv", ""},
+        {"analyze rec.txt rec.txt --csv out.csv", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), recording(3, 2500, 3));
+        writeBytes(dir.file("other.txt"), recording(3, 2500, 3));
+        writeBytes(dir.file("b2b.txt"), recording(3, 2500, 3));
+        std::filesystem::create_directory(dir.file("sub"));
+        ASSERT_EQ(::link(dir.file("b2b.txt").c_str(), dir.file("hard.txt").c_str()), 0);
+        std::filesystem::create_symlink("rec.txt", dir.file("soft.txt"));
+        const RunResult run = runSounder(dir, c.args);
+        if (c.says.empty()) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_TRUE(std::filesystem::exists(dir.file("out.csv")));
+        } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(run.err, "sounder: " + c.says + "\n");
+            EXPECT_FALSE(std::filesystem::exists(dir.file("out.csv")));
+            EXPECT_FALSE(std::filesystem::exists(dir.file("cal.json")));
+        }
+    }
+}
+
 TEST(SounderOutputs, TwoNamesOfOneOutputAreRefused)
 {
     struct Case {

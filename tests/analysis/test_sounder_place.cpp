@@ -145,10 +145,19 @@ TEST(SounderPlace, CampaignListsEveryRecordingAndSaysWhyThereIsNoFit)
     writeRecording(dir, "c.txt", meta::PositionSample{std::nullopt, "no gpsd at localhost:2947"},
                    meta::PositionSample{std::nullopt, "no gpsd at localhost:2947"});
     writeBytes(dir.file("d.txt"), Bytes);  // no sidecar
-    const RunResult run = runSounder(dir, "campaign a.txt b.txt c.txt d.txt --origin 0,0 --csv camp.csv --plot camp.png");
+    // A sidecar of another recording: e.txt was cut to one sweep after it was written.
+    writeRecording(dir, "e.txt", meta::PositionSample{here(0.0, 0.03), ""}, std::nullopt);
+    const std::string cut = recording(2, 2500, 1, 31);
+    writeBytes(dir.file("e.txt"), cut);
+    const RunResult run =
+        runSounder(dir, "campaign a.txt b.txt c.txt d.txt e.txt --origin 0,0 --csv camp.csv --plot camp.png");
     ASSERT_EQ(run.status, 0) << run.err;
     const Csv csv(readBytes(dir.file("camp.csv")));
-    ASSERT_EQ(csv.rows.size(), 4u);
+    ASSERT_EQ(csv.rows.size(), 5u);
+    EXPECT_EQ(csv.at(csv.rows[4], "distance_m"), "");
+    EXPECT_EQ(csv.at(csv.rows[4], "note"), "sidecar of another recording: it describes " +
+                                               std::to_string(Bytes.size()) + " bytes where this one has " +
+                                               std::to_string(cut.size()));
     const char* files[] = {"a.txt", "b.txt", "c.txt", "d.txt"};
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(files[i]);
@@ -170,6 +179,18 @@ TEST(SounderPlace, CampaignListsEveryRecordingAndSaysWhyThereIsNoFit)
     const std::string png = readBytes(dir.file("camp.png"));
     ASSERT_GT(png.size(), 8u);
     EXPECT_EQ(png.substr(1, 3), "PNG");
+
+    // An output on the standard output has it to itself: the summary goes to stderr.
+    for (const char* args : {"campaign a.txt b.txt c.txt d.txt e.txt --origin 0,0 --csv -",
+                             "campaign a.txt b.txt c.txt d.txt e.txt --origin 0,0 --csv camp2.csv --plot -"}) {
+        SCOPED_TRACE(args);
+        const RunResult piped = runSounder(dir, args);
+        ASSERT_EQ(piped.status, 0) << piped.err;
+        EXPECT_EQ(piped.out, std::string(args).find("--csv -") != std::string::npos ? readBytes(dir.file("camp.csv"))
+                                                                                   : png);
+        EXPECT_NE(piped.err.find("fit not made: no path gain: no calibration given"), std::string::npos) << piped.err;
+        EXPECT_NE(piped.err.find("left out: d.txt (no sidecar)"), std::string::npos) << piped.err;
+    }
 
     for (const char* args : {"campaign a.txt --csv x.csv", "campaign a.txt --origin 0,0", "campaign a.txt --origin x,y --csv x.csv"}) {
         const RunResult usage = runSounder(dir, args);

@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 const std::string Recording = recording(2, 2500, 2, 31);
@@ -111,4 +113,43 @@ TEST(SounderSidecar, SigmfCarriesTheFrontEndUnderItsExtension)
         QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(bare.file("out.sigmf-meta")))).object()["global"].toObject();
     EXPECT_FALSE(bareGlobal.contains("sounder:front_end"));
     EXPECT_TRUE(bareGlobal.contains("sounder:settings"));
+
+    // A sidecar of another recording (here one sweep longer) is named and left out: its
+    // rate, times and front-end are not this recording's.
+    TempDir other;
+    const std::string shorter = recording(2, 2500, 1, 31);
+    const RunResult cut = runSounder(withSidecar(other, shorter), "convert rec.txt --to sigmf -o out");
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    EXPECT_NE(cut.err.find("rec.txt.meta.json: describes a recording of " + std::to_string(Recording.size()) +
+                           " bytes, not this one of " + std::to_string(shorter.size()) + "; converted without it"),
+              std::string::npos)
+        << cut.err;
+    const QJsonObject otherGlobal =
+        QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(other.file("out.sigmf-meta")))).object()["global"].toObject();
+    EXPECT_FALSE(otherGlobal.contains("sounder:front_end"));
+    EXPECT_FALSE(otherGlobal.contains("core:sample_rate"));
+    EXPECT_TRUE(otherGlobal.contains("sounder:settings"));
 }
+
+// The sidecar named to info in place of its recording is told for what it is.
+TEST(SounderSidecar, InfoOfTheSidecarItselfNamesItsRecording)
+{
+    TempDir dir;
+    withSidecar(dir);
+    std::filesystem::copy_file(dir.file("rec.txt.meta.json"), dir.file("copy.json"));
+    struct Case {
+        const char* file;
+        const char* says;
+    } cases[] = {
+        {"rec.txt.meta.json", "rec.txt.meta.json: the metadata sidecar of a recording, not a recording or a "
+                              "calibration: sounder info rec.txt shows it\n"},
+        {"copy.json", "copy.json: the metadata sidecar of a recording, not a recording or a calibration: sounder "
+                      "info RECORDING shows it beside RECORDING.meta.json\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult run = runSounder(dir, std::string("info ") + c.file);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, c.says);
+    }
+}
+

@@ -341,6 +341,19 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
     run = runSounder(dir, "info junk.sigmf");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err.rfind("junk.sigmf: ", 0), 0u) << run.err;
+    // A folder or a device given as any SigMF file names no file, as for every input.
+    std::filesystem::create_directory(dir.file("folder.sigmf"));
+    std::filesystem::create_directory(dir.file("folder.sigmf-meta"));
+    std::filesystem::create_directory(dir.file("folder.sigmf-collection"));
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.sigmf"));
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.sigmf-meta"));
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.sigmf-collection"));
+    for (const char* name : {"folder.sigmf", "folder.sigmf-meta", "folder.sigmf-collection", "zero.sigmf",
+                             "zero.sigmf-meta", "zero.sigmf-collection"}) {
+        run = runSounder(dir, std::string("info ") + name);
+        EXPECT_EQ(run.status, 2) << name;
+        EXPECT_EQ(run.err, std::string(name) + ": Invalid filename\n");
+    }
 }
 
 TEST(SounderSigmf, AnArchiveOfAPipedRecordingHoldsWhatTheFileGives)

@@ -83,7 +83,8 @@ TEST(DetectionLevels, MarginIsTheUpperQuantileOverTheMedianOfTheNoise)
     EXPECT_GT(falseAlarmMarginDb(5, 1e-3, 2046), falseAlarmMarginDb(6, 1e-3, 2046));
     EXPECT_GT(falseAlarmMarginDb(5, 1e-4, 2046), falseAlarmMarginDb(5, 1e-3, 2046));
     EXPECT_GT(falseAlarmMarginDb(100000, 1e-3, 2046), 0.0);
-    for (const Case& bad : {Case{0, 1e-3, 10}, Case{1, 0.0, 10}, Case{1, 1.0, 10}, Case{1, 1e-3, 0}, Case{1, NAN, 5}})
+    for (const Case& bad : {Case{0, 1e-3, 10}, Case{1, 0.0, 10}, Case{1, 1.0, 10}, Case{1, 1e-3, 0}, Case{1, NAN, 5},
+                            Case{1, 4.9e-324, 2046}, Case{20, 1e-321, 2046}})
         EXPECT_TRUE(std::isnan(falseAlarmMarginDb(bad.sweeps, bad.falseAlarm, bad.bins)));
 }
 
