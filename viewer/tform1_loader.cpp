@@ -83,9 +83,11 @@ void TForm1::openRecording(const QString& path)
     cursweep = 0;
     Panel6->setText(QString::number(cursweep));
     Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
+    // The waterfall's frame follows the current sweep, also when the display of the
+    // block then fails.
+    markWaterfall();
     ShowBlock(false);
     Panel1->setText(filename);
-    markWaterfall();
 }
 
 double TForm1::readSampleItem()

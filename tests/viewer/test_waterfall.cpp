@@ -342,3 +342,35 @@ TEST_F(Waterfall, ARecordingReplacedOrRemovedOnDiskIsNotTakenForTheOneOpen)
         }
     }
 }
+
+TEST_F(Waterfall, TheFrameFollowsTheBlockReadAlsoWhenItsDisplayFails)
+{
+    // Sweep 9, the last of block 5, is flat: in the time series the means fail after the
+    // series is drawn. Sweep 4 as well, the last of block 0, which a reopen shows.
+    std::vector<Sweep> sweeps;
+    for (int s = 0; s < 40; ++s)
+        sweeps.push_back(s == 9 || s == 4 ? Sweep(31, 0.25) : wavySweep(s, 31));
+    open(writeRecording("flat.txt", 40, 31, sweeps));
+    ASSERT_EQ(dialogs.messages.size(), 1u);  // block 0's last sweep is flat too
+    dialogs.messages.clear();
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->rowsShown(), 8);
+    const struct { int row; int shown; bool fails; } steps[] = {
+        {1, 5, true}, {3, 15, false}, {0, 0, true}, {6, 30, false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << "row " << step.row);
+        dialogs.messages.clear();
+        window->chooseRow(step.row);
+        if (step.fails) {
+            ASSERT_EQ(dialogs.messages.size(), 1u);
+            EXPECT_EQ(dialogs.messages[0], "Invalid floating point operation");
+        } else {
+            EXPECT_TRUE(dialogs.messages.empty());
+        }
+        EXPECT_EQ(form->cursweep, step.shown);
+        EXPECT_EQ(form->Panel6->text(), QString::number(step.shown));
+        EXPECT_EQ(window->chart->markedRows(), std::make_pair(step.shown / 5.0, step.shown / 5.0));
+    }
+}
