@@ -84,14 +84,13 @@ void TForm1::showChosenBlock(int32_t firstSweep)
         reopening_ = false;
         if (fileopen)
             return;  // the close failed, and said so
-        bool opened = false;
-        runGuarded(dialogs_, this, [this, &opened] {
-            openRecording(filename);
-            opened = true;
-        });
+        runGuarded(dialogs_, this, [this] { openRecording(filename); });
         if (!fileopen)
             closeWaterfall();
-        if (!opened || firstSweep == cursweep)
+        // Once the open has read the first block (cursweep 0, from a later block before)
+        // the file stands after it, even if showing that block failed: the chosen block
+        // is read on from there.
+        if (!fileopen || cursweep != 0 || firstSweep == cursweep)
             return;
     }
     Edit1->setText(QString::number(firstSweep));
