@@ -18,6 +18,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 Sweep wavySweep(int s, int n)
@@ -277,13 +280,14 @@ TEST_F(Waterfall, TheGridOfAHeaderOfMillionsOfShortSweepsIsAsTallAsTheWindowHold
     EXPECT_LE(window->rowsShown(), WaterfallWindow::DefaultMaxRows);
 }
 
-TEST_F(Waterfall, ARecordingReplacedOrRemovedOnDiskIsNotTakenForTheOneOpen)
+TEST_F(Waterfall, ARecordingChangedOnDiskSinceItWasOpenedIsNotTakenForTheOneOpen)
 {
     const QString changed =
         "The file on disk is no longer the recording opened: File > Close and File > Open read it anew";
-    enum class Change { Replaced, Removed, WrittenInPlace };
+    enum class Change { None, Replaced, Removed, WrittenInPlace, Touched };
     const struct { Change change; bool refused; } cases[] = {
-        {Change::Replaced, true}, {Change::Removed, true}, {Change::WrittenInPlace, false},
+        {Change::None, false},          {Change::Replaced, true}, {Change::Removed, true},
+        {Change::WrittenInPlace, true}, {Change::Touched, true},
     };
     for (bool waterfallFirst : {false, true}) {
         for (const auto& c : cases) {
@@ -297,14 +301,17 @@ TEST_F(Waterfall, ARecordingReplacedOrRemovedOnDiskIsNotTakenForTheOneOpen)
             // Other sweeps under the same name: put in its place, or written over it.
             std::vector<Sweep> other;
             for (int s = 0; s < 40; ++s)
-                other.push_back(wavySweep(s + 7, 31));
+                other.push_back(wavySweep(s + 7, 33));
             if (c.change == Change::Replaced) {
-                writeRecording("other.txt", 40, 31, other);
+                writeRecording("other.txt", 40, 33, other);
                 ASSERT_EQ(std::rename(path("other.txt").c_str(), file.c_str()), 0);
             } else if (c.change == Change::Removed) {
                 ASSERT_EQ(std::remove(file.c_str()), 0);
-            } else {
-                writeRecording("w.txt", 40, 31, other);
+            } else if (c.change == Change::WrittenInPlace) {
+                writeRecording("w.txt", 40, 33, other);
+            } else if (c.change == Change::Touched) {
+                const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+                ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
             }
             ASSERT_TRUE(dialogs.messages.empty());
             if (!waterfallFirst) {
@@ -322,22 +329,24 @@ TEST_F(Waterfall, ARecordingReplacedOrRemovedOnDiskIsNotTakenForTheOneOpen)
                 continue;
             }
             ASSERT_NE(window, nullptr);
-            // Backward: a reopen would read another file than the rows show.
-            window->chooseRow(1);
-            if (c.refused) {
-                ASSERT_EQ(dialogs.messages.size(), 1u);
-                EXPECT_EQ(dialogs.messages[0], changed);
-                EXPECT_EQ(form->cursweep, 20);
+            // Backward (a reopen) and forward (reading on): neither shows the block of the
+            // rows once the file is not the one they were read from.
+            for (const auto& [row, shown] : {std::pair{1, 5}, std::pair{6, 30}}) {
+                SCOPED_TRACE(row);
+                dialogs.messages.clear();
+                window->chooseRow(row);
+                if (c.refused) {
+                    ASSERT_EQ(dialogs.messages.size(), 1u);
+                    EXPECT_EQ(dialogs.messages[0], changed);
+                    EXPECT_EQ(form->cursweep, 20);
+                    EXPECT_EQ(form->Panel6->text(), "20");
+                } else {
+                    EXPECT_TRUE(dialogs.messages.empty());
+                    EXPECT_EQ(form->cursweep, shown);
+                    EXPECT_TRUE(rowIsShownProfile(*window, row));
+                }
                 EXPECT_TRUE(form->fileopen);
                 EXPECT_EQ(form->waterfall(), window);
-                // Forward the main window reads on in the file the rows were read from.
-                window->chooseRow(6);
-                EXPECT_EQ(form->cursweep, 30);
-                EXPECT_TRUE(rowIsShownProfile(*window, 6));
-                EXPECT_EQ(dialogs.messages.size(), 1u);
-            } else {
-                EXPECT_TRUE(dialogs.messages.empty());
-                EXPECT_EQ(form->cursweep, 5);
             }
         }
     }
