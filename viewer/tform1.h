@@ -17,6 +17,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 class Dialogs;
 class LineChart;
@@ -114,6 +115,9 @@ private:
     void skipSweeps(int64_t sweeps);
 
     Dialogs& dialogs_;
+    // The recording as File > Open found it: the waterfall reads it by its name, so
+    // it shows the recording open only while that name leads to it unchanged.
+    std::optional<rt::FileId> openedFile_;
     QPointer<WaterfallWindow> waterfall_;
     bool reopening_ = false;  // a reopen for the waterfall keeps the waterfall open
 };

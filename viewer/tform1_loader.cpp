@@ -57,6 +57,7 @@ void TForm1::openRecording(const QString& path)
     if (::stat(name.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)))
         throw rt::InOutError(rt::io::InvalidFilename);
     recfile.open(name);
+    openedFile_ = recfile.fileId();
 
     // From here on the recording counts as open, even if its header turns out bad:
     // File > Close is then the way out.
@@ -83,9 +84,11 @@ void TForm1::openRecording(const QString& path)
     cursweep = 0;
     Panel6->setText(QString::number(cursweep));
     Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
+    // The waterfall's frame follows the current sweep, also when the display of the
+    // block then fails.
+    markWaterfall();
     ShowBlock(false);
     Panel1->setText(filename);
-    markWaterfall();
 }
 
 double TForm1::readSampleItem()

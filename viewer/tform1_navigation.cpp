@@ -39,8 +39,10 @@ void TForm1::Button2Click()
         cursweep += avgcount;
         Panel6->setText(QString::number(cursweep));
         Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
-        ShowBlock(true);
+        // The waterfall's frame follows the current sweep, also when the display of the
+        // block then fails (a sweep without a strict extremum fails after it is drawn).
         markWaterfall();
+        ShowBlock(true);
     });
 }
 

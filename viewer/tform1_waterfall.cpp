@@ -18,12 +18,11 @@ constexpr const char* ChangedOnDisk =
     "The file on disk is no longer the recording opened: File > Close and File > Open read it anew";
 
 // The waterfall reads the recording by its name, and a reopen opens that name again:
-// both show the recording open here only while its name still leads to that file
-// (not to one put in its place, nor to none).
-bool stillOnDisk(const rt::TextReader& file, const QString& name)
+// both show the recording open here only while it is as it was opened (not written
+// since) and its name still leads to it (not to a file put in its place, nor to none).
+bool unchangedOnDisk(const rt::TextReader& file, const std::optional<rt::FileId>& opened, const QString& name)
 {
-    const std::optional<rt::FileId> open = file.fileId();
-    return open && open == rt::fileIdOf(QFile::encodeName(name).toStdString());
+    return opened && file.fileId() == opened && rt::fileIdOf(QFile::encodeName(name).toStdString()) == opened;
 }
 
 }  // namespace
@@ -39,7 +38,7 @@ void TForm1::Waterfall1Click()
             waterfall_->activateWindow();
             return;
         }
-        if (!stillOnDisk(recfile, filename))
+        if (!unchangedOnDisk(recfile, openedFile_, filename))
             throw rt::Error(ChangedOnDisk);
         waterfall_ = new WaterfallWindow(filename, avgcount, avgdivisor, dialogs_, this);
         waterfall_->setAttribute(Qt::WA_DeleteOnClose);
@@ -70,28 +69,28 @@ void TForm1::showChosenBlock(int32_t firstSweep)
 {
     if (!fileopen || firstSweep == cursweep)
         return;
+    // The rows are those of the recording as it was opened: a file written since, or
+    // another under its name, would show other blocks than the one chosen, reading on
+    // or reopened. Everything stays as it is.
+    if (!unchangedOnDisk(recfile, openedFile_, filename)) {
+        dialogs_.showMessage(this, QString::fromLatin1(ChangedOnDisk));
+        return;
+    }
     // Forward reading reaches a block at c + 5 or beyond c + 5 (c the block shown);
     // any other start is behind the reading position.
     if (int64_t{firstSweep} < int64_t{cursweep} + avgcount) {
-        // The rows are those of the file open; another file under its name would show
-        // other blocks than the one chosen. Everything stays as it is.
-        if (!stillOnDisk(recfile, filename)) {
-            dialogs_.showMessage(this, QString::fromLatin1(ChangedOnDisk));
-            return;
-        }
         reopening_ = true;
         Close1Click();
         reopening_ = false;
         if (fileopen)
             return;  // the close failed, and said so
-        bool opened = false;
-        runGuarded(dialogs_, this, [this, &opened] {
-            openRecording(filename);
-            opened = true;
-        });
+        runGuarded(dialogs_, this, [this] { openRecording(filename); });
         if (!fileopen)
             closeWaterfall();
-        if (!opened || firstSweep == cursweep)
+        // Once the open has read the first block (cursweep 0, from a later block before)
+        // the file stands after it, even if showing that block failed: the chosen block
+        // is read on from there.
+        if (!fileopen || cursweep != 0 || firstSweep == cursweep)
             return;
     }
     Edit1->setText(QString::number(firstSweep));

@@ -285,12 +285,22 @@ void TextReader::openMemory(std::string_view text)
 
 bool TextReader::isOpen() const { return impl_->open; }
 
+namespace {
+
+FileId fileIdFrom(const struct stat& info)
+{
+    return FileId{uint64_t(info.st_dev), uint64_t(info.st_ino), int64_t(info.st_size),
+                  int64_t(info.st_mtim.tv_sec) * 1000000000 + int64_t(info.st_mtim.tv_nsec)};
+}
+
+}  // namespace
+
 std::optional<FileId> fileIdOf(const std::string& path)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return std::nullopt;
-    return FileId{uint64_t(info.st_dev), uint64_t(info.st_ino)};
+    return fileIdFrom(info);
 }
 
 std::optional<FileId> TextReader::fileId() const
@@ -298,7 +308,7 @@ std::optional<FileId> TextReader::fileId() const
     struct stat info {};
     if (!impl_->open || impl_->fd < 0 || ::fstat(impl_->fd, &info) != 0)
         return std::nullopt;
-    return FileId{uint64_t(info.st_dev), uint64_t(info.st_ino)};
+    return fileIdFrom(info);
 }
 
 bool TextReader::atEnd() const { return impl_->open && impl_->finished; }

@@ -37,10 +37,14 @@
 
 namespace rt {
 
-// A file as the system tells one from another, whatever its name: device and inode.
+// A file as the system tells one from another, whatever its name (device and inode),
+// and the state of its contents (size and time of the last change): two FileIds of
+// one file differ once it has been written.
 struct FileId {
     uint64_t device = 0;
     uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
     bool operator==(const FileId&) const = default;
 };
 
@@ -67,8 +71,8 @@ public:
     bool atEnd() const;
     // Closes; throws InOutError(103) when not open.
     void close();
-    // The file open for reading, which its name may no longer lead to (replaced or
-    // removed since); nullopt for a text in memory or when not open.
+    // The file open for reading as it stands now, which its name may no longer lead
+    // to (replaced or removed since); nullopt for a text in memory or when not open.
     std::optional<FileId> fileId() const;
 
     // One item: bytes <= 0x20 are skipped; at the end of the text (physical end

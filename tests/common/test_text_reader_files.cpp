@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <fcntl.h>
 #include <cstdio>
 #include <optional>
 #include <random>
@@ -102,15 +103,17 @@ TEST(ReaderOpen, ReadsAFileAndClosesIt)
     EXPECT_FALSE(reader.isOpen());
 }
 
-TEST(ReaderOpen, TheFileOpenIsToldFromAnotherUnderItsName)
+TEST(ReaderOpen, TheFileOpenIsToldFromAnotherUnderItsNameAndFromItsLaterSelf)
 {
     TempDir dir;
     const std::string path = dir.file("view.txt");
-    enum class Then { Nothing, LinkedTo, Replaced, Removed, RewrittenInPlace };
-    // Whether the name (or a link to the file) still leads to the file open.
-    const struct { Then then; bool same; } cases[] = {
-        {Then::Nothing, true}, {Then::LinkedTo, true}, {Then::RewrittenInPlace, true},
-        {Then::Replaced, false}, {Then::Removed, false},
+    enum class Then { Nothing, LinkedTo, Replaced, Removed, RewrittenInPlace, Touched };
+    // Whether the name (or a link to the file) still leads to the file as opened, and
+    // whether the file open is still as it was.
+    const struct { Then then; bool nameSame; bool openSame; } cases[] = {
+        {Then::Nothing, true, true},           {Then::LinkedTo, true, true}, {Then::Replaced, false, true},
+        {Then::Removed, false, true},          {Then::RewrittenInPlace, false, false},
+        {Then::Touched, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.then));
@@ -119,6 +122,7 @@ TEST(ReaderOpen, TheFileOpenIsToldFromAnotherUnderItsName)
         reader.open(path);
         const std::optional<rt::FileId> open = reader.fileId();
         ASSERT_TRUE(open.has_value());
+        EXPECT_EQ(open->size, 3);
         std::string name = path;
         if (c.then == Then::LinkedTo) {
             name = dir.file("link");
@@ -130,10 +134,13 @@ TEST(ReaderOpen, TheFileOpenIsToldFromAnotherUnderItsName)
         } else if (c.then == Then::Removed) {
             ASSERT_EQ(std::remove(path.c_str()), 0);
         } else if (c.then == Then::RewrittenInPlace) {
-            writeBytes(path, "3\r\n");
+            writeBytes(path, "33\r\n");
+        } else if (c.then == Then::Touched) {
+            const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
         }
-        EXPECT_EQ(rt::fileIdOf(name) == open, c.same);
-        EXPECT_EQ(reader.fileId(), open);  // the file open stays the one opened
+        EXPECT_EQ(rt::fileIdOf(name) == open, c.nameSame);
+        EXPECT_EQ(reader.fileId() == open, c.openSame);
         reader.close();
         EXPECT_FALSE(reader.fileId().has_value());
     }

@@ -18,6 +18,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 Sweep wavySweep(int s, int n)
@@ -277,13 +280,14 @@ TEST_F(Waterfall, TheGridOfAHeaderOfMillionsOfShortSweepsIsAsTallAsTheWindowHold
     EXPECT_LE(window->rowsShown(), WaterfallWindow::DefaultMaxRows);
 }
 
-TEST_F(Waterfall, ARecordingReplacedOrRemovedOnDiskIsNotTakenForTheOneOpen)
+TEST_F(Waterfall, ARecordingChangedOnDiskSinceItWasOpenedIsNotTakenForTheOneOpen)
 {
     const QString changed =
         "The file on disk is no longer the recording opened: File > Close and File > Open read it anew";
-    enum class Change { Replaced, Removed, WrittenInPlace };
+    enum class Change { None, Replaced, Removed, WrittenInPlace, Touched };
     const struct { Change change; bool refused; } cases[] = {
-        {Change::Replaced, true}, {Change::Removed, true}, {Change::WrittenInPlace, false},
+        {Change::None, false},          {Change::Replaced, true}, {Change::Removed, true},
+        {Change::WrittenInPlace, true}, {Change::Touched, true},
     };
     for (bool waterfallFirst : {false, true}) {
         for (const auto& c : cases) {
@@ -297,14 +301,17 @@ TEST_F(Waterfall, ARecordingReplacedOrRemovedOnDiskIsNotTakenForTheOneOpen)
             // Other sweeps under the same name: put in its place, or written over it.
             std::vector<Sweep> other;
             for (int s = 0; s < 40; ++s)
-                other.push_back(wavySweep(s + 7, 31));
+                other.push_back(wavySweep(s + 7, 33));
             if (c.change == Change::Replaced) {
-                writeRecording("other.txt", 40, 31, other);
+                writeRecording("other.txt", 40, 33, other);
                 ASSERT_EQ(std::rename(path("other.txt").c_str(), file.c_str()), 0);
             } else if (c.change == Change::Removed) {
                 ASSERT_EQ(std::remove(file.c_str()), 0);
-            } else {
-                writeRecording("w.txt", 40, 31, other);
+            } else if (c.change == Change::WrittenInPlace) {
+                writeRecording("w.txt", 40, 33, other);
+            } else if (c.change == Change::Touched) {
+                const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+                ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
             }
             ASSERT_TRUE(dialogs.messages.empty());
             if (!waterfallFirst) {
@@ -322,23 +329,58 @@ TEST_F(Waterfall, ARecordingReplacedOrRemovedOnDiskIsNotTakenForTheOneOpen)
                 continue;
             }
             ASSERT_NE(window, nullptr);
-            // Backward: a reopen would read another file than the rows show.
-            window->chooseRow(1);
-            if (c.refused) {
-                ASSERT_EQ(dialogs.messages.size(), 1u);
-                EXPECT_EQ(dialogs.messages[0], changed);
-                EXPECT_EQ(form->cursweep, 20);
+            // Backward (a reopen) and forward (reading on): neither shows the block of the
+            // rows once the file is not the one they were read from.
+            for (const auto& [row, shown] : {std::pair{1, 5}, std::pair{6, 30}}) {
+                SCOPED_TRACE(row);
+                dialogs.messages.clear();
+                window->chooseRow(row);
+                if (c.refused) {
+                    ASSERT_EQ(dialogs.messages.size(), 1u);
+                    EXPECT_EQ(dialogs.messages[0], changed);
+                    EXPECT_EQ(form->cursweep, 20);
+                    EXPECT_EQ(form->Panel6->text(), "20");
+                } else {
+                    EXPECT_TRUE(dialogs.messages.empty());
+                    EXPECT_EQ(form->cursweep, shown);
+                    EXPECT_TRUE(rowIsShownProfile(*window, row));
+                }
                 EXPECT_TRUE(form->fileopen);
                 EXPECT_EQ(form->waterfall(), window);
-                // Forward the main window reads on in the file the rows were read from.
-                window->chooseRow(6);
-                EXPECT_EQ(form->cursweep, 30);
-                EXPECT_TRUE(rowIsShownProfile(*window, 6));
-                EXPECT_EQ(dialogs.messages.size(), 1u);
-            } else {
-                EXPECT_TRUE(dialogs.messages.empty());
-                EXPECT_EQ(form->cursweep, 5);
             }
         }
+    }
+}
+
+TEST_F(Waterfall, TheFrameFollowsTheBlockReadAlsoWhenItsDisplayFails)
+{
+    // Sweep 9, the last of block 5, is flat: in the time series the means fail after the
+    // series is drawn. Sweep 4 as well, the last of block 0, which a reopen shows.
+    std::vector<Sweep> sweeps;
+    for (int s = 0; s < 40; ++s)
+        sweeps.push_back(s == 9 || s == 4 ? Sweep(31, 0.25) : wavySweep(s, 31));
+    open(writeRecording("flat.txt", 40, 31, sweeps));
+    ASSERT_EQ(dialogs.messages.size(), 1u);  // block 0's last sweep is flat too
+    dialogs.messages.clear();
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->rowsShown(), 8);
+    // The last: back to block 10 by a reopen, whose block 0 fails to show on the way.
+    const struct { int row; int shown; bool fails; } steps[] = {
+        {1, 5, true}, {3, 15, false}, {0, 0, true}, {6, 30, false}, {2, 10, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << "row " << step.row);
+        dialogs.messages.clear();
+        window->chooseRow(step.row);
+        if (step.fails) {
+            ASSERT_EQ(dialogs.messages.size(), 1u);
+            EXPECT_EQ(dialogs.messages[0], "Invalid floating point operation");
+        } else {
+            EXPECT_TRUE(dialogs.messages.empty());
+        }
+        EXPECT_EQ(form->cursweep, step.shown);
+        EXPECT_EQ(form->Panel6->text(), QString::number(step.shown));
+        EXPECT_EQ(window->chart->markedRows(), std::make_pair(step.shown / 5.0, step.shown / 5.0));
     }
 }
