@@ -96,7 +96,8 @@ public:
     TextWriter(const TextWriter&) = delete;
     TextWriter& operator=(const TextWriter&) = delete;
 
-    // Creates (or truncates) the file; throws InOutError on failure.
+    // Creates (or truncates) the file; throws InOutError on failure. A FIFO with no
+    // reader (or a socket) is refused at once with "File access denied".
     void create(const std::string& path);
     bool isOpen() const;
     // Integers in their shortest decimal form.

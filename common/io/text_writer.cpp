@@ -89,9 +89,14 @@ void TextWriter::create(const std::string& path)
     failed_ = 0;
     used_ = lineEnd_ = 0;
     written_ = 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Opened without waiting: a FIFO that nothing reads from would otherwise hold the
+    // open (and the program) until a reader comes, which may be never. It is refused
+    // at once, as a socket is; the writes then wait as usual.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
-        throw InOutError(ioCodeFromOpenErrno(errno, path));
+        throw InOutError(errno == ENXIO ? io::AccessDenied : ioCodeFromOpenErrno(errno, path));
+    if (const int flags = ::fcntl(fd, F_GETFL); flags != -1)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     if (!buffer_)
         buffer_.reset(new char[WriteBufferSize]);  // no need to clear it
     fd_ = fd;

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -35,12 +36,25 @@ protected:
 TEST_F(AcquireErrors, CreateFails)
 {
     startReady(4, 1);
-    dialogs.saveAnswers.push_back(path(QStringLiteral("no/such/dir/rec.txt")));
-    form->Button6->click();  // through the handler wrapper, which shows the message
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0], "Invalid filename");  // a missing folder, not a missing file
-    EXPECT_EQ(form->statusText(), "Locking buffer 1");  // no final text
-    expectRunEndedCleanly();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path(QStringLiteral("live"))).constData(), 0600), 0);
+    struct Case {
+        QString name;
+        const char* message;
+    };
+    const Case cases[] = {
+        {path(QStringLiteral("no/such/dir/rec.txt")), "Invalid filename"},  // a missing folder, not a missing file
+        {path(QStringLiteral("live")), "File access denied"},  // a FIFO nothing reads from: no wait for a reader
+    };
+    for (const Case& c : cases) {
+        dialogs.messages.clear();
+        dialogs.saveAnswers.push_back(c.name);
+        form->Button6->click();  // through the handler wrapper, which shows the message
+        ASSERT_EQ(dialogs.messages.size(), 1u) << c.message;
+        EXPECT_EQ(dialogs.messages[0], c.message);
+        EXPECT_EQ(form->statusText(), "Locking buffer 1");  // no final text
+        EXPECT_FALSE(QFile::exists(c.name + QStringLiteral(".meta.json"))) << c.message;
+        expectRunEndedCleanly();
+    }
 }
 
 TEST_F(AcquireErrors, DiskFullWhileWriting)
