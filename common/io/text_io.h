@@ -130,6 +130,7 @@ private:
     [[noreturn]] void throwPending();
 
     int fd_ = -1;
+    bool pipe_ = false;      // a FIFO or socket: a reader that goes away fails the write
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     size_t lineEnd_ = 0;     // buffer bytes up to the last line end

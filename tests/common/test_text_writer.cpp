@@ -215,6 +215,41 @@ TEST(TextWriterFile, AFifoIsWrittenWhileReadAndRefusedAtOnceWithoutAReader)
     ::close(reader);
 }
 
+TEST(TextWriterFailure, AReaderOfAFifoThatGoesFailsTheWriteAndTheProgramGoesOn)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("live");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const bool atClose : {true, false}) {
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        TextWriter writer;
+        writer.create(fifo);
+        ::close(reader);
+        int code = 0;
+        if (atClose) {
+            writeCodeLine(writer, 4, 5, 6);  // still buffered: it goes out at the close
+            code = closeCode(writer);
+        } else {
+            // More than the buffer holds: the lines go out while they are written.
+            for (int i = 0; i < 200000 && code == 0; ++i) {
+                try {
+                    writeCodeLine(writer, 4095, 4095, 4095);  // checks its line
+                } catch (const InOutError& e) {
+                    code = e.code();
+                }
+            }
+            closeCode(writer);
+        }
+        EXPECT_EQ(code, rt::IoErrorBase + EPIPE) << atClose;
+        EXPECT_FALSE(writer.isOpen());
+        sigset_t pending;
+        sigemptyset(&pending);
+        ASSERT_EQ(::sigpending(&pending), 0);
+        EXPECT_EQ(sigismember(&pending, SIGPIPE), 0) << atClose;  // none left to arrive later
+    }
+}
+
 TEST(TextWriterFile, WritingOrClosingWhatIsNotOpen)
 {
     TextWriter writer;
