@@ -4,12 +4,19 @@
 #include "tform1.h"
 
 #include "gain_table.h"
+#include "runtime_error.h"
 #include "text_io.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 
 void TForm1::LoadGainTable()
 {
+    // A FIFO would hold start-up, before the window is ever shown, until something
+    // writes to it; it is no table, and neither is a socket: refused as a folder is.
+    struct stat info {};
+    if (::stat(gain::FileName, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)))
+        throw rt::InOutError(rt::io::InvalidFilename);
     rt::TextReader reader;
     reader.open(gain::FileName);
     // A failure ends the load here; rows read so far keep their values.

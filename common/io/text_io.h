@@ -114,7 +114,8 @@ public:
     TextWriter(const TextWriter&) = delete;
     TextWriter& operator=(const TextWriter&) = delete;
 
-    // Creates (or truncates) the file; throws InOutError on failure.
+    // Creates (or truncates) the file; throws InOutError on failure. A FIFO with no
+    // reader (or a socket) is refused at once with "File access denied".
     void create(const std::string& path);
     bool isOpen() const;
     // Integers in their shortest decimal form.
@@ -147,6 +148,7 @@ private:
     [[noreturn]] void throwPending();
 
     int fd_ = -1;
+    bool pipe_ = false;      // a FIFO or socket: a reader that goes away fails the write
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     size_t lineEnd_ = 0;     // buffer bytes up to the last line end

@@ -8,8 +8,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -89,11 +93,18 @@ void TextWriter::create(const std::string& path)
     failed_ = 0;
     used_ = lineEnd_ = 0;
     written_ = 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Opened without waiting: a FIFO that nothing reads from would otherwise hold the
+    // open (and the program) until a reader comes, which may be never. It is refused
+    // at once, as a socket is; the writes then wait as usual.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
-        throw InOutError(ioCodeFromOpenErrno(errno, path));
+        throw InOutError(errno == ENXIO ? io::AccessDenied : ioCodeFromOpenErrno(errno, path));
+    if (const int flags = ::fcntl(fd, F_GETFL); flags != -1)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     if (!buffer_)
         buffer_.reset(new char[WriteBufferSize]);  // no need to clear it
+    struct stat info {};
+    pipe_ = ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
     fd_ = fd;
     setWritable(true);
 }
@@ -109,10 +120,52 @@ void TextWriter::fail(int code)
         pending_ = code;
 }
 
+namespace {
+
+// While it lives, a write to a pipe whose reader has gone fails with EPIPE on this
+// thread instead of raising SIGPIPE, which would end the program; a SIGPIPE that such a
+// write raises is taken back, one that was pending before is left.
+class PipeSignalBlock {
+public:
+    explicit PipeSignalBlock(bool active) : active_(active)
+    {
+        if (!active_)
+            return;
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigemptyset(&pending);
+        wasPending_ = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+        ::pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+    }
+    ~PipeSignalBlock()
+    {
+        if (!active_)
+            return;
+        if (!wasPending_) {
+            const timespec none{0, 0};
+            while (::sigtimedwait(&pipe_, nullptr, &none) == SIGPIPE) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    PipeSignalBlock(const PipeSignalBlock&) = delete;
+    PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
+
+private:
+    bool active_;
+    bool wasPending_ = false;
+    sigset_t pipe_{};
+    sigset_t previous_{};
+};
+
+}  // namespace
+
 // Hands data to the file. On a failure, a line cut short by a partial write is
 // taken back, so the file ends with the last whole line that reached it.
 bool TextWriter::writeOut(const char* data, size_t length)
 {
+    const PipeSignalBlock pipeSignal(pipe_);
     const uint64_t start = written_;
     size_t done = 0;
     while (done < length) {

@@ -3,11 +3,18 @@
 // is given back and no recording counts as open.
 
 #include "capture_fixture.h"
+#include "runtime_error.h"
 
 #include <QFile>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -35,12 +42,25 @@ protected:
 TEST_F(AcquireErrors, CreateFails)
 {
     startReady(4, 1);
-    dialogs.saveAnswers.push_back(path(QStringLiteral("no/such/dir/rec.txt")));
-    form->Button6->click();  // through the handler wrapper, which shows the message
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0], "Invalid filename");  // a missing folder, not a missing file
-    EXPECT_EQ(form->statusText(), "Locking buffer 1");  // no final text
-    expectRunEndedCleanly();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path(QStringLiteral("live"))).constData(), 0600), 0);
+    struct Case {
+        QString name;
+        const char* message;
+    };
+    const Case cases[] = {
+        {path(QStringLiteral("no/such/dir/rec.txt")), "Invalid filename"},  // a missing folder, not a missing file
+        {path(QStringLiteral("live")), "File access denied"},  // a FIFO nothing reads from: no wait for a reader
+    };
+    for (const Case& c : cases) {
+        dialogs.messages.clear();
+        dialogs.saveAnswers.push_back(c.name);
+        form->Button6->click();  // through the handler wrapper, which shows the message
+        ASSERT_EQ(dialogs.messages.size(), 1u) << c.message;
+        EXPECT_EQ(dialogs.messages[0], c.message);
+        EXPECT_EQ(form->statusText(), "Locking buffer 1");  // no final text
+        EXPECT_FALSE(QFile::exists(c.name + QStringLiteral(".meta.json"))) << c.message;
+        expectRunEndedCleanly();
+    }
 }
 
 TEST_F(AcquireErrors, DiskFullWhileWriting)
@@ -102,6 +122,36 @@ TEST_F(AcquireErrors, FileCutShortKeepsWholeLinesOnly)
         const QByteArray expected = QByteArray::number(g % 4096) + ",4095,0" + (i + 1 < lines.size() ? "\r" : "");
         ASSERT_EQ(lines[i], expected) << "line " << i;
     }
+}
+
+TEST_F(AcquireErrors, AFifoWhoseReaderGoesMidwayEndsTheRunWithItsError)
+{
+    startReady(4, 40);
+    const QByteArray fifo = QFile::encodeName(path(QStringLiteral("live")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    // The reader takes the header and a few lines, then goes.
+    std::thread taker([reader] {
+        char bytes[1000];
+        size_t got = 0;
+        for (int i = 0; i < 500 && got < sizeof bytes; ++i) {
+            const ssize_t n = ::read(reader, bytes, sizeof bytes - got);
+            if (n > 0)
+                got += size_t(n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::close(reader);
+    });
+    dialogs.saveAnswers.push_back(path(QStringLiteral("live")));
+    form->Button6->click();
+    taker.join();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], QStringLiteral("I/O error %1").arg(rt::IoErrorBase + EPIPE));
+    EXPECT_NE(form->statusText(), "DONE");
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("live.meta.json"))));
+    expectRunEndedCleanly();
 }
 
 TEST_F(AcquireErrors, NextRunAndExitWorkAfterAnError)

@@ -9,6 +9,17 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 using fixture::patternTable;
 using fixture::tableText;
@@ -187,6 +198,54 @@ TEST_F(GainFormTest, MissingFileShowsFileNotFoundAndKeepsTheDesignTexts)
     EXPECT_FALSE(form->ClockDividerChanged || form->NumSweepsChanged || form->Gain1Changed);
     // Nothing reached the board.
     EXPECT_TRUE(boardsim::portTrace().empty());
+}
+
+TEST_F(GainFormTest, ATableThatIsNoFileStopsStartUpAtOnceWithInvalidFilename)
+{
+    const std::string table = QFile::encodeName(path(QStringLiteral("digpot.cfg"))).toStdString();
+    struct Case {
+        const char* what;
+        std::function<bool()> make;
+    };
+    int listener = -1;
+    const Case cases[] = {
+        {"folder", [&] { return ::mkdir(table.c_str(), 0700) == 0; }},
+        {"FIFO", [&] { return ::mkfifo(table.c_str(), 0600) == 0; }},
+        {"socket",
+         [&] {
+             listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             if (table.size() >= sizeof address.sun_path)
+                 return false;
+             std::strcpy(address.sun_path, table.c_str());
+             return ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+         }},
+    };
+    for (const Case& c : cases) {
+        ::rmdir(table.c_str());
+        ::unlink(table.c_str());
+        ASSERT_TRUE(c.make()) << c.what << ": " << std::strerror(errno);
+        boardsim::reset();
+        dialogs.messages.clear();
+        // Should start-up wait for a writer after all, one comes after a while, so the
+        // test fails rather than hanging.
+        std::atomic<bool> started{false};
+        std::thread rescue([&] {
+            for (int i = 0; i < 100 && !started; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (!started)
+                ::close(::open(table.c_str(), O_WRONLY | O_NONBLOCK));
+        });
+        create();
+        started = true;
+        rescue.join();
+        EXPECT_EQ(dialogs.messages, (std::vector<QString>{"Invalid filename"})) << c.what;
+        EXPECT_EQ(form->Edit4->text(), "20") << c.what;
+        EXPECT_TRUE(boardsim::portTrace().empty()) << c.what;
+        form.reset();
+    }
+    ::close(listener);
 }
 
 TEST_F(GainFormTest, MalformedFileStopsStartUpWithItsMessage)

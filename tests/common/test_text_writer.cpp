@@ -7,14 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <string>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using rt::InOutError;
@@ -162,6 +168,85 @@ TEST(TextWriterFile, CreateFailuresCarryTheirCodes)
         ::chmod(dir.file("").c_str(), 0500);
         EXPECT_EQ(createCode(dir.file("locked.txt")), 5);
         ::chmod(dir.file("").c_str(), 0700);
+    }
+}
+
+TEST(TextWriterFile, AFifoIsWrittenWhileReadAndRefusedAtOnceWithoutAReader)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("live");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string socketPath = dir.file("sock");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    // Should the open wait for a reader after all, one comes after a while, so the
+    // test fails rather than hanging.
+    std::atomic<bool> opened{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 100 && !opened; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!opened) {
+            const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            ::close(fd);
+        }
+    });
+    const int withoutReader = createCode(fifo);
+    opened = true;
+    rescue.join();
+    EXPECT_EQ(withoutReader, 5);
+    EXPECT_EQ(createCode(socketPath), 5);
+    ::close(listener);
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    TextWriter writer;
+    writer.create(fifo);
+    writeCodeLine(writer, 1, 2, 3);
+    writer.close();
+    char bytes[64] = {};
+    EXPECT_EQ(::read(reader, bytes, sizeof bytes - 1), 7);
+    EXPECT_STREQ(bytes, "1,2,3\r\n");
+    ::close(reader);
+}
+
+TEST(TextWriterFailure, AReaderOfAFifoThatGoesFailsTheWriteAndTheProgramGoesOn)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("live");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const bool atClose : {true, false}) {
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        TextWriter writer;
+        writer.create(fifo);
+        ::close(reader);
+        int code = 0;
+        if (atClose) {
+            writeCodeLine(writer, 4, 5, 6);  // still buffered: it goes out at the close
+            code = closeCode(writer);
+        } else {
+            // More than the buffer holds: the lines go out while they are written.
+            for (int i = 0; i < 200000 && code == 0; ++i) {
+                try {
+                    writeCodeLine(writer, 4095, 4095, 4095);  // checks its line
+                } catch (const InOutError& e) {
+                    code = e.code();
+                }
+            }
+            closeCode(writer);
+        }
+        EXPECT_EQ(code, rt::IoErrorBase + EPIPE) << atClose;
+        EXPECT_FALSE(writer.isOpen());
+        sigset_t pending;
+        sigemptyset(&pending);
+        ASSERT_EQ(::sigpending(&pending), 0);
+        EXPECT_EQ(sigismember(&pending, SIGPIPE), 0) << atClose;  // none left to arrive later
     }
 }
 
