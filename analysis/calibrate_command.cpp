@@ -10,31 +10,12 @@
 
 #include <QDateTime>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 
 namespace cli {
 
 namespace {
-
-std::string sha256Of(const std::string& path)
-{
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
-        failIo(path, rt::ioCodeFromOpenErrno(errno, path));
-    if (!rt::readsAsFile(::fileno(file.get())))
-        failIo(path, rt::ioCodeFromErrno(EISDIR));
-    digest::Hasher hasher(digest::Algorithm::Sha256);
-    std::vector<char> buffer(1 << 20);
-    size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0)
-        hasher.add(buffer.data(), got);
-    if (std::ferror(file.get()))
-        failIo(path, rt::ioCodeFromErrno(errno));
-    return hasher.hex();
-}
 
 std::string dbText(double db)
 {
@@ -69,8 +50,11 @@ cal::Calibration calibrationOf(const CalibrateOptions& options)
     std::array<Sum, 3> sums{};
     std::string firstFile;
     for (const std::string& path : options.files) {
-        const std::string sha256 = sha256Of(path);
-        const RecordingAnalysis r = analyzeRecording(path, settings);
+        // The digest is taken as the recording is read: a pipe gives its bytes once.
+        digest::ConcurrentHasher hasher(digest::Algorithm::Sha256);
+        const RecordingAnalysis r = analyzeRecording(
+            path, settings, nullptr, nullptr, [&hasher](const char* bytes, size_t length) { hasher.add(bytes, length); });
+        const std::string sha256 = hasher.hex();
         if (r.viewerLayout)
             throw Failure(path + ": not in the acquisition layout: a calibration needs the gain and attenuation it "
                                  "was recorded with");

@@ -468,7 +468,7 @@ int runCalibrateCommand(const QStringList& args)
         return usage("calibrate needs --through-db A, the attenuation in dB (0..400)");
     if (!readNumber(parser, cable, options.cableDelayNs) || !std::isfinite(options.cableDelayNs) ||
         std::abs(options.cableDelayNs) > 1e9)
-        return usage("--cable-delay-ns must be a number of ns");
+        return usage("--cable-delay-ns must be a number of ns from -1e9 to 1e9");
     if (!parser.isSet(out))
         return usage("calibrate needs -o CAL.json");
     options.outputPath = localPath(parser.value(out));

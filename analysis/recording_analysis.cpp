@@ -360,7 +360,8 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     result.headerAttenuation = header.attenuation;
     for (size_t c = 0; c < 3; ++c)
         result.headerGains[c] = header.gains[c];
-    result.bytes = input.reader().totalBytes();
+    // A pipe has no size beforehand: what was read of it is its size.
+    result.bytes = std::max(input.reader().totalBytes(), input.reader().bytesRead());
     addBytes(bytesDone, input.reader().totalBytes() - reported);
 }
 
@@ -474,12 +475,15 @@ std::optional<double> secondsPerBin(const RecordingAnalysis& r, const AnalysisSe
 }
 
 RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettings& settings,
-                                   std::atomic<uint64_t>* bytesDone, ProfileRowsProgress* rows)
+                                   std::atomic<uint64_t>* bytesDone, ProfileRowsProgress* rows,
+                                   std::function<void(const char*, size_t)> byteSink)
 {
     RecordingAnalysis result;
     result.path = path;
     result.place = placeOfRecording(path);
     RecordingInput input(path);
+    if (byteSink)
+        input.reader().setByteSink(std::move(byteSink));
     try {
         input.open();
     } catch (const Failure&) {

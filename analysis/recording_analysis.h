@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <cstdint>
 #include <optional>
@@ -126,11 +127,14 @@ struct ProfileRowsProgress {
 
 // Reads and analyses one file of either layout. bytesDone, when given, grows by the
 // bytes read as they are read (a progress line over several files); rows, when given
-// with keepProfiles, tells of the kept rows as they are made. Throws Failure with the
+// with keepProfiles, tells of the kept rows as they are made; byteSink, when given, sees
+// every byte of a recording in the acquisition layout as it is read, in order (its
+// digest without a second reading, which a pipe would not give). Throws Failure with the
 // stderr line naming the file (and line) for bad input and I/O failures. Settings
 // must be valid (see analysisSettingsProblem).
 RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettings& settings,
-                                   std::atomic<uint64_t>* bytesDone = nullptr, ProfileRowsProgress* rows = nullptr);
+                                   std::atomic<uint64_t>* bytesDone = nullptr, ProfileRowsProgress* rows = nullptr,
+                                   std::function<void(const char*, size_t)> byteSink = {});
 
 // Seconds per bin of a file when the bandwidth is given: the divider's sweep length
 // over 4096 x bandwidth; for the viewer layout, which states no divider, its samples

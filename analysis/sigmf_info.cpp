@@ -313,6 +313,11 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
                 reportRecording(path + ": " + base, *e.text, facts, report);
         }
     }
+    // A data file without its metadata is a recording nobody can read.
+    for (const ArchiveEntry& e : entries)
+        if (endsWith(e.path, ".sigmf-data") && !byPath.count(stem(e.path, ".sigmf-data") + ".sigmf-meta"))
+            report.faults.push_back(path + ": " + stem(e.path, ".sigmf-data") +
+                                    ".sigmf-meta: not in the archive, which holds its data");
     if (recordings == 0)
         report.faults.push_back(path + ": no SigMF recording in the archive");
     return report;

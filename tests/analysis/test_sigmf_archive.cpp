@@ -316,3 +316,29 @@ TEST(SigmfArchive, SparseMembersAreReadWithTheirHoles)
         EXPECT_EQ(e.sha512, sha512(whole[e.path]));
     }
 }
+
+// Each recording of an archive is its two members: one without the other is a fault
+// (a file of another kind beside them is none).
+TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
+{
+    const std::string data = pattern(48, 7);
+    const std::string meta = metadata(data, "");
+    const cli::ArchiveEntry dataMember{"a/r.sigmf-data", data.size(), sha512(data), std::nullopt};
+    const cli::ArchiveEntry metaMember{"a/r.sigmf-meta", meta.size(), sha512(meta), meta};
+    const cli::ArchiveEntry readme{"a/README", 5, sha512("hello"), std::nullopt};
+    struct Case {
+        std::vector<cli::ArchiveEntry> entries;
+        std::vector<std::string> faults;
+    } cases[] = {
+        {{dataMember, metaMember, readme}, {}},
+        {{metaMember, dataMember}, {}},
+        {{dataMember, readme},
+         {"a.sigmf: a/r.sigmf-meta: not in the archive, which holds its data",
+          "a.sigmf: no SigMF recording in the archive"}},
+        {{metaMember}, {"a.sigmf: a/r.sigmf-data: not in the archive"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entries.size());
+        EXPECT_EQ(cli::reportArchive("a.sigmf", c.entries).faults, c.faults);
+    }
+}

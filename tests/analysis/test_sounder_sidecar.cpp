@@ -11,7 +11,13 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -153,3 +159,56 @@ TEST(SounderSidecar, InfoOfTheSidecarItselfNamesItsRecording)
     }
 }
 
+
+// A back-to-back recording given through a pipe calibrates as the file does: its
+// digest is taken as it is read, where a first reading for the digest left nothing for
+// the analysis ("found the end of the file" from /dev/stdin, and a FIFO waited for a
+// second writer for good); a sidecar beside a FIFO is checked against what came through.
+TEST(SounderSidecar, CalibrateTakesARecordingThroughAPipe)
+{
+    if (std::system("timeout --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no timeout here to keep a FIFO from holding the test";
+    TempDir dir;
+    std::string b2b = "2,2500\r\n31\r\n10,20,30\r\n0.0\r\n";
+    for (int s = 0; s < 2; ++s)
+        for (int i = 0; i < 2500; ++i) {
+            const std::string code = std::to_string(int(2048 + 300 * std::cos(2 * M_PI * i * 96 / 4096 + s)));
+            b2b += code + "," + code + "," + code + "\r\n";
+        }
+    writeBytes(dir.file("b2b.txt"), b2b);
+    meta::Recording sidecar = sidecarFor(b2b);
+    sidecar.result.bytes = b2b.size();
+    sidecar.result.sha256 = digest::hexDigest(digest::Algorithm::Sha256, b2b);
+    ASSERT_EQ(meta::writeSidecar(dir.file("b2b.txt.meta.json"), sidecar), "");
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    ASSERT_EQ(meta::writeSidecar(dir.file("pipe.meta.json"), sidecar), "");
+    const std::string sounder = std::string("timeout 60 '") + SOUNDER_BINARY + "' calibrate ";
+    const std::string options = " --through-db 30 --channel 1 -o ";
+    const struct {
+        const char* name;
+        std::string command;
+        const char* levelsFrom;
+    } runs[] = {
+        {"file", sounder + "b2b.txt" + options + "file.json", "sidecar"},
+        {"stdin", "cat b2b.txt | " + sounder + "/dev/stdin" + options + "stdin.json", "header"},
+        {"fifo", "(timeout 60 cat b2b.txt > pipe &); " + sounder + "pipe" + options + "fifo.json", "sidecar"},
+    };
+    std::optional<double> reference;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        const int raw = std::system(("cd '" + dir.file("") + "' && " + run.command + " 2>err.log").c_str());
+        ASSERT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0) << readBytes(dir.file("err.log"));
+        const QJsonObject c = QJsonDocument::fromJson(QByteArray::fromStdString(readBytes(dir.file(std::string(run.name) + ".json")))).object();
+        const QJsonObject input = c["inputs"].toArray().at(0).toObject();
+        EXPECT_EQ(input["sha256"].toString().toStdString(), sidecar.result.sha256);
+        EXPECT_EQ(input["levels_from"].toString().toStdString(), run.levelsFrom);
+        // The header and the sidecar both say 10 dB of gain and differ in the attenuation (31 against 7).
+        const double db = c["channels"].toArray().at(0).toObject()["reference_db"].toDouble();
+        if (std::string(run.levelsFrom) == "sidecar") {
+            if (reference) {
+                EXPECT_EQ(db, *reference);
+            }
+            reference = db;
+        }
+    }
+}
