@@ -14,10 +14,12 @@ generator is seeded, so the file is the same on every run.
 Usage: make_example_recording.py [OUT] [--sweeps N]   (default: the example, 20 sweeps)
 """
 
+import argparse
 import math
 import os
 import random
 import sys
+import tempfile
 
 SWEEPS = 20
 SAMPLES = 2500          # samples per sweep (a sweep at clock divider 4)
@@ -46,23 +48,57 @@ def sweep_samples(rng, sweep):
         yield max(-FULL_SCALE, min(FULL_SCALE, v))
 
 
+class Arguments(argparse.ArgumentParser):
+    def error(self, message):
+        # A usage error is status 1, as with the project's other command-line tools.
+        self.print_usage(sys.stderr)
+        self.exit(1, f"{self.prog}: {message}\n")
+
+
+def sweep_count(text):
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"'{text}' is not a number of sweeps of 1 or more")
+    return value
+
+
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    target = os.path.join(root, "examples", "example_recording.txt")
-    args = sys.argv[1:]
-    sweeps = SWEEPS
-    if "--sweeps" in args:
-        at = args.index("--sweeps")
-        sweeps = int(args[at + 1])
-        del args[at:at + 2]
-    if args:
-        target = args[0]
+    parser = Arguments(prog=os.path.basename(sys.argv[0]), description=__doc__.split("\n")[0])
+    parser.add_argument("out", nargs="?", metavar="OUT",
+                        default=os.path.join(root, "examples", "example_recording.txt"),
+                        help="the file to write (default: examples/example_recording.txt)")
+    parser.add_argument("--sweeps", type=sweep_count, default=SWEEPS, metavar="N",
+                        help=f"number of sweeps (default {SWEEPS})")
+    args = parser.parse_args()
     rng = random.Random(SEED)
-    lines = [str(sweeps), str(SAMPLES), str(CLOCK_DIVIDER), str(GAIN_DB), "0.0"]
-    for sweep in range(sweeps):
+    lines = [str(args.sweeps), str(SAMPLES), str(CLOCK_DIVIDER), str(GAIN_DB), "0.0"]
+    for sweep in range(args.sweeps):
         lines.extend("%.4f" % v for v in sweep_samples(rng, sweep))
-    with open(target, "w", newline="", encoding="ascii") as out:
-        out.write("".join(line + "\r\n" for line in lines))
+    # Written beside its final name and renamed when whole: an interrupted or failed run
+    # leaves no half-written recording behind.
+    target = os.path.realpath(args.out)
+    temporary = None
+    try:
+        fd, temporary = tempfile.mkstemp(prefix=".snd-", dir=os.path.dirname(target))
+        with open(fd, "w", newline="", encoding="ascii") as out:
+            out.write("".join(line + "\r\n" for line in lines))
+        os.chmod(temporary, 0o666 & ~current_umask())
+        os.replace(temporary, target)
+    except OSError as e:
+        if temporary is not None and os.path.exists(temporary):
+            os.unlink(temporary)
+        print(f"{parser.prog}: {args.out}: {e.strerror or e}", file=sys.stderr)
+        sys.exit(2)
+
+
+def current_umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
 
 
 if __name__ == "__main__":
