@@ -16,6 +16,10 @@ root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
 # Run-time libraries found by dpkg-shlibdeps; sounder's tar archives need libarchive.
+# The long description is one paragraph: no line of it shown verbatim (indented twice).
+if dpkg-deb -f "$deb" Description | grep -q '^  '; then
+  echo "the package's description has a line shown verbatim:"; dpkg-deb -f "$deb" Description; exit 1
+fi
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 case "$depends" in *libarchive13*) ;; *) echo "the package does not depend on libarchive13"; exit 1 ;; esac
