@@ -622,12 +622,16 @@ int main(int argc, char** argv)
         "  convert FILE --to viewer [--channel N] [-o OUT]  viewer layout of one channel\n"
         "  convert FILE --to sigmf [--datatype T] [--layout L | --channel N] [--archive] [-o BASE]\n"
         "                                                SigMF recording, collection or archive\n"
-        "  analyze FILE... [--csv OUT] [--json OUT] [--plot OUT.png] [--waterfall OUT.png]\n"
-        "                  [--profiles OUT.npy] [--paths OUT.csv] [--cal CAL.json] [options]\n"
-        "                                                delay metrics of every sweep and block\n"
-        "  calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json\n"
+        // Each command on one line, its text beneath: help2man makes the manual page of
+        // this, and a command continued on a second line would be taken for its text.
+        "  analyze FILE... OUTPUT... [--cal CAL.json] [options]\n"
+        "                                                delay metrics of every sweep and block; OUTPUT\n"
+        "                                                is --csv OUT, --json OUT, --plot OUT.png,\n"
+        "                                                --waterfall OUT.png, --profiles OUT.npy or\n"
+        "                                                --paths OUT.csv\n"
+        "  calibrate B2B... --through-db A [--cable-delay-ns D] -o CAL.json [options]\n"
         "                                                system gain and delay from back-to-back runs\n"
-        "  campaign FILE... --origin LAT,LON [--cal CAL.json] --csv OUT [--plot OUT.png]\n"
+        "  campaign FILE... --origin LAT,LON[,ALT] [--cal CAL.json] --csv OUT [options]\n"
         "                                                positions, distances, spreads, path-loss fit\n\n"
         "Exit status: 0 success, 1 usage error, 2 bad input or I/O error.");
     const QCommandLineOption help({"h", "help"}, "Shows this help (sounder COMMAND --help for a command's).");

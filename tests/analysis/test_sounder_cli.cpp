@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
+#include <string>
 #include <utility>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -111,6 +114,36 @@ TEST(SounderCli, UsageErrorsGiveStatusOne)
     const RunResult version = runSounder(dir, "--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("sounder ", 0), 0u);
+}
+
+// The manual page is made from this help by help2man, which takes an indented line
+// for an item's text: every command of the list stands on one line of its own, each
+// with its text beneath, so no command is cut in two on the page.
+TEST(SounderCli, HelpListsEachCommandOnOneLine)
+{
+    TempDir dir;
+    const RunResult run = runSounder(dir, "--help");
+    ASSERT_EQ(run.status, 0);
+    const size_t from = run.out.find("Commands:\n");
+    const size_t to = run.out.find("\n\n", from);
+    ASSERT_NE(from, std::string::npos);
+    std::istringstream list(run.out.substr(from + 10, to - from - 10));
+    std::vector<std::string> commands;
+    bool textBeneath = true;
+    for (std::string line; std::getline(list, line);) {
+        const size_t indent = line.find_first_not_of(' ');
+        if (indent == 2) {
+            EXPECT_TRUE(textBeneath) << "no text for the command before: " << line;
+            commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+            // A command's text beside it needs two blanks before it.
+            textBeneath = line.find("  ", 2) != std::string::npos;
+        } else {
+            EXPECT_EQ(indent, 48u) << "neither a command nor a command's text: " << line;
+            textBeneath = true;
+        }
+    }
+    EXPECT_TRUE(textBeneath);
+    EXPECT_EQ(commands, (std::vector<std::string>{"info", "convert", "convert", "analyze", "calibrate", "campaign"}));
 }
 
 TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
