@@ -26,11 +26,11 @@ namespace cli {
 namespace {
 
 // The viewer layout, read by the viewer's own rules.
-std::optional<ViewerHeader> readViewerHeaderOf(const std::string& path)
+std::optional<ViewerHeader> readViewerHeaderOf(RecordingInput& input)
 {
     try {
         rt::TextReader file;
-        file.open(path);
+        input.openText(file);
         return readViewerHeader(file);
     } catch (const rt::InOutError&) {
         return std::nullopt;
@@ -168,7 +168,7 @@ int runInfo(const std::vector<std::string>& files)
             input.open();
         } catch (const Failure& failure) {
             // Not the acquisition layout: perhaps the viewer's.
-            if (const std::optional<ViewerHeader> viewer = readViewerHeaderOf(path)) {
+            if (const std::optional<ViewerHeader> viewer = readViewerHeaderOf(input)) {
                 std::printf("%s: viewer layout\n  header: %d sweeps of %d samples, gain %d\n", path.c_str(),
                             viewer->nsweeps, viewer->nsamples, viewer->gain);
                 continue;
