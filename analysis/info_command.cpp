@@ -86,9 +86,12 @@ bool looksLikeJson(const std::string& path)
     struct stat info {};
     if (!file || ::fstat(::fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    int c = 0;
-    while ((c = std::fgetc(file.get())) == ' ' || c == '\t' || c == '\r' || c == '\n') {
-    }
+    int c = std::fgetc(file.get());
+    // A UTF-8 byte-order mark before it, as calibrations are read.
+    if (c == 0xEF && std::fgetc(file.get()) == 0xBB && std::fgetc(file.get()) == 0xBF)
+        c = std::fgetc(file.get());
+    while (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+        c = std::fgetc(file.get());
     return c == '{';
 }
 
