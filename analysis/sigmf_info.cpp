@@ -380,10 +380,10 @@ bool infoSigmf(const std::string& path)
         reportRecording(base, metaText, data, report);
     }
     for (const std::string& line : report.lines)
-        std::printf("%s\n", line.c_str());
+        std::printf("%s\n", printable(line).c_str());
     std::fflush(stdout);
     for (const std::string& fault : report.faults)
-        std::fprintf(stderr, "%s\n", fault.c_str());
+        std::fprintf(stderr, "%s\n", printable(fault).c_str());
     return report.faults.empty();
 }
 

@@ -1,6 +1,7 @@
 // Every kind of bad input gives its one stderr line, exit status 2 and no output
 // file; usage errors give status 1.
 
+#include "cli_support.h"
 #include "run_sounder.h"
 
 #include <gtest/gtest.h>
@@ -237,4 +238,40 @@ TEST(SounderCli, ADeviceAsAnInputIsRefusedAtOnce)
             ++entries;
         EXPECT_EQ(entries, 2u) << command << ": stdout.log and stderr.log only";
     }
+}
+
+// Texts from inputs reach a terminal with their control characters shown, never acted
+// on; readable text, UTF-8 included, as it is.
+TEST(SounderCli, PrintableShowsControlCharactersAndKeepsText)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"rec 1.txt", "rec 1.txt"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {"\x1b[2J", "\\x1b[2J"},
+        {std::string("nul\0!", 5), "nul\\x00!"},
+        {"del\x7f", "del\\x7f"},
+        {"M\xC3\xBCnchen \xE2\x82\xAC \xF0\x9F\x93\xA1", "M\xC3\xBCnchen \xE2\x82\xAC \xF0\x9F\x93\xA1"},
+        {"csi \xC2\x9B" "2J", "csi \\u009b2J"},
+        {"lone \x9b", "lone \\x9b"},
+        {"cut \xE2\x82", "cut \\xe2\\x82"},
+        {"overlong \xC0\xAF", "overlong \\xc0\\xaf"},
+        {"surrogate \xED\xA0\x80", "surrogate \\xed\\xa0\\x80"},
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(cli::printable(text), shown) << shown;
+}
+
+// A file name and a calibration's texts with a newline and a terminal escape in them are
+// shown escaped by info, on stdout and stderr alike.
+TEST(SounderCli, InfoShowsTextsFromFilesEscaped)
+{
+    TempDir dir;
+    writeBytes(dir.file("a\nb\x1b[2J.txt"), Good);
+    writeBytes(dir.file("junk\x1b[2J.txt"), "hello\r\n");
+    RunResult run = runSounder(dir, "info \"$(printf 'a\\nb\\033[2J.txt')\" \"$(printf 'junk\\033[2J.txt')\"");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.out.find("a\\nb\\x1b[2J.txt: acquisition layout\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.rfind("junk\\x1b[2J.txt: line 1: expected", 0), 0u) << run.err;
+    for (const std::string& said : {run.out, run.err})
+        EXPECT_EQ(said.find('\x1b'), std::string::npos) << said;
 }
