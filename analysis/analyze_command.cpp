@@ -286,7 +286,7 @@ bool allAnalyzed(const std::vector<FileAnalysis>& outcomes)
     bool good = true;
     for (const FileAnalysis& o : outcomes)
         if (!o.result) {
-            std::fprintf(stderr, "%s\n", o.failure.c_str());
+            std::fprintf(stderr, "%s\n", printable(o.failure).c_str());
             good = false;
         }
     return good;
@@ -303,7 +303,7 @@ bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSet
     const std::string& calPath = settings.calibrationPath;
     bool good = true;
     const auto refuse = [&](const std::string& line) {
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", printable(line).c_str());
         good = false;
     };
     if (c.window != windowName(settings.window))

@@ -109,7 +109,7 @@ int outputsRefusal(const std::vector<NamedOutput>& outputs, const std::vector<st
     const std::string problem = outputsProblem(outputs, inputs);
     if (problem.empty())
         return ExitOk;
-    std::fprintf(stderr, "sounder: %s\n", problem.c_str());
+    std::fprintf(stderr, "sounder: %s\n", printable(problem).c_str());
     return ExitUsage;
 }
 
@@ -173,7 +173,54 @@ void ReplacedOutputs::done()
         thread_.join();
 }
 
-void note(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+std::string printable(std::string_view text)
+{
+    static const char Hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += char(c);
+            ++i;
+            continue;
+        }
+        if (c == '\n' || c == '\r' || c == '\t') {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+            ++i;
+            continue;
+        }
+        // A well-formed UTF-8 sequence: its length from the lead byte, then continuation
+        // bytes, and no overlong form, surrogate or code above U+10FFFF.
+        const size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        uint32_t code = c & (0x7F >> length);
+        bool wellFormed = length != 0 && i + length <= text.size();
+        for (size_t k = 1; wellFormed && k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            wellFormed = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        wellFormed = wellFormed && !(length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) &&
+                     !(length == 4 && (code < 0x10000 || code > 0x10FFFF));
+        if (wellFormed && code > 0x9F) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else if (wellFormed) {
+            out += "\\u00";
+            out += Hex[code >> 4];
+            out += Hex[code & 15];
+            i += length;
+        } else {
+            out += "\\x";
+            out += Hex[c >> 4];
+            out += Hex[c & 15];
+            ++i;
+        }
+    }
+    return out;
+}
+
+void note(const std::string& text) { std::fprintf(stderr, "%s\n", printable(text).c_str()); }
 
 Progress::Progress(std::string label, uint64_t totalBytes)
     : label_(std::move(label)), total_(totalBytes), shown_(totalBytes > 10'000'000 && ::isatty(2) == 1),
@@ -189,7 +236,7 @@ void Progress::show(uint64_t bytes, bool force)
     last_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? double(bytes) / 1e6 / seconds : 0.0;
-    std::fprintf(stderr, "\r%s: %3d%% %.0f MB/s", label_.c_str(), int(100.0 * double(bytes) / double(total_)), rate);
+    std::fprintf(stderr, "\r%s: %3d%% %.0f MB/s", printable(label_).c_str(), int(100.0 * double(bytes) / double(total_)), rate);
     std::fflush(stderr);
 }
 

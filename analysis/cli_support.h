@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -95,7 +96,13 @@ private:
     std::vector<std::unique_ptr<OutputFile>> files_;
 };
 
-// A note on stderr that does not end the command ("FILE: 2 of 5 sweeps missing").
+// A text from an input (a file name, a string of a metadata file) as a terminal may
+// show it: control characters (C0, DEL and U+0080..U+009F) written as \n, \r, \t,
+// \x1b or \u009b, and bytes that are no UTF-8 as \xNN; all else as it is.
+std::string printable(std::string_view text);
+
+// A note on stderr that does not end the command ("FILE: 2 of 5 sweeps missing"),
+// printable.
 void note(const std::string& text);
 
 // "FILE: 42% 310 MB/s" rewritten in place on stderr, only when stderr is a terminal

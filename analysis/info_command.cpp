@@ -26,11 +26,11 @@ namespace cli {
 namespace {
 
 // The viewer layout, read by the viewer's own rules.
-std::optional<ViewerHeader> readViewerHeaderOf(const std::string& path)
+std::optional<ViewerHeader> readViewerHeaderOf(RecordingInput& input)
 {
     try {
         rt::TextReader file;
-        file.open(path);
+        input.openText(file);
         return readViewerHeader(file);
     } catch (const rt::InOutError&) {
         return std::nullopt;
@@ -52,7 +52,7 @@ int64_t infoAcquisition(RecordingInput& input)
     }
     progress.done();
     const acq::SweepCount count = acq::countSweeps(h, lines);
-    std::printf("%s: acquisition layout\n", input.path().c_str());
+    std::printf("%s: acquisition layout\n", printable(input.path()).c_str());
     std::printf("  header: %d sweeps of %d samples (clock divider %d), attenuation %d dB, gains %d, %d, %d dB\n",
                 h.numSweeps, h.sweepSamples, h.clockDivider(), h.attenuation, h.gains[0], h.gains[1], h.gains[2]);
     std::printf("  sweeps: %lld of %d present, %s", (long long)count.whole, h.numSweeps,
@@ -86,9 +86,12 @@ bool looksLikeJson(const std::string& path)
     struct stat info {};
     if (!file || ::fstat(::fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    int c = 0;
-    while ((c = std::fgetc(file.get())) == ' ' || c == '\t' || c == '\r' || c == '\n') {
-    }
+    int c = std::fgetc(file.get());
+    // A UTF-8 byte-order mark before it, as calibrations are read.
+    if (c == 0xEF && std::fgetc(file.get()) == 0xBB && std::fgetc(file.get()) == 0xBF)
+        c = std::fgetc(file.get());
+    while (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+        c = std::fgetc(file.get());
     return c == '{';
 }
 
@@ -118,16 +121,16 @@ bool reportCalibration(const std::string& path)
                            : "sounder info RECORDING shows it beside RECORDING" + suffix);
         }
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "%s: %s\n", printable(path).c_str(), printable(error).c_str());
         return false;
     }
-    std::printf("%s: calibration (%s), made %s by %s\n", path.c_str(), cal::Schema, c->madeUtc.c_str(),
-                c->tool.c_str());
+    std::printf("%s: calibration (%s), made %s by %s\n", printable(path).c_str(), cal::Schema,
+                printable(c->madeUtc).c_str(), printable(c->tool).c_str());
     std::printf("  clock divider %d, through %g dB, cable delay %g ns, window %s, threshold %g dB, margin %g dB\n",
-                c->clockDivider, c->throughDb, c->cableDelayNs, c->window.c_str(), c->thresholdDb, c->marginDb);
+                c->clockDivider, c->throughDb, c->cableDelayNs, printable(c->window).c_str(), c->thresholdDb, c->marginDb);
     for (const cal::Input& in : c->inputs)
-        std::printf("  from %s (sha256 %s, levels from its %s)\n", in.file.c_str(), in.sha256.c_str(),
-                    in.levelsFrom.c_str());
+        std::printf("  from %s (sha256 %s, levels from its %s)\n", printable(in.file).c_str(),
+                    printable(in.sha256).c_str(), printable(in.levelsFrom).c_str());
     for (const cal::ChannelReference& ch : c->channels)
         std::printf("  ch %d: reference %.3f dB, strongest path %.3f dB, delay %.3f bins, SNR %.1f dB\n", ch.channel,
                     ch.referenceDb, ch.peakReferenceDb, ch.delayBins, ch.snrDb);
@@ -146,7 +149,7 @@ int runInfo(const std::vector<std::string>& files)
                     status = ExitBadInput;
             } catch (const Failure& failure) {
                 std::fflush(stdout);
-                std::fprintf(stderr, "%s\n", failure.what());
+                std::fprintf(stderr, "%s\n", printable(failure.what()).c_str());
                 status = ExitBadInput;
             }
             continue;
@@ -168,13 +171,13 @@ int runInfo(const std::vector<std::string>& files)
             input.open();
         } catch (const Failure& failure) {
             // Not the acquisition layout: perhaps the viewer's.
-            if (const std::optional<ViewerHeader> viewer = readViewerHeaderOf(path)) {
-                std::printf("%s: viewer layout\n  header: %d sweeps of %d samples, gain %d\n", path.c_str(),
+            if (const std::optional<ViewerHeader> viewer = readViewerHeaderOf(input)) {
+                std::printf("%s: viewer layout\n  header: %d sweeps of %d samples, gain %d\n", printable(path).c_str(),
                             viewer->nsweeps, viewer->nsamples, viewer->gain);
                 continue;
             }
             std::fflush(stdout);
-            std::fprintf(stderr, "%s\n", failure.what());
+            std::fprintf(stderr, "%s\n", printable(failure.what()).c_str());
             status = ExitBadInput;
             continue;
         }
@@ -184,7 +187,7 @@ int runInfo(const std::vector<std::string>& files)
                 status = ExitBadInput;
         } catch (const Failure& failure) {
             std::fflush(stdout);
-            std::fprintf(stderr, "%s\n", failure.what());
+            std::fprintf(stderr, "%s\n", printable(failure.what()).c_str());
             status = ExitBadInput;
         }
     }

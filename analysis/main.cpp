@@ -96,7 +96,7 @@ std::vector<std::string> inputsOf(const std::vector<std::string>& recordings,
 
 int usage(const QString& message)
 {
-    std::fprintf(stderr, "sounder: %s (see sounder --help)\n", qPrintable(message));
+    std::fprintf(stderr, "sounder: %s (see sounder --help)\n", cli::printable(message.toStdString()).c_str());
     return cli::ExitUsage;
 }
 
@@ -486,7 +486,7 @@ int runCalibrateCommand(const QStringList& args)
         options.files.push_back(localPath(file));
     // A recording given twice would weigh twice in the average.
     if (const std::string problem = cli::repeatedRecordingProblem(options.files); !problem.empty()) {
-        std::fprintf(stderr, "sounder: %s\n", problem.c_str());
+        std::fprintf(stderr, "sounder: %s\n", cli::printable(problem).c_str());
         return cli::ExitUsage;
     }
     if (const int refused = cli::outputsRefusal({{"-o", options.outputPath}}, inputsOf(options.files));
@@ -553,7 +553,7 @@ int runCampaignCommand(const QStringList& args, PlotModuleLoad* plotModule)
         files.push_back(localPath(file));
     // A recording given twice would be two points of the fit.
     if (const std::string problem = cli::repeatedRecordingProblem(files); !problem.empty()) {
-        std::fprintf(stderr, "sounder: %s\n", problem.c_str());
+        std::fprintf(stderr, "sounder: %s\n", cli::printable(problem).c_str());
         return cli::ExitUsage;
     }
     std::vector<cli::NamedOutput> named = {{"--csv", settings.csvPath}};
@@ -665,11 +665,11 @@ int main(int argc, char** argv)
             return runCampaignCommand(rest, plotModule.get());
     } catch (const cli::Refused& refusal) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", refusal.what());
+        std::fprintf(stderr, "%s\n", cli::printable(refusal.what()).c_str());
         return cli::ExitUsage;
     } catch (const cli::Failure& failure) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", failure.what());
+        std::fprintf(stderr, "%s\n", cli::printable(failure.what()).c_str());
         return cli::ExitBadInput;
     }
     return usage("unknown command '" + command + "'");

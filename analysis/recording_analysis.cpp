@@ -368,11 +368,12 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
 // A viewer-layout file holds one series; it is reported as channel 1. Each sweep is
 // its nsamples values zero-padded to 4096 points, as the viewer transforms them, and
 // floored at 1e-6 as the acquisition program's profiles are.
-bool analyzeViewer(const std::string& path, const AnalysisSettings& settings, RecordingAnalysis& result)
+bool analyzeViewer(RecordingInput& input, const AnalysisSettings& settings, RecordingAnalysis& result)
 {
+    const std::string& path = input.path();
     rt::TextReader file;
     try {
-        file.open(path);
+        input.openText(file);
     } catch (const rt::InOutError& e) {
         failIo(path, e.code());
     }
@@ -493,7 +494,7 @@ RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettin
             rows->setUp.store(true, std::memory_order_release);
         // Not the acquisition layout: perhaps the viewer's; else the first line that
         // does not fit the acquisition layout is the fault to report.
-        if (analyzeViewer(path, settings, result)) {
+        if (analyzeViewer(input, settings, result)) {
             struct stat info {};
             if (::stat(path.c_str(), &info) == 0)
                 addBytes(bytesDone, uint64_t(info.st_size));

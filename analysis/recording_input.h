@@ -17,8 +17,13 @@ namespace cli {
 class RecordingInput {
 public:
     explicit RecordingInput(std::string path) : path_(std::move(path)) {}
+    ~RecordingInput();
     // Opens and reads the header; throws Failure.
     void open();
+    // Opens file on the same input for the viewer layout's reader, once open() has
+    // found no acquisition header: the file again, or for a pipe the bytes already
+    // taken from it, then the rest. Throws rt::InOutError.
+    void openText(rt::TextReader& file);
     // Lines of three codes, as AcquisitionReader::readLines; throws Failure.
     size_t readLines(uint16_t* codes, size_t maxLines);
     // Up to one sweep (the header's samples per sweep) of lines into codes; returns the
@@ -31,6 +36,9 @@ public:
 private:
     std::string path_;
     acq::AcquisitionReader reader_;
+    // A pipe whose first bytes have been read to tell its layout, kept for openText.
+    int pipe_ = -1;
+    std::string pipeHead_;
 };
 
 // The header of a file in the viewer layout, read by the viewer's own rules: five

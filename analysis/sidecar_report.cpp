@@ -1,5 +1,6 @@
 #include "sidecar_report.h"
 
+#include "cli_support.h"
 #include "recording_metadata.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ void printPosition(const char* moment, const std::optional<meta::PositionSample>
     if (!sample)
         return;
     if (!sample->fix) {
-        std::printf("    position at scan %s: none (%s)\n", moment, sample->reason.c_str());
+        std::printf("    position at scan %s: none (%s)\n", moment, printable(sample->reason).c_str());
         return;
     }
     const meta::Position& p = *sample->fix;
@@ -61,7 +62,7 @@ void printPosition(const char* moment, const std::optional<meta::PositionSample>
         std::printf(", %.1f m/s", *p.speedMps);
     if (p.trackDeg)
         std::printf(" track %.1f deg", *p.trackDeg);
-    std::printf("; GPS time %s, %.1f s old\n", p.gpsTimeUtc.empty() ? "none" : p.gpsTimeUtc.c_str(), p.ageS);
+    std::printf("; GPS time %s, %.1f s old\n", p.gpsTimeUtc.empty() ? "none" : printable(p.gpsTimeUtc).c_str(), p.ageS);
 }
 
 void printWhereAndWhen(const meta::Recording& r)
@@ -71,7 +72,7 @@ void printWhereAndWhen(const meta::Recording& r)
     printPosition("start", r.positionStart);
     printPosition("end", r.positionEnd);
     if (r.timeSource) {
-        std::printf("    time source: %s", r.timeSource->source.c_str());
+        std::printf("    time source: %s", printable(r.timeSource->source).c_str());
         if (r.timeSource->offsetS)
             std::printf(" (system clock %+.3f s from GPS time)", *r.timeSource->offsetS);
         std::printf("\n");
@@ -93,21 +94,22 @@ bool reportSidecar(const std::string& recordingPath, const std::string& sha256, 
     const std::optional<meta::Recording> r = meta::readSidecar(path, &error);
     if (!r) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "%s: %s\n", printable(path).c_str(), printable(error).c_str());
         return false;
     }
-    std::printf("  sidecar %s: written %s by %s %s on %s board library %s\n", path.c_str(), r->writtenUtc.c_str(),
-                r->softwareName.c_str(), r->softwareVersion.c_str(), r->boardLibrarySimulated ? "the simulated" : "the",
-                r->boardLibraryPath.c_str());
+    std::printf("  sidecar %s: written %s by %s %s on %s board library %s\n", printable(path).c_str(),
+                printable(r->writtenUtc).c_str(), printable(r->softwareName).c_str(),
+                printable(r->softwareVersion).c_str(), r->boardLibrarySimulated ? "the simulated" : "the",
+                printable(r->boardLibraryPath).c_str());
     const meta::Settings& s = r->settings;
     std::printf("    settings: %d sweeps of %d samples, clock divider %d, attenuation %d dB, gains %d, %d, %d dB\n",
                 s.numSweeps, s.sweepSamples, s.clockDivider, s.attenuation, s.gains[0], s.gains[1], s.gains[2]);
     printFrontEnd(r->frontEnd);
-    std::printf("    scan started %s: %lld samples at %d Hz; %zu of %d sweeps written, %s", r->scanStartedUtc.c_str(),
+    std::printf("    scan started %s: %lld samples at %d Hz; %zu of %d sweeps written, %s", printable(r->scanStartedUtc).c_str(),
                 (long long)r->scan.samples, r->scan.scanRateHz, r->sweepStartGroups.size(), r->sweepsRequested,
-                r->result.status.c_str());
+                printable(r->result.status).c_str());
     if (r->result.reason)
-        std::printf(" (%s)", r->result.reason->c_str());
+        std::printf(" (%s)", printable(*r->result.reason).c_str());
     std::printf("\n");
     printWhereAndWhen(*r);
     if (!r->sweepStartGroups.empty()) {
@@ -126,11 +128,11 @@ bool reportSidecar(const std::string& recordingPath, const std::string& sha256, 
     }
     std::printf("    sha256 %s: DOES NOT MATCH the recording (now %s, %llu bytes, %lld lines; sidecar: %llu bytes, "
                 "%lld lines)\n",
-                r->result.sha256.c_str(), sha256.c_str(), (unsigned long long)bytes, (long long)lines,
+                printable(r->result.sha256).c_str(), sha256.c_str(), (unsigned long long)bytes, (long long)lines,
                 (unsigned long long)r->result.bytes, (long long)r->result.lines);
     std::fflush(stdout);
     std::fprintf(stderr, "%s: the recording is not the one its sidecar describes (sha256 differs)\n",
-                 recordingPath.c_str());
+                 printable(recordingPath).c_str());
     return false;
 }
 

@@ -135,10 +135,12 @@ bool isRecordingName(const std::string& name)
 }
 
 // `missing` says of a stream's metadata file that is not there: "File not found" beside
-// a collection file, "not in the archive" in an archive.
+// a collection file, "not in the archive" in an archive; `unreadable` holds, by stream,
+// why a metadata file beside a collection could not be read where that is known.
 void reportCollectionText(const std::string& label, const std::string& collectionText,
                           const std::map<std::string, std::string>& metaHashes, SigmfReport& report,
-                          std::vector<std::string>* names, const std::string& missing)
+                          std::vector<std::string>* names, const std::string& missing,
+                          const std::map<std::string, std::string>& unreadable = {})
 {
     std::string error;
     const std::optional<QJsonObject> root = parseObject(collectionText, &error);
@@ -169,8 +171,11 @@ void reportCollectionText(const std::string& label, const std::string& collectio
         if (names)
             names->push_back(name);
         const auto found = metaHashes.find(name);
-        if (found == metaHashes.end())
-            report.faults.push_back(label + ": " + name + ".sigmf-meta: " + missing);
+        if (found == metaHashes.end()) {
+            const auto why = unreadable.find(name);
+            report.faults.push_back(label + ": " + name + ".sigmf-meta: " +
+                                    (why != unreadable.end() ? why->second : missing));
+        }
         else if (found->second != QString::fromStdString(hash).toLower().toStdString())
             report.faults.push_back(label + ": " + name + ".sigmf-meta is not the file it names (sha512 differs)");
         else
@@ -343,7 +348,7 @@ bool infoSigmf(const std::string& path)
         const std::string collectionText = readWhole(path);
         // The streams' metadata files lie beside the collection.
         std::string error;
-        std::map<std::string, std::string> metaHashes;
+        std::map<std::string, std::string> metaHashes, unreadable;
         std::vector<std::string> names;
         if (const std::optional<QJsonObject> root = parseObject(collectionText, &error))
             for (const QJsonValue& v : (*root)["collection"].toObject()["core:streams"].toArray()) {
@@ -352,8 +357,10 @@ bool infoSigmf(const std::string& path)
                     continue;
                 if (const std::optional<DataFacts> m = hashFile(folderOf(path) + name + ".sigmf-meta", &error))
                     metaHashes[name] = m->sha512;
+                else
+                    unreadable[name] = error;
             }
-        reportCollectionText(path, collectionText, metaHashes, report, &names, rt::ioErrorText(2));
+        reportCollectionText(path, collectionText, metaHashes, report, &names, rt::ioErrorText(2), unreadable);
         for (const std::string& name : names) {
             if (!metaHashes.count(name))
                 continue;
@@ -373,10 +380,10 @@ bool infoSigmf(const std::string& path)
         reportRecording(base, metaText, data, report);
     }
     for (const std::string& line : report.lines)
-        std::printf("%s\n", line.c_str());
+        std::printf("%s\n", printable(line).c_str());
     std::fflush(stdout);
     for (const std::string& fault : report.faults)
-        std::fprintf(stderr, "%s\n", fault.c_str());
+        std::fprintf(stderr, "%s\n", printable(fault).c_str());
     return report.faults.empty();
 }
 

@@ -233,6 +233,24 @@ void AcquisitionReader::open(const std::string& path)
     readHeader();
 }
 
+void AcquisitionReader::openAfter(int fd, std::string_view head)
+{
+    impl_ = std::make_unique<Impl>();
+    impl_->sink = &sink_;
+    linesRead_ = 0;
+    impl_->fd = fd;
+    head = head.substr(0, ReadBufferSize);
+    impl_->buffer.reset(new char[ReadBufferSize + MaxHeaderLine + Padding]);
+    std::memcpy(impl_->buffer.get(), head.data(), head.size());
+    std::memset(impl_->buffer.get() + head.size(), 0, Padding);
+    impl_->pos = impl_->buffer.get();
+    impl_->end = impl_->pos + head.size();
+    impl_->bytesRead = head.size();
+    if (sink_ && !head.empty())
+        sink_(head.data(), head.size());
+    readHeader();
+}
+
 void AcquisitionReader::openMemory(std::string_view text)
 {
     impl_ = std::make_unique<Impl>();

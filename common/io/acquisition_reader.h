@@ -50,6 +50,10 @@ public:
     // (throws FormatError).
     void open(const std::string& path);
     void openMemory(std::string_view text);
+    // Opens the file open as fd (which the reader takes over, closing it even when the
+    // header fails) whose first bytes, head (at most 64 KiB), have been read from it
+    // already: a pipe, whose bytes cannot be read twice. head is read first, then the rest.
+    void openAfter(int fd, std::string_view head);
 
     const RecordingHeader& header() const { return header_; }
 

@@ -283,6 +283,12 @@ void TextReader::openMemory(std::string_view text)
     impl_->open = true;
 }
 
+void TextReader::openAfter(int fd, std::string_view head)
+{
+    openMemory(head);
+    impl_->fd = fd;
+}
+
 bool TextReader::isOpen() const { return impl_->open; }
 
 namespace {

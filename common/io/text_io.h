@@ -62,6 +62,10 @@ public:
     void open(const std::string& path);
     // Reads the text from memory instead of a file (tests, fuzzing).
     void openMemory(std::string_view text);
+    // Reads the file open as fd (which the reader takes over) whose first bytes, head,
+    // have been read from it already (a pipe, whose bytes cannot be read twice): head
+    // first, then the rest of the file.
+    void openAfter(int fd, std::string_view head);
     bool isOpen() const;
     // True once the text has ended (physical end, Ctrl-Z or a read error): every
     // further item reads as 0 without error, so a caller may stop reading a run of

@@ -10,6 +10,7 @@
 #include <complex>
 #include <filesystem>
 #include <numbers>
+#include <string>
 #include <vector>
 
 namespace {
@@ -122,6 +123,33 @@ TEST(CalibrationFile, ReadsWhatItWritesAndRefusesTheRest)
         error.clear();
         EXPECT_FALSE(cal::fromJson(text, &error)) << k.to;
         EXPECT_EQ(error.substr(0, k.error.size()), k.error) << k.to;
+    }
+}
+
+// A calibration that an editor saved with a UTF-8 byte-order mark reads as without it
+// (the JSON parser passes over one at the start); a fault in one is placed at its byte
+// in the file, mark and all. The mark alone, twice, or anywhere but at the start, is no JSON.
+TEST(CalibrationFile, AByteOrderMarkAtTheStartIsPassedOver)
+{
+    const std::string mark = "\xEF\xBB\xBF";
+    std::string error;
+    const std::optional<cal::Calibration> marked = cal::fromJson(mark + Whole, &error);
+    ASSERT_TRUE(marked) << error;
+    EXPECT_EQ(cal::toJson(*marked), cal::toJson(*cal::fromJson(Whole, nullptr)));
+    EXPECT_TRUE(cal::isCalibrationText(mark + Whole));
+
+    std::string plainError, markedError;
+    EXPECT_FALSE(cal::fromJson("{\"schema\" 1}", &plainError));
+    EXPECT_FALSE(cal::fromJson(mark + "{\"schema\" 1}", &markedError));
+    const size_t at = plainError.find("at byte ");
+    ASSERT_NE(at, std::string::npos) << plainError;
+    const long plainByte = std::stol(plainError.substr(at + 8));
+    EXPECT_EQ(markedError, plainError.substr(0, at + 8) + std::to_string(plainByte + 3) + ")");
+
+    for (const std::string& text : {mark, " " + mark + Whole, mark + mark + Whole}) {
+        error.clear();
+        EXPECT_FALSE(cal::fromJson(text, &error));
+        EXPECT_EQ(error.substr(0, 8), "not JSON") << error;
     }
 }
 

@@ -276,6 +276,11 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
     EXPECT_NE(info.out.find("  ch 1: reference "), std::string::npos) << info.out;
     EXPECT_EQ(info.out.find("  ch 2:"), std::string::npos) << info.out;
     EXPECT_EQ(sounder("info broken.json").status, 2);
+    // Saved with a UTF-8 byte-order mark, it is the same calibration to info.
+    writeBytes(dir.file("marked.json"), "\xEF\xBB\xBF" + readBytes(dir.file("cal1.json")));
+    const RunResult marked = sounder("info marked.json");
+    EXPECT_EQ(marked.status, 0) << marked.err;
+    EXPECT_NE(marked.out.find("marked.json: calibration (sounder.calibration/1)"), std::string::npos) << marked.out;
 }
 
 // A drive away from the transmitter: single paths whose gains fall as 10 n log10(d)

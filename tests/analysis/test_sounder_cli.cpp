@@ -1,6 +1,7 @@
 // Every kind of bad input gives its one stderr line, exit status 2 and no output
 // file; usage errors give status 1.
 
+#include "cli_support.h"
 #include "run_sounder.h"
 
 #include <gtest/gtest.h>
@@ -163,24 +164,34 @@ TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
     EXPECT_NE(run.err.find("junk.txt: line 1: expected"), std::string::npos) << run.err;
 }
 
-// A recording given through a pipe is told as the file is: nothing of it is read
-// ahead to see whether it is something else (a calibration), which the pipe would lose.
+// A recording given through a pipe is told as the file is, whatever its layout: nothing
+// of it is read ahead to see whether it is something else (a calibration), and the bytes
+// read to tell its layout are read again by the reader of that layout, as the pipe would
+// lose them. A file in neither layout gets the same message through the pipe.
 TEST(SounderCli, InfoOfAPipeIsInfoOfTheFile)
 {
-    for (const std::string command : {"info", "analyze --csv -"}) {
-        SCOPED_TRACE(command);
-        TempDir dir;
-        writeBytes(dir.file("rec.txt"), recording(3, 2500, 2));
-        const RunResult direct = runSounder(dir, command + " rec.txt");
-        const std::string piped = std::string("cd '") + dir.file("") + "' && cat rec.txt | '" + SOUNDER_BINARY + "' " +
-                                  command + " /dev/stdin >piped.out 2>piped.err";
-        const int raw = std::system(piped.c_str());
-        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, direct.status) << readBytes(dir.file("piped.err"));
-        std::string expected = direct.out;
-        for (size_t at; (at = expected.find("rec.txt")) != std::string::npos;)
-            expected.replace(at, 7, "/dev/stdin");
-        EXPECT_EQ(readBytes(dir.file("piped.out")), expected);
-    }
+    std::string viewer = "5\r\n4000\r\n0\r\n20\r\n0.0\r\n";
+    for (int i = 0; i < 5 * 4000; ++i)
+        viewer += std::to_string((i % 7) * 0.25 - 0.75) + "\r\n";
+    const std::string recordings[] = {recording(3, 2500, 2), viewer, "hello\r\n",
+                                      std::string(300, '7') + "\r\n"};
+    for (const std::string& text : recordings)
+        for (const std::string command : {"info", "analyze --csv -"}) {
+            SCOPED_TRACE(command + " of " + text.substr(0, 12));
+            TempDir dir;
+            writeBytes(dir.file("rec.txt"), text);
+            const RunResult direct = runSounder(dir, command + " rec.txt");
+            const std::string piped = std::string("cd '") + dir.file("") + "' && cat rec.txt | '" + SOUNDER_BINARY +
+                                      "' " + command + " /dev/stdin >piped.out 2>piped.err";
+            const int raw = std::system(piped.c_str());
+            EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, direct.status) << readBytes(dir.file("piped.err"));
+            std::string expected = direct.out, expectedErr = direct.err;
+            for (std::string* said : {&expected, &expectedErr})
+                for (size_t at; (at = said->find("rec.txt")) != std::string::npos;)
+                    said->replace(at, 7, "/dev/stdin");
+            EXPECT_EQ(readBytes(dir.file("piped.out")), expected);
+            EXPECT_EQ(readBytes(dir.file("piped.err")), expectedErr);
+        }
 }
 
 TEST(SounderCli, OneMappingOfOpenErrorsInEveryCommand)
@@ -260,4 +271,40 @@ TEST(SounderCli, ADeviceAsAnInputIsRefusedAtOnce)
             ++entries;
         EXPECT_EQ(entries, 2u) << command << ": stdout.log and stderr.log only";
     }
+}
+
+// Texts from inputs reach a terminal with their control characters shown, never acted
+// on; readable text, UTF-8 included, as it is.
+TEST(SounderCli, PrintableShowsControlCharactersAndKeepsText)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"rec 1.txt", "rec 1.txt"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {"\x1b[2J", "\\x1b[2J"},
+        {std::string("nul\0!", 5), "nul\\x00!"},
+        {"del\x7f", "del\\x7f"},
+        {"M\xC3\xBCnchen \xE2\x82\xAC \xF0\x9F\x93\xA1", "M\xC3\xBCnchen \xE2\x82\xAC \xF0\x9F\x93\xA1"},
+        {"csi \xC2\x9B" "2J", "csi \\u009b2J"},
+        {"lone \x9b", "lone \\x9b"},
+        {"cut \xE2\x82", "cut \\xe2\\x82"},
+        {"overlong \xC0\xAF", "overlong \\xc0\\xaf"},
+        {"surrogate \xED\xA0\x80", "surrogate \\xed\\xa0\\x80"},
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(cli::printable(text), shown) << shown;
+}
+
+// A file name and a calibration's texts with a newline and a terminal escape in them are
+// shown escaped by info, on stdout and stderr alike.
+TEST(SounderCli, InfoShowsTextsFromFilesEscaped)
+{
+    TempDir dir;
+    writeBytes(dir.file("a\nb\x1b[2J.txt"), Good);
+    writeBytes(dir.file("junk\x1b[2J.txt"), "hello\r\n");
+    RunResult run = runSounder(dir, "info \"$(printf 'a\\nb\\033[2J.txt')\" \"$(printf 'junk\\033[2J.txt')\"");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.out.find("a\\nb\\x1b[2J.txt: acquisition layout\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.rfind("junk\\x1b[2J.txt: line 1: expected", 0), 0u) << run.err;
+    for (const std::string& said : {run.out, run.err})
+        EXPECT_EQ(said.find('\x1b'), std::string::npos) << said;
 }

@@ -212,3 +212,18 @@ TEST(SounderSidecar, CalibrateTakesARecordingThroughAPipe)
         }
     }
 }
+
+// The sidecar's texts reach the terminal with their control characters shown.
+TEST(SounderSidecar, InfoShowsTheSidecarsTextsEscaped)
+{
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Recording);
+    meta::Recording r = sidecarFor(Recording);
+    r.softwareName = "quenlo\x1b[2J";
+    r.softwareVersion = "1\n2";
+    EXPECT_EQ(meta::writeSidecar(dir.file("rec.txt.meta.json"), r), "");
+    const RunResult run = runSounder(dir, "info rec.txt");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("by quenlo\\x1b[2J 1\\n2 on "), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+}

@@ -16,9 +16,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <unistd.h>
 
 namespace {
 
@@ -414,5 +416,45 @@ TEST(SounderSigmf, UsageErrors)
             EXPECT_EQ(filesIn(dir), (std::set<std::string>{"rec.txt", "sub"})) << args;
             EXPECT_TRUE(std::filesystem::is_empty(dir.file("sub"))) << args;
         }
+    }
+}
+
+// A stream's metadata file beside a collection that cannot be read is told with the
+// reason, as any input is: not found, a folder standing in its place, no permission.
+TEST(SounderSigmf, InfoOfACollectionTellsWhyAStreamsMetadataIsUnreadable)
+{
+    struct Case {
+        const char* name;
+        void (*spoil)(const std::string& meta);
+        const char* said;
+    };
+    const Case cases[] = {
+        {"missing", [](const std::string& meta) { std::filesystem::remove(meta); }, "File not found"},
+        {"a folder",
+         [](const std::string& meta) {
+             std::filesystem::remove(meta);
+             std::filesystem::create_directory(meta);
+         },
+         "Invalid filename"},
+        {"no permission", [](const std::string& meta) { std::filesystem::permissions(meta, std::filesystem::perms::none); },
+         "File access denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "no permission" && ::geteuid() == 0) {
+            std::printf("no permission: not checked as root, who reads any file\n");
+            continue;
+        }
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), recording(2, 2500, 2));
+        ASSERT_EQ(runSounder(dir, "convert rec.txt --to sigmf --layout collection").status, 0);
+        c.spoil(dir.file("rec-ch2.sigmf-meta"));
+        const RunResult run = runSounder(dir, "info rec.sigmf-collection");
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(std::string("rec.sigmf-collection: rec-ch2.sigmf-meta: ") + c.said + "\n"),
+                  std::string::npos)
+            << run.err;
+        if (std::filesystem::exists(dir.file("rec-ch2.sigmf-meta")))
+            std::filesystem::permissions(dir.file("rec-ch2.sigmf-meta"), std::filesystem::perms::owner_all);
     }
 }

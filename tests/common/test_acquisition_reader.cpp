@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -141,5 +143,60 @@ TEST(AcquisitionReader, MissingFileIsAnIoError)
         FAIL();
     } catch (const rt::InOutError& e) {
         EXPECT_EQ(e.code(), rt::io::FileNotFound);
+    }
+}
+
+// A file whose first bytes were read already (a pipe) reads, with those bytes handed
+// back, as the whole file does: the same codes and bytes, wherever the head ends; and
+// the text reader, given the same, reads the same items.
+TEST(AcquisitionReader, FileAfterItsHeadReadsAsTheWholeFile)
+{
+    TempDir dir;
+    const std::string path = dir.file("rec.txt");
+    const std::string text = Header + sweeps(2);
+    writeBytes(path, text);
+    for (const size_t headBytes : {size_t(0), size_t(1), size_t(7), size_t(26), size_t(256), size_t(70000)}) {
+        SCOPED_TRACE(headBytes);
+        const std::string head = text.substr(0, headBytes);
+        int fd = ::open(path.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::lseek(fd, off_t(head.size()), SEEK_SET), off_t(head.size()));
+        acq::AcquisitionReader reader;
+        std::string sunk;
+        reader.setByteSink([&](const char* bytes, size_t n) { sunk.append(bytes, n); });
+        reader.openAfter(fd, head);
+        EXPECT_EQ(reader.header().numSweeps, 2);
+        EXPECT_EQ(reader.header().gains[1], -3);
+        std::vector<uint16_t> codes(3 * 5000);
+        size_t lines = 0;
+        for (size_t got; (got = reader.readLines(codes.data() + 3 * lines, 5000 - lines)) > 0;)
+            lines += got;
+        ASSERT_EQ(lines, 5000u);
+        for (size_t i = 0; i < lines; i += 997)
+            EXPECT_EQ(codes[3 * i + 1], 4095 - i % 4096) << "line " << i;
+        EXPECT_EQ(sunk, text);
+        EXPECT_EQ(reader.bytesRead(), text.size());
+
+        // The text reader over lines of one number each, read item by item.
+        std::string numbers;
+        for (int n = 1; n <= 20000; ++n)
+            numbers += std::to_string(n * 3) + "\r\n";
+        const std::string items = dir.file("items.txt");
+        writeBytes(items, numbers);
+        fd = ::open(items.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        const std::string itemsHead = numbers.substr(0, headBytes);
+        ASSERT_EQ(::lseek(fd, off_t(itemsHead.size()), SEEK_SET), off_t(itemsHead.size()));
+        rt::TextReader file;
+        file.openAfter(fd, itemsHead);
+        int wrong = 0;
+        for (int n = 1; n <= 20000; ++n) {
+            wrong += file.readInt() != n * 3;
+            file.readLn();
+        }
+        file.check();
+        EXPECT_EQ(wrong, 0);
+        EXPECT_EQ(file.readInt(), 0);
+        EXPECT_TRUE(file.atEnd());
     }
 }
