@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 struct GpsReader::Shared {
@@ -187,18 +188,27 @@ GpsReader::GpsReader(GpsdAddress address) : shared_(std::make_shared<Shared>())
     shared_->address = std::move(address);
     shared_->state.link = GpsState::Link::Connecting;
     shared_->state.address = shared_->address.text();
-    std::thread([shared = shared_] {
-        // A write to a gpsd that has gone must not end the program: on this thread the
-        // write fails with EPIPE instead of raising SIGPIPE.
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-        Reading(shared).run();
-        std::lock_guard lock(shared->mutex);
-        shared->finished = true;
-        shared->wake.notify_all();
-    }).detach();
+    try {
+        std::thread([shared = shared_] {
+            // A write to a gpsd that has gone must not end the program: on this thread the
+            // write fails with EPIPE instead of raising SIGPIPE.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+            Reading(shared).run();
+            std::lock_guard lock(shared->mutex);
+            shared->finished = true;
+            shared->wake.notify_all();
+        }).detach();
+    } catch (const std::system_error& error) {
+        // A limit of threads or processes: the program runs on without positions, and
+        // the sidecars say why.
+        std::lock_guard lock(shared_->mutex);
+        shared_->state.link = GpsState::Link::NotRead;
+        shared_->state.error = "no thread can be started for it: " + error.code().message();
+        shared_->finished = true;
+    }
 }
 
 GpsReader::~GpsReader()

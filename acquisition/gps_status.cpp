@@ -76,7 +76,7 @@ std::string satellites(const GpsState& s)
 std::string whyNoFix(const GpsState& s, GpsClock::time_point now)
 {
     switch (s.link) {
-    case GpsState::Link::NotRead: return "GPS not read";
+    case GpsState::Link::NotRead: return "GPS not read" + (s.error.empty() ? "" : " (" + s.error + ")");
     case GpsState::Link::Connecting: return "connecting to gpsd at " + s.address;
     case GpsState::Link::NoDaemon:
         return "no gpsd at " + s.address + (s.error.empty() ? "" : " (" + s.error + ")");

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -391,8 +392,15 @@ int64_t readInParallel(const std::string& path, int32_t sweepsPerBlock, double d
     const int64_t expectedPieces = (expected + BlocksPerPiece - 1) / BlocksPerPiece;
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     std::vector<std::thread> workers;
-    for (unsigned w = 0; w < cores && int64_t(w) < expectedPieces; ++w)
-        workers.emplace_back(work);
+    // Under a limit of threads or processes the reading goes on with the workers that
+    // could be started; with none, the rows are read on this thread from the start.
+    try {
+        for (unsigned w = 0; w < cores && int64_t(w) < expectedPieces; ++w)
+            workers.emplace_back(work);
+    } catch (const std::system_error&) {
+    }
+    if (workers.empty())
+        return 0;
 
     // The rows are given in order, as the pieces before them are done: those done so far
     // after every chunk scanned, then all the others, waiting for each. False once a

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <system_error>
 
 namespace {
 
@@ -122,6 +123,25 @@ void WaterfallWindow::start()
     cancelButton->setEnabled(true);
     status->setText(QStringLiteral("Reading the recording"));
     const std::string file = QFile::encodeName(path_).toStdString();
+    try {
+        startReading(file);
+    } catch (const std::system_error& error) {
+        // A limit of threads or processes: the window stays, empty, and says why.
+        running_ = false;
+        cancelButton->setEnabled(false);
+        startFailure_ = QStringLiteral("The recording cannot be read here: no thread can be started for it (") +
+                        QString::fromLocal8Bit(error.code().message().c_str()) + QStringLiteral(")");
+        finalEnd_ = WaterfallEnd::Failed;
+        status->setText(progressText());
+        dialogs_.showMessage(this, startFailure_);
+        emit finished();
+        return;
+    }
+    timer_->start(PollMilliseconds);
+}
+
+void WaterfallWindow::startReading(const std::string& file)
+{
     thread_ = std::thread([this, file] {
         yieldToTheWindow();
         WaterfallCallbacks callbacks;
@@ -150,7 +170,6 @@ void WaterfallWindow::start()
         // when the window goes is dropped with it).
         QMetaObject::invokeMethod(this, &WaterfallWindow::poll, Qt::QueuedConnection);
     });
-    timer_->start(PollMilliseconds);
 }
 
 void WaterfallWindow::cancel()
@@ -257,6 +276,8 @@ void WaterfallWindow::finish()
 
 QString WaterfallWindow::progressText() const
 {
+    if (!startFailure_.isEmpty())
+        return startFailure_;
     const QString of = QStringLiteral("%1 of %2 blocks").arg(shownRows_).arg(expectedRows_);
     if (running_)
         return QStringLiteral("Reading: ") + of;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -82,6 +83,7 @@ signals:
     void finished();
 
 private:
+    void startReading(const std::string& file);
     void poll();
     void takeRows();
     void showNewRows();
@@ -118,4 +120,5 @@ private:
     QElapsedTimer chartClock_;
     int64_t expectedRows_ = 0;
     WaterfallEnd finalEnd_ = WaterfallEnd::Complete;
+    QString startFailure_;  // why the reading could not start, empty when it did
 };

@@ -3,8 +3,10 @@
 // whose state the test sets.
 
 #include "capture_fixture.h"
+#include "gps_reader.h"
 #include "gps_status.h"
 #include "recording_metadata.h"
+#include "without_threads.h"
 
 #include <QFile>
 #include <QFontMetrics>
@@ -88,6 +90,8 @@ TEST(GpsStatus, PositionAndReadoutOfEachState)
         {"2D fix, only seen", state([](GpsState& s) { s.mode = 2; s.fix->mode = 2; s.satellitesUsed = -1; s.satellitesSeen = 5; }),
          true, "", "GPS: 2D fix, 5 sats seen, 0.4 s"},
         {"no reader", GpsState{}, false, "GPS not read", "GPS: not read"},
+        {"no thread for the reader", state([](GpsState& s) { s.link = GpsState::Link::NotRead; s.error = "no thread"; }),
+         false, "GPS not read (no thread)", "GPS: not read"},
         {"refused", state([](GpsState& s) { s.link = GpsState::Link::NoDaemon; s.error = "can't connect"; }), false,
          "no gpsd at localhost:2947 (can't connect)", "GPS: no gpsd"},
         {"silent", state([](GpsState& s) { s.link = GpsState::Link::Silent; }), false,
@@ -116,6 +120,27 @@ TEST(GpsStatus, PositionAndReadoutOfEachState)
                                                                            ? std::string("GPS: not read")
                                                                            : "GPS: " + std::string(c.reason));
     }
+}
+
+TEST(GpsReader, WhereNoThreadCanBeStartedTheProgramGoesOnAndTheSidecarSaysWhy)
+{
+    const int status = runInChildWithoutThreads([] {
+        const auto begun = std::chrono::steady_clock::now();
+        {
+            GpsReader reader(GpsdAddress{"127.0.0.1", "1"});
+            const GpsState s = reader.latest();
+            if (s.link != GpsState::Link::NotRead)
+                return 10;
+            const std::string reason = positionAt(s, GpsClock::now()).reason;
+            if (reason.rfind("GPS not read (no thread can be started for it: ", 0) != 0)
+                return 11;
+        }
+        // Its end does not wait for a thread that never ran (a second at most otherwise).
+        return std::chrono::steady_clock::now() - begun < 900ms ? 0 : 12;
+    });
+    if (status == NoThreadlessChild)
+        GTEST_SKIP() << "no child process without threads can be made here";
+    EXPECT_EQ(status, 0) << "10..12: the check that failed; 2: an exception; 134: aborted";
 }
 
 // A source whose state the test sets, from any thread.

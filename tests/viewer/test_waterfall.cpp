@@ -5,9 +5,11 @@
 #include "colour_map_chart.h"
 #include "viewer_fixture.h"
 #include "waterfall_window.h"
+#include "without_threads.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -185,6 +187,38 @@ TEST_F(Waterfall, CancelStopsTheReadingAndKeepsTheRowsRead)
     EXPECT_LT(window->rowsShown(), window->expectedRows());
     EXPECT_TRUE(window->status->text().startsWith("Cancelled")) << window->status->text().toStdString();
     EXPECT_FALSE(window->cancelButton->isEnabled());
+}
+
+TEST_F(Waterfall, WhereNoThreadCanBeStartedTheWindowSaysSoAndTheProgramGoesOn)
+{
+    const std::string file = writeWavy("w.txt", 12, 12, 33);
+    // The child reads as another user.
+    chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    chmod(file.c_str(), 0644);
+    open(file);
+    ASSERT_TRUE(form->fileopen);
+    const int status = runInChildWithoutThreads([&] {
+        const size_t before = dialogs.messages.size();
+        form->Waterfall1->trigger();
+        WaterfallWindow* window = form->waterfall();
+        if (!window)
+            return 10;
+        const QString said = QStringLiteral("The recording cannot be read here: no thread can be started for it");
+        if (window->running() || window->end() != WaterfallEnd::Failed || window->cancelButton->isEnabled())
+            return 11;
+        if (dialogs.messages.size() != before + 1 || !dialogs.messages.back().startsWith(said) ||
+            window->status->text() != dialogs.messages.back())
+            return 12;
+        // The main window reads on; closing the recording closes the waterfall.
+        goTo(QStringLiteral("5"));
+        if (form->cursweep != 5)
+            return 13;
+        form->Close1Click();
+        return form->waterfall() == nullptr && !form->fileopen ? 0 : 14;
+    });
+    if (status == NoThreadlessChild)
+        GTEST_SKIP() << "no child process without threads can be made here";
+    EXPECT_EQ(status, 0) << "10..14: the check that failed; 2: an exception; 134: aborted";
 }
 
 TEST_F(Waterfall, HoverNamesBlockSweepBinAndPowerAndTheColourScaleCanBeSet)

@@ -6,6 +6,7 @@
 #include "delay_profile.h"
 #include "runtime_error.h"
 #include "waterfall_reader.h"
+#include "without_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +14,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -349,4 +353,51 @@ TEST(WaterfallReader, ABlockEndingWhereAScannedChunkEndsReadsTheSame)
             EXPECT_TRUE(rows[0] == rows[1]);
         }
     }
+}
+
+TEST(WaterfallReader, WhereNoThreadCanBeStartedTheRowsAreReadOnTheCallingThread)
+{
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"whole, many pieces", recording(60, 40, 60)},
+        {"cut short", recording(60, 40, 33)},
+        {"bad item in sweep 27", recording(60, 40, 60, 27 * 40 + 3)},
+    };
+    char folder[] = "/tmp/waterfall-threads-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    chmod(folder, 0755);  // read by the child as another user
+    const std::string path = std::string(folder) + "/r.txt";
+    bool skipped = false;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text;
+        chmod(path.c_str(), 0644);
+        std::atomic<bool> cancel{false};
+        std::vector<std::vector<double>> expected;
+        WaterfallCallbacks inOrder;
+        inOrder.row = [&](int64_t, const double* db) { expected.emplace_back(db, db + WaterfallBins); };
+        const WaterfallOutcome wanted = readWaterfallInOrder(path, 5, 5.0, cancel, inOrder);
+        ASSERT_GT(expected.size(), 4u);
+        const int status = runInChildWithoutThreads([&] {
+            std::vector<std::vector<double>> rows;
+            WaterfallCallbacks callbacks;
+            callbacks.row = [&](int64_t, const double* db) { rows.emplace_back(db, db + WaterfallBins); };
+            const WaterfallOutcome outcome = readWaterfall(path, 5, 5.0, cancel, callbacks);
+            const bool same = outcome.end == wanted.end && outcome.rows == wanted.rows &&
+                              outcome.expectedRows == wanted.expectedRows && outcome.message == wanted.message &&
+                              rows == expected;
+            return same ? 0 : 10;
+        });
+        if (status == NoThreadlessChild) {
+            skipped = true;
+            break;
+        }
+        EXPECT_EQ(status, 0) << "0: the same rows and outcome; 10: others; 2: an exception; 134: aborted";
+    }
+    std::remove(path.c_str());
+    rmdir(folder);
+    if (skipped)
+        GTEST_SKIP() << "no child process without threads can be made here";
 }
