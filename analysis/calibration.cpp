@@ -207,19 +207,8 @@ std::optional<Calibration> readCalibration(const std::string& path, std::string*
     if (!rt::readsAsFile(fd))
         return refuse(rt::ioErrorText(rt::ioCodeFromErrno(EISDIR)));
     std::string text;
-    char block[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, block, sizeof block);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return refuse(rt::ioErrorText(rt::ioCodeFromErrno(errno)));
-        if (got == 0)
-            break;
-        text.append(block, size_t(got));
-        if (text.size() > Limit)
-            return refuse("over 4 MiB, not a calibration");
-    }
+    if (const int code = rt::readAllUpTo(fd, Limit, text))
+        return refuse(code < 0 ? "over 4 MiB, not a calibration" : rt::ioErrorText(code));
     return fromJson(text, error);
 }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace rt {
 
@@ -73,6 +74,23 @@ bool readsAsFile(int fd)
 {
     struct stat info {};
     return ::fstat(fd, &info) != 0 || !(S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode));
+}
+
+int readAllUpTo(int fd, size_t limit, std::string& text)
+{
+    char block[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return ioCodeFromErrno(errno);
+        if (got == 0)
+            return 0;
+        text.append(block, size_t(got));
+        if (text.size() > limit)
+            return -1;
+    }
 }
 
 int ioCodeFromOpenErrno(int err, const std::string& path)

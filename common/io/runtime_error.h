@@ -83,6 +83,10 @@ int ioCodeFromOpenErrno(int err, const std::string& path);
 // reader refuses the others as a path that cannot name a file (EISDIR: "Invalid filename").
 bool readsAsFile(int fd);
 
+// Reads what is left of the open file fd into `text`, up to `limit` bytes: 0 when it was
+// read whole, -1 when it holds more than `limit` bytes, else the I/O error code.
+int readAllUpTo(int fd, size_t limit, std::string& text);
+
 // Decimal text of an edit box or a menu target to a signed 32-bit integer: leading
 // blanks, an optional sign, decimal digits; anything else (trailing blanks, an
 // empty text, a value out of range) throws ConvertError naming the text.

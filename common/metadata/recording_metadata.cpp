@@ -529,19 +529,8 @@ std::optional<Recording> readSidecar(const std::string& path, std::string* error
     if (uint64_t(info.st_size) > Limit)
         return failed("too large for a sidecar");
     std::string text;
-    char block[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, block, sizeof block);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return failed(rt::ioErrorText(rt::ioCodeFromErrno(errno)));
-        if (got == 0)
-            break;
-        text.append(block, size_t(got));
-        if (text.size() > Limit)
-            return failed("too large for a sidecar");
-    }
+    if (const int code = rt::readAllUpTo(fd, Limit, text))
+        return failed(code < 0 ? "too large for a sidecar" : rt::ioErrorText(code));
     return fromJson(text, error);
 }
 
