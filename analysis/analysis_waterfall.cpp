@@ -1,6 +1,7 @@
 #include "analysis_waterfall.h"
 
 #include "analysis_report.h"
+#include "thread_start.h"
 
 #include <QImage>
 #include <QPainter>
@@ -210,8 +211,12 @@ std::string waterfallPngBytesInParts(const QImage& picture, int parts, int threa
         }
     };
     std::vector<std::thread> helpers;
-    for (int t = 1; t < std::min(parts, threads); ++t)
-        helpers.emplace_back(encode);
+    for (int t = 1; t < std::min(parts, threads); ++t) {
+        std::thread helper = rt::threadIfAny(encode);
+        if (!helper.joinable())
+            break;  // the system gives no more: the threads there are do the rest
+        helpers.push_back(std::move(helper));
+    }
     encode();
     for (std::thread& t : helpers)
         t.join();
@@ -268,23 +273,37 @@ QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& 
     colourScale->setType(QCPAxis::atRight);
     colourScale->axis()->setLabel("power (dB)");
     auto* margins = new QCPMarginGroup(&plot);
-    // Each channel's cells reduced and filled in on a thread of its own.
+    // Each channel's cells reduced and filled in on a thread of its own, as many as
+    // there are cores (and as the system gives), each taking the next channel left.
     const size_t mapped = analysis.channels.size();
     std::vector<ChannelMap> maps(mapped);
     {
         const MapPixels pixels = waterfallMapPixels(width, height, channels);
-        const auto fill = [&](size_t c) { maps[c] = channelMap(analysis.channels[c], pixels, scale); };
+        std::atomic<size_t> next{0};
+        std::vector<std::exception_ptr> failures(mapped);
+        const auto fill = [&] {
+            for (size_t c; (c = next.fetch_add(1)) < mapped;) {
+                try {
+                    maps[c] = channelMap(analysis.channels[c], pixels, scale);
+                } catch (...) {
+                    failures[c] = std::current_exception();
+                }
+            }
+        };
         std::vector<std::thread> threads;
         const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-        for (size_t first = 1; first < std::min(cores, mapped); ++first)
-            threads.emplace_back([&, first] {
-                for (size_t c = first; c < mapped; c += cores)
-                    fill(c);
-            });
-        for (size_t c = 0; c < mapped; c += cores)
-            fill(c);
+        for (size_t t = 1; t < std::min(cores, mapped); ++t) {
+            std::thread helper = rt::threadIfAny(fill);
+            if (!helper.joinable())
+                break;
+            threads.push_back(std::move(helper));
+        }
+        fill();
         for (std::thread& t : threads)
             t.join();
+        for (const std::exception_ptr& failure : failures)
+            if (failure)
+                std::rethrow_exception(failure);
     }
     float lowest = INFINITY, highest = -INFINITY;
     for (int c = 0; c < int(mapped); ++c) {

@@ -8,6 +8,7 @@
 #include "profile_rows.h"
 #include "recording_input.h"
 #include "runtime_error.h"
+#include "thread_start.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -258,9 +259,30 @@ std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, co
         finished.notify_one();
     };
     std::vector<std::thread> threads;
-    running = workers;
-    for (size_t w = 0; w < workers; ++w)
-        threads.emplace_back(work);
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        running = workers;
+    }
+    for (size_t w = 0; w < workers; ++w) {
+        std::thread worker = rt::threadIfAny(work);
+        if (worker.joinable()) {
+            threads.push_back(std::move(worker));
+            continue;
+        }
+        // The system gives no more threads (a limit of the user's processes): those
+        // there are take every file; with none at all, this thread analyzes them all
+        // first, and what goes on meanwhile follows.
+        const std::lock_guard<std::mutex> lock(mutex);
+        running -= workers - w;
+        break;
+    }
+    if (threads.empty()) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            running = 1;
+        }
+        work();
+    }
     if (meanwhile) {
         try {
             meanwhile();
@@ -470,7 +492,7 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     int npyFailure = 0;
     // It is also handed to the disk there, so that the commit at the end waits for
     // little of it.
-    std::thread npyWriter([&] {
+    const auto writeNpy = [&] {
         try {
             if (followNpy) {
                 follower.finishNpy(results, npyFailedPath);
@@ -487,7 +509,10 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
         } catch (const rt::InOutError& e) {
             npyFailure = e.code();
         }
-    });
+    };
+    std::thread npyWriter = rt::threadIfAny(writeNpy);
+    if (!npyWriter.joinable())
+        writeNpy();  // no thread to be had: written first, here
     struct Join {
         std::thread& thread;
         ~Join()
@@ -509,7 +534,8 @@ int runAnalyze(const std::vector<std::string>& files, const AnalysisSettings& se
     if (!outputs.waterfallPath.empty())
         for (size_t i = 0; i < results.size(); ++i)
             pending.add(plotPathFor(outputs.waterfallPath, i, results.size()), drawWaterfall(results[i], settings));
-    npyWriter.join();
+    if (npyWriter.joinable())
+        npyWriter.join();
     if (npyFailure != 0)
         failIo(npyFailedPath, npyFailure);
     for (std::unique_ptr<OutputFile>& file : npyFiles)

@@ -1,5 +1,7 @@
 #include "block_pipeline.h"
 
+#include "thread_start.h"
+
 namespace cli {
 
 BlockPipeline::BlockPipeline(size_t blockBytes, Consumer consume)
@@ -7,7 +9,8 @@ BlockPipeline::BlockPipeline(size_t blockBytes, Consumer consume)
 {
     for (size_t i = 0; i < Blocks; ++i)
         blocks_.emplace_back(new unsigned char[blockBytes_]);
-    worker_ = std::thread([this] { consumeBlocks(); });
+    // Without a second thread (the system refused one), give() consumes each block itself.
+    worker_ = rt::threadIfAny([this] { consumeBlocks(); });
 }
 
 BlockPipeline::~BlockPipeline()
@@ -17,7 +20,8 @@ BlockPipeline::~BlockPipeline()
         ending_ = true;
     }
     changed_.notify_all();
-    worker_.join();
+    if (worker_.joinable())
+        worker_.join();
 }
 
 void BlockPipeline::rethrowFailure()
@@ -37,6 +41,14 @@ unsigned char* BlockPipeline::take()
 
 void BlockPipeline::give(size_t used)
 {
+    if (!worker_.joinable()) {
+        try {
+            consume_(blocks_[next_].get(), used);
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+        return;
+    }
     {
         const std::lock_guard lock(mutex_);
         used_[next_] = used;

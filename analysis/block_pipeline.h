@@ -4,7 +4,8 @@
 // so that the two kinds of work overlap. The maker fills blocks lent by take() and
 // hands them back with give(); a few blocks are in flight, so neither side waits for
 // the other unless it runs far ahead. A failure of the consumer is rethrown to the
-// maker by the next take() or by finish().
+// maker by the next take() or by finish(). Where no second thread can be had, give()
+// consumes the block on the maker's thread.
 
 #include <condition_variable>
 #include <cstddef>

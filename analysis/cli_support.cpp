@@ -3,6 +3,7 @@
 #include "output_file.h"
 #include "recording_input.h"
 #include "runtime_error.h"
+#include "thread_start.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -160,11 +161,15 @@ ReplacedOutputs::ReplacedOutputs(std::vector<std::string> paths)
         struct stat info {};
         return ::stat(path.c_str(), &info) == 0;
     };
-    if (std::any_of(paths.begin(), paths.end(), exists))
-        thread_ = std::thread([paths = std::move(paths)] {
-            for (const std::string& path : paths)
-                dropCachedPages(path);
-        });
+    if (!std::any_of(paths.begin(), paths.end(), exists))
+        return;
+    const auto drop = [paths = std::move(paths)] {
+        for (const std::string& path : paths)
+            dropCachedPages(path);
+    };
+    thread_ = rt::threadIfAny(drop);
+    if (!thread_.joinable())
+        drop();
 }
 
 void ReplacedOutputs::done()

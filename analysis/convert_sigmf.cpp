@@ -11,6 +11,7 @@
 #include "sigmf_stages.h"
 #include "sigmf_values.h"
 #include "sounder_version.h"
+#include "thread_start.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -262,10 +263,15 @@ QByteArray collectionJson(const Source& source, const std::vector<Stream>& strea
     return QJsonDocument(QJsonObject{{"collection", collection}}).toJson(QJsonDocument::Indented);
 }
 
-// A thread joined when it goes out of scope.
+// A thread joined when it goes out of scope. Where the system gives no thread, the work
+// is done here, before the constructor returns.
 class JoinedThread {
 public:
-    explicit JoinedThread(std::function<void()> work) : thread_(std::move(work)) {}
+    explicit JoinedThread(const std::function<void()>& work) : thread_(rt::threadIfAny(work))
+    {
+        if (!thread_.joinable())
+            work();
+    }
     JoinedThread(JoinedThread&&) = default;
     ~JoinedThread()
     {

@@ -10,6 +10,7 @@
 #include "recording_input.h"
 #include "runtime_error.h"
 #include "text_io.h"
+#include "thread_start.h"
 
 #include <algorithm>
 #include <cmath>
@@ -52,10 +53,13 @@ public:
             const size_t rows = settings.keepProfiles == ProfileRows::Sweeps ? result_.sweeps.capacity()
                                                                               : result_.blocks.capacity();
             reserveProfileRows(result_.profilesDb, rows);
-            // The room's memory made ready beside the analysis, on another core.
+            // The room's memory made ready beside the analysis, on another core (where
+            // the system gives no thread for it, the rows take their pages as they come).
             if (result_.profilesDb.capacity() > 0)
-                populating_ =
-                    std::thread(populateProfileRows, result_.profilesDb.data(), result_.profilesDb.capacity());
+                populating_ = rt::threadIfAny(
+                    [room = result_.profilesDb.data(), floats = result_.profilesDb.capacity()] {
+                        populateProfileRows(room, floats);
+                    });
         }
         db_.fill(FloorDb);
         power_.fill(PowerFloor);

@@ -1,5 +1,7 @@
 #include "sigmf_stages.h"
 
+#include "thread_start.h"
+
 #include <algorithm>
 
 namespace cli {
@@ -9,8 +11,24 @@ SlotStages::SlotStages(size_t slotCount, size_t stages, Work work)
 {
     for (size_t s = 0; s < stages; ++s)
         stages_.push_back(std::make_unique<Stage>());
-    for (size_t s = 0; s < stages; ++s)
-        stages_[s]->thread = std::thread([this, s] { run(s); });
+    for (size_t s = 0; s < stages && !here_; ++s) {
+        stages_[s]->thread = rt::threadIfAny([this, s] { run(s); });
+        here_ = !stages_[s]->thread.joinable();
+    }
+    if (here_) {
+        // The system refused a thread: the filler does every stage's work itself, in
+        // give(), and the stages started already are stopped.
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        for (auto& stage : stages_)
+            stage->wake.notify_all();
+        for (auto& stage : stages_)
+            if (stage->thread.joinable())
+                stage->thread.join();
+        stopping_ = false;
+    }
 }
 
 SlotStages::~SlotStages()
@@ -22,7 +40,8 @@ SlotStages::~SlotStages()
     for (auto& stage : stages_)
         stage->wake.notify_all();
     for (auto& stage : stages_)
-        stage->thread.join();
+        if (stage->thread.joinable())
+            stage->thread.join();
 }
 
 uint64_t SlotStages::slowest() const
@@ -64,6 +83,19 @@ size_t SlotStages::take()
 
 void SlotStages::give()
 {
+    if (here_) {
+        const size_t slot = size_t(given_ % slots_);
+        for (size_t s = 0; s < stages_.size() && !failure_; ++s) {
+            try {
+                work_(s, slot);
+                ++stages_[s]->done;
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+        }
+        ++given_;
+        return;
+    }
     const std::lock_guard lock(mutex_);
     ++given_;
     for (auto& stage : stages_)

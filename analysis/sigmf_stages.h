@@ -7,7 +7,8 @@
 // filler by the next take() or by finish(); the other stages then stop too.
 // A thread that waits is woken only once a batch of slots (a quarter of the ring) is
 // there for it, so that the stages and the filler run in bursts rather than waking one
-// another at every slot.
+// another at every slot. Where the system refuses the stages their threads, give()
+// does every stage's work on the filler's thread.
 
 #include <condition_variable>
 #include <cstddef>
@@ -23,7 +24,7 @@ namespace cli {
 
 class SlotStages {
 public:
-    // Called on stage `stage`'s own thread with each slot given, in order.
+    // Called on stage `stage`'s own thread (or the filler's) with each slot given, in order.
     using Work = std::function<void(size_t stage, size_t slot)>;
 
     SlotStages(size_t slotCount, size_t stages, Work work);
@@ -63,6 +64,7 @@ private:
     bool fillerWaiting_ = false;
     bool finishing_ = false;  // in finish(): every slot given is to be done
     bool stopping_ = false;
+    bool here_ = false;  // no threads: the stages' work is done in give()
     std::exception_ptr failure_;
 };
 

@@ -1,5 +1,7 @@
 #include "digest.h"
 
+#include "thread_start.h"
+
 #include <openssl/evp.h>
 
 #include <stdexcept>
@@ -51,7 +53,11 @@ namespace {
 constexpr size_t QueueLimit = size_t(8) << 20;
 }
 
-ConcurrentHasher::ConcurrentHasher(Algorithm algorithm) : hasher_(algorithm), worker_([this] { work(); }) {}
+// Without a thread of its own (the system refused one) it hashes in add().
+ConcurrentHasher::ConcurrentHasher(Algorithm algorithm)
+    : hasher_(algorithm), worker_(rt::threadIfAny([this] { work(); }))
+{
+}
 
 ConcurrentHasher::~ConcurrentHasher()
 {
@@ -60,13 +66,18 @@ ConcurrentHasher::~ConcurrentHasher()
         stop_ = true;
     }
     changed_.notify_all();
-    worker_.join();
+    if (worker_.joinable())
+        worker_.join();
 }
 
 void ConcurrentHasher::add(const void* data, size_t length)
 {
     if (length == 0)
         return;
+    if (!worker_.joinable()) {
+        hasher_.add(data, length);
+        return;
+    }
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return queuedBytes_ < QueueLimit; });
     std::string piece;
