@@ -224,14 +224,30 @@ TEST(SounderOutputs, OutputsPerFileOfSeveralFilesNeedAName)
     EXPECT_EQ(one.out.rfind("\x93NUMPY", 0), 0u);
 }
 
-TEST(SounderOutputs, TwoStandardOutputsAreRefused)
+// Streams that cannot be shared, refused before anything is opened: a pipe named as
+// two inputs would be read by both in turns (nothing writes to this one: opening it
+// would wait for ever).
+TEST(SounderOutputs, StreamsNamedTwiceAreRefused)
 {
-    TempDir dir;
-    writeBytes(dir.file("rec.txt"), recording(3, 2500, 3));
-    const RunResult run = runSounder(dir, "analyze rec.txt --csv - --json -");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "sounder: only one output can be - (the standard output)\n");
-    EXPECT_TRUE(run.out.empty());
+    const struct {
+        const char* args;
+        const char* says;
+    } cases[] = {
+        {"analyze rec.txt --csv - --json -", "only one output can be - (the standard output)"},
+        {"analyze pipe pipe --csv o.csv", "pipe: is named twice as an input; a pipe can be read only once"},
+        {"analyze rec.txt ./pipe pipe --csv o.csv", "pipe: is named twice as an input; a pipe can be read only once"},
+        {"analyze - rec.txt - --csv o.csv </dev/null", "-: is named twice as an input; a pipe can be read only once"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), recording(3, 2500, 3));
+        ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+        const RunResult run = runSounder(dir, c.args);
+        EXPECT_EQ(run.status, 1) << c.args;
+        EXPECT_EQ(run.err, std::string("sounder: ") + c.says + "\n") << c.args;
+        EXPECT_TRUE(run.out.empty()) << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("o.csv"))) << c.args;
+    }
 }
 
 TEST(SounderOutputs, AFifoTakesTheCsvInOrder)
