@@ -182,6 +182,45 @@ TEST(SounderAnalyze, JsonGivesTheParametersAndPercentilesOverBlocks)
     }
 }
 
+// The false-alarm probability holds over recordings of noise alone: the share of sweeps
+// (and of blocks) in which anything is counted as a path is the probability asked for.
+// Each case's count lies within about four standard deviations of the expected one, so
+// that a margin worked out for the wrong number of bins, of sweeps averaged or of degrees
+// of freedom, which misses by a factor of several, fails. Seeded: the same noise every run.
+TEST(SounderAnalyze, NoiseAloneIsCountedAsPathsAtTheFalseAlarmRateAsked)
+{
+    TempDir dir;
+    constexpr int Sweeps = 300, Samples = 2500, Channels = 3;
+    std::mt19937 random(11);
+    std::normal_distribution<double> noise(2048.0, 40.0);
+    std::string text = std::to_string(Sweeps) + "," + std::to_string(Samples) + "\r\n31\r\n10,20,30\r\n0.0\r\n";
+    for (int i = 0; i < Sweeps * Samples; ++i)
+        for (int c = 0; c < Channels; ++c)
+            text += std::to_string(std::clamp(int(std::lround(noise(random))), 0, 4095)) + (c < 2 ? "," : "\r\n");
+    writeBytes(dir.file("noise.txt"), text);
+
+    const struct {
+        double falseAlarm;
+        const char* kind;
+    } cases[] = {{0.1, "sweep"}, {0.1, "block"}, {0.02, "sweep"}, {0.02, "block"}};
+    for (const auto& c : cases) {
+        const std::string args = "analyze noise.txt --csv o.csv --false-alarm " + std::to_string(c.falseAlarm);
+        const RunResult run = runSounder(dir, args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Csv csv(readBytes(dir.file("o.csv")));
+        int trials = 0, alarms = 0;
+        for (const auto& row : csv.rows)
+            if (csv.at(row, "kind") == c.kind) {
+                ++trials;
+                alarms += csv.at(row, "counted_bins") != "0";
+            }
+        const double expected = trials * c.falseAlarm;
+        const double spread = 4.0 * std::sqrt(expected * (1.0 - c.falseAlarm)) + 1.0;
+        EXPECT_EQ(trials, std::string(c.kind) == "sweep" ? Channels * Sweeps : Channels * Sweeps / 5) << args;
+        EXPECT_NEAR(alarms, expected, spread) << args << ", " << c.kind << "s";
+    }
+}
+
 TEST(SounderAnalyze, ChannelBlockAndWindowOptions)
 {
     TempDir dir;
