@@ -18,20 +18,14 @@ SlotStages::SlotStages(size_t slotCount, size_t stages, Work work)
     if (here_) {
         // The system refused a thread: the filler does every stage's work itself, in
         // give(), and the stages started already are stopped.
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        for (auto& stage : stages_)
-            stage->wake.notify_all();
-        for (auto& stage : stages_)
-            if (stage->thread.joinable())
-                stage->thread.join();
+        stopThreads();
         stopping_ = false;
     }
 }
 
-SlotStages::~SlotStages()
+SlotStages::~SlotStages() { stopThreads(); }
+
+void SlotStages::stopThreads()
 {
     {
         const std::lock_guard lock(mutex_);

@@ -50,6 +50,7 @@ private:
         std::thread thread;
     };
     void run(size_t stage);
+    void stopThreads();  // every stage's thread stopped and joined
     uint64_t slowest() const;
     bool fillerMayGo() const;
     void rethrowFailure();
