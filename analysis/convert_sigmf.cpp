@@ -396,6 +396,10 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     if (const std::string leaf = fileName(base); leaf.empty() || leaf == "." || leaf == "..")
         throw Refused("sounder: -o " + base + ": BASE starts the files' names (BASE.sigmf-meta, ...): it cannot be "
                       "a folder; give FOLDER/NAME");
+    // Elsewhere "-" is the standard output, which cannot hold the files of a recording.
+    if (base == "-")
+        throw Refused("sounder: -o -: BASE starts the files' names (BASE.sigmf-meta, ...); a SigMF recording "
+                      "cannot go to the standard output: give a name");
     RecordingInput input(inputPath);
     input.open();
     Source source;

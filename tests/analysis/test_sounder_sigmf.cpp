@@ -398,7 +398,8 @@ TEST(SounderSigmf, UsageErrors)
     for (const char* args : {"convert rec.txt --to sigmf --datatype cf32_le", "convert rec.txt --to sigmf --layout split",
                              "convert rec.txt --to sigmf --channel 2 --layout collection",
                              "convert rec.txt --to sigmf --channel 0", "convert rec.txt --to viewer --archive",
-                             "convert rec.txt --to viewer --datatype ru16_le"}) {
+                             "convert rec.txt --to viewer --datatype ru16_le", "convert rec.txt --to sigmf -o -",
+                             "convert rec.txt --to sigmf --archive -o -"}) {
         const RunResult run = runSounder(dir, args);
         EXPECT_EQ(run.status, 1) << args;
         EXPECT_FALSE(run.err.empty()) << args;
