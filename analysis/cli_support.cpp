@@ -90,11 +90,11 @@ std::string outputsProblem(const std::vector<NamedOutput>& outputs, const std::v
     }
     if (standardOutputs > 1)
         return "only one output can be - (the standard output)";
-    // A pipe (or the standard input) named twice would be read by two readers at once,
-    // each taking part of what comes through it.
+    // A pipe named twice would be read by two readers at once, each taking part of what
+    // comes through it. (An input "-" is a file of that name.)
     for (size_t i = 0; i < inputs.size(); ++i)
         for (size_t j = 0; j < i; ++j)
-            if (isStream(inputs[i]) && sameFile(inputs[i], inputIds[i], inputs[j], inputIds[j]))
+            if (inputs[i] != "-" && isStream(inputs[i]) && sameFile(inputs[i], inputIds[i], inputs[j], inputIds[j]))
                 return inputs[i] + ": is named twice as an input; a pipe can be read only once";
     for (size_t o = 0; o < outputs.size(); ++o) {
         const NamedOutput& out = outputs[o];

@@ -49,9 +49,9 @@ bool isStream(const std::string& path);
 // inode, through a link of either kind) gives "OUT: is also an input"; the same file
 // named by two outputs (as above, or two names of a file not made yet: "x" and "./x",
 // a link to where the other goes) "OUT: is named by both --a and --b"; more than one "-" "only
-// one output can be - (the standard output)"; a pipe or the standard input named as two
-// inputs "IN: is named twice as an input; a pipe can be read only once". Empty when there
-// is no such problem.
+// one output can be - (the standard output)"; a pipe (or /dev/stdin) named as two inputs
+// "IN: is named twice as an input; a pipe can be read only once". Empty when there is no
+// such problem.
 // Shown as "sounder: PROBLEM" with exit status 1 (outputsRefusal).
 std::string outputsProblem(const std::vector<NamedOutput>& outputs, const std::vector<std::string>& inputs);
 

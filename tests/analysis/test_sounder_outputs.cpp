@@ -236,7 +236,8 @@ TEST(SounderOutputs, StreamsNamedTwiceAreRefused)
         {"analyze rec.txt --csv - --json -", "only one output can be - (the standard output)"},
         {"analyze pipe pipe --csv o.csv", "pipe: is named twice as an input; a pipe can be read only once"},
         {"analyze rec.txt ./pipe pipe --csv o.csv", "pipe: is named twice as an input; a pipe can be read only once"},
-        {"analyze - rec.txt - --csv o.csv </dev/null", "-: is named twice as an input; a pipe can be read only once"},
+        {"analyze /dev/stdin rec.txt /dev/stdin --csv o.csv </dev/null",
+         "/dev/stdin: is named twice as an input; a pipe can be read only once"},
     };
     for (const auto& c : cases) {
         TempDir dir;
