@@ -35,7 +35,10 @@ public:
     // expectedSweeps: how many sweeps the file can hold, so that the results grow
     // in place.
     // samplesUsed: the samples of each sweep entering the transform.
-    ChannelAccumulator(int channel, const AnalysisSettings& settings, int samplesUsed, size_t expectedSweeps = 0)
+    // backAhead: the room reserved for expectedSweeps is all the rows take (it never
+    // moves), and its memory may be made ready on a thread of its own.
+    ChannelAccumulator(int channel, const AnalysisSettings& settings, int samplesUsed, size_t expectedSweeps = 0,
+                       bool backAhead = false)
         : settings_(settings), sweepParams_(settings.metrics)
     {
         sweepParams_.window = settings.window;
@@ -55,7 +58,7 @@ public:
             reserveProfileRows(result_.profilesDb, rows);
             // The room's memory made ready beside the analysis, on another core (where
             // the system gives no thread for it, the rows take their pages as they come).
-            if (result_.profilesDb.capacity() > 0)
+            if (backAhead && result_.profilesDb.capacity() > 0)
                 populating_ = rt::threadIfAny(
                     [room = result_.profilesDb.data(), floats = result_.profilesDb.capacity()] {
                         populateProfileRows(room, floats);
@@ -279,20 +282,27 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
     const bool weighted = settings.window != SampleWindow::None;
 
     // The sweeps promised, as far as the file's size allows (a line takes at least
-    // "0,0,0\n"): a header promising more than a file holds reserves no more.
+    // "0,0,0\n"): a header promising more than a file holds reserves no more. The size
+    // of a pipe is not known: its rows are kept in room that grows as they come, the
+    // first sweeps' worth reserved.
     const uint64_t sweepBytes = 6 * uint64_t(std::max(1, header.sweepSamples));
-    const size_t expected = size_t(std::min<uint64_t>(uint64_t(std::max(0, header.numSweeps)),
-                                                      input.reader().totalBytes() / sweepBytes + 1));
+    const uint64_t promised = uint64_t(std::max(0, header.numSweeps));
+    const bool sized = input.reader().totalBytes() > 0;
+    constexpr uint64_t UnsizedReserve = 2048;
+    const size_t expected = size_t(sized ? std::min(promised, input.reader().totalBytes() / sweepBytes + 1)
+                                         : std::min(promised, UnsizedReserve));
     const std::vector<int> chosen = channelsOf(settings);
     std::vector<ChannelAccumulator> channels;
     channels.reserve(chosen.size());
     for (int c : chosen)
-        channels.emplace_back(c, settings, used, expected);
+        channels.emplace_back(c, settings, used, expected, sized);
     // The reader stops at the sweeps the header promises, and each channel's room holds
     // `expected` sweeps (or their blocks), at least as many as the file can hold: the
     // rows never move, and a follower may read them where they are. Should the analysis
     // fail, they are given up before they are freed.
-    if (settings.keepProfiles == ProfileRows::None)
+    if (progress && !sized)
+        progress->setUp.store(true, std::memory_order_release);  // not followed, and no thread made
+    if (settings.keepProfiles == ProfileRows::None || !sized)
         progress = nullptr;
     struct GiveUp {
         ProfileRowsProgress* progress;

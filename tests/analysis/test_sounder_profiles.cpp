@@ -15,6 +15,7 @@
 #include <QJsonObject>
 
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -399,6 +400,56 @@ TEST(SounderProfiles, EachFilesRowsGoOnceTheyAreWritten)
             EXPECT_TRUE(fromFifo == expected);
         }
     }
+}
+
+// A recording that comes through a pipe, whose size is not known ahead: the rows, the
+// picture and the metrics are those of the same recording read from its file.
+TEST(SounderProfiles, ARecordingThroughAPipeGivesWhatItsFileGives)
+{
+    TempDir dir;
+    Recording r;
+    r.write(dir.file("rec.txt"));
+    const std::string bytes = readBytes(dir.file("rec.txt"));
+    // The run may refuse the pipe without reading it: the writer then meets no reader.
+    const auto oldPipeAction = std::signal(SIGPIPE, SIG_IGN);
+    for (const std::string rows : {"", " --waterfall-blocks"}) {
+        SCOPED_TRACE(rows);
+        const RunResult file = runSounder(dir, "analyze rec.txt --csv f.csv --profiles f.npy --waterfall f.png" + rows);
+        ASSERT_EQ(file.status, 0) << file.err;
+        ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+        std::thread writer([&] {
+            const int fd = ::open(dir.file("pipe").c_str(), O_WRONLY);
+            for (size_t at = 0; fd >= 0 && at < bytes.size();) {
+                const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+                if (n <= 0)
+                    break;
+                at += size_t(n);
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+        const RunResult piped = runSounder(dir, "analyze pipe --csv p.csv --profiles p.npy --waterfall p.png" + rows);
+        if (const int fd = ::open(dir.file("pipe").c_str(), O_RDONLY | O_NONBLOCK); fd >= 0)
+            ::close(fd);  // lets a writer the run never met go
+        writer.join();
+        std::filesystem::remove(dir.file("pipe"));
+        EXPECT_EQ(piped.status, 0) << piped.err;
+        EXPECT_TRUE(readBytes(dir.file("p.npy")) == readBytes(dir.file("f.npy")));
+        EXPECT_EQ(readBytes(dir.file("p.png")).substr(0, 24), readBytes(dir.file("f.png")).substr(0, 24));
+        // The same rows after each one's file name.
+        const auto afterName = [](const std::string& csv) {
+            std::string out;
+            for (size_t at = 0; at < csv.size();) {
+                const size_t end = csv.find('\n', at);
+                const std::string line = csv.substr(at, end - at);
+                out += line.substr(line.find(',')) + "\n";
+                at = end == std::string::npos ? csv.size() : end + 1;
+            }
+            return out;
+        };
+        EXPECT_EQ(afterName(readBytes(dir.file("p.csv"))), afterName(readBytes(dir.file("f.csv"))));
+    }
+    std::signal(SIGPIPE, oldPipeAction);
 }
 
 // A .npy file that does not fit on the disk, whether written while the recording is read
