@@ -139,6 +139,7 @@ std::string plotPngBytes(QCustomPlot& plot, int width, int height)
 std::string analysisPlotPng(const RecordingAnalysis& analysis, const AnalysisSettings& settings)
 {
     QCustomPlot plot;
+    plot.setLocale(QLocale::c());  // numbers as in the heading and the CSV, in every locale
     plot.resize(PlotWidth, PlotHeight);
     plot.setBackground(Qt::white);
     plot.setAutoAddPlottableToLegend(false);

@@ -255,6 +255,7 @@ QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& 
     const QString delayLabel = perBin ? "delay (ns)" : "delay (bins)";
 
     QCustomPlot plot;
+    plot.setLocale(QLocale::c());  // numbers as in the heading and the CSV, in every locale
     plot.resize(width, height);
     plot.setBackground(Qt::white);
     plot.plotLayout()->clear();

@@ -42,6 +42,7 @@ void scatter(QCustomPlot& plot, QCPAxisRect* rect, const QVector<double>& x, con
 std::string campaignPlotPng(const Campaign& campaign, const CampaignSettings& settings)
 {
     QCustomPlot plot;
+    plot.setLocale(QLocale::c());  // numbers as in the heading and the CSV, in every locale
     plot.resize(CampaignPlotWidth, CampaignPlotHeight);
     plot.setBackground(Qt::white);
     plot.setAutoAddPlottableToLegend(false);

@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QSize>
 
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +38,11 @@ namespace {
 
 // The program as it was started (the first argument), for the usage line of the help.
 QString startedAs;
+
+// Qt's application object sets the C library's locale to the user's: numbers written
+// with printf would then take a decimal comma in some languages, unlike the outputs and
+// the options (CSV, JSON, "1e-3"). Numbers keep their point in every locale.
+void numbersWithAPoint() { std::setlocale(LC_NUMERIC, "C"); }
 
 // A run that draws loads the plot module once the recordings' analysis is under way,
 // on the main thread while the workers read: Qt Widgets and QCustomPlot take some
@@ -62,6 +68,7 @@ public:
             throw cli::Failure("sounder: --plot: the plot module does not load: " + problem_);
         if (!application_) {
             application_ = module_->makeApplication(argc_, argv_);
+            numbersWithAPoint();
             QCoreApplication::setApplicationName("sounder");
             QCoreApplication::setApplicationVersion(SOUNDER_VERSION);
         }
@@ -607,6 +614,7 @@ int main(int argc, char** argv)
         plotModule = std::make_unique<PlotModuleLoad>(argc, argv);
     else
         application = std::make_unique<QCoreApplication>(argc, argv);
+    numbersWithAPoint();
     QCoreApplication::setApplicationName("sounder");
     QCoreApplication::setApplicationVersion(SOUNDER_VERSION);
     // The arguments as QCoreApplication gives them on this system.

@@ -82,6 +82,43 @@ TEST(SounderPlace, InfoShowsThePositionsAndTheTimeSource)
         EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
 }
 
+// In a language that writes a decimal comma the tool's texts and pictures are those of
+// any other: numbers keep their point (a comma there would run into the commas between
+// latitude and longitude). The locale is made here where the system can make one.
+TEST(SounderPlace, NumbersAreWrittenAlikeInEveryLocale)
+{
+    TempDir dir;
+    writeRecording(dir, "rec.txt", meta::PositionSample{here(48.1173, -11.5), ""}, std::nullopt);
+    const std::string locales = dir.file("locales");
+    std::filesystem::create_directory(locales);
+    const std::string make = "localedef -i de_DE -f UTF-8 '" + locales + "/de_DE.UTF-8' >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0)
+        GTEST_SKIP() << "no German locale can be made here (localedef and the locales package)";
+    const std::vector<std::string> commands = {"info rec.txt", "analyze rec.txt --plot p.png --json p.json"};
+    std::vector<RunResult> plain, german;
+    std::vector<std::string> pictures[2];
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) {
+            ::setenv("LOCPATH", locales.c_str(), 1);
+            ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+        }
+        for (const std::string& command : commands) {
+            std::filesystem::remove(dir.file("p.png"));
+            (pass == 0 ? plain : german).push_back(runSounder(dir, command));
+            pictures[pass].push_back(readBytes(dir.file("p.png")));
+        }
+        ::unsetenv("LOCPATH");
+        ::unsetenv("LC_ALL");
+    }
+    for (size_t i = 0; i < commands.size(); ++i) {
+        EXPECT_EQ(german[i].status, 0) << commands[i] << ": " << german[i].err;
+        EXPECT_EQ(german[i].out, plain[i].out) << commands[i];
+        EXPECT_EQ(german[i].err, plain[i].err) << commands[i];
+        EXPECT_TRUE(pictures[0][i] == pictures[1][i]) << commands[i];
+    }
+    EXPECT_NE(plain[0].out.find("592.2 m above the ellipsoid"), std::string::npos) << plain[0].out;
+}
+
 TEST(SounderPlace, AnalyzeAddsPositionAndDistanceColumnsPerFile)
 {
     TempDir dir;
