@@ -254,7 +254,12 @@ int runScan(comedi_t* device, const ScanRequest& request, uint16_t* out, int32_t
         report("scan refused: the driver did not start the scan: %s", comediError());
         return CBW_SCANREFUSED;
     }
-    const int64_t limitMs = scanTimeLimitMs(scans, request.scansPerSecond, request.allowanceMs);
+    // A timed scan lasts as long as the period the driver accepted makes it, which is
+    // longer than asked where the board cannot go as fast; the external clock is expected
+    // at the rate given.
+    const int64_t limitMs = cmd.scan_begin_src == TRIG_TIMER && cmd.scan_begin_arg > 0
+                                ? timedScanLimitMs(scans, cmd.scan_begin_arg, request.allowanceMs)
+                                : scanTimeLimitMs(scans, request.scansPerSecond, request.allowanceMs);
     const int result = readSamples(device, request, channels, sampleBytes, limitMs, out);
     // Also after a complete scan: the board stops, and the next scan finds it idle.
     comedi_cancel(device, request.subdevice);

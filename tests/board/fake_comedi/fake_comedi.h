@@ -32,6 +32,9 @@ struct Config {
     unsigned convertSources = TRIG_NOW | TRIG_TIMER;
     unsigned fastestConvertNs = 1000;
     unsigned fastestScanNs = 1000;
+    // A timed command delivers its samples at the pace of its accepted scan period
+    // (otherwise, and for the external clock, as fast as the pipe takes them).
+    bool paceTimedScans = false;
     int bufferBytes = 65536;
     int maxBufferBytes = 1 << 20;
     // The ranges of every input, by index.

@@ -4,6 +4,7 @@
 #include "fake_state.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -32,15 +33,22 @@ void stopStream()
 
 namespace {
 
-void writeAll(int fd, std::vector<unsigned char> bytes)
+// Writes the bytes in chunks; with a pace, each chunk not before its samples' time
+// from the start.
+void writeAll(int fd, std::vector<unsigned char> bytes, size_t sampleBytes, double nsPerSample)
 {
+    const auto start = std::chrono::steady_clock::now();
     sigset_t pipeSignal;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);  // a reader that gave up: EPIPE, no signal
     size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + sent, std::min(kWriteChunk, bytes.size() - sent));
+        const size_t chunk = std::min(kWriteChunk, bytes.size() - sent);
+        if (nsPerSample > 0)
+            std::this_thread::sleep_until(
+                start + std::chrono::nanoseconds(static_cast<int64_t>(nsPerSample * double((sent + chunk) / sampleBytes))));
+        const ssize_t n = write(fd, bytes.data() + sent, chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -195,7 +203,10 @@ int comedi_command(comedi_t* it, comedi_cmd* cmd)
             std::memcpy(bytes.data() + 2 * i, &raw, 2);
         }
     }
-    s.stream.writer = std::thread(writeAll, fds[1], std::move(bytes));
+    const double nsPerSample = s.config.paceTimedScans && cmd->scan_begin_src == TRIG_TIMER && cmd->scan_end_arg > 0
+                                   ? double(cmd->scan_begin_arg) / cmd->scan_end_arg
+                                   : 0.0;
+    s.stream.writer = std::thread(writeAll, fds[1], std::move(bytes), width, nsPerSample);
     return 0;
 }
 
