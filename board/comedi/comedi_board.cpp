@@ -5,6 +5,7 @@
 #include "report.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 namespace boardcomedi {
@@ -58,7 +59,11 @@ bool ComediBoard::openDevice()
     path_ = named && *named ? named : kDefaultDevice;
     device_ = comedi_open(path_.c_str());
     if (!device_) {
-        failure_ = "cannot open " + path_ + ": " + comediError();
+        // A file that opens but does not answer comedi's first request (a regular file,
+        // /dev/null, a serial port) fails with "Inappropriate ioctl for device".
+        const int error = comedi_errno();
+        failure_ = "cannot open " + path_ + ": " +
+                   (error == ENOTTY ? std::string("not a comedi device") : std::string(comedi_strerror(error)));
         report("%s (is the comedi driver loaded, and are you in the device's group? "
                "SOUNDER_COMEDI_DEVICE names another device)", failure_.c_str());
         return false;

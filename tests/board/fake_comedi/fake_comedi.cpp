@@ -82,7 +82,7 @@ comedi_t* comedi_open(const char* fn)
 {
     State& s = state();
     if (!s.config.present || !fn || s.config.path != fn) {
-        s.lastError = ENOENT;
+        s.lastError = fn && s.config.path == fn ? s.config.openError : ENOENT;
         return nullptr;
     }
     s.open = true;

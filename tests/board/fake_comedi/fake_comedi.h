@@ -8,6 +8,7 @@
 
 #include <comedilib.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ namespace fakecomedi {
 
 struct Config {
     bool present = true;  // comedi_open of any other path fails, as does this one when false
+    int openError = ENOENT;  // comedi_errno after comedi_open of this path failed
     std::string path = "/dev/comedi0";
     std::string driver = "fake_8255";
     std::string board = "fake board";
