@@ -412,6 +412,7 @@ SignalModel describedModel(const Value& root)
         if (paths->kind != Value::Kind::Array || paths->items.size() > kMaxPaths)
             ch.fail("\"paths\" must be a list of at most " + std::to_string(kMaxPaths) + " paths");
         ch.noOthers();
+        double total = 0;  // of the amplitudes so far
         for (size_t p = 0; p < paths->items.size(); ++p) {
             const std::string at = where + ".paths[" + std::to_string(p) + "]";
             requireObject(paths->items[p], at);
@@ -427,6 +428,11 @@ SignalModel describedModel(const Value& root)
             if (!std::isfinite(beatCycles))
                 path.fail("the delay is beyond any sweep");
             out.paths.push_back({beatCycles, referenceVolts * std::pow(10.0, gainDb / 20.0), phase});
+            // Paths whose sum, at up to 100 dB of receiver gain, no number holds would add up
+            // to +inf and -inf, and so to no value at all, in place of a clipped wave.
+            total += out.paths.back().amplitude;
+            if (!std::isfinite(total * 1e5))
+                path.fail("the amplitude (\"reference_volts\" x 10^(\"gain_db\" / 20)) is beyond any receiver");
         }
     }
     return model;

@@ -202,6 +202,13 @@ TEST_F(SimChannel, FaultsAreNamed)
         {R"({"schema": "sounder.sim-channel/1", "bandwidth_hz": "1e8"})", "\"bandwidth_hz\" must be a number"},
         {R"({"schema": "sounder.sim-channel/1", "bandwidth_hz": 1, "reference_volts": 0})",
          "\"reference_volts\" must be more than 0"},
+        {R"({"schema": "sounder.sim-channel/1", "bandwidth_hz": 1e8, "reference_volts": 1e308,
+             "channels": [{"paths": [{"delay_ns": 5, "gain_db": 100}]}]})",
+         "channels[0].paths[0]: the amplitude (\"reference_volts\" x 10^(\"gain_db\" / 20)) is beyond any receiver"},
+        // Each path alone is finite; their sum is not.
+        {R"({"schema": "sounder.sim-channel/1", "bandwidth_hz": 1e8, "reference_volts": 1e303,
+             "channels": [{"paths": []}, {"paths": [{"delay_ns": 5, "gain_db": 0}, {"delay_ns": 9, "gain_db": 0}]}]})",
+         "channels[1].paths[1]: the amplitude (\"reference_volts\" x 10^(\"gain_db\" / 20)) is beyond any receiver"},
         {nullptr, nullptr},
     };
     const Case tails[] = {
