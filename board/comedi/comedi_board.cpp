@@ -106,6 +106,15 @@ bool ComediBoard::openDevice()
     else
         found += ", no analog input subdevice";
     report("%s", found.c_str());
+    // The ports may still work, but no sweep can be captured: said now, so that the
+    // program can say it at start-up rather than fail every scan without a reason.
+    if (ai_ < 0) {
+        failure_ = path_ + " has no analog input subdevice for the scans";
+    } else if (const int flags = comedi_get_subdevice_flags(device_, static_cast<unsigned>(ai_));
+               flags >= 0 && !(flags & SDF_CMD_READ)) {
+        failure_ = path_ + "'s analog input subdevice " + std::to_string(ai_) +
+                   " takes no scan commands (streamed acquisition)";
+    }
     return true;
 }
 

@@ -179,6 +179,38 @@ TEST_F(ComediPorts, MissingDeviceFailsWithOneClearLine)
     }
 }
 
+// A board whose analog input cannot stream a scan: the ports work, and the board's
+// failure says from the first call on why no sweep can be captured.
+TEST_F(ComediPorts, BoardThatCannotScanSaysSoFromItsFirstCall)
+{
+    struct Case {
+        bool hasAi, aiCommands;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {true, true, ""},
+        {false, true, "/dev/comedi0 has no analog input subdevice for the scans"},
+        {true, false, "/dev/comedi0's analog input subdevice 0 takes no scan commands (streamed acquisition)"},
+    };
+    for (const Case& c : cases) {
+        fakecomedi::Config config;
+        config.hasAi = c.hasAi;
+        config.aiCommands = c.aiCommands;
+        useDevice(config);
+        stderrOf([] { busdriver::configurePorts(); });
+        EXPECT_EQ(cbwBoardFailure(), std::string(c.failure));
+        EXPECT_EQ(busdriver::busWrite({{3, 1}}), CBW_NOERRORS) << c.failure;
+        const HGLOBAL handle = cbWinBufAlloc(400);
+        int32_t rate = 1000;
+        const int scan = cbAInScan(0, 0, 3, 400, &rate, BIP5VOLTS, handle, EXTCLOCK);
+        cbWinBufFree(handle);
+        if (*c.failure) {
+            EXPECT_EQ(scan, CBW_NOSUBDEVICE) << c.failure;
+        }
+        EXPECT_EQ(cbwBoardFailure(), std::string(c.failure));
+    }
+}
+
 TEST_F(ComediPorts, BoardWithoutDigitalPortRefusesPortCalls)
 {
     fakecomedi::Config config;

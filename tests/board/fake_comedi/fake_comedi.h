@@ -24,6 +24,7 @@ struct Config {
     bool hasDio = true;
     bool narrowDioFirst = false;  // an 8-line digital subdevice (1) before the 8255 (2)
     bool hasAi = true;
+    bool aiCommands = true;  // the analog subdevice takes streaming commands (SDF_CMD_READ)
     unsigned aiInputs = 8;
     uint32_t maxdata = 4095;
     bool longSamples = false;  // 32-bit samples (SDF_LSAMPL)
