@@ -231,6 +231,50 @@ TEST_F(ComediScan, ClockThatNeverArrivesEndsTheScanAfterTheLimit)
     EXPECT_EQ(scan(), CBW_NOERRORS);
 }
 
+// An external clock slower than the rate given, or of no rate given: the scan waits as
+// long as samples keep arriving, the allowance counted from the last of them.
+TEST_F(ComediScan, ExternalClockSlowerThanExpectedIsWaitedForWhileSamplesArrive)
+{
+    struct Case {
+        int32_t rate;  // as passed; 0: not known
+    };
+    for (const Case c : {Case{0}, Case{kRate}}) {
+        fakecomedi::Config config;
+        config.extClockPeriodNs = 250'000;  // 4000 scans/s: 2000 scans in half a second
+        useDevice(config);
+        boardcomedi::setClockAllowance(std::chrono::milliseconds(300));
+        constexpr int32_t count = 2 * kCount;  // 2000 scans, arriving in chunks of 512
+        fakecomedi::setPattern(ramp(4095, count));
+        int result = 0;
+        const std::string err = stderrOf([&] { result = scan(count, EXTCLOCK, c.rate); });
+        EXPECT_EQ(result, CBW_NOERRORS) << "rate " << c.rate << ": " << err;
+        expectCodes(ramp(4095, count), 4095);
+    }
+}
+
+// A clock that stops midway: the scan ends the allowance after the last samples,
+// saying how many came and that the clock stopped.
+TEST_F(ComediScan, ClockThatStopsMidwayEndsTheScanAfterTheAllowance)
+{
+    fakecomedi::Config config;
+    config.stallAfterSamples = 4096;
+    useDevice(config);
+    boardcomedi::setClockAllowance(std::chrono::milliseconds(300));
+    fakecomedi::setPattern(ramp(4095, 2 * kCount));
+    int result = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string err = stderrOf([&] { result = scan(2 * kCount); });
+    EXPECT_EQ(result, CBW_SCANTIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_NE(err.find("scan failed: 4096 of 8000 samples arrived in "), std::string::npos) << err;
+    // (the times as measured: at least the allowance without samples)
+    EXPECT_NE(err.find(" s, then none for "), std::string::npos) << err;
+    EXPECT_NE(err.find(" s: did the sweep clock stop?\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find("then none for 0.0 s"), std::string::npos) << err;
+    EXPECT_EQ(err.find("then none for 0.1 s"), std::string::npos) << err;
+    EXPECT_GE(fakecomedi::cancels(), 1);
+}
+
 TEST_F(ComediScan, TimeLimitIsTheAllowancePlusTheExpectedDuration)
 {
     EXPECT_EQ(boardcomedi::clockAllowance(), std::chrono::seconds(10));

@@ -38,6 +38,11 @@ struct Config {
     // A timed command delivers its samples at the pace of its accepted scan period
     // (otherwise, and for the external clock, as fast as the pipe takes them).
     bool paceTimedScans = false;
+    // The external scan clock's period (0: samples as fast as the pipe takes them).
+    unsigned extClockPeriodNs = 0;
+    // The stream stops after this many samples of a command, without ending, until the
+    // command is cancelled (0: it goes to the end), as when a clock stops midway.
+    size_t stallAfterSamples = 0;
     int bufferBytes = 65536;
     int maxBufferBytes = 1 << 20;
     // The ranges of every input, by index.
