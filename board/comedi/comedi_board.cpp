@@ -5,6 +5,7 @@
 #include "report.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 namespace boardcomedi {
@@ -58,7 +59,11 @@ bool ComediBoard::openDevice()
     path_ = named && *named ? named : kDefaultDevice;
     device_ = comedi_open(path_.c_str());
     if (!device_) {
-        failure_ = "cannot open " + path_ + ": " + comediError();
+        // A file that opens but does not answer comedi's first request (a regular file,
+        // /dev/null, a serial port) fails with "Inappropriate ioctl for device".
+        const int error = comedi_errno();
+        failure_ = "cannot open " + path_ + ": " +
+                   (error == ENOTTY ? std::string("not a comedi device") : std::string(comedi_strerror(error)));
         report("%s (is the comedi driver loaded, and are you in the device's group? "
                "SOUNDER_COMEDI_DEVICE names another device)", failure_.c_str());
         return false;
@@ -101,6 +106,15 @@ bool ComediBoard::openDevice()
     else
         found += ", no analog input subdevice";
     report("%s", found.c_str());
+    // The ports may still work, but no sweep can be captured: said now, so that the
+    // program can say it at start-up rather than fail every scan without a reason.
+    if (ai_ < 0) {
+        failure_ = path_ + " has no analog input subdevice for the scans";
+    } else if (const int flags = comedi_get_subdevice_flags(device_, static_cast<unsigned>(ai_));
+               flags >= 0 && !(flags & SDF_CMD_READ)) {
+        failure_ = path_ + "'s analog input subdevice " + std::to_string(ai_) +
+                   " takes no scan commands (streamed acquisition)";
+    }
     return true;
 }
 

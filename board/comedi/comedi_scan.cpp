@@ -179,7 +179,12 @@ int readSamples(comedi_t* device, const ScanRequest& request, const ChannelList&
         return CBW_SCANFAILED;
     }
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    const auto start = Clock::now();
+    auto deadline = start + std::chrono::milliseconds(limitMs);
+    auto lastArrival = start;
+    // While samples keep arriving the scan is not given up: a clock slower than expected
+    // (or of no rate given) has the allowance again from each arrival.
+    const auto allowance = std::chrono::milliseconds(std::max<int64_t>(request.allowanceMs, 0));
     const auto count = static_cast<size_t>(request.count);
     std::vector<unsigned char> staging(kReadChunkBytes);
     size_t held = 0;  // bytes of a sample split across two reads
@@ -187,7 +192,12 @@ int readSamples(comedi_t* device, const ScanRequest& request, const ChannelList&
     while (done < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
-            if (request.externalClock)
+            const auto seconds = [](Clock::duration d) { return std::chrono::duration<double>(d).count(); };
+            if (done > 0)
+                report("scan failed: %zu of %zu samples arrived in %.1f s, then none for %.1f s%s", done, count,
+                       seconds(lastArrival - start), seconds(Clock::now() - lastArrival),
+                       request.externalClock ? ": did the sweep clock stop?" : "");
+            else if (request.externalClock)
                 report("scan failed: %zu of %zu samples arrived within %.1f s: is the sweep clock connected to the "
                        "external scan-clock input?", done, count, static_cast<double>(limitMs) / 1000.0);
             else
@@ -215,6 +225,8 @@ int readSamples(comedi_t* device, const ScanRequest& request, const ChannelList&
             report("scan failed: the board ended the scan after %zu of %zu samples", done, count);
             return CBW_SCANFAILED;
         }
+        lastArrival = Clock::now();
+        deadline = std::max(deadline, lastArrival + allowance);
         held += static_cast<size_t>(got);
         const size_t whole = held / sampleBytes;
         convertSamples(staging.data(), whole, sampleBytes, channels.maxdata.data(), channels.maxdata.size(), done,
@@ -254,7 +266,12 @@ int runScan(comedi_t* device, const ScanRequest& request, uint16_t* out, int32_t
         report("scan refused: the driver did not start the scan: %s", comediError());
         return CBW_SCANREFUSED;
     }
-    const int64_t limitMs = scanTimeLimitMs(scans, request.scansPerSecond, request.allowanceMs);
+    // A timed scan lasts as long as the period the driver accepted makes it, which is
+    // longer than asked where the board cannot go as fast; the external clock is expected
+    // at the rate given.
+    const int64_t limitMs = cmd.scan_begin_src == TRIG_TIMER && cmd.scan_begin_arg > 0
+                                ? timedScanLimitMs(scans, cmd.scan_begin_arg, request.allowanceMs)
+                                : scanTimeLimitMs(scans, request.scansPerSecond, request.allowanceMs);
     const int result = readSamples(device, request, channels, sampleBytes, limitMs, out);
     // Also after a complete scan: the board stops, and the next scan finds it idle.
     comedi_cancel(device, request.subdevice);

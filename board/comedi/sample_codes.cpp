@@ -1,5 +1,6 @@
 #include "sample_codes.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace boardcomedi {
@@ -49,6 +50,21 @@ int64_t scanTimeLimitMs(int64_t scans, int64_t scansPerSecond, int64_t allowance
         limit += (scans / scansPerSecond) * 1000 +
                  ((scans % scansPerSecond) * 1000 + scansPerSecond - 1) / scansPerSecond;
     return limit;
+}
+
+int64_t timedScanLimitMs(int64_t scans, int64_t periodNs, int64_t allowanceMs)
+{
+    const int64_t limit = allowanceMs > 0 ? allowanceMs : 0;
+    if (scans <= 0 || periodNs <= 0)
+        return limit;
+    constexpr int64_t nsPerMs = 1'000'000;
+    // scans x period in whole milliseconds, rounded up, split so that no product overflows.
+    const int64_t whole = scans / nsPerMs;
+    const int64_t rest = scans % nsPerMs;
+    if (whole > (INT64_MAX - limit) / periodNs / 2 || periodNs > INT64_MAX / nsPerMs)
+        return INT64_MAX;
+    const int64_t ms = whole * periodNs + (rest * periodNs + nsPerMs - 1) / nsPerMs;
+    return ms > INT64_MAX - limit ? INT64_MAX : limit + ms;
 }
 
 }  // namespace boardcomedi

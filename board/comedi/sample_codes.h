@@ -24,4 +24,8 @@ void convertSamples(const unsigned char* bytes, size_t samples, size_t sampleByt
 // the rate is unknown), rounded up to whole milliseconds.
 int64_t scanTimeLimitMs(int64_t scans, int64_t scansPerSecond, int64_t allowanceMs);
 
+// The same for a timed scan, from the scan period the driver accepted (ns): a driver
+// that cannot go as fast as asked lengthens the period, and the scan takes longer.
+int64_t timedScanLimitMs(int64_t scans, int64_t periodNs, int64_t allowanceMs);
+
 }  // namespace boardcomedi

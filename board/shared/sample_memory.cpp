@@ -15,13 +15,10 @@
 
 namespace boardshared {
 
-namespace {
-constexpr size_t kMapThresholdBytes = size_t{8} << 20;
-}
-
 SampleMemory::SampleMemory(size_t samples) : bytes_(samples * sizeof(uint16_t))
 {
 #ifndef SOUNDER_HEAP_ONLY
+    constexpr size_t kMapThresholdBytes = size_t{8} << 20;
     if (bytes_ >= kMapThresholdBytes) {
         void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p != MAP_FAILED) {

@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace boardsim {
 
@@ -410,6 +412,7 @@ SignalModel describedModel(const Value& root)
         if (paths->kind != Value::Kind::Array || paths->items.size() > kMaxPaths)
             ch.fail("\"paths\" must be a list of at most " + std::to_string(kMaxPaths) + " paths");
         ch.noOthers();
+        double total = 0;  // of the amplitudes so far
         for (size_t p = 0; p < paths->items.size(); ++p) {
             const std::string at = where + ".paths[" + std::to_string(p) + "]";
             requireObject(paths->items[p], at);
@@ -425,6 +428,11 @@ SignalModel describedModel(const Value& root)
             if (!std::isfinite(beatCycles))
                 path.fail("the delay is beyond any sweep");
             out.paths.push_back({beatCycles, referenceVolts * std::pow(10.0, gainDb / 20.0), phase});
+            // Paths whose sum, at up to 100 dB of receiver gain, no number holds would add up
+            // to +inf and -inf, and so to no value at all, in place of a clipped wave.
+            total += out.paths.back().amplitude;
+            if (!std::isfinite(total * 1e5))
+                path.fail("the amplitude (\"reference_volts\" x 10^(\"gain_db\" / 20)) is beyond any receiver");
         }
     }
     return model;
@@ -445,23 +453,52 @@ bool parseSimChannel(std::string_view text, SignalModel& model, std::string& fau
 
 bool readSimChannelFile(const std::string& path, SignalModel& model, std::string& fault)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) {
+    // Opened without waiting: a FIFO that no program writes would otherwise hold the
+    // opening (and so the program's start) for ever. It then reads as empty.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        fault = std::strerror(errno);
+        return false;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info{};
+    if (::fstat(fd, &info) != 0) {
+        fault = std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        fault = "a folder, not a file";
+        return false;
+    }
+    // From here on a read waits for a writer that is there, as for any pipe.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         fault = std::strerror(errno);
         return false;
     }
     std::string text;
     char buffer[8192];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        text.append(buffer, got);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            fault = std::string("cannot be read: ") + std::strerror(errno);
+            return false;
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<size_t>(got));
         if (text.size() > kMaxFileBytes) {
             fault = "larger than " + std::to_string(kMaxFileBytes) + " bytes";
             return false;
         }
     }
-    if (std::ferror(file.get())) {
-        fault = "cannot be read";
+    if (text.empty() && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) {
+        fault = "nothing was written to it (a FIFO or pipe that no program writes)";
         return false;
     }
     return parseSimChannel(text, model, fault);

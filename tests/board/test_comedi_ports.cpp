@@ -1,10 +1,13 @@
 // The comedi board library's digital ports on a fake 8255: what the front-end bus sees
 // on the 24 lines, read-back of driven inputs, and a device that is missing.
 
+#include "board_kind.h"
 #include "bus_driver.h"
 #include "comedi_fixture.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <string>
 #include <vector>
 
 namespace {
@@ -143,20 +146,69 @@ TEST_F(ComediPorts, EnvironmentNamesAnotherDevice)
     EXPECT_NE(err.find("/dev/comedi3 (driver fake_8255"), std::string::npos) << err;
 }
 
+// A device that cannot be opened, by why: one line on stderr saying so, every call
+// failing, the same text as the board's failure.
 TEST_F(ComediPorts, MissingDeviceFailsWithOneClearLine)
 {
-    fakecomedi::Config config;
-    config.present = false;
-    useDevice(config);
-    uint16_t word = 0xBEEF;
-    const std::string err = stderrOf([&] {
-        EXPECT_EQ(cbDConfigPort(0, FIRSTPORTA, DIGITALIN), CBW_NODEVICE);
-        EXPECT_EQ(cbDOut(0, FIRSTPORTCL, 15), CBW_NODEVICE);
-        EXPECT_EQ(cbDIn(0, FIRSTPORTA, &word), CBW_NODEVICE);
-    });
-    EXPECT_EQ(word, 0xBEEF);  // a failed read leaves the word alone
-    EXPECT_EQ(err.rfind("cbw32 (comedi): cannot open /dev/comedi0: No such file or directory", 0), 0u) << err;
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    struct Case {
+        int error;
+        const char* why;
+    };
+    const Case cases[] = {
+        {ENOENT, "No such file or directory"},
+        {EACCES, "Permission denied"},
+        {ENOTTY, "not a comedi device"},  // a regular file, /dev/null
+        {ENODEV, "No such device"},
+    };
+    for (const Case& c : cases) {
+        fakecomedi::Config config;
+        config.present = false;
+        config.openError = c.error;
+        useDevice(config);
+        uint16_t word = 0xBEEF;
+        const std::string err = stderrOf([&] {
+            EXPECT_EQ(cbDConfigPort(0, FIRSTPORTA, DIGITALIN), CBW_NODEVICE);
+            EXPECT_EQ(cbDOut(0, FIRSTPORTCL, 15), CBW_NODEVICE);
+            EXPECT_EQ(cbDIn(0, FIRSTPORTA, &word), CBW_NODEVICE);
+        });
+        EXPECT_EQ(word, 0xBEEF);  // a failed read leaves the word alone
+        const std::string failure = std::string("cannot open /dev/comedi0: ") + c.why;
+        EXPECT_EQ(err.rfind("cbw32 (comedi): " + failure + " (", 0), 0u) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(cbwBoardFailure(), failure);
+    }
+}
+
+// A board whose analog input cannot stream a scan: the ports work, and the board's
+// failure says from the first call on why no sweep can be captured.
+TEST_F(ComediPorts, BoardThatCannotScanSaysSoFromItsFirstCall)
+{
+    struct Case {
+        bool hasAi, aiCommands;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {true, true, ""},
+        {false, true, "/dev/comedi0 has no analog input subdevice for the scans"},
+        {true, false, "/dev/comedi0's analog input subdevice 0 takes no scan commands (streamed acquisition)"},
+    };
+    for (const Case& c : cases) {
+        fakecomedi::Config config;
+        config.hasAi = c.hasAi;
+        config.aiCommands = c.aiCommands;
+        useDevice(config);
+        stderrOf([] { busdriver::configurePorts(); });
+        EXPECT_EQ(cbwBoardFailure(), std::string(c.failure));
+        EXPECT_EQ(busdriver::busWrite({{3, 1}}), CBW_NOERRORS) << c.failure;
+        const HGLOBAL handle = cbWinBufAlloc(400);
+        int32_t rate = 1000;
+        const int scan = cbAInScan(0, 0, 3, 400, &rate, BIP5VOLTS, handle, EXTCLOCK);
+        cbWinBufFree(handle);
+        if (*c.failure) {
+            EXPECT_EQ(scan, CBW_NOSUBDEVICE) << c.failure;
+        }
+        EXPECT_EQ(cbwBoardFailure(), std::string(c.failure));
+    }
 }
 
 TEST_F(ComediPorts, BoardWithoutDigitalPortRefusesPortCalls)

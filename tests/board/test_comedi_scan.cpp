@@ -164,6 +164,25 @@ TEST_F(ComediScan, TimedScanWritesBackTheRateTheDriverChose)
     EXPECT_EQ(scan(kCount, 0, 0), CBW_BADRATE);
 }
 
+// A timed scan asked for faster than the board goes: the driver lengthens the period,
+// and the scan is given the time its samples take at that period.
+TEST_F(ComediScan, TimedScanSlowerThanAskedIsWaitedForAtTheDriversRate)
+{
+    fakecomedi::Config config;
+    config.fastestScanNs = 1'000'000;  // 1000 scans/s at most
+    config.paceTimedScans = true;
+    useDevice(config);
+    boardcomedi::setClockAllowance(std::chrono::milliseconds(300));
+    constexpr int32_t count = 2000;  // 500 scans: half a second at 1000 scans/s
+    fakecomedi::setPattern(ramp(4095, count));
+    int result = 0;
+    const std::string err = stderrOf([&] { result = scan(count, 0, 1'000'000); });
+    EXPECT_EQ(result, CBW_NOERRORS) << err;
+    EXPECT_EQ(fakecomedi::lastCommand().scan_begin_arg, 1'000'000u);
+    EXPECT_EQ(rate_, 1000);
+    expectCodes(ramp(4095, count), 4095);
+}
+
 TEST_F(ComediScan, RefusedExternalClockFailsWithTheReason)
 {
     fakecomedi::Config config;
@@ -212,6 +231,50 @@ TEST_F(ComediScan, ClockThatNeverArrivesEndsTheScanAfterTheLimit)
     EXPECT_EQ(scan(), CBW_NOERRORS);
 }
 
+// An external clock slower than the rate given, or of no rate given: the scan waits as
+// long as samples keep arriving, the allowance counted from the last of them.
+TEST_F(ComediScan, ExternalClockSlowerThanExpectedIsWaitedForWhileSamplesArrive)
+{
+    struct Case {
+        int32_t rate;  // as passed; 0: not known
+    };
+    for (const Case c : {Case{0}, Case{kRate}}) {
+        fakecomedi::Config config;
+        config.extClockPeriodNs = 250'000;  // 4000 scans/s: 2000 scans in half a second
+        useDevice(config);
+        boardcomedi::setClockAllowance(std::chrono::milliseconds(300));
+        constexpr int32_t count = 2 * kCount;  // 2000 scans, arriving in chunks of 512
+        fakecomedi::setPattern(ramp(4095, count));
+        int result = 0;
+        const std::string err = stderrOf([&] { result = scan(count, EXTCLOCK, c.rate); });
+        EXPECT_EQ(result, CBW_NOERRORS) << "rate " << c.rate << ": " << err;
+        expectCodes(ramp(4095, count), 4095);
+    }
+}
+
+// A clock that stops midway: the scan ends the allowance after the last samples,
+// saying how many came and that the clock stopped.
+TEST_F(ComediScan, ClockThatStopsMidwayEndsTheScanAfterTheAllowance)
+{
+    fakecomedi::Config config;
+    config.stallAfterSamples = 4096;
+    useDevice(config);
+    boardcomedi::setClockAllowance(std::chrono::milliseconds(300));
+    fakecomedi::setPattern(ramp(4095, 2 * kCount));
+    int result = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string err = stderrOf([&] { result = scan(2 * kCount); });
+    EXPECT_EQ(result, CBW_SCANTIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_NE(err.find("scan failed: 4096 of 8000 samples arrived in "), std::string::npos) << err;
+    // (the times as measured: at least the allowance without samples)
+    EXPECT_NE(err.find(" s, then none for "), std::string::npos) << err;
+    EXPECT_NE(err.find(" s: did the sweep clock stop?\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find("then none for 0.0 s"), std::string::npos) << err;
+    EXPECT_EQ(err.find("then none for 0.1 s"), std::string::npos) << err;
+    EXPECT_GE(fakecomedi::cancels(), 1);
+}
+
 TEST_F(ComediScan, TimeLimitIsTheAllowancePlusTheExpectedDuration)
 {
     EXPECT_EQ(boardcomedi::clockAllowance(), std::chrono::seconds(10));
@@ -220,6 +283,12 @@ TEST_F(ComediScan, TimeLimitIsTheAllowancePlusTheExpectedDuration)
     EXPECT_EQ(boardcomedi::scanTimeLimitMs(10'000, 5'000'000, 10'000), 10'002);
     EXPECT_EQ(boardcomedi::scanTimeLimitMs(1, 3, 10'000), 10'334);  // rounded up
     EXPECT_EQ(boardcomedi::scanTimeLimitMs(1'000, 0, 10'000), 10'000);  // rate unknown
+    // A timed scan by its period in ns.
+    EXPECT_EQ(boardcomedi::timedScanLimitMs(500, 1'000'000, 300), 800);
+    EXPECT_EQ(boardcomedi::timedScanLimitMs(3, 333'333, 0), 1);  // rounded up
+    EXPECT_EQ(boardcomedi::timedScanLimitMs(7'200'000, 200, 10'000), 11'440);
+    EXPECT_EQ(boardcomedi::timedScanLimitMs(2, 4'000'000'000, 0), 8'000);  // longer than a second each
+    EXPECT_EQ(boardcomedi::timedScanLimitMs(INT32_MAX, 4'294'967'295, 10'000), 9'223'372'040'413);
 }
 
 TEST_F(ComediScan, MissingDeviceFailsTheScan)

@@ -6,13 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <complex>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <numbers>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -198,6 +202,13 @@ TEST_F(SimChannel, FaultsAreNamed)
         {R"({"schema": "sounder.sim-channel/1", "bandwidth_hz": "1e8"})", "\"bandwidth_hz\" must be a number"},
         {R"({"schema": "sounder.sim-channel/1", "bandwidth_hz": 1, "reference_volts": 0})",
          "\"reference_volts\" must be more than 0"},
+        {R"({"schema": "sounder.sim-channel/1", "bandwidth_hz": 1e8, "reference_volts": 1e308,
+             "channels": [{"paths": [{"delay_ns": 5, "gain_db": 100}]}]})",
+         "channels[0].paths[0]: the amplitude (\"reference_volts\" x 10^(\"gain_db\" / 20)) is beyond any receiver"},
+        // Each path alone is finite; their sum is not.
+        {R"({"schema": "sounder.sim-channel/1", "bandwidth_hz": 1e8, "reference_volts": 1e303,
+             "channels": [{"paths": []}, {"paths": [{"delay_ns": 5, "gain_db": 0}, {"delay_ns": 9, "gain_db": 0}]}]})",
+         "channels[1].paths[1]: the amplitude (\"reference_volts\" x 10^(\"gain_db\" / 20)) is beyond any receiver"},
         {nullptr, nullptr},
     };
     const Case tails[] = {
@@ -228,6 +239,63 @@ TEST_F(SimChannel, FaultsAreNamed)
         std::string fault;
         EXPECT_FALSE(boardsim::parseSimChannel("{" + head + c.text, m, fault)) << c.text;
         EXPECT_EQ(fault, c.fault) << c.text;
+    }
+}
+
+// What the variable may name besides a file: a folder is refused at once, a FIFO that
+// no program writes reads as nothing written (never waiting for a writer that may not
+// come), and a pipe written (as from a shell's process substitution) is read.
+TEST_F(SimChannel, FoldersAndPipesAreReadWithoutWaiting)
+{
+    enum class Kind { Folder, FifoWithoutWriter, PipeWithWriter };
+    struct Case {
+        Kind kind;
+        const char* fault;  // nullptr: the description reads
+    };
+    const Case cases[] = {
+        {Kind::Folder, "a folder, not a file"},
+        {Kind::FifoWithoutWriter, "nothing was written to it (a FIFO or pipe that no program writes)"},
+        {Kind::PipeWithWriter, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string path;
+        int pipeEnds[2] = {-1, -1};
+        if (c.kind == Kind::Folder) {
+            path = testing::TempDir();
+        } else if (c.kind == Kind::FifoWithoutWriter) {
+            path = testing::TempDir() + "sim_channel_fifo_" + std::to_string(::getpid());
+            ::unlink(path.c_str());
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        } else {
+            ASSERT_EQ(::pipe(pipeEnds), 0);
+            const std::string text = kTwoPaths;
+            ASSERT_EQ(::write(pipeEnds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+            ::close(pipeEnds[1]);  // the writer is done: the text, then the end
+            path = "/proc/self/fd/" + std::to_string(pipeEnds[0]);
+        }
+        auto reading = std::async(std::launch::async, [&] {
+            boardsim::SignalModel m;
+            std::string fault;
+            const bool read = boardsim::readSimChannelFile(path, m, fault);
+            return std::make_pair(read, read ? std::to_string(m.channels[0].paths.size()) : fault);
+        });
+        if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << path << ": the reading waits for a writer";
+            // Let the waiting open go on, so that the test can end.
+            ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        const auto [read, what] = reading.get();
+        if (c.fault) {
+            EXPECT_FALSE(read) << path;
+            EXPECT_EQ(what, c.fault) << path;
+        } else {
+            EXPECT_TRUE(read) << path << ": " << what;
+            EXPECT_EQ(what, "2") << path;  // kTwoPaths' first channel
+        }
+        if (c.kind == Kind::FifoWithoutWriter)
+            ::unlink(path.c_str());
+        if (pipeEnds[0] >= 0)
+            ::close(pipeEnds[0]);
     }
 }
 

@@ -82,7 +82,7 @@ comedi_t* comedi_open(const char* fn)
 {
     State& s = state();
     if (!s.config.present || !fn || s.config.path != fn) {
-        s.lastError = ENOENT;
+        s.lastError = fn && s.config.path == fn ? s.config.openError : ENOENT;
         return nullptr;
     }
     s.open = true;
@@ -139,7 +139,8 @@ int comedi_get_subdevice_flags(comedi_t* it, unsigned int subdevice)
         return fail(EBADF);
     const int sub = static_cast<int>(subdevice);
     if (sub == aiIndex())
-        return SDF_READABLE | SDF_CMD_READ | (state().config.longSamples ? SDF_LSAMPL : 0);
+        return SDF_READABLE | (state().config.aiCommands ? SDF_CMD_READ : 0) |
+               (state().config.longSamples ? SDF_LSAMPL : 0);
     if (sub == dioIndex() || narrowDio(sub))
         return SDF_READABLE | SDF_WRITABLE;
     return fail(EINVAL);

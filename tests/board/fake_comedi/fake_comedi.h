@@ -8,6 +8,7 @@
 
 #include <comedilib.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,12 +17,14 @@ namespace fakecomedi {
 
 struct Config {
     bool present = true;  // comedi_open of any other path fails, as does this one when false
+    int openError = ENOENT;  // comedi_errno after comedi_open of this path failed
     std::string path = "/dev/comedi0";
     std::string driver = "fake_8255";
     std::string board = "fake board";
     bool hasDio = true;
     bool narrowDioFirst = false;  // an 8-line digital subdevice (1) before the 8255 (2)
     bool hasAi = true;
+    bool aiCommands = true;  // the analog subdevice takes streaming commands (SDF_CMD_READ)
     unsigned aiInputs = 8;
     uint32_t maxdata = 4095;
     bool longSamples = false;  // 32-bit samples (SDF_LSAMPL)
@@ -32,6 +35,14 @@ struct Config {
     unsigned convertSources = TRIG_NOW | TRIG_TIMER;
     unsigned fastestConvertNs = 1000;
     unsigned fastestScanNs = 1000;
+    // A timed command delivers its samples at the pace of its accepted scan period
+    // (otherwise, and for the external clock, as fast as the pipe takes them).
+    bool paceTimedScans = false;
+    // The external scan clock's period (0: samples as fast as the pipe takes them).
+    unsigned extClockPeriodNs = 0;
+    // The stream stops after this many samples of a command, without ending, until the
+    // command is cancelled (0: it goes to the end), as when a clock stops midway.
+    size_t stallAfterSamples = 0;
     int bufferBytes = 65536;
     int maxBufferBytes = 1 << 20;
     // The ranges of every input, by index.

@@ -4,11 +4,13 @@
 #include "fake_state.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -32,20 +34,34 @@ void stopStream()
 
 namespace {
 
-void writeAll(int fd, std::vector<unsigned char> bytes)
+// Writes the bytes in chunks; with a pace, each chunk not before its samples' time
+// from the start.
+void writeAll(int fd, std::vector<unsigned char> bytes, size_t sampleBytes, double nsPerSample, size_t stallBytes)
 {
+    const auto start = std::chrono::steady_clock::now();
     sigset_t pipeSignal;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);  // a reader that gave up: EPIPE, no signal
     size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + sent, std::min(kWriteChunk, bytes.size() - sent));
+    const size_t end = stallBytes > 0 ? std::min(stallBytes, bytes.size()) : bytes.size();
+    while (sent < end) {
+        const size_t chunk = std::min(kWriteChunk, end - sent);
+        if (nsPerSample > 0)
+            std::this_thread::sleep_until(
+                start + std::chrono::nanoseconds(static_cast<int64_t>(nsPerSample * double((sent + chunk) / sampleBytes))));
+        const ssize_t n = write(fd, bytes.data() + sent, chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         sent += static_cast<size_t>(n);
+    }
+    if (stallBytes > 0) {
+        // Nothing more, and no end either, until the reader closes its end (the cancel).
+        pollfd reader{fd, 0, 0};
+        while (poll(&reader, 1, -1) == 0 || (reader.revents & (POLLERR | POLLHUP)) == 0) {
+        }
     }
     close(fd);  // the end of the stream, as when the board's scan count is reached
 }
@@ -195,7 +211,13 @@ int comedi_command(comedi_t* it, comedi_cmd* cmd)
             std::memcpy(bytes.data() + 2 * i, &raw, 2);
         }
     }
-    s.stream.writer = std::thread(writeAll, fds[1], std::move(bytes));
+    double nsPerSample = 0;
+    if (s.config.paceTimedScans && cmd->scan_begin_src == TRIG_TIMER && cmd->scan_end_arg > 0)
+        nsPerSample = double(cmd->scan_begin_arg) / cmd->scan_end_arg;
+    if (s.config.extClockPeriodNs > 0 && cmd->scan_begin_src == TRIG_EXT && cmd->scan_end_arg > 0)
+        nsPerSample = double(s.config.extClockPeriodNs) / cmd->scan_end_arg;
+    s.stream.writer = std::thread(writeAll, fds[1], std::move(bytes), width, nsPerSample,
+                                  s.config.stallAfterSamples * width);
     return 0;
 }
 
