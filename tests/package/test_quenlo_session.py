@@ -87,6 +87,8 @@ def successes(tmp, prefix, home, elsewhere):
         (os.path.join(tmp, "locked"), home, locked, CALIBRATED),
         (os.path.join(tmp, "linked"), home, linked, CALIBRATED),
         (odd, home, os.path.join(odd, "sounder"), SHIPPED),
+        # An unusable HOME does not matter where XDG_DATA_HOME is usable.
+        (data, None, os.path.join(data, "sounder"), SHIPPED),
     ]
 
 
@@ -142,6 +144,10 @@ def check_failures(tmp, prefix, home, elsewhere):
          ["holds no digpot.cfg", os.path.join(no_shipped, "bin", "..", "share", "sounder", "digpot.cfg")],
          os.path.join(fresh, "none", "sounder")),
         ("no quenlo", no_quenlo, os.path.join(fresh, "noq"), home, None, ["quenlo is not beside it"], None),
+        # Not /.local/share/sounder, nor a folder below the one it was started in.
+        ("HOME unset", prefix, None, None, None, ["HOME is not an absolute path"], None),
+        ("HOME empty", prefix, "relative", "", None, ["HOME is not an absolute path"], None),
+        ("HOME relative", prefix, None, "home", None, ["HOME is not an absolute path ('home')"], None),
     ]
     for what, installed, xdg, home_value, tools, words, empty in cases:
         r = run(installed, {"HOME": home_value, "XDG_DATA_HOME": xdg}, elsewhere,
