@@ -115,6 +115,9 @@ def check_failures(tmp, prefix, home, elsewhere):
     write(as_file, "not a folder\n")
     blocked = os.path.join(tmp, "blocked")
     write(os.path.join(blocked, "sounder"), "a file where the folder should be\n")
+    dangling = os.path.join(tmp, "dangling")
+    os.makedirs(os.path.join(dangling, "sounder"))
+    os.symlink("/nonexistent/calibrated.cfg", os.path.join(dangling, "sounder", "digpot.cfg"))
     # Tools that fail as they do on a read-only file system and on a full disk (a copy
     # cut short), so that the cases run as any user, root included.
     read_only = os.path.join(tmp, "read-only tools")
@@ -143,6 +146,7 @@ def check_failures(tmp, prefix, home, elsewhere):
         ("no shipped table", no_shipped, os.path.join(fresh, "none"), home, None,
          ["holds no digpot.cfg", os.path.join(no_shipped, "bin", "..", "share", "sounder", "digpot.cfg")],
          os.path.join(fresh, "none", "sounder")),
+        ("a link to no table", prefix, dangling, home, None, ["/nonexistent/calibrated.cfg", "left as it is"], None),
         ("no quenlo", no_quenlo, os.path.join(fresh, "noq"), home, None, ["quenlo is not beside it"], None),
         # Not /.local/share/sounder, nor a folder below the one it was started in.
         ("HOME unset", prefix, None, None, None, ["HOME is not an absolute path"], None),
@@ -159,6 +163,9 @@ def check_failures(tmp, prefix, home, elsewhere):
         if empty:
             check(os.listdir(empty) == [], f"{what}: left {os.listdir(empty)} in {empty}")
     check(open(as_file).read() == "not a folder\n", "XDG_DATA_HOME, a file, was changed")
+    link = os.path.join(dangling, "sounder", "digpot.cfg")
+    check(os.path.islink(link) and os.readlink(link) == "/nonexistent/calibrated.cfg",
+          "a link to a table not there was replaced")
     check(os.listdir(elsewhere) == [], f"made {os.listdir(elsewhere)} in the folder it was started in")
 
 
