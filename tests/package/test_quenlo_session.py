@@ -47,9 +47,9 @@ def tool(folder, name, script):
     os.chmod(os.path.join(folder, name), 0o755)
 
 
-def run(prefix, env, cwd, path="/usr/bin:/bin"):
+def run(prefix, env, cwd, path="/usr/bin:/bin", launcher=None):
     env = {k: v for k, v in dict(env, PATH=path).items() if v is not None}
-    r = subprocess.run([os.path.join(prefix, "bin", "quenlo-session"), "-x", "a b"], cwd=cwd, env=env,
+    r = subprocess.run([launcher or os.path.join(prefix, "bin", "quenlo-session"), "-x", "a b"], cwd=cwd, env=env,
                        capture_output=True, text=True, timeout=30)
     return r
 
@@ -184,6 +184,18 @@ def main():
         r = run(odd_prefix, {"HOME": home, "XDG_DATA_HOME": os.path.join(tmp, "odd prefix")}, elsewhere)
         check(r.returncode == 0 and started_in(r) == os.path.join(tmp, "odd prefix", "sounder"),
               f"installed below a name with a newline: status {r.returncode}, {r.stdout!r} {r.stderr!r}")
+        # Started through a link to it in a folder of the user's, and through a link to that.
+        links = os.path.join(tmp, "home of a user", "bin")
+        os.makedirs(links)
+        os.symlink(os.path.join(prefix, "bin", "quenlo-session"), os.path.join(links, "quenlo-session"))
+        os.symlink("quenlo-session", os.path.join(links, "qs"))
+        for name in ["quenlo-session", "qs"]:
+            folder = os.path.join(tmp, "linked launcher " + name)
+            r = run(prefix, {"HOME": home, "XDG_DATA_HOME": folder}, elsewhere, launcher=os.path.join(links, name))
+            table = os.path.join(folder, "sounder", "digpot.cfg")
+            check(r.returncode == 0 and started_in(r) == os.path.join(folder, "sounder") and
+                  os.path.isfile(table) and open(table).read() == SHIPPED,
+                  f"started through a link {name}: status {r.returncode}, {r.stdout!r} {r.stderr!r}")
     for f in failures:
         print("FAIL: " + f)
     return 1 if failures else 0
