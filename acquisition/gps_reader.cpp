@@ -159,6 +159,10 @@ private:
                     return false;
                 continue;
             }
+            // What a read sets in data.set is what it brought; the flags of the report
+            // before would otherwise stand for a line that is not a report (garbage, or a
+            // report cut short), and an old fix be taken as new.
+            data.set = 0;
             errno = 0;
             if (gps_read(&data, nullptr, 0) < 0) {
                 const std::string why = errno ? std::strerror(errno) : "connection closed";

@@ -1,7 +1,8 @@
 #pragma once
 // A real gpsd for the tests: gpsfake (Debian gpsd-clients) replays an NMEA log written
 // by the test into a gpsd listening on a free local port. Tests that need it skip,
-// saying so, where gpsd or gpsfake is not installed.
+// saying so, where gpsd or gpsfake is not installed. Also a port that never answers,
+// and a stand-in that sends what a test scripts.
 
 #include <QDir>
 #include <QFile>
@@ -13,9 +14,11 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -92,6 +95,95 @@ public:
 private:
     int fd_ = -1;
     int port_ = 0;
+};
+
+// A stand-in for gpsd that says what a test scripts, for what a real gpsd never sends
+// (reports cut short, garbage, wrong types): its greeting, then each step's bytes after
+// the step's pause, on the first connection it takes; then it keeps that connection
+// open and silent until destroyed.
+class ScriptedGpsd {
+public:
+    struct Step {
+        std::chrono::milliseconds pause;
+        std::string bytes;
+    };
+    explicit ScriptedGpsd(std::vector<Step> steps) : steps_(std::move(steps))
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener_, 4);
+        socklen_t size = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedGpsd()
+    {
+        stop_ = true;
+        thread_.join();
+        if (client_ >= 0)
+            ::close(client_);
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    // Every step has been sent.
+    bool done() const { return done_; }
+
+private:
+    bool waitFor(int fd, std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!stop_) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0)
+                return true;
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+        }
+        return false;
+    }
+    void pause(std::chrono::milliseconds length)
+    {
+        const auto end = std::chrono::steady_clock::now() + length;
+        while (!stop_ && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    void send(const std::string& bytes) { (void)::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void serve()
+    {
+        if (!waitFor(listener_, std::chrono::seconds(10)))
+            return;
+        client_ = ::accept(listener_, nullptr, nullptr);
+        if (client_ < 0)
+            return;
+        send("{\"class\":\"VERSION\",\"release\":\"3.22\",\"rev\":\"3.22\",\"proto_major\":3,\"proto_minor\":14}\n");
+        // The client's ?WATCH, answered as gpsd answers it.
+        if (waitFor(client_, std::chrono::seconds(5))) {
+            char command[512];
+            (void)::recv(client_, command, sizeof command, 0);
+        }
+        send("{\"class\":\"DEVICES\",\"devices\":[{\"class\":\"DEVICE\",\"path\":\"/dev/ttyS0\","
+             "\"activated\":\"2025-06-01T12:00:00.000Z\",\"driver\":\"NMEA0183\"}]}\n"
+             "{\"class\":\"WATCH\",\"enable\":true,\"json\":true}\n");
+        for (const Step& step : steps_) {
+            pause(step.pause);
+            if (stop_)
+                return;
+            send(step.bytes);
+        }
+        done_ = true;
+    }
+
+    std::vector<Step> steps_;
+    int listener_ = -1;
+    int client_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
 };
 
 // One NMEA sentence with its checksum and CR LF.
