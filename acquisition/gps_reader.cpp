@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <pthread.h>
 #include <cmath>
 #include <condition_variable>
@@ -94,6 +95,14 @@ void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
     s.fixReceived = now;
 }
 
+// Whether bytes wait on the connection itself. gps_waiting says so at once while libgps
+// holds part of a report, so with a report cut short it would never wait at all.
+bool connectionReadable(const gps_data_t& data, int microseconds)
+{
+    pollfd p{data.gps_fd, POLLIN, 0};
+    return ::poll(&p, 1, microseconds / 1000) > 0;
+}
+
 class Reading {
 public:
     explicit Reading(std::shared_ptr<GpsReader::Shared> shared) : shared_(std::move(shared)) {}
@@ -150,8 +159,9 @@ private:
         });
         const GpsClock::time_point opened = GpsClock::now();
         bool answered = false;
+        bool partReport = false;  // libgps holds the start of a report, its end to come
         while (!stopping()) {
-            if (!gps_waiting(&data, PollMicroseconds)) {
+            if (!(partReport ? connectionReadable(data, PollMicroseconds) : gps_waiting(&data, PollMicroseconds))) {
                 const auto quiet = GpsClock::now() - opened;
                 if (!answered && quiet >= SilentAfter)
                     update([](GpsState& s) { s.link = GpsState::Link::Silent; });
@@ -173,6 +183,7 @@ private:
                 return answered;
             }
             answered = true;
+            partReport = !(data.set & PACKET_SET);
             const GpsClock::time_point now = GpsClock::now();
             update([&](GpsState& s) {
                 s.link = GpsState::Link::Connected;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -109,6 +110,33 @@ TEST(GpsReader, TakesOnlyWholeReportsAndNeverRenewsAnOldFix)
         EXPECT_EQ(p.fix->gpsTimeUtc, c.gpsTime);
         EXPECT_EQ(p.fix->altitudeM.has_value(), c.mode == 3 && c.latitude == 52.5);
     }
+}
+
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// A report whose end is slow to come (gpsd stalled in the middle of a line) is waited
+// for on the connection, not by reading again and again, and is taken when it ends.
+TEST(GpsReader, WaitsForTheEndOfAReportWithoutSpinning)
+{
+    ScriptedGpsd server({{0ms, Fix3d}, {200ms, "{\"class\":\"TPV\",\"mode\":3,"}, {2000ms, "\"lat\":48.0,\"lon\":2.0}\n"}});
+    GpsReader reader(GpsdAddress{"127.0.0.1", std::to_string(server.port())});
+    const auto hasFix = [&](double latitude) {
+        const meta::PositionSample p = positionAt(reader.latest(), GpsClock::now());
+        return p.fix && p.fix->latitudeDeg == latitude;
+    };
+    ASSERT_TRUE(gpsdfix::waitUntil([&] { return hasFix(52.5); }, 5s));
+    std::this_thread::sleep_for(500ms);  // the start of the next report read
+    const double before = processCpuSeconds();
+    std::this_thread::sleep_for(1000ms);
+    const double used = processCpuSeconds() - before;
+    EXPECT_LT(used, 0.3) << "CPU seconds in 1 s of waiting";
+    EXPECT_TRUE(hasFix(52.5));
+    ASSERT_TRUE(gpsdfix::waitUntil([&] { return hasFix(48.0); }, 5s)) << "the report, once whole, not taken";
 }
 
 }  // namespace
