@@ -76,6 +76,10 @@ void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
     s.mode = f.mode;
     if (s.mode >= MODE_NO_FIX)
         s.devices = std::max(s.devices, 1);  // a report comes from a receiver
+    // A fix lost is gone: a later report of a fix that carries no position does not
+    // bring back the one from before the loss.
+    if (f.mode < MODE_2D)
+        s.fix.reset();
     if (f.mode < MODE_2D || !(data.set & LATLON_SET) || !std::isfinite(f.latitude) || !std::isfinite(f.longitude))
         return;
     meta::Position p;

@@ -75,6 +75,9 @@ TEST(GpsReader, TakesOnlyWholeReportsAndNeverRenewsAnOldFix)
         {"a mode as text", {{0ms, tpv("\"mode\":\"3\",\"lat\":52.5,\"lon\":13.4")}}, none, 0, 0, "", "no fix"},
         {"no fix after a fix", {{0ms, Fix3d}, {100ms, tpv("\"mode\":1,\"time\":\"2025-06-01T12:00:01.000Z\"")}}, none,
          0, 0, "", "no fix"},
+        {"a fix without its position after no fix",
+         {{0ms, Fix3d}, {100ms, tpv("\"mode\":1")}, {100ms, tpv("\"mode\":3,\"time\":\"2025-06-01T12:00:02.000Z\"")}},
+         none, 0, 0, "", "no fix"},
     };
     // All at once: each case's stand-in and reader run side by side.
     std::vector<std::unique_ptr<ScriptedGpsd>> servers;
