@@ -77,15 +77,16 @@ void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
     if (s.mode >= MODE_NO_FIX)
         s.devices = std::max(s.devices, 1);  // a report comes from a receiver
     // A fix lost is gone: a later report of a fix that carries no position does not
-    // bring back the one from before the loss.
-    if (f.mode < MODE_2D)
+    // bring back the one from before the loss. A mode gpsd does not have is no fix.
+    const bool fixed = f.mode == MODE_2D || f.mode == MODE_3D;
+    if (!fixed)
         s.fix.reset();
-    if (f.mode < MODE_2D || !(data.set & LATLON_SET) || !std::isfinite(f.latitude) || !std::isfinite(f.longitude))
+    if (!fixed || !(data.set & LATLON_SET) || !std::isfinite(f.latitude) || !std::isfinite(f.longitude))
         return;
     meta::Position p;
     p.latitudeDeg = f.latitude;
     p.longitudeDeg = f.longitude;
-    p.mode = f.mode >= MODE_3D ? 3 : 2;
+    p.mode = f.mode == MODE_3D ? 3 : 2;
     if (p.mode == 3) {
         p.altitudeM = finite(f.altHAE);
         p.altitudeMslM = finite(f.altMSL);

@@ -72,6 +72,8 @@ TEST(GpsReader, TakesOnlyWholeReportsAndNeverRenewsAnOldFix)
         {"a latitude out of range", {{0ms, tpv("\"mode\":3,\"lat\":91.5,\"lon\":13.4")}}, none, 0, 0, "", "no fix"},
         {"a huge latitude after a fix", {{0ms, Fix3d}, {100ms, tpv("\"mode\":3,\"lat\":1e308,\"lon\":13.4")}}, none, 0,
          0, "", "no fix"},
+        {"a mode gpsd does not have", {{0ms, Fix3d}, {100ms, tpv("\"mode\":7,\"lat\":52.6,\"lon\":13.4")}}, none, 0,
+         0, "", "no fix"},
         {"a mode as text", {{0ms, tpv("\"mode\":\"3\",\"lat\":52.5,\"lon\":13.4")}}, none, 0, 0, "", "no fix"},
         {"no fix after a fix", {{0ms, Fix3d}, {100ms, tpv("\"mode\":1,\"time\":\"2025-06-01T12:00:01.000Z\"")}}, none,
          0, 0, "", "no fix"},
