@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -203,7 +204,23 @@ private:
 
 }  // namespace
 
+GpsReader::GpsReader() : shared_(std::make_shared<Shared>())
+{
+    if (const std::optional<GpsdAddress> address = gpsdAddressFromEnvironment()) {
+        start(*address);
+        return;
+    }
+    shared_->state.link = GpsState::Link::NotRead;
+    shared_->state.error = std::string("SOUNDER_GPSD \"") + std::getenv("SOUNDER_GPSD") + "\" is no host:port";
+    shared_->finished = true;
+}
+
 GpsReader::GpsReader(GpsdAddress address) : shared_(std::make_shared<Shared>())
+{
+    start(std::move(address));
+}
+
+void GpsReader::start(GpsdAddress address)
 {
     shared_->address = std::move(address);
     shared_->state.link = GpsState::Link::Connecting;

@@ -22,8 +22,9 @@ struct GpsdAddress {
 // "host:port", "[v6 address]:port", "host" (port 2947) or ":port" (localhost);
 // nullopt for an empty host and port, a port that is not 1..65535, or anything else.
 std::optional<GpsdAddress> parseGpsdAddress(const std::string& text);
-// The address from SOUNDER_GPSD when it is set and valid, else localhost:2947.
-GpsdAddress gpsdAddressFromEnvironment();
+// The address from SOUNDER_GPSD, localhost:2947 where it is unset or empty, nullopt
+// where it holds something else than an address.
+std::optional<GpsdAddress> gpsdAddressFromEnvironment();
 
 struct GpsState {
     enum class Link {
