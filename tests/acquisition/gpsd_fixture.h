@@ -68,7 +68,8 @@ inline bool gpsdAnswers(int port)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         char greeting[64] = {};
         const ssize_t got = ::recv(fd, greeting, sizeof greeting - 1, 0);
-        ok = got > 0 && std::string(greeting).find("\"class\":\"VERSION\"") != std::string::npos;
+        ok = got > 0 && std::string(greeting).find("\"class\":\"VERSION\"") != std::string::npos &&
+             std::string(greeting).find("\"release\":\"scripted\"") == std::string::npos;
     }
     ::close(fd);
     return ok;
@@ -96,6 +97,10 @@ private:
     int fd_ = -1;
     int port_ = 0;
 };
+
+// The greeting of the stand-in below, which gpsdAnswers does not take for gpsd's.
+inline const char* const ScriptedVersion =
+    "{\"class\":\"VERSION\",\"release\":\"scripted\",\"rev\":\"scripted\",\"proto_major\":3,\"proto_minor\":14}\n";
 
 // A stand-in for gpsd that says what a test scripts, for what a real gpsd never sends
 // (reports cut short, garbage, wrong types): its greeting, then each step's bytes after
@@ -154,16 +159,21 @@ private:
     void send(const std::string& bytes) { (void)::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
     void serve()
     {
-        if (!waitFor(listener_, std::chrono::seconds(10)))
-            return;
-        client_ = ::accept(listener_, nullptr, nullptr);
-        if (client_ < 0)
-            return;
-        send("{\"class\":\"VERSION\",\"release\":\"3.22\",\"rev\":\"3.22\",\"proto_major\":3,\"proto_minor\":14}\n");
-        // The client's ?WATCH, answered as gpsd answers it.
-        if (waitFor(client_, std::chrono::seconds(5))) {
-            char command[512];
-            (void)::recv(client_, command, sizeof command, 0);
+        // The script is for a client that asks for reports (?WATCH), not for another
+        // test's look at whether a gpsd answers on a port it was given too.
+        while (client_ < 0) {
+            if (!waitFor(listener_, std::chrono::seconds(10)))
+                return;
+            client_ = ::accept(listener_, nullptr, nullptr);
+            if (client_ < 0)
+                return;
+            send(ScriptedVersion);
+            char command[512] = {};
+            if (!waitFor(client_, std::chrono::seconds(5)) || ::recv(client_, command, sizeof command - 1, 0) <= 0 ||
+                std::string(command).find("?WATCH") == std::string::npos) {
+                ::close(client_);
+                client_ = -1;
+            }
         }
         send("{\"class\":\"DEVICES\",\"devices\":[{\"class\":\"DEVICE\",\"path\":\"/dev/ttyS0\","
              "\"activated\":\"2025-06-01T12:00:00.000Z\",\"driver\":\"NMEA0183\"}]}\n"
