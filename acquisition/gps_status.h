@@ -16,7 +16,11 @@ using GpsClock = std::chrono::steady_clock;
 struct GpsdAddress {
     std::string host = "localhost";
     std::string port = "2947";
-    std::string text() const { return host + ":" + port; }
+    // As SOUNDER_GPSD takes it: an IPv6 address in brackets, so that its port stands apart.
+    std::string text() const
+    {
+        return (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" + port;
+    }
 };
 
 // "host:port", "[v6 address]:port", "host" (port 2947) or ":port" (localhost);
