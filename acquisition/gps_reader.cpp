@@ -167,14 +167,17 @@ private:
         bool answered = false;
         bool partReport = false;  // libgps holds the start of a report, its end to come
         while (!stopping()) {
-            if (!(partReport ? connectionReadable(data, PollMicroseconds) : gps_waiting(&data, PollMicroseconds))) {
+            const bool ready =
+                partReport ? connectionReadable(data, PollMicroseconds) : gps_waiting(&data, PollMicroseconds);
+            if (!answered) {
                 const auto quiet = GpsClock::now() - opened;
-                if (!answered && quiet >= SilentAfter)
+                if (quiet >= SilentAfter)
                     update([](GpsState& s) { s.link = GpsState::Link::Silent; });
-                if (!answered && quiet >= ReconnectAfter)
+                if (quiet >= ReconnectAfter)
                     return false;
-                continue;
             }
+            if (!ready)
+                continue;
             // What a read sets in data.set is what it brought; the flags of the report
             // before would otherwise stand for a line that is not a report (garbage, or a
             // report cut short), and an old fix be taken as new.
@@ -188,8 +191,12 @@ private:
                 });
                 return answered;
             }
-            answered = true;
+            // gpsd answers with reports; lines that are none (another service on the
+            // port: a wrong port named) are no answer.
+            answered = answered || (data.set & ~PACKET_SET) != 0;
             partReport = !(data.set & PACKET_SET);
+            if (!answered)
+                continue;
             const GpsClock::time_point now = GpsClock::now();
             update([&](GpsState& s) {
                 s.link = GpsState::Link::Connected;

@@ -112,7 +112,9 @@ public:
         std::chrono::milliseconds pause;
         std::string bytes;
     };
-    explicit ScriptedGpsd(std::vector<Step> steps) : steps_(std::move(steps))
+    // `asGpsd` false: no greeting, device list or WATCH answer, as another service
+    // that a wrong port leads to.
+    explicit ScriptedGpsd(std::vector<Step> steps, bool asGpsd = true) : steps_(std::move(steps)), asGpsd_(asGpsd)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
@@ -167,7 +169,8 @@ private:
             client_ = ::accept(listener_, nullptr, nullptr);
             if (client_ < 0)
                 return;
-            send(ScriptedVersion);
+            if (asGpsd_)
+                send(ScriptedVersion);
             char command[512] = {};
             if (!waitFor(client_, std::chrono::seconds(5)) || ::recv(client_, command, sizeof command - 1, 0) <= 0 ||
                 std::string(command).find("?WATCH") == std::string::npos) {
@@ -175,9 +178,10 @@ private:
                 client_ = -1;
             }
         }
-        send("{\"class\":\"DEVICES\",\"devices\":[{\"class\":\"DEVICE\",\"path\":\"/dev/ttyS0\","
-             "\"activated\":\"2025-06-01T12:00:00.000Z\",\"driver\":\"NMEA0183\"}]}\n"
-             "{\"class\":\"WATCH\",\"enable\":true,\"json\":true}\n");
+        if (asGpsd_)
+            send("{\"class\":\"DEVICES\",\"devices\":[{\"class\":\"DEVICE\",\"path\":\"/dev/ttyS0\","
+                 "\"activated\":\"2025-06-01T12:00:00.000Z\",\"driver\":\"NMEA0183\"}]}\n"
+                 "{\"class\":\"WATCH\",\"enable\":true,\"json\":true}\n");
         for (const Step& step : steps_) {
             pause(step.pause);
             if (stop_)
@@ -188,6 +192,7 @@ private:
     }
 
     std::vector<Step> steps_;
+    bool asGpsd_ = true;
     int listener_ = -1;
     int client_ = -1;
     int port_ = 0;

@@ -117,6 +117,21 @@ TEST(GpsReader, TakesOnlyWholeReportsAndNeverRenewsAnOldFix)
     }
 }
 
+// A wrong port named, with another service behind it that talks in lines: that is no
+// gpsd answering, not a gpsd whose receiver has no fix.
+TEST(GpsReader, AnotherServiceOnThePortIsNoGpsdAnswering)
+{
+    ScriptedGpsd server(after({{0ms, "SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n"}},
+                              repeated("Invalid SSH identification string.\r\n", 80)),
+                        false);
+    GpsReader reader(GpsdAddress{"127.0.0.1", std::to_string(server.port())});
+    // While it goes on talking, after the 3 s without an answer.
+    EXPECT_TRUE(gpsdfix::waitUntil([&] { return reader.latest().link == GpsState::Link::Silent; }, 4500ms))
+        << positionAt(reader.latest(), GpsClock::now()).reason;
+    EXPECT_EQ(positionAt(reader.latest(), GpsClock::now()).reason,
+              "gpsd at 127.0.0.1:" + std::to_string(server.port()) + " does not answer");
+}
+
 double processCpuSeconds()
 {
     timespec t{};
