@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <pthread.h>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -75,12 +77,17 @@ void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
     s.mode = f.mode;
     if (s.mode >= MODE_NO_FIX)
         s.devices = std::max(s.devices, 1);  // a report comes from a receiver
-    if (f.mode < MODE_2D || !(data.set & LATLON_SET) || !std::isfinite(f.latitude) || !std::isfinite(f.longitude))
+    // A fix lost is gone: a later report of a fix that carries no position does not
+    // bring back the one from before the loss. A mode gpsd does not have is no fix.
+    const bool fixed = f.mode == MODE_2D || f.mode == MODE_3D;
+    if (!fixed)
+        s.fix.reset();
+    if (!fixed || !(data.set & LATLON_SET) || !std::isfinite(f.latitude) || !std::isfinite(f.longitude))
         return;
     meta::Position p;
     p.latitudeDeg = f.latitude;
     p.longitudeDeg = f.longitude;
-    p.mode = f.mode >= MODE_3D ? 3 : 2;
+    p.mode = f.mode == MODE_3D ? 3 : 2;
     if (p.mode == 3) {
         p.altitudeM = finite(f.altHAE);
         p.altitudeMslM = finite(f.altMSL);
@@ -92,6 +99,14 @@ void take(const gps_data_t& data, GpsState& s, GpsClock::time_point now)
     p.gpsTimeUtc = rfc3339(f.time);
     s.fix = meta::positionToRecord(p);
     s.fixReceived = now;
+}
+
+// Whether bytes wait on the connection itself. gps_waiting says so at once while libgps
+// holds part of a report, so with a report cut short it would never wait at all.
+bool connectionReadable(const gps_data_t& data, int microseconds)
+{
+    pollfd p{data.gps_fd, POLLIN, 0};
+    return ::poll(&p, 1, microseconds / 1000) > 0;
 }
 
 class Reading {
@@ -150,15 +165,23 @@ private:
         });
         const GpsClock::time_point opened = GpsClock::now();
         bool answered = false;
+        bool partReport = false;  // libgps holds the start of a report, its end to come
         while (!stopping()) {
-            if (!gps_waiting(&data, PollMicroseconds)) {
+            const bool ready =
+                partReport ? connectionReadable(data, PollMicroseconds) : gps_waiting(&data, PollMicroseconds);
+            if (!answered) {
                 const auto quiet = GpsClock::now() - opened;
-                if (!answered && quiet >= SilentAfter)
+                if (quiet >= SilentAfter)
                     update([](GpsState& s) { s.link = GpsState::Link::Silent; });
-                if (!answered && quiet >= ReconnectAfter)
+                if (quiet >= ReconnectAfter)
                     return false;
-                continue;
             }
+            if (!ready)
+                continue;
+            // What a read sets in data.set is what it brought; the flags of the report
+            // before would otherwise stand for a line that is not a report (garbage, or a
+            // report cut short), and an old fix be taken as new.
+            data.set = 0;
             errno = 0;
             if (gps_read(&data, nullptr, 0) < 0) {
                 const std::string why = errno ? std::strerror(errno) : "connection closed";
@@ -168,7 +191,12 @@ private:
                 });
                 return answered;
             }
-            answered = true;
+            // gpsd answers with reports; lines that are none (another service on the
+            // port: a wrong port named) are no answer.
+            answered = answered || (data.set & ~PACKET_SET) != 0;
+            partReport = !(data.set & PACKET_SET);
+            if (!answered)
+                continue;
             const GpsClock::time_point now = GpsClock::now();
             update([&](GpsState& s) {
                 s.link = GpsState::Link::Connected;
@@ -183,7 +211,23 @@ private:
 
 }  // namespace
 
+GpsReader::GpsReader() : shared_(std::make_shared<Shared>())
+{
+    if (const std::optional<GpsdAddress> address = gpsdAddressFromEnvironment()) {
+        start(*address);
+        return;
+    }
+    shared_->state.link = GpsState::Link::NotRead;
+    shared_->state.error = std::string("SOUNDER_GPSD \"") + std::getenv("SOUNDER_GPSD") + "\" is no host:port";
+    shared_->finished = true;
+}
+
 GpsReader::GpsReader(GpsdAddress address) : shared_(std::make_shared<Shared>())
+{
+    start(std::move(address));
+}
+
+void GpsReader::start(GpsdAddress address)
 {
     shared_->address = std::move(address);
     shared_->state.link = GpsState::Link::Connecting;

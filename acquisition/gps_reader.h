@@ -10,7 +10,11 @@
 
 class GpsReader final : public GpsSource {
 public:
-    explicit GpsReader(GpsdAddress address = gpsdAddressFromEnvironment());
+    // gpsd at SOUNDER_GPSD's address, localhost:2947 without it. A SOUNDER_GPSD that is
+    // no address is not replaced by another gpsd's (whose positions would be taken for
+    // the one named): none is read, and the sidecars say why.
+    GpsReader();
+    explicit GpsReader(GpsdAddress address);
     // Stops the thread. A thread held up in a connection attempt that does not end
     // within a second is left to end on its own; it touches only state it shares.
     ~GpsReader() override;
@@ -22,5 +26,7 @@ public:
     struct Shared;
 
 private:
+    void start(GpsdAddress address);
+
     std::shared_ptr<Shared> shared_;
 };

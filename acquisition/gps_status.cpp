@@ -47,12 +47,11 @@ std::optional<GpsdAddress> parseGpsdAddress(const std::string& text)
     return a;
 }
 
-GpsdAddress gpsdAddressFromEnvironment()
+std::optional<GpsdAddress> gpsdAddressFromEnvironment()
 {
     const char* text = std::getenv("SOUNDER_GPSD");
     if (text && *text)
-        if (const std::optional<GpsdAddress> a = parseGpsdAddress(text))
-            return *a;
+        return parseGpsdAddress(text);
     return GpsdAddress{};
 }
 

@@ -16,14 +16,19 @@ using GpsClock = std::chrono::steady_clock;
 struct GpsdAddress {
     std::string host = "localhost";
     std::string port = "2947";
-    std::string text() const { return host + ":" + port; }
+    // As SOUNDER_GPSD takes it: an IPv6 address in brackets, so that its port stands apart.
+    std::string text() const
+    {
+        return (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" + port;
+    }
 };
 
 // "host:port", "[v6 address]:port", "host" (port 2947) or ":port" (localhost);
 // nullopt for an empty host and port, a port that is not 1..65535, or anything else.
 std::optional<GpsdAddress> parseGpsdAddress(const std::string& text);
-// The address from SOUNDER_GPSD when it is set and valid, else localhost:2947.
-GpsdAddress gpsdAddressFromEnvironment();
+// The address from SOUNDER_GPSD, localhost:2947 where it is unset or empty, nullopt
+// where it holds something else than an address.
+std::optional<GpsdAddress> gpsdAddressFromEnvironment();
 
 struct GpsState {
     enum class Link {

@@ -1,7 +1,8 @@
 #pragma once
 // A real gpsd for the tests: gpsfake (Debian gpsd-clients) replays an NMEA log written
 // by the test into a gpsd listening on a free local port. Tests that need it skip,
-// saying so, where gpsd or gpsfake is not installed.
+// saying so, where gpsd or gpsfake is not installed. Also a port that never answers,
+// and a stand-in that sends what a test scripts.
 
 #include <QDir>
 #include <QFile>
@@ -13,9 +14,11 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -65,7 +68,8 @@ inline bool gpsdAnswers(int port)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         char greeting[64] = {};
         const ssize_t got = ::recv(fd, greeting, sizeof greeting - 1, 0);
-        ok = got > 0 && std::string(greeting).find("\"class\":\"VERSION\"") != std::string::npos;
+        ok = got > 0 && std::string(greeting).find("\"class\":\"VERSION\"") != std::string::npos &&
+             std::string(greeting).find("\"release\":\"scripted\"") == std::string::npos;
     }
     ::close(fd);
     return ok;
@@ -92,6 +96,109 @@ public:
 private:
     int fd_ = -1;
     int port_ = 0;
+};
+
+// The greeting of the stand-in below, which gpsdAnswers does not take for gpsd's.
+inline const char* const ScriptedVersion =
+    "{\"class\":\"VERSION\",\"release\":\"scripted\",\"rev\":\"scripted\",\"proto_major\":3,\"proto_minor\":14}\n";
+
+// A stand-in for gpsd that says what a test scripts, for what a real gpsd never sends
+// (reports cut short, garbage, wrong types): its greeting, then each step's bytes after
+// the step's pause, on the first connection it takes; then it keeps that connection
+// open and silent until destroyed.
+class ScriptedGpsd {
+public:
+    struct Step {
+        std::chrono::milliseconds pause;
+        std::string bytes;
+    };
+    // `asGpsd` false: no greeting, device list or WATCH answer, as another service
+    // that a wrong port leads to.
+    explicit ScriptedGpsd(std::vector<Step> steps, bool asGpsd = true) : steps_(std::move(steps)), asGpsd_(asGpsd)
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener_, 4);
+        socklen_t size = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedGpsd()
+    {
+        stop_ = true;
+        thread_.join();
+        if (client_ >= 0)
+            ::close(client_);
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    // Every step has been sent.
+    bool done() const { return done_; }
+
+private:
+    bool waitFor(int fd, std::chrono::milliseconds limit)
+    {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!stop_) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0)
+                return true;
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+        }
+        return false;
+    }
+    void pause(std::chrono::milliseconds length)
+    {
+        const auto end = std::chrono::steady_clock::now() + length;
+        while (!stop_ && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    void send(const std::string& bytes) { (void)::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void serve()
+    {
+        // The script is for a client that asks for reports (?WATCH), not for another
+        // test's look at whether a gpsd answers on a port it was given too.
+        while (client_ < 0) {
+            if (!waitFor(listener_, std::chrono::seconds(10)))
+                return;
+            client_ = ::accept(listener_, nullptr, nullptr);
+            if (client_ < 0)
+                return;
+            if (asGpsd_)
+                send(ScriptedVersion);
+            char command[512] = {};
+            if (!waitFor(client_, std::chrono::seconds(5)) || ::recv(client_, command, sizeof command - 1, 0) <= 0 ||
+                std::string(command).find("?WATCH") == std::string::npos) {
+                ::close(client_);
+                client_ = -1;
+            }
+        }
+        if (asGpsd_)
+            send("{\"class\":\"DEVICES\",\"devices\":[{\"class\":\"DEVICE\",\"path\":\"/dev/ttyS0\","
+                 "\"activated\":\"2025-06-01T12:00:00.000Z\",\"driver\":\"NMEA0183\"}]}\n"
+                 "{\"class\":\"WATCH\",\"enable\":true,\"json\":true}\n");
+        for (const Step& step : steps_) {
+            pause(step.pause);
+            if (stop_)
+                return;
+            send(step.bytes);
+        }
+        done_ = true;
+    }
+
+    std::vector<Step> steps_;
+    bool asGpsd_ = true;
+    int listener_ = -1;
+    int client_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
 };
 
 // One NMEA sentence with its checksum and CR LF.

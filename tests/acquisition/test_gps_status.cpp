@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 
+#include <cstdlib>
 #include <mutex>
 
 namespace {
@@ -120,6 +121,51 @@ TEST(GpsStatus, PositionAndReadoutOfEachState)
                                                                            ? std::string("GPS: not read")
                                                                            : "GPS: " + std::string(c.reason));
     }
+}
+
+// The program's reader asks the gpsd SOUNDER_GPSD names; one it cannot read as an
+// address is not replaced by localhost's gpsd, whose positions would pass for the
+// named one's.
+TEST(GpsReader, AsksTheGpsdThatSounderGpsdNamesOrNone)
+{
+    struct Case {
+        const char* value;    // nullptr: unset
+        const char* address;  // asked; nullptr: none, the reason says why
+    } cases[] = {
+        {nullptr, "localhost:2947"},
+        {"", "localhost:2947"},
+        {"127.0.0.1:1", "127.0.0.1:1"},
+        {"[::1]:2", "[::1]:2"},
+        {"[fe80::1%eth0]", "[fe80::1%eth0]:2947"},
+        {"127.0.0.1:99999", nullptr},
+        {"gps host:2947", nullptr},
+        {"[::1", nullptr},
+        {"localhost:", nullptr},
+    };
+    const char* before = std::getenv("SOUNDER_GPSD");
+    const std::string kept = before ? before : "";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "unset");
+        if (c.value)
+            ::setenv("SOUNDER_GPSD", c.value, 1);
+        else
+            ::unsetenv("SOUNDER_GPSD");
+        GpsReader reader;
+        const GpsState s = reader.latest();
+        if (c.address) {
+            EXPECT_EQ(s.address, c.address);
+            EXPECT_NE(s.link, GpsState::Link::NotRead);
+            continue;
+        }
+        EXPECT_EQ(s.link, GpsState::Link::NotRead);
+        EXPECT_EQ(positionAt(s, GpsClock::now()).reason,
+                  "GPS not read (SOUNDER_GPSD \"" + std::string(c.value) + "\" is no host:port)");
+        EXPECT_EQ(gpsStatusLine(s, GpsClock::now(), true), "GPS: not read");
+    }
+    if (before)
+        ::setenv("SOUNDER_GPSD", kept.c_str(), 1);
+    else
+        ::unsetenv("SOUNDER_GPSD");
 }
 
 TEST(GpsReader, WhereNoThreadCanBeStartedTheProgramGoesOnAndTheSidecarSaysWhy)
