@@ -153,9 +153,19 @@ def check_failures(tmp, prefix, home, elsewhere):
         ("HOME empty", prefix, "relative", "", None, ["HOME is not an absolute path"], None),
         ("HOME relative", prefix, None, "home", None, ["HOME is not an absolute path ('home')"], None),
     ]
+    # The desktop's notifications, where there are any, are told the same.
+    notices = os.path.join(tmp, "notices")
+    notify = os.path.join(tmp, "notify tools")
+    tool(notify, "notify-send", f"printf '%s|' \"$@\" > '{notices}'\n")
     for what, installed, xdg, home_value, tools, words, empty in cases:
+        if os.path.exists(notices):
+            os.remove(notices)
         r = run(installed, {"HOME": home_value, "XDG_DATA_HOME": xdg}, elsewhere,
-                path=(tools + ":" if tools else "") + "/usr/bin:/bin")
+                path=(tools + ":" if tools else "") + notify + ":/usr/bin:/bin")
+        told = open(notices).read() if os.path.exists(notices) else ""
+        check(told.startswith("--urgency=critical|--app-name=quenlo|--|quenlo cannot start|") and
+              r.stderr.startswith("quenlo-session: ") and told.endswith("|" + r.stderr[len("quenlo-session: "):-1] + "|"),
+              f"{what}: the desktop was told {told!r}")
         check(r.returncode == 1, f"{what}: status {r.returncode}")
         check(r.stdout == "", f"{what}: quenlo was started: {r.stdout!r}")
         check(r.stderr.startswith("quenlo-session: ") and r.stderr.count("\n") == 1 and
