@@ -275,6 +275,8 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
     EXPECT_NE(info.out.find("cal1.json: calibration (sounder.calibration/1)"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("clock divider 2, through 60 dB, cable delay 0 ns"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("  ch 1: reference "), std::string::npos) << info.out;
+    // The system delay of 50 bins, whose lobe centre lies at bin 51.
+    EXPECT_NE(info.out.find(", system delay 50.000 bins (centre at bin 51.000), SNR "), std::string::npos) << info.out;
     EXPECT_EQ(info.out.find("  ch 2:"), std::string::npos) << info.out;
     EXPECT_EQ(sounder("info broken.json").status, 2);
     // Saved with a UTF-8 byte-order mark, it is the same calibration to info.
