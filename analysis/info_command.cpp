@@ -131,9 +131,12 @@ bool reportCalibration(const std::string& path)
     for (const cal::Input& in : c->inputs)
         std::printf("  from %s (sha256 %s, levels from its %s)\n", printable(in.file).c_str(),
                     printable(in.sha256).c_str(), printable(in.levelsFrom).c_str());
+    // delay_bins is where the lobe's centre lies (bin k holds delay k - 1): the system's
+    // delay is one bin less.
     for (const cal::ChannelReference& ch : c->channels)
-        std::printf("  ch %d: reference %.3f dB, strongest path %.3f dB, delay %.3f bins, SNR %.1f dB\n", ch.channel,
-                    ch.referenceDb, ch.peakReferenceDb, ch.delayBins, ch.snrDb);
+        std::printf("  ch %d: reference %.3f dB, strongest path %.3f dB, system delay %.3f bins (centre at bin %.3f), "
+                    "SNR %.1f dB\n",
+                    ch.channel, ch.referenceDb, ch.peakReferenceDb, ch.delayBins - 1.0, ch.delayBins, ch.snrDb);
     return true;
 }
 

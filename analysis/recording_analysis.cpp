@@ -484,8 +484,14 @@ std::optional<double> secondsPerBin(const RecordingAnalysis& r, const AnalysisSe
 {
     if (!settings.bandwidthHz)
         return std::nullopt;
-    if (r.viewerLayout)
+    if (r.viewerLayout) {
+        // A bin's delay follows from the sweep's length, not from the samples kept of it:
+        // a series of more than 2500 samples is a 5000-sample sweep of divider 2 cut to
+        // the 4000 the layout holds.
+        if (r.samplesUsed > 2500 && r.samplesUsed <= 5000)
+            return delaySecondsPerBin(2, *settings.bandwidthHz);
         return double(r.samplesUsed) / (double(ProfileBins) * *settings.bandwidthHz);
+    }
     return delaySecondsPerBin(r.clockDivider, *settings.bandwidthHz);
 }
 

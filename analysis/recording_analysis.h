@@ -137,8 +137,9 @@ RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettin
                                    std::function<void(const char*, size_t)> byteSink = {});
 
 // Seconds per bin of a file when the bandwidth is given: the divider's sweep length
-// over 4096 x bandwidth; for the viewer layout, which states no divider, its samples
-// per sweep stand in.
+// over 4096 x bandwidth; for the viewer layout, which states no divider, 5000 for a
+// series of more than 2500 samples (a divider-2 sweep cut to 4000), else its samples
+// per sweep.
 std::optional<double> secondsPerBin(const RecordingAnalysis& analysis, const AnalysisSettings& settings);
 
 // Why settings cannot be used, or an empty string.

@@ -281,6 +281,38 @@ TEST(SounderAnalyze, ViewerLayoutIsAnalyzedAsItsOneChannel)
     EXPECT_NE(run.err.find("view.txt: a viewer-layout recording holds one series"), std::string::npos) << run.err;
 }
 
+// A path lies at the same delay whichever layout holds its sweep: a bin of the viewer
+// layout is as long as a bin of the sweep it came from, including a divider-2 sweep of
+// 5000 samples of which the layout keeps 4000 (their bin is 5000 / (4096 B), not 4000 / (4096 B)).
+TEST(SounderAnalyze, ViewerLayoutGivesTheDelaysOfItsSweepInNanoseconds)
+{
+    for (const int samples : {2500, 5000}) {
+        SCOPED_TRACE(samples);
+        TempDir dir;
+        Recording r;
+        r.samples = samples;
+        r.write(dir.file("rec.txt"));
+        ASSERT_EQ(runSounder(dir, "convert rec.txt --to viewer --channel 2 -o view.txt").status, 0);
+        RunResult run = runSounder(dir, "analyze view.txt --csv v.csv --json v.json --bandwidth 1e8");
+        ASSERT_EQ(run.status, 0) << run.err;
+        run = runSounder(dir, "analyze rec.txt --channel 2 --csv a.csv --bandwidth 1e8");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Csv viewer(readBytes(dir.file("v.csv"))), acquisition(readBytes(dir.file("a.csv")));
+        const auto v = viewer.of("sweep", 1), a = acquisition.of("sweep", 2);
+        ASSERT_EQ(v.size(), a.size());
+        const double nsPerBin = double(samples) / 4096.0 * 10.0;  // B = 100 MHz
+        for (size_t s = 0; s < v.size(); ++s) {
+            EXPECT_EQ(viewer.at(v[s], "peak_bin"), std::to_string(pathBin(2)));
+            EXPECT_EQ(viewer.at(v[s], "peak_bin"), acquisition.at(a[s], "peak_bin"));
+            EXPECT_DOUBLE_EQ(std::stod(viewer.at(v[s], "peak_ns")), (pathBin(2) - 1) * nsPerBin);
+            EXPECT_EQ(viewer.at(v[s], "peak_ns"), acquisition.at(a[s], "peak_ns"));
+            EXPECT_EQ(viewer.at(v[s], "peak_m"), acquisition.at(a[s], "peak_m"));
+        }
+        const QJsonObject file = readJson(dir.file("v.json"))["files"].toArray().at(0).toObject();
+        EXPECT_DOUBLE_EQ(file["seconds_per_bin"].toDouble(), nsPerBin * 1e-9);
+    }
+}
+
 TEST(SounderAnalyze, BadOptionsGiveStatusOneAndNoOutput)
 {
     TempDir dir;
