@@ -29,12 +29,18 @@ std::optional<double> number(const std::string& text)
 
 std::optional<Origin> parseOrigin(const std::string& text)
 {
+    // Spaces around each number are passed over; one inside a number ("4 8") is a typo
+    // to refuse, not a digit to drop.
     std::vector<std::string> parts(1);
     for (const char c : text) {
         if (c == ',')
             parts.emplace_back();
-        else if (c != ' ')
+        else
             parts.back() += c;
+    }
+    for (std::string& part : parts) {
+        part.erase(0, part.find_first_not_of(" \t"));
+        part.erase(part.find_last_not_of(" \t") + 1);
     }
     if (parts.size() < 2 || parts.size() > 3)
         return std::nullopt;

@@ -36,6 +36,10 @@ TEST(Origin, ReadsLatLonAndHeightOrRefuses)
         {"north,2", false, 0, 0, std::nullopt},
         {"nan,2", false, 0, 0, std::nullopt},
         {"1e1,2", true, 10.0, 2.0, std::nullopt},
+        {" 48.5 ,\t11 , 3 ", true, 48.5, 11.0, 3.0},
+        {"4 8,11", false, 0, 0, std::nullopt},
+        {"48,1 1", false, 0, 0, std::nullopt},
+        {"48,11,5 0", false, 0, 0, std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
