@@ -42,7 +42,7 @@ struct Calibration {
     std::vector<Input> inputs;
     int clockDivider = 2;
     double throughDb = 0;     // the attenuator between transmitter and receiver, dB
-    double cableDelayNs = 0;  // delay of the antenna cables the back-to-back run leaves out, ns
+    double cableDelayNs = 0;  // delay of the cables the receive antenna leaves out, ns
     std::string window = "none";  // sample window of the profiles
     double thresholdDb = 20;
     double marginDb = 6;
@@ -96,13 +96,12 @@ inline double lobeGainDb(double lobePowerDb, double gainDb, double attenuationDb
     return levelsOut(lobePowerDb, gainDb, attenuationDb) - ref.peakReferenceDb - throughDb;
 }
 
-// Delay from the antenna, in bins, of (fractional) bin k. The antenna cables, which the
-// back-to-back run leaves out, delay every measured path by the cable delay beyond the
-// system's own: it is taken off, in ns, only where seconds per bin are known.
+// Delay from the antenna, in bins, of (fractional) bin k: the cable delay, in ns, is
+// added only where seconds per bin are known.
 inline double antennaDelayBins(double bin, const ChannelReference& ref) { return bin - ref.delayBins; }
 inline double antennaDelayNs(double bin, const ChannelReference& ref, double secondsPerBin, double cableDelayNs)
 {
-    return antennaDelayBins(bin, ref) * secondsPerBin * 1e9 - cableDelayNs;
+    return antennaDelayBins(bin, ref) * secondsPerBin * 1e9 + cableDelayNs;
 }
 
 }  // namespace cal

@@ -455,7 +455,7 @@ int runCalibrateCommand(const QStringList& args)
     const QCommandLineOption through("through-db", "Attenuation between transmitter and receiver, dB (required).",
                                      "A");
     const QCommandLineOption cable("cable-delay-ns", "Delay of the antenna cables the back-to-back run leaves out, "
-                                                     "ns, taken off every delay from the antenna (default 0).", "D");
+                                                     "ns, added to every delay from the antenna (default 0).", "D");
     const QCommandLineOption out({"o", "output"}, "The calibration file (required).", "CAL.json");
     const QCommandLineOption channel("channel", "Only channel N (1, 2 or 3; default all three).", "N");
     const QCommandLineOption window("window", "Window on the samples: none (default), hann or blackman; analyze "

