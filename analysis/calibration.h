@@ -42,7 +42,7 @@ struct Calibration {
     std::vector<Input> inputs;
     int clockDivider = 2;
     double throughDb = 0;     // the attenuator between transmitter and receiver, dB
-    double cableDelayNs = 0;  // delay of the cables the receive antenna leaves out, ns
+    double cableDelayNs = 0;  // delay of the back-to-back run's through cabling, not in a measurement, ns
     std::string window = "none";  // sample window of the profiles
     double thresholdDb = 20;
     double marginDb = 6;
@@ -96,8 +96,9 @@ inline double lobeGainDb(double lobePowerDb, double gainDb, double attenuationDb
     return levelsOut(lobePowerDb, gainDb, attenuationDb) - ref.peakReferenceDb - throughDb;
 }
 
-// Delay from the antenna, in bins, of (fractional) bin k: the cable delay, in ns, is
-// added only where seconds per bin are known.
+// Delay from the antenna, in bins, of (fractional) bin k. The system delay holds the
+// back-to-back run's through cabling, which a measured path does not pass: its delay, in
+// ns, is added back, only where seconds per bin are known.
 inline double antennaDelayBins(double bin, const ChannelReference& ref) { return bin - ref.delayBins; }
 inline double antennaDelayNs(double bin, const ChannelReference& ref, double secondsPerBin, double cableDelayNs)
 {

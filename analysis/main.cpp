@@ -454,8 +454,9 @@ int runCalibrateCommand(const QStringList& args)
     const QCommandLineOption help({"h", "help"}, "Shows this help.");
     const QCommandLineOption through("through-db", "Attenuation between transmitter and receiver, dB (required).",
                                      "A");
-    const QCommandLineOption cable("cable-delay-ns", "Delay of the antenna cables the back-to-back run leaves out, "
-                                                     "ns, added to every delay from the antenna (default 0).", "D");
+    const QCommandLineOption cable("cable-delay-ns", "Delay of the back-to-back run's through cabling, which a "
+                                                     "measurement does not have, ns, added to every delay from the "
+                                                     "antenna (default 0).", "D");
     const QCommandLineOption out({"o", "output"}, "The calibration file (required).", "CAL.json");
     const QCommandLineOption channel("channel", "Only channel N (1, 2 or 3; default all three).", "N");
     const QCommandLineOption window("window", "Window on the samples: none (default), hann or blackman; analyze "

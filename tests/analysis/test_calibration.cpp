@@ -186,7 +186,11 @@ TEST(CalibrationFile, FormulasTakeTheLevelsAndTheReferenceOut)
     EXPECT_DOUBLE_EQ(cal::pathGainDb(25, 50, 5, ref, 60), -70.0);
     EXPECT_DOUBLE_EQ(cal::lobeGainDb(25, 50, 5, ref, 60), -69.5);
     EXPECT_DOUBLE_EQ(cal::antennaDelayBins(251.25, ref), 200.0);
+    // 200 bins of 10 ns after the system's own delay, and the 5 ns of the back-to-back
+    // run's through cabling, which that delay holds and the measured path does not.
     EXPECT_DOUBLE_EQ(cal::antennaDelayNs(251.25, ref, 1e-8, 5.0), 2005.0);
+    EXPECT_DOUBLE_EQ(cal::antennaDelayNs(251.25, ref, 1e-8, 0.0), 2000.0);
+    EXPECT_DOUBLE_EQ(cal::antennaDelayNs(51.25, ref, 1e-8, 5.0), 5.0);
 }
 
 }  // namespace
