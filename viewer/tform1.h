@@ -120,4 +120,6 @@ private:
     std::optional<rt::FileId> openedFile_;
     QPointer<WaterfallWindow> waterfall_;
     bool reopening_ = false;  // a reopen for the waterfall keeps the waterfall open
+    // Sweeps of the block last read that came from the text (0..avgcount).
+    int32_t blockSweepsWithData_ = 0;
 };

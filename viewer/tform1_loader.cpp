@@ -98,16 +98,23 @@ double TForm1::readSampleItem()
 
 void TForm1::ReadBlock()
 {
-    readViewerBlock(recfile, nsamples, avgcount, tseries.data(), fourierArea, power.data());
+    const int64_t items = readViewerBlock(recfile, nsamples, avgcount, tseries.data(), fourierArea, power.data());
+    // Past the end of the text a sweep reads as zeros: only the sweeps before it (the
+    // last perhaps in part) bring noise into the block's average.
+    blockSweepsWithData_ =
+        nsamples > 0 ? static_cast<int32_t>(std::min<int64_t>(avgcount, (items + nsamples - 1) / nsamples)) : 0;
 }
 
 void TForm1::ShowBlock(bool fixedLeftAxis)
 {
     // An all-zero bin fails here, before the chart is touched.
     powerToDb(power.data(), avgdivisor);
-    // The block's profile: avgdivisor sweeps of the stored samples, zero-padded, unwindowed.
+    // The block's profile: the stored samples, zero-padded, unwindowed. Its noise is
+    // averaged over the sweeps that held data, fewer than avgcount in a block that runs
+    // past the end of the recording, and the margin over the floor is the one for them
+    // (taken for five, noise alone would be counted as delay in most such blocks).
     DelayMetricsParams params;
-    params.averagedSweeps = std::max<int64_t>(1, int64_t(avgdivisor));
+    params.averagedSweeps = std::max<int64_t>(1, blockSweepsWithData_);
     params.transformSamples = std::clamp<int32_t>(nsamples, 1, std::min<int32_t>(TSeriesLength, ProfileBins));
     Label6->setText(QString::fromStdString(
         delayMetricsText(computeDelayMetrics(power.data(), params), QLocale().decimalPoint().toStdString())));

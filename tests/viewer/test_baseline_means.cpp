@@ -122,6 +122,35 @@ TEST(PeakText, ThreeDecimalsAfterRoundingToSevenDigits)
     EXPECT_EQ(peakToPeakText(-123456.789, "."), "-123456.800");
 }
 
+TEST(PeakText, ValuesHalfwayRoundAwayFromZero)
+{
+    // A value exactly halfway between two texts (an odd multiple of 1/16 V at the third
+    // decimal, as sweeps of whole A/D codes give) is rounded up in size, as a reading
+    // rounded by hand or by the original program is; the nearest text otherwise.
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {
+        {0.3125, "0.313"},          // 128 codes of 5/2048 V
+        {-0.3125, "-0.313"},
+        {0.0625, "0.063"},
+        {2.4375, "2.438"},
+        {0.1875, "0.188"},
+        {0.3124999999999999, "0.312"},  // just below halfway
+        {0.31250000000000006, "0.313"},
+        {12345.125, "12345.130"},   // halfway at the seventh digit
+        {1234568.5, "1234569.000"},
+        {1234567.5, "1234568.000"},
+        {-1234568.5, "-1234569.000"},
+        {12345678.5, "1.234568E+7"},
+        {12345685.0, "1.234569E+7"},
+        {0.0005, "0.001"},          // not halfway in binary: above it
+        {1.0005, "1.000"},          // below it
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(peakToPeakText(c.value, "."), c.text) << c.value;
+}
+
 TEST(PeakText, ScientificBeyondSevenDigitsBeforeThePoint)
 {
     EXPECT_EQ(peakToPeakText(9999999.0, "."), "9999999.000");

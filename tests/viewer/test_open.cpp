@@ -16,6 +16,7 @@
 #include <complex>
 #include <cstring>
 #include <numbers>
+#include <random>
 #include <thread>
 
 #include <fcntl.h>
@@ -413,4 +414,62 @@ TEST_F(ViewerTest, MetricsReadoutUnchangedWhenTheBlockFails)
     open(writeRecording("zeros.txt", 5, 64, {zeros, zeros, zeros, zeros, zeros}));
     ASSERT_FALSE(dialogs.messages.empty());
     EXPECT_EQ(form->Label6->text(), "");  // cleared by the close, not refilled by the failure
+}
+
+namespace {
+
+// Gaussian noise of 0.1 V rms from a fixed generator: a sweep with no path in it.
+Sweep noiseSweep(uint32_t seed, int n)
+{
+    std::mt19937 generator(seed);
+    std::normal_distribution<double> noise(0.0, 0.1);
+    Sweep sweep(static_cast<size_t>(n));
+    for (double& v : sweep)
+        v = noise(generator);
+    return sweep;
+}
+
+}  // namespace
+
+TEST_F(ViewerTest, BlockWithFewerSweepsOfDataCountsNoNoiseAsDelay)
+{
+    // A block that runs past the last sweep in the file holds fewer sweeps of noise than
+    // five, and its noise is averaged over those: taken for five, the margin over the
+    // floor is too small and noise alone is counted nearly always (with two sweeps in
+    // some 96 profiles of 100). The readout then gives no delay, as the sounder tool does.
+    struct Case {
+        const char* what;
+        int headerSweeps;
+        int writtenSweeps;
+        const char* target;  // "Go to sweep" after the open, or null
+    };
+    const Case cases[] = {
+        {"one sweep", 1, 1, nullptr},
+        {"two sweeps", 2, 2, nullptr},
+        {"three sweeps, the header promising more", 5, 3, nullptr},
+        {"the block past the last of seven sweeps", 7, 7, "2"},
+    };
+    const int n = 1000;
+    form->Button1Click();  // the profile: the block's last sweep may be all zeros
+    for (const Case& c : cases) {
+        for (uint32_t seed = 1; seed <= 4; ++seed) {
+            SCOPED_TRACE(std::string(c.what) + ", seed " + std::to_string(seed));
+            std::vector<Sweep> sweeps;
+            for (int s = 0; s < c.writtenSweeps; ++s)
+                sweeps.push_back(noiseSweep(100 * seed + uint32_t(s), n));
+            form->Close1Click();
+            open(writeRecording("noise.txt", c.headerSweeps, n, sweeps));
+            if (c.target)
+                goTo(c.target);
+            ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().toStdString();
+            const QString shown = form->Label6->text();
+            EXPECT_TRUE(shown.startsWith("Peak bin ") && !shown.startsWith("Peak bin -")) << shown.toStdString();
+            EXPECT_TRUE(shown.endsWith("mean excess - bins, RMS spread - bins")) << shown.toStdString();
+        }
+    }
+
+    // Paths in a block of two sweeps are still counted.
+    form->Close1Click();
+    open(writeRecording("tones.txt", 2, 2500, toneSweeps(2, 2500)));
+    EXPECT_FALSE(form->Label6->text().contains("mean excess -")) << form->Label6->text().toStdString();
 }
