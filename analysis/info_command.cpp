@@ -25,16 +25,51 @@ namespace cli {
 
 namespace {
 
-// The viewer layout, read by the viewer's own rules.
-std::optional<ViewerHeader> readViewerHeaderOf(RecordingInput& input)
+// The viewer layout, read by the viewer's own rules: the header, then the samples
+// counted into whole sweeps, as `analyze` reads them. False when the file is not in
+// that layout; a sample that does not read is the file's failure.
+bool infoViewer(RecordingInput& input)
 {
+    rt::TextReader file;
+    std::optional<ViewerHeader> header;
     try {
-        rt::TextReader file;
         input.openText(file);
-        return readViewerHeader(file);
+        header = readViewerHeader(file);
     } catch (const rt::InOutError&) {
-        return std::nullopt;
+        return false;
     }
+    if (!header)
+        return false;
+    const std::string& path = input.path();
+    int64_t whole = 0, partial = 0;
+    for (bool ahead = true; whole < header->nsweeps && ahead;) {
+        ahead = file.itemAhead();
+        if (ahead) {
+            file.readReal();
+            file.readLn();
+        }
+        try {
+            file.check();
+        } catch (const rt::InOutError& e) {
+            throw Failure(path + ": sweep " + std::to_string(whole + 1) + ", sample " + std::to_string(partial + 1) +
+                          ": " + e.what());
+        }
+        if (ahead && ++partial == header->nsamples) {
+            ++whole;
+            partial = 0;
+        }
+    }
+    const int64_t missing = header->nsweeps - whole;
+    std::printf("%s: viewer layout\n  header: %d sweeps of %d samples, gain %d\n", printable(path).c_str(),
+                header->nsweeps, header->nsamples, header->gain);
+    std::printf("  sweeps: %lld of %d present, %s", (long long)whole, header->nsweeps,
+                missing == 0 ? "complete" : "cut short");
+    if (missing > 0)
+        std::printf(" (%lld missing)", (long long)missing);
+    if (partial > 0)
+        std::printf(", %lld samples of an incomplete sweep", (long long)partial);
+    std::printf("\n");
+    return true;
 }
 
 // Returns the sample lines read.
@@ -174,9 +209,13 @@ int runInfo(const std::vector<std::string>& files)
             input.open();
         } catch (const Failure& failure) {
             // Not the acquisition layout: perhaps the viewer's.
-            if (const std::optional<ViewerHeader> viewer = readViewerHeaderOf(input)) {
-                std::printf("%s: viewer layout\n  header: %d sweeps of %d samples, gain %d\n", printable(path).c_str(),
-                            viewer->nsweeps, viewer->nsamples, viewer->gain);
+            try {
+                if (infoViewer(input))
+                    continue;
+            } catch (const Failure& bad) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "%s\n", printable(bad.what()).c_str());
+                status = ExitBadInput;
                 continue;
             }
             std::fflush(stdout);

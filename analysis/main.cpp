@@ -126,7 +126,7 @@ int runInfoCommand(const QStringList& args)
     parser.setApplicationDescription("Tells what each file is: its layout, header, sweeps present and code ranges.");
     const QCommandLineOption help({"h", "help"}, "Shows this help.");
     parser.addOption(help);
-    parser.addPositionalArgument("FILE", "Recordings (either layout, or SigMF that sounder wrote) to describe.",
+    parser.addPositionalArgument("FILE", "Recordings (either layout, or SigMF) or calibrations (CAL.json) to describe.",
                                  "FILE...");
     if (!parser.parse(args))
         return usage(parser.errorText());

@@ -407,19 +407,23 @@ bool analyzeViewer(RecordingInput& input, const AnalysisSettings& settings, Reco
     bool whole = true;
     for (int32_t s = 1; s <= header->nsweeps && whole; ++s) {
         for (int i = 1; i <= used; ++i) {
-            // The end of the text is noticed by the read that meets it: a sample read
-            // once the text has ended is not in the file.
-            if (file.atEnd()) {
-                whole = false;
-                break;
+            // The end of the text is noticed by the read that meets it, so it is looked
+            // for before each sample: a sample read once the text has ended is not in
+            // the file (it read as 0 and completed a sweep one sample short).
+            const bool ahead = file.itemAhead();
+            if (ahead) {
+                tseries[size_t(i)] = file.readReal();
+                file.readLn();
             }
-            tseries[size_t(i)] = file.readReal();
-            file.readLn();
             try {
                 file.check();
             } catch (const rt::InOutError& e) {
                 throw Failure(path + ": sweep " + std::to_string(s) + ", sample " + std::to_string(i) + ": " +
                               e.what());
+            }
+            if (!ahead) {
+                whole = false;
+                break;
             }
         }
         if (!whole)

@@ -339,6 +339,17 @@ inline void record(int& pending, int code)
 }
 }  // namespace
 
+bool TextReader::itemAhead()
+{
+    if (!impl_->open)
+        return false;
+    const bool ahead = impl_->skipBlanks();
+    // A read error met on the way is pending, as after a read.
+    if (impl_->readError)
+        record(pending_, std::exchange(impl_->readError, 0));
+    return ahead;
+}
+
 int32_t TextReader::readInt()
 {
     if (!impl_->open) {

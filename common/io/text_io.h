@@ -73,6 +73,10 @@ public:
     // (the last line having been read is not enough), and a read error is already
     // pending by then. False when not open.
     bool atEnd() const;
+    // Skips the blanks before the next item; false when the text ends first, which is
+    // then noticed here as by a read (atEnd() true, a read error pending), so that a
+    // caller can tell whether one more item stands in the text before reading it.
+    bool itemAhead();
     // Closes; throws InOutError(103) when not open.
     void close();
     // The file open for reading as it stands now, which its name may no longer lead

@@ -279,6 +279,22 @@ TEST(SounderAnalyze, ViewerLayoutIsAnalyzedAsItsOneChannel)
     run = runSounder(dir, "analyze view.txt --channel 2 --csv x.csv");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("view.txt: a viewer-layout recording holds one series"), std::string::npos) << run.err;
+
+    // Sweeps of three samples, the file ending before a sample of the second: the
+    // second is not there, however few of its samples are missing.
+    const std::string header = "2\r\n3\r\n0\r\n20\r\n0.0\r\n";
+    for (const int present : {6, 5, 4}) {
+        SCOPED_TRACE(present);
+        std::string text = header;
+        for (int i = 0; i < present; ++i)
+            text += "0.25\r\n";
+        writeBytes(dir.file("three.txt"), text);
+        run = runSounder(dir, "analyze three.txt --csv t.csv");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Csv csv(readBytes(dir.file("t.csv")));
+        EXPECT_EQ(csv.of("sweep", 1).size(), present == 6 ? 2u : 1u);
+        EXPECT_EQ(run.err, present == 6 ? "" : "three.txt: cut short: 1 of 2 sweeps present\n");
+    }
 }
 
 // A path lies at the same delay whichever layout holds its sweep: a bin of the viewer

@@ -153,15 +153,30 @@ TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
     writeBytes(dir.file("cut.txt"), recording(3, 2500, 2) + "0,4095,7\r\n");
     writeBytes(dir.file("view.txt"), "5\r\n4000\r\n0\r\n20\r\n0.0\r\n1.5\r\n");
     writeBytes(dir.file("junk.txt"), "hello\r\n");
-    const RunResult run = runSounder(dir, "info cut.txt view.txt junk.txt");
+    // The viewer layout's samples are counted into sweeps too, and read by its rules.
+    std::string whole = "2\r\n3\r\n0\r\n20\r\n0.0\r\n";
+    for (int i = 0; i < 2 * 3; ++i)
+        whole += "0.25\r\n";
+    writeBytes(dir.file("whole.txt"), whole);
+    writeBytes(dir.file("badsample.txt"), "2\r\n3\r\n0\r\n20\r\n0.0\r\n0.5\r\n0.5\r\n0.5\r\n0.5\r\n0,5\r\n0.5\r\n");
+    const RunResult run = runSounder(dir, "info cut.txt view.txt junk.txt whole.txt badsample.txt");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.out.find("cut.txt: acquisition layout"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("2 of 3 present, cut short (1 missing), 1 lines of an incomplete sweep"), std::string::npos)
         << run.out;
     // Channel 1 runs 0..4095 twice over 5000 lines, then the extra 0: two 0s and one 4095 in the sweeps, one 0 after them.
     EXPECT_NE(run.out.find("ch 1: codes 0..4095, 4 clipped"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("view.txt: viewer layout"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("view.txt: viewer layout\n  header: 5 sweeps of 4000 samples, gain 20\n"
+                           "  sweeps: 0 of 5 present, cut short (5 missing), 1 samples of an incomplete sweep\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("whole.txt: viewer layout\n  header: 2 sweeps of 3 samples, gain 20\n"
+                           "  sweeps: 2 of 2 present, complete\n"),
+              std::string::npos)
+        << run.out;
     EXPECT_NE(run.err.find("junk.txt: line 1: expected"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("badsample.txt: sweep 2, sample 2: Invalid numeric input\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("badsample.txt"), std::string::npos) << run.out;
 }
 
 // A recording given through a pipe is told as the file is, whatever its layout: nothing

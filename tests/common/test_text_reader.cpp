@@ -34,6 +34,32 @@ TEST(ReaderItems, BlankLinesAndControlBytesBeforeAnItemAreSkipped)
     EXPECT_EQ(checkCode(reader), 0);
 }
 
+// Whether one more item stands in the text is known before it is read: the end of the
+// text is otherwise noticed only by the read that meets it, which reads 0.
+TEST(ReaderItems, ItemAheadTellsWhetherTheTextHoldsAnotherItem)
+{
+    struct Case {
+        const char* text;
+        bool ahead;  // after the first line has been read
+    };
+    const Case cases[] = {
+        {"0.5\r\n", false},       {"0.5\r\n\r\n  \t\r\n", false}, {"0.5\r\n\x1a" "0.7\r\n", false},
+        {"0.5\r\n0.7", true},     {"0.5\r\n\r\n 0\r\n", true},     {"0.5\r\njunk\r\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        TextReader reader;
+        reader.openMemory(c.text);
+        EXPECT_TRUE(reader.itemAhead());
+        EXPECT_EQ(reader.readReal(), 0.5);
+        reader.readLn();
+        EXPECT_FALSE(reader.atEnd());
+        EXPECT_EQ(reader.itemAhead(), c.ahead);
+        EXPECT_EQ(reader.atEnd(), !c.ahead);
+        EXPECT_EQ(checkCode(reader), 0);
+    }
+}
+
 TEST(ReaderItems, CommaJoinedNumbersFailAfterTheLineIsSkipped)
 {
     TextReader reader;
