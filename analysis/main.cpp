@@ -450,7 +450,8 @@ int runCalibrateCommand(const QStringList& args)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "The system's own power and delay per channel from back-to-back recordings (the transmitter cabled to\n"
-        "the receiver through an attenuator), for analyze --cal. See docs/calibration.md.");
+        "the receiver through an attenuator), for analyze --cal. See calibration.md.gz in\n"
+        "/usr/share/doc/sounder-receiver (docs/calibration.md in the source).");
     const QCommandLineOption help({"h", "help"}, "Shows this help.");
     const QCommandLineOption through("through-db", "Attenuation between transmitter and receiver, dB (required).",
                                      "A");
