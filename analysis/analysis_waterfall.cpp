@@ -210,16 +210,7 @@ std::string waterfallPngBytesInParts(const QImage& picture, int parts, int threa
             }
         }
     };
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < std::min(parts, threads); ++t) {
-        std::thread helper = rt::threadIfAny(encode);
-        if (!helper.joinable())
-            break;  // the system gives no more: the threads there are do the rest
-        helpers.push_back(std::move(helper));
-    }
-    encode();
-    for (std::thread& t : helpers)
-        t.join();
+    rt::runAlongside(size_t(std::max(0, std::min(parts, threads) - 1)), encode);
     for (const std::exception_ptr& failure : failures)
         if (failure)
             std::rethrow_exception(failure);
@@ -291,17 +282,8 @@ QImage drawWaterfall(const RecordingAnalysis& analysis, const AnalysisSettings& 
                 }
             }
         };
-        std::vector<std::thread> threads;
         const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-        for (size_t t = 1; t < std::min(cores, mapped); ++t) {
-            std::thread helper = rt::threadIfAny(fill);
-            if (!helper.joinable())
-                break;
-            threads.push_back(std::move(helper));
-        }
-        fill();
-        for (std::thread& t : threads)
-            t.join();
+        rt::runAlongside(std::max<size_t>(1, std::min(cores, mapped)) - 1, fill);
         for (const std::exception_ptr& failure : failures)
             if (failure)
                 std::rethrow_exception(failure);

@@ -258,29 +258,26 @@ std::vector<FileAnalysis> analyzeFiles(const std::vector<std::string>& files, co
         --running;
         finished.notify_one();
     };
+    // Each worker is counted as running before it starts (and uncounted should it not
+    // start). The system may give fewer threads than asked for (a limit of the user's
+    // processes): those there are take every file; with none at all, this thread
+    // analyzes them all first, and what goes on meanwhile follows.
+    const auto count = [&](bool starting) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        starting ? ++running : --running;
+    };
     std::vector<std::thread> threads;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        running = workers;
-    }
-    for (size_t w = 0; w < workers; ++w) {
+    while (threads.size() < workers) {
+        count(true);
         std::thread worker = rt::threadIfAny(work);
-        if (worker.joinable()) {
-            threads.push_back(std::move(worker));
-            continue;
+        if (!worker.joinable()) {
+            count(false);
+            break;
         }
-        // The system gives no more threads (a limit of the user's processes): those
-        // there are take every file; with none at all, this thread analyzes them all
-        // first, and what goes on meanwhile follows.
-        const std::lock_guard<std::mutex> lock(mutex);
-        running -= workers - w;
-        break;
+        threads.push_back(std::move(worker));
     }
     if (threads.empty()) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            running = 1;
-        }
+        count(true);
         work();
     }
     if (meanwhile) {

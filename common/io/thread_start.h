@@ -4,6 +4,7 @@
 
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace rt {
 
@@ -17,6 +18,24 @@ std::thread threadIfAny(const Work& work)
     } catch (const std::system_error&) {
         return std::thread();
     }
+}
+
+// work() run on this thread and at once on up to `helpers` threads more, as many as the
+// system gives; returns when every run has returned. Each run takes its share of a
+// common pool of work itself; work does not throw.
+template <class Work>
+void runAlongside(size_t helpers, const Work& work)
+{
+    std::vector<std::thread> threads;
+    while (threads.size() < helpers) {
+        std::thread helper = threadIfAny(work);
+        if (!helper.joinable())
+            break;
+        threads.push_back(std::move(helper));
+    }
+    work();
+    for (std::thread& t : threads)
+        t.join();
 }
 
 }  // namespace rt
