@@ -53,6 +53,13 @@ void TForm1::Button6Click()
         ProcessMessages();
         return;
     }
+    // Closed (Exit or the frame) while MEMPREP let pending messages run: the scan has not
+    // begun, so nothing is lost by not taking it, and no save dialog comes up after the
+    // window has gone.
+    if (Closing) {
+        ReleaseSampleBuffer();
+        return;
+    }
     Run = RunRecord{};
     Run.scanStartedUtc = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
     Run.samples = count;

@@ -343,4 +343,36 @@ TEST_F(Acquire, ClickDuringTheCaptureIsIgnored)
     EXPECT_FALSE(form->CaptureInProgress);
 }
 
+TEST_F(Acquire, ClosingTheProgramBeforeTheScanTakesNoScanAndAsksNoName)
+{
+    // The one point before the scan at which pending messages run is inside MEMPREP.
+    const char* const hows[] = {"Exit", "frame"};
+    for (const char* how : hows) {
+        startReady(4, 1);
+        form->show();
+        injectMarkers({0});
+        const int scansBefore = boardsim::scanCount();
+        const int terminationsBefore = terminations;
+        onProcessMessages = [&] {
+            if (std::string(how) == "Exit")
+                form->Button7->click();
+            else
+                EXPECT_TRUE(form->close()) << how;
+        };
+        dialogs.saveAsked = 0;
+        answerSave();
+        form->Button6->click();
+        EXPECT_EQ(boardsim::scanCount(), scansBefore) << how;
+        EXPECT_EQ(dialogs.saveAsked, 0) << how;
+        EXPECT_FALSE(QFile::exists(file())) << how;
+        EXPECT_TRUE(dialogs.messages.empty()) << how;
+        EXPECT_EQ(terminations - terminationsBefore, std::string(how) == "Exit" ? 1 : 0) << how;
+        EXPECT_FALSE(form->CaptureInProgress) << how;
+        expectBufferGivenBack();
+        onProcessMessages = nullptr;
+        dialogs.saveAnswers.clear();
+        form.reset();
+    }
+}
+
 }  // namespace
