@@ -18,6 +18,10 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 
@@ -26,6 +30,63 @@ using namespace statuscolour;
 namespace {
 
 constexpr int32_t SpareSweeps = 10;
+
+// Where the lines of a recording go until it is closed. A file is made under a short
+// temporary name in the folder of the file it replaces and renamed over that name once
+// it is closed, so that a run stopped by an I/O error (a full disk) leaves the name as
+// it was, an earlier recording included, and never a recording cut short; the
+// temporary file goes with the run. A device or a FIFO takes the lines as they come.
+class RecordingTarget {
+public:
+    explicit RecordingTarget(const std::string& path) : writePath_(path)
+    {
+        struct stat info {};
+        const bool exists = ::stat(path.c_str(), &info) == 0;
+        // Not a file that can be replaced: created as given, which reports what it is
+        // (a folder) or writes to it directly (a device, a FIFO).
+        if ((exists && !S_ISREG(info.st_mode)) || path.empty() || path.back() == '/')
+            return;
+        target_ = outputTarget(path);
+        // A file that may not be written keeps its protection: it is not replaced.
+        if (exists && ::access(target_.c_str(), W_OK) != 0)
+            throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, target_));
+        const size_t slash = target_.rfind('/');
+        std::string temporary =
+            (slash == std::string::npos ? std::string() : target_.substr(0, slash + 1)) + ".snd-XXXXXX";
+        const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd < 0)  // a missing folder is a name that cannot be, not a missing file
+            throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, target_));
+        // mkstemp makes the file private; the recording gets the permissions of any new file.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        ::close(fd);
+        temporary_ = writePath_ = temporary;
+    }
+    ~RecordingTarget()
+    {
+        if (!temporary_.empty())
+            ::unlink(temporary_.c_str());
+    }
+    RecordingTarget(const RecordingTarget&) = delete;
+    RecordingTarget& operator=(const RecordingTarget&) = delete;
+
+    const std::string& writePath() const { return writePath_; }
+    // The closed recording takes its name.
+    void commit()
+    {
+        if (temporary_.empty())
+            return;
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+            throw rt::InOutError(rt::ioCodeFromErrno(errno));
+        temporary_.clear();
+    }
+
+private:
+    std::string writePath_;
+    std::string target_;
+    std::string temporary_;
+};
 
 }  // namespace
 
@@ -108,12 +169,9 @@ void TForm1::Button6Click()
     bool failed = false;
     try {
         const std::string recordPath = QFile::encodeName(RecordFileName).toStdString();
-        RecordFile.create(recordPath);
+        RecordingTarget target(recordPath);
+        RecordFile.create(target.writePath());
         Recording = true;
-        // A sidecar left from an earlier recording of this name describes a file that is
-        // gone: it goes now, so that a failure to write the new one leaves none.
-        if (const std::string sidecar = meta::sidecarPath(recordPath); !sameFile(sidecar, recordPath))
-            ::unlink(sidecar.c_str());
         writeRecordingHeader(RecordFile, NumSweeps, SweepSamples, Attenuation, Gain1, Gain2, Gain3);
         Run.lines = 4;
 
@@ -149,12 +207,17 @@ void TForm1::Button6Click()
 
         RecordFile.close();
         Recording = false;
+        target.commit();
+        // A sidecar left from an earlier recording of this name describes a file that is
+        // gone now: it goes, so that a failure to write the new one leaves none.
+        if (const std::string sidecar = meta::sidecarPath(recordPath); !sameFile(sidecar, recordPath))
+            ::unlink(sidecar.c_str());
         Run.bytes = RecordFile.bytesWritten();
         Run.sha256 = sha256.hex();
     } catch (...) {
-        // An I/O error (or any other): the file keeps the whole lines that reached it
-        // and is closed at once; the buffer goes back on the way out and the handler
-        // wrapper shows the error.
+        // An I/O error (or any other): the file is closed at once and, made under its
+        // temporary name, goes; the name keeps what it held. The buffer goes back on the
+        // way out and the handler wrapper shows the error.
         if (RecordFile.isOpen()) {
             try {
                 RecordFile.close();

@@ -1,11 +1,13 @@
 // "Acquire" meeting I/O errors while creating, writing or closing the recording: the
-// message box shows the error, the file is closed holding whole lines only, the buffer
-// is given back and no recording counts as open.
+// message box shows the error, the name keeps what it held (no recording cut short), the
+// buffer is given back and no recording counts as open.
 
 #include "capture_fixture.h"
 #include "runtime_error.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <chrono>
@@ -86,42 +88,76 @@ TEST_F(AcquireErrors, DiskFullAtClose)
     expectRunEndedCleanly();
 }
 
-TEST_F(AcquireErrors, FileCutShortKeepsWholeLinesOnly)
+TEST_F(AcquireErrors, AFileCutShortNeverStandsUnderTheName)
 {
-    startReady(4, 40);
+    // A file size limit in the middle of a line: writes beyond it fail (EFBIG), as on a
+    // full disk. The name then holds what it held before the run, or nothing.
+    struct Case {
+        const char* what;
+        bool earlier;  // a recording and its sidecar stood under the name before
+    };
+    const Case cases[] = {{"new name", false}, {"earlier recording", true}};
     const QString name = path(QStringLiteral("rec.txt"));
-    dialogs.saveAnswers.push_back(name);
+    const QString sidecar = name + QStringLiteral(".meta.json");
+    for (const Case& c : cases) {
+        startReady(4, 40);
+        QFile::remove(name);
+        QFile::remove(sidecar);
+        if (c.earlier) {
+            for (const QString& f : {name, sidecar}) {
+                QFile old(f);
+                ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+                old.write("earlier " + QFile::encodeName(f));
+            }
+        }
+        dialogs.messages.clear();
+        dialogs.saveAnswers.push_back(name);
 
-    // A file size limit in the middle of a line: writes beyond it fail (EFBIG).
-    constexpr rlim_t Limit = 100003;
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = previous;
-    limited.rlim_cur = Limit;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    form->Button6->click();
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+        constexpr rlim_t Limit = 100003;
+        rlimit previous{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = previous;
+        limited.rlim_cur = Limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        form->Button6->click();
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
 
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0], "Disk full");  // the file-size limit is a full disk to the user
-    expectRunEndedCleanly();
-
-    QFile f(name);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray bytes = f.readAll();
-    EXPECT_LE(bytes.size(), qsizetype(Limit));
-    EXPECT_GT(bytes.size(), 1000);
-    ASSERT_TRUE(bytes.endsWith("\r\n"));
-    const QList<QByteArray> lines = bytes.chopped(2).split('\n');
-    ASSERT_GE(lines.size(), 5);
-    EXPECT_EQ(lines[0], "40,2500\r");
-    for (qsizetype i = 4; i < lines.size(); ++i) {
-        const int32_t g = int32_t(i - 4);
-        const QByteArray expected = QByteArray::number(g % 4096) + ",4095,0" + (i + 1 < lines.size() ? "\r" : "");
-        ASSERT_EQ(lines[i], expected) << "line " << i;
+        ASSERT_EQ(dialogs.messages.size(), 1u) << c.what;
+        EXPECT_EQ(dialogs.messages[0], "Disk full") << c.what;  // the file-size limit is a full disk to the user
+        expectRunEndedCleanly();
+        EXPECT_EQ(QFile::exists(name), c.earlier) << c.what;
+        for (const QString& f : {name, sidecar}) {
+            QFile kept(f);
+            if (c.earlier) {
+                ASSERT_TRUE(kept.open(QIODevice::ReadOnly)) << c.what;
+                EXPECT_EQ(kept.readAll(), "earlier " + QFile::encodeName(f)) << c.what;
+            }
+        }
+        // Nor is anything half-written left beside it under another name.
+        const QStringList expected = c.earlier ? QStringList{"digpot.cfg", "rec.txt", "rec.txt.meta.json"}
+                                               : QStringList{"digpot.cfg"};
+        EXPECT_EQ(QDir(path(".")).entryList(QDir::Files | QDir::Hidden | QDir::System), expected) << c.what;
+        form.reset();
     }
+}
+
+TEST_F(AcquireErrors, ARecordingNamedByALinkIsWrittenToItsTarget)
+{
+    startReady(4, 1);
+    const QString target = path(QStringLiteral("target.txt"));
+    const QString link = path(QStringLiteral("rec link.txt"));
+    ASSERT_TRUE(QFile::link(target, link));
+    dialogs.saveAnswers.push_back(link);
+    form->Button6->click();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(form->statusText(), "DONE");
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    QFile f(target);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().count('\n'), 4 + 2500);
+    expectRunEndedCleanly();
 }
 
 TEST_F(AcquireErrors, AFifoWhoseReaderGoesMidwayEndsTheRunWithItsError)
