@@ -54,8 +54,14 @@ public:
         std::string temporary =
             (slash == std::string::npos ? std::string() : target_.substr(0, slash + 1)) + ".snd-XXXXXX";
         const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-        if (fd < 0)  // a missing folder is a name that cannot be, not a missing file
+        if (fd < 0) {
+            // A folder that takes no new file while the file in it may be written (one
+            // made for the user in a shared folder): the file is written in place.
+            if (exists && (errno == EACCES || errno == EPERM))
+                return;
+            // A missing folder is a name that cannot be, not a missing file.
             throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, target_));
+        }
         // mkstemp makes the file private; the recording gets the permissions of any new file.
         const mode_t mask = ::umask(0);
         ::umask(mask);

@@ -13,6 +13,8 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
@@ -141,6 +143,42 @@ TEST_F(AcquireErrors, AFileCutShortNeverStandsUnderTheName)
         EXPECT_EQ(QDir(path(".")).entryList(QDir::Files | QDir::Hidden | QDir::System), expected) << c.what;
         form.reset();
     }
+}
+
+TEST_F(AcquireErrors, AFolderThatTakesNoNewFileStillLetsItsFileBeWritten)
+{
+    startReady(4, 1);
+    const QString folder = path(QStringLiteral("shared"));
+    ASSERT_TRUE(QDir(path(".")).mkdir(QStringLiteral("shared")));
+    const QString name = folder + QStringLiteral("/rec.txt");
+    {
+        QFile earlier(name);
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier");
+    }
+    // An immutable folder: no file can be made in it, its files can still be written.
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "no immutable folder here (needs root and a file system that has the flag)";
+    }
+    dialogs.saveAnswers.push_back(name);
+    form->Button6->click();
+    flags &= ~FS_IMMUTABLE_FL;
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+
+    EXPECT_EQ(form->statusText(), "DONE");
+    QFile f(name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().count('\n'), 4 + 2500);
+    // Only the sidecar, a new file, could not be made; the message box says so.
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_TRUE(dialogs.messages[0].startsWith("The recording's metadata could not be written to "))
+        << dialogs.messages[0].toStdString();
+    expectRunEndedCleanly();
 }
 
 TEST_F(AcquireErrors, ARecordingNamedByALinkIsWrittenToItsTarget)
