@@ -78,6 +78,8 @@ public:
     RecordingTarget& operator=(const RecordingTarget&) = delete;
 
     const std::string& writePath() const { return writePath_; }
+    // The lines go straight to the name (a device, a FIFO, a folder's only writable file).
+    bool inPlace() const { return temporary_.empty(); }
     // The closed recording takes its name.
     void commit()
     {
@@ -176,8 +178,18 @@ void TForm1::Button6Click()
     try {
         const std::string recordPath = QFile::encodeName(RecordFileName).toStdString();
         RecordingTarget target(recordPath);
+        // A sidecar left from an earlier recording of this name describes a file that is
+        // gone once the new one stands there: it goes then, so that a failure to write the
+        // new sidecar leaves none.
+        auto dropOldSidecar = [&] {
+            if (const std::string sidecar = meta::sidecarPath(recordPath); !sameFile(sidecar, recordPath))
+                ::unlink(sidecar.c_str());
+        };
+        const bool inPlace = target.inPlace();
         RecordFile.create(target.writePath());
         Recording = true;
+        if (inPlace)
+            dropOldSidecar();
         writeRecordingHeader(RecordFile, NumSweeps, SweepSamples, Attenuation, Gain1, Gain2, Gain3);
         Run.lines = 4;
 
@@ -214,10 +226,8 @@ void TForm1::Button6Click()
         RecordFile.close();
         Recording = false;
         target.commit();
-        // A sidecar left from an earlier recording of this name describes a file that is
-        // gone now: it goes, so that a failure to write the new one leaves none.
-        if (const std::string sidecar = meta::sidecarPath(recordPath); !sameFile(sidecar, recordPath))
-            ::unlink(sidecar.c_str());
+        if (!inPlace)
+            dropOldSidecar();
         Run.bytes = RecordFile.bytesWritten();
         Run.sha256 = sha256.hex();
     } catch (...) {

@@ -203,6 +203,13 @@ TEST_F(AcquireErrors, AFifoWhoseReaderGoesMidwayEndsTheRunWithItsError)
     startReady(4, 40);
     const QByteArray fifo = QFile::encodeName(path(QStringLiteral("live")));
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    {
+        // The sidecar of an earlier run: the lines now go to the name at once, and what it
+        // described is gone with the first of them.
+        QFile stale(path(QStringLiteral("live.meta.json")));
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("{}");
+    }
     const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     // The reader takes the header and a few lines, then goes.
