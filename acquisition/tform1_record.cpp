@@ -62,10 +62,11 @@ public:
             // A missing folder is a name that cannot be, not a missing file.
             throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, target_));
         }
-        // mkstemp makes the file private; the recording gets the permissions of any new file.
+        // mkstemp makes the file private: a recording that replaces another keeps that
+        // one's permissions (one kept private stays so), a new one gets those of any new file.
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+        ::fchmod(fd, exists ? info.st_mode & 07777 : 0666 & ~mask);
         ::close(fd);
         temporary_ = writePath_ = temporary;
     }

@@ -181,6 +181,29 @@ TEST_F(AcquireErrors, AFolderThatTakesNoNewFileStillLetsItsFileBeWritten)
     expectRunEndedCleanly();
 }
 
+TEST_F(AcquireErrors, ARecordingInPlaceOfAnotherKeepsItsPermissions)
+{
+    startReady(4, 1);
+    const QString name = path(QStringLiteral("private.txt"));
+    const std::string file = QFile::encodeName(name).toStdString();
+    {
+        QFile earlier(name);
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    }
+    for (const mode_t mode : {mode_t(0600), mode_t(0640), mode_t(0664)}) {
+        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+        dialogs.saveAnswers.push_back(name);
+        form->Button6->click();
+        EXPECT_EQ(form->statusText(), "DONE");
+        struct stat info {};
+        ASSERT_EQ(::stat(file.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+        EXPECT_GT(info.st_size, 0);
+    }
+    EXPECT_TRUE(dialogs.messages.empty());
+    expectRunEndedCleanly();
+}
+
 TEST_F(AcquireErrors, ARecordingNamedByALinkIsWrittenToItsTarget)
 {
     startReady(4, 1);
