@@ -250,16 +250,18 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
     }
     targetPath_ = followLinks(finalPath_);
     // A folder cannot be replaced by a file: the rename at the end would move it aside.
-    if (::stat(targetPath_.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    const bool replaces = ::stat(targetPath_.c_str(), &info) == 0;
+    if (replaces && S_ISDIR(info.st_mode))
         throw rt::InOutError(rt::ioCodeFromErrno(EISDIR));
     tempPath_ = folderOf(targetPath_) + ".snd-XXXXXX";
     fd_ = makeTemporary(tempPath_, temporarySlot_);
     if (fd_ < 0)  // a missing folder is a name that cannot be, not a missing file
         throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, targetPath_));
-    // mkstemp makes the file private; the result gets the permissions of any new file.
+    // mkstemp makes the file private: a result that replaces a file keeps that one's
+    // permissions (one kept private stays so), a new one gets those of any new file.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
+    ::fchmod(fd_, replaces ? info.st_mode & 07777 : 0666 & ~mask);
 }
 
 OutputFile::~OutputFile()

@@ -58,6 +58,19 @@ TEST(OutputFile, WritesWhereTheNameLeads)
              return d.file("out.txt");
          },
          [&](const TempDir& d, const std::string&) { EXPECT_EQ(readBytes(d.file("out.txt")), text); }, 1},
+        {"a private file replaced: it stays private",
+         [](const TempDir& d) {
+             writeBytes(d.file("out.txt"), "old");
+             ::chmod(d.file("out.txt").c_str(), 0600);
+             return d.file("out.txt");
+         },
+         [&](const TempDir& d, const std::string&) {
+             struct stat info {};
+             ASSERT_EQ(::stat(d.file("out.txt").c_str(), &info), 0);
+             EXPECT_EQ(info.st_mode & 07777, mode_t(0600));
+             EXPECT_EQ(readBytes(d.file("out.txt")), text);
+         },
+         1},
         {"a link to a file: the file replaced, the link kept",
          [](const TempDir& d) {
              writeBytes(d.file("target.txt"), "old");
