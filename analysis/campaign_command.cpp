@@ -144,14 +144,17 @@ std::string campaignSummary(const Campaign& c, const CampaignSettings& settings)
     if (c.fit) {
         text += formatted("fit over %d recordings (path gain from %s): path-loss exponent n = %.3f, path gain at 1 m "
                           "%.2f dB (PL0 %.2f dB), residual standard deviation %.2f dB\n",
-                          c.fit->points, settings.pathGainSource.c_str(), c.fit->exponent, c.fit->interceptGainDb,
-                          -c.fit->interceptGainDb, c.fit->residualStdDb);
+                          c.fit->points, printable(settings.pathGainSource).c_str(), c.fit->exponent,
+                          c.fit->interceptGainDb, -c.fit->interceptGainDb, c.fit->residualStdDb);
     } else {
-        text += "fit not made: " + c.fitNote + "\n";
+        text += "fit not made: " + printable(c.fitNote) + "\n";
     }
+    // File names and a sidecar's reasons are shown as every message shows them: a
+    // control character or a line end in them neither acts on the terminal nor makes a
+    // line of its own.
     for (const CampaignRow& row : c.rows)
         if (!row.place.position || (row.distance && !(row.distance->geodesicM > 0.0)))
-            text += "left out: " + row.file + " (" + row.note + ")\n";
+            text += "left out: " + printable(row.file) + " (" + printable(row.note) + ")\n";
     return text;
 }
 

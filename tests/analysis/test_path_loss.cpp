@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <random>
@@ -380,6 +381,37 @@ TEST(Campaign, SummaryLinesAreWrittenWholeWhateverTheirLength)
                                "residual standard deviation 0.00 dB\n"),
                   std::string::npos)
             << summary;
+    }
+}
+
+// The summary shows file names and a sidecar's reasons as every message does: control
+// characters and line ends written out, never sent to the terminal as they stand.
+TEST(Campaign, SummaryShowsNamesAndReasonsPrintably)
+{
+    const struct Case {
+        std::string file, reason, shown;
+    } cases[] = {
+        {"plain.txt", "no position: no fix", "left out: plain.txt (no position: no fix)\n"},
+        {"two\nlines.txt", "no sidecar", "left out: two\\nlines.txt (no sidecar)\n"},
+        {"r\xc3\xa9sum\xc3\xa9.txt", "no position: no fix (4 sats)",
+         "left out: r\xc3\xa9sum\xc3\xa9.txt (no position: no fix (4 sats))\n"},
+        {"esc.txt", "no position: \x1b[2J\x1b]0;title\x07\r\nleft out: fake.txt (x)",
+         "left out: esc.txt (no position: \\x1b[2J\\x1b]0;title\\x07\\r\\nleft out: fake.txt (x))\n"},
+    };
+    cli::CampaignSettings settings;
+    settings.origin = {10.0, 20.0, std::nullopt};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.file);
+        cli::RecordingAnalysis r;
+        r.path = k.file;
+        cli::RecordingPlace place;
+        place.note = k.reason;
+        const cli::Campaign c = cli::buildCampaign({r}, {place}, settings);
+        const std::string summary = cli::campaignSummary(c, settings);
+        EXPECT_NE(summary.find(k.shown), std::string::npos) << summary;
+        EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 3) << summary;
+        EXPECT_EQ(summary.find('\x1b'), std::string::npos) << summary;
+        EXPECT_EQ(summary.find('\r'), std::string::npos) << summary;
     }
 }
 
