@@ -221,21 +221,44 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
         report.faults.push_back(metaLabel + "core:num_channels is not a whole number of 1 or more");
     std::string line = label + ": SigMF recording " + text(global["core:version"]) + ", " + datatype.toStdString() +
                        ", " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
-    const QJsonArray ours = global["sounder:channels"].toArray();
-    if (!ours.isEmpty()) {
+    // The receiver channels the values hold: distinct channels 1..3, one per channel.
+    const QJsonValue oursValue = global["sounder:channels"];
+    const QJsonArray ours = oursValue.toArray();
+    bool oursKnown = oursValue.isUndefined() ||
+                     (oursValue.isArray() && !ours.isEmpty() && (!channelsKnown || ours.size() == channels));
+    for (qsizetype i = 0; oursKnown && i < ours.size(); ++i) {
+        const int64_t ch = ours[i].toInteger(0);
+        oursKnown = ch >= 1 && ch <= 3;
+        for (qsizetype k = 0; oursKnown && k < i; ++k)
+            oursKnown = ours[k].toInteger(0) != ch;
+    }
+    if (!oursKnown) {
+        report.faults.push_back(metaLabel + "sounder:channels is not a list of distinct receiver channels 1..3, one "
+                                            "per channel of the recording");
+    } else if (!ours.isEmpty()) {
         line += " (";
         for (qsizetype i = 0; i < ours.size(); ++i)
-            line += (i ? ", ch " : "ch ") + std::to_string(ours[i].toInt());
+            line += (i ? ", ch " : "ch ") + std::to_string(ours[i].toInteger());
         line += ")";
     }
     // Bytes per sample of all channels; 0 when not known.
     const uint64_t bytes = channelsKnown ? sampleBytes(datatype) * uint64_t(std::max<int64_t>(channels, 1)) : 0;
     if (data && bytes > 0)
         line += ", " + std::to_string(data->size / bytes) + " samples";
-    if (global["core:sample_rate"].isDouble())
-        line += ", " + QString::number(global["core:sample_rate"].toDouble(), 'g', 15).toStdString() + " samples/s";
+    const QJsonValue rate = global["core:sample_rate"];
+    if (rate.isDouble() && rate.toDouble() > 0.0)
+        line += ", " + QString::number(rate.toDouble(), 'g', 15).toStdString() + " samples/s";
+    else if (!rate.isUndefined())
+        report.faults.push_back(metaLabel + "core:sample_rate is not a positive number of samples per second");
     report.lines.push_back(line);
     const QJsonArray captures = (*root)["captures"].toArray();
+    for (qsizetype i = 0; i < captures.size(); ++i) {
+        const QJsonValue datetime = captures[i].toObject().value("core:datetime");
+        if (!datetime.isUndefined() && !datetime.isString()) {
+            report.faults.push_back(metaLabel + "capture " + std::to_string(i + 1) + ": core:datetime is not a text");
+            break;
+        }
+    }
     if (!captures.isEmpty() && captures[0].toObject()["core:datetime"].isString())
         report.lines.push_back("  starts " + text(captures[0].toObject()["core:datetime"]) + ", " +
                                std::to_string(captures.size()) + " capture segment" + (captures.size() == 1 ? "" : "s"));

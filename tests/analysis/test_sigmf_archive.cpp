@@ -205,6 +205,20 @@ TEST(SigmfInfo, GlobalFieldsOfTheWrongKindAreFaults)
         {R"("sounder:sweeps_missing": "1")", "are not whole numbers", "SigMF recording"},
         {R"("sounder:sweeps_written": 2147483647, "sounder:sweeps_missing": 2147483647)", "",
          "2147483647 of 4294967294 present"},
+        {R"("core:sample_rate": 2.5e6)", "", "6 samples, 2500000 samples/s"},
+        {R"("core:sample_rate": "2.5e6")", "core:sample_rate is not a positive number", "6 samples"},
+        {R"("core:sample_rate": -5)", "core:sample_rate is not a positive number", "6 samples"},
+        {R"("core:sample_rate": 0)", "core:sample_rate is not a positive number", "6 samples"},
+        {R"("core:sample_rate": null)", "core:sample_rate is not a positive number", "6 samples"},
+        {R"("sounder:channels": [3, 1])", "", "2 channels (ch 3, ch 1), 6 samples"},
+        {R"("sounder:channels": ["a", 2])", "sounder:channels is not a list of distinct receiver channels",
+         "2 channels, 6 samples"},
+        {R"("sounder:channels": [1.5, 2])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": [0, 4])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": [2, 2])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": [1, 2, 3])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": [])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": 1)", "sounder:channels is not a list", "2 channels, 6 samples"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.extra);
@@ -217,6 +231,28 @@ TEST(SigmfInfo, GlobalFieldsOfTheWrongKindAreFaults)
             EXPECT_NE(report.faults.front().find(c.fault), std::string::npos) << report.faults.front();
         }
         EXPECT_TRUE(holds(report.lines, c.line));
+    }
+    // A capture's time that is not a text is named too, whichever segment holds it.
+    const std::pair<const char*, const char*> captures[] = {
+        {R"([{"core:sample_start": 0, "core:datetime": "2026-12-08T09:00:00Z"}])", ""},
+        {R"([{"core:sample_start": 0}])", ""},
+        {R"([{"core:sample_start": 0, "core:datetime": 1765184400}])", "capture 1: core:datetime is not a text"},
+        {R"([{"core:sample_start": 0}, {"core:sample_start": 3, "core:datetime": null}])",
+         "capture 2: core:datetime is not a text"},
+    };
+    for (const auto& [list, fault] : captures) {
+        SCOPED_TRACE(list);
+        std::string text = metadata(data, "");
+        const std::string none = R"("captures": [])";
+        text.replace(text.find(none), none.size(), std::string("\"captures\": ") + list);
+        cli::SigmfReport report;
+        cli::reportRecording("rec", text, cli::DataFacts{data.size(), sha512(data)}, report);
+        if (*fault == '\0') {
+            EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+        } else {
+            ASSERT_EQ(report.faults.size(), 1u);
+            EXPECT_NE(report.faults.front().find(fault), std::string::npos) << report.faults.front();
+        }
     }
 }
 
