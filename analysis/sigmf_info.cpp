@@ -335,10 +335,20 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
                 facts = DataFacts{data->second->size, data->second->sha512};
             else
                 report.faults.push_back(path + ": " + base + ".sigmf-data: not in the archive");
-            if (!e.text)
+            if (!e.text) {
                 report.faults.push_back(path + ": " + e.path + ": too large for SigMF metadata");
-            else
-                reportRecording(path + ": " + base, *e.text, facts, report);
+                continue;
+            }
+            reportRecording(path + ": " + base, *e.text, facts, report);
+            // A recording of a collection comes with it: an archive cut short after the
+            // recordings, or with the collection taken out, has lost it.
+            std::string error;
+            const std::optional<QJsonObject> root = parseObject(*e.text, &error);
+            const QJsonValue collection = root ? (*root)["global"].toObject().value("core:collection") : QJsonValue();
+            if (collection.isString() && isRecordingName(text(collection)) &&
+                !byPath.count(folderOf(e.path) + text(collection) + ".sigmf-collection"))
+                report.faults.push_back(path + ": " + e.path + ": names the collection " + text(collection) +
+                                        ", which is not in the archive");
         }
     }
     // A data file without its metadata is a recording nobody can read.

@@ -362,12 +362,24 @@ TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
     const cli::ArchiveEntry dataMember{"a/r.sigmf-data", data.size(), sha512(data), std::nullopt};
     const cli::ArchiveEntry metaMember{"a/r.sigmf-meta", meta.size(), sha512(meta), meta};
     const cli::ArchiveEntry readme{"a/README", 5, sha512("hello"), std::nullopt};
+    // A recording of the collection a, and that collection.
+    const std::string ofCollection = metadata(data, R"("core:collection": "a")");
+    const cli::ArchiveEntry collectionMeta{"a/r.sigmf-meta", ofCollection.size(), sha512(ofCollection), ofCollection};
+    const std::string streams = R"({"collection": {"core:version": "1.2.0", "core:streams": [{"name": "r", "hash": ")" +
+                                sha512(ofCollection) + "\"}]}}";
+    const cli::ArchiveEntry collection{"a/a.sigmf-collection", streams.size(), sha512(streams), streams};
+    const cli::ArchiveEntry elsewhere{"b/a.sigmf-collection", streams.size(), sha512(streams), streams};
     struct Case {
         std::vector<cli::ArchiveEntry> entries;
         std::vector<std::string> faults;
     } cases[] = {
         {{dataMember, metaMember, readme}, {}},
         {{metaMember, dataMember}, {}},
+        {{dataMember, collectionMeta, collection}, {}},
+        {{dataMember, collectionMeta}, {"a.sigmf: a/r.sigmf-meta: names the collection a, which is not in the archive"}},
+        {{dataMember, collectionMeta, elsewhere},
+         {"a.sigmf: a/r.sigmf-meta: names the collection a, which is not in the archive",
+          "a.sigmf: b/a.sigmf-collection: r.sigmf-meta: not in the archive"}},
         {{dataMember, readme},
          {"a.sigmf: a/r.sigmf-meta: not in the archive, which holds its data",
           "a.sigmf: no SigMF recording in the archive"}},
