@@ -353,6 +353,44 @@ TEST(SigmfArchive, SparseMembersAreReadWithTheirHoles)
     }
 }
 
+// A file of two names in the folder an archive is made from is stored by tar once, for
+// its first name, and the second is a link to it: that member is the file too, as
+// extracting the archive gives it.
+TEST(SigmfArchive, HardLinkedMembersAreTheFileTheyLinkTo)
+{
+    TempDir dir;
+    if (std::system("tar --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no tar here to make an archive with a hard link";
+    std::filesystem::create_directory(dir.file("r"));
+    const std::string data = pattern(48, 9);
+    const std::string meta = metadata(data, "");
+    writeBytes(dir.file("r/a.sigmf-data"), data);
+    writeBytes(dir.file("r/a.sigmf-meta"), meta);
+    std::filesystem::create_hard_link(dir.file("r/a.sigmf-data"), dir.file("r/b.sigmf-data"));
+    std::filesystem::create_hard_link(dir.file("r/a.sigmf-meta"), dir.file("r/b.sigmf-meta"));
+    ASSERT_EQ(std::system(("cd '" + dir.file("") + "' && tar -cf h.sigmf r/a.sigmf-data r/a.sigmf-meta " +
+                           "r/b.sigmf-data r/b.sigmf-meta r/b.sigmf-data")
+                              .c_str()),
+              0);
+    std::string error;
+    const auto entries = cli::readArchiveFile(dir.file("h.sigmf"), &error);
+    ASSERT_TRUE(entries) << error;
+    ASSERT_EQ(entries->size(), 5u);  // b.sigmf-data named twice: two members, as tar lists them
+    for (const cli::ArchiveEntry& e : *entries) {
+        SCOPED_TRACE(e.path);
+        const bool isMeta = e.path.find("-meta") != std::string::npos;
+        EXPECT_EQ(e.size, isMeta ? meta.size() : data.size());
+        EXPECT_EQ(e.sha512, sha512(isMeta ? meta : data));
+        EXPECT_EQ(e.text.has_value(), isMeta);
+        if (isMeta) {
+            EXPECT_EQ(*e.text, meta);
+        }
+    }
+    const cli::SigmfReport report = cli::reportArchive("h.sigmf", *entries);
+    EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+    EXPECT_TRUE(holds(report.lines, "r/b: SigMF recording"));
+}
+
 // Each recording of an archive is its two members: one without the other is a fault
 // (a file of another kind beside them is none).
 TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
