@@ -299,6 +299,13 @@ std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::str
             break;
         if (status < ARCHIVE_WARN)
             return fail("not a readable tar archive");
+        // A header that does not read (its checksum differs) is a damaged archive: the
+        // reader would pass over it and the member it heads, and report the rest sound.
+        if (status == ARCHIVE_RETRY) {
+            const std::string at = "a member's header at byte " + std::to_string(archive_read_header_position(a)) +
+                                   " is damaged";
+            return fail(at.c_str());
+        }
         const char* name = archive_entry_pathname(entry);
         // A second name of a file stored before it (tar keeps the bytes once, for the
         // first name) is that file, as extracting the archive gives it.

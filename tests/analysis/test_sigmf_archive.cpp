@@ -91,6 +91,52 @@ TEST(SigmfArchive, MembersStraightInFromScratchAndFromMemory)
     EXPECT_TRUE(cli::startSigmfArchive(out, "big", "big/x.sigmf-data", (uint64_t(1) << 33) - 1));
 }
 
+// A member's header whose checksum does not hold is a damaged archive, named with where
+// it lies: the reader's way past it would drop that member and report the rest sound.
+TEST(SigmfArchive, ADamagedHeaderIsAFaultOfTheArchive)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.sigmf");
+    const std::string one = pattern(1000, 1), two = pattern(600, 2), text = "{\"global\": {}}\n";
+    {
+        OutputFile out(path);
+        cli::writeSigmfArchive(out, {{"a/", nullptr, 0, nullptr, true},
+                                     {"a/one.sigmf-data", one.data(), one.size(), nullptr},
+                                     {"a/two.sigmf-data", two.data(), two.size(), nullptr},
+                                     {"a/two.sigmf-meta", text.data(), text.size(), nullptr}});
+        out.commit();
+    }
+    const std::string archive = readBytes(path);
+    const struct Case {
+        const char* member;  // whose header is damaged; empty: none
+        size_t offset;       // the byte changed, from the member's name
+    } cases[] = {{"", 0}, {"a/one.sigmf-data", 3}, {"a/two.sigmf-data", 0}, {"a/two.sigmf-meta", 130}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.member);
+        std::string bytes = archive;
+        size_t header = 0;
+        if (*c.member) {
+            header = bytes.find(c.member);
+            ASSERT_NE(header, std::string::npos);
+            ASSERT_EQ(header % 512, 0u);
+            bytes[header + c.offset] ^= 0x20;
+        }
+        writeBytes(path, bytes);
+        std::string error;
+        const auto entries = cli::readArchiveFile(path, &error);
+        if (!*c.member) {
+            ASSERT_TRUE(entries) << error;
+            EXPECT_EQ(entries->size(), 3u);
+        } else {
+            EXPECT_FALSE(entries);
+            EXPECT_EQ(error, "a member's header at byte " + std::to_string(header) +
+                                 " is damaged: Damaged tar archive");
+        }
+        const auto inMemory = cli::readArchiveMemory(bytes.data(), bytes.size(), &error);
+        EXPECT_EQ(inMemory.has_value(), !*c.member) << error;
+    }
+}
+
 TEST(SigmfArchive, PlacedMembersWrittenSideBySideComeOutAsOneAfterAnother)
 {
     struct Row {
