@@ -134,6 +134,36 @@ bool isRecordingName(const std::string& name)
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
+// Whether a recording is distributed as its metadata alone (core:metadata_only true),
+// without a data file.
+bool metadataOnly(const std::string& metaText)
+{
+    std::string error;
+    const std::optional<QJsonObject> root = parseObject(metaText, &error);
+    return root && (*root)["global"].toObject().value("core:metadata_only").toBool(false);
+}
+
+const char MetadataOnlyLine[] = "  data: none, the metadata distributed alone (core:metadata_only)";
+
+// The report of a recording whose metadata lies beside its data file BASE.sigmf-data. A
+// recording of its metadata alone has no data file to find; where one is there anyway
+// it is checked as any other.
+void reportBeside(const std::string& base, const std::string& metaText, SigmfReport& report)
+{
+    const std::string dataPath = base + ".sigmf-data";
+    struct stat info {};
+    if (::lstat(dataPath.c_str(), &info) != 0 && errno == ENOENT && metadataOnly(metaText)) {
+        reportRecording(base, metaText, std::nullopt, report);
+        report.lines.push_back(MetadataOnlyLine);
+        return;
+    }
+    std::string error;
+    const std::optional<DataFacts> data = hashFile(dataPath, &error);
+    if (!data)
+        report.faults.push_back(dataPath + ": " + error);
+    reportRecording(base, metaText, data, report);
+}
+
 // `missing` says of a stream's metadata file that is not there: "File not found" beside
 // a collection file, "not in the archive" in an archive; `unreadable` holds, by stream,
 // why a metadata file beside a collection could not be read where that is known.
@@ -331,15 +361,18 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
             const std::string base = stem(e.path, ".sigmf-meta");
             const auto data = byPath.find(base + ".sigmf-data");
             std::optional<DataFacts> facts;
+            const bool alone = data == byPath.end() && e.text && metadataOnly(*e.text);
             if (data != byPath.end())
                 facts = DataFacts{data->second->size, data->second->sha512};
-            else
+            else if (!alone)
                 report.faults.push_back(path + ": " + base + ".sigmf-data: not in the archive");
             if (!e.text) {
                 report.faults.push_back(path + ": " + e.path + ": too large for SigMF metadata");
                 continue;
             }
             reportRecording(path + ": " + base, *e.text, facts, report);
+            if (alone)
+                report.lines.push_back(MetadataOnlyLine);
             // A recording of a collection comes with it: an archive cut short after the
             // recordings, or with the collection taken out, has lost it.
             std::string error;
@@ -398,19 +431,11 @@ bool infoSigmf(const std::string& path)
             if (!metaHashes.count(name))
                 continue;
             const std::string base = folderOf(path) + name;
-            std::optional<DataFacts> data = hashFile(base + ".sigmf-data", &error);
-            if (!data)
-                report.faults.push_back(base + ".sigmf-data: " + error);
-            reportRecording(base, readWhole(base + ".sigmf-meta"), data, report);
+            reportBeside(base, readWhole(base + ".sigmf-meta"), report);
         }
     } else {
         const std::string base = stem(path, endsWith(path, ".sigmf-meta") ? ".sigmf-meta" : ".sigmf-data");
-        const std::string metaText = readWhole(base + ".sigmf-meta");
-        std::string error;
-        std::optional<DataFacts> data = hashFile(base + ".sigmf-data", &error);
-        if (!data)
-            report.faults.push_back(base + ".sigmf-data: " + error);
-        reportRecording(base, metaText, data, report);
+        reportBeside(base, readWhole(base + ".sigmf-meta"), report);
     }
     for (const std::string& line : report.lines)
         std::printf("%s\n", printable(line).c_str());

@@ -446,6 +446,12 @@ TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
     const cli::ArchiveEntry dataMember{"a/r.sigmf-data", data.size(), sha512(data), std::nullopt};
     const cli::ArchiveEntry metaMember{"a/r.sigmf-meta", meta.size(), sha512(meta), meta};
     const cli::ArchiveEntry readme{"a/README", 5, sha512("hello"), std::nullopt};
+    // A recording distributed as its metadata alone.
+    const std::string alone = metadata(data, R"("core:metadata_only": true)");
+    const cli::ArchiveEntry aloneMember{"a/r.sigmf-meta", alone.size(), sha512(alone), alone};
+    const std::string notAlone = metadata(data, R"("core:metadata_only": "yes")");
+    const cli::ArchiveEntry falseAlone{"a/r.sigmf-meta", notAlone.size(), sha512(notAlone), notAlone};
+    const cli::ArchiveEntry badData{"a/r.sigmf-data", 8, sha512("abcdefgh"), std::nullopt};
     // A recording of the collection a, and that collection.
     const std::string ofCollection = metadata(data, R"("core:collection": "a")");
     const cli::ArchiveEntry collectionMeta{"a/r.sigmf-meta", ofCollection.size(), sha512(ofCollection), ofCollection};
@@ -468,9 +474,37 @@ TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
          {"a.sigmf: a/r.sigmf-meta: not in the archive, which holds its data",
           "a.sigmf: no SigMF recording in the archive"}},
         {{metaMember}, {"a.sigmf: a/r.sigmf-data: not in the archive"}},
+        {{aloneMember}, {}},
+        {{aloneMember, dataMember}, {}},
+        {{aloneMember, badData}, {"a.sigmf: a/r.sigmf-data: the data is not the one its metadata describes (sha512 "
+                                  "differs)"}},
+        {{falseAlone}, {"a.sigmf: a/r.sigmf-data: not in the archive"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entries.size());
-        EXPECT_EQ(cli::reportArchive("a.sigmf", c.entries).faults, c.faults);
+        const cli::SigmfReport report = cli::reportArchive("a.sigmf", c.entries);
+        EXPECT_EQ(report.faults, c.faults);
+        EXPECT_EQ(holds(report.lines, "data: none, the metadata distributed alone"),
+                  c.entries.size() == 1 && c.entries[0].path == aloneMember.path && c.entries[0].text == alone);
+    }
+
+    // Beside its metadata file likewise: no data file is looked for, one there is checked.
+    const struct Beside {
+        std::string meta;
+        const char* data;  // nullptr: none
+        bool sound;
+    } besides[] = {
+        {alone, nullptr, true},
+        {alone, "x", false},
+        {metadata(data, R"("core:metadata_only": false)"), nullptr, false},
+        {meta, nullptr, false},
+    };
+    for (const Beside& b : besides) {
+        SCOPED_TRACE(b.meta.substr(b.meta.size() - 80));
+        TempDir dir;
+        writeBytes(dir.file("r.sigmf-meta"), b.meta);
+        if (b.data)
+            writeBytes(dir.file("r.sigmf-data"), b.data);
+        EXPECT_EQ(cli::infoSigmf(dir.file("r.sigmf-meta")), b.sound);
     }
 }
