@@ -131,7 +131,10 @@ std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
 // the archive's folder): a name with a folder in it names none.
 bool isRecordingName(const std::string& name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+    // A NUL (\u0000 in the JSON) would end the file's name there: "r\u0000" would read the
+    // file r, which the stream does not name.
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
 }
 
 // Whether a recording is distributed as its metadata alone (core:metadata_only true),

@@ -329,6 +329,7 @@ TEST(SigmfInfo, CollectionStreamsAgainstTheMembers)
          "stream \"../c/r\" is not the name of a recording beside the collection"},
         {R"("core:streams": [{"name": "/c/r", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
         {R"("core:streams": [{"name": "..", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
+        {R"("core:streams": [{"name": "r\u0000", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
         {"", true, "not a SigMF collection (no collection object with core:version and core:streams)"},
         {R"("core:streams": {"name": "r"})", true, "not a SigMF collection"},
     };
@@ -349,6 +350,35 @@ TEST(SigmfInfo, CollectionStreamsAgainstTheMembers)
         } else {
             ASSERT_EQ(collectionFaults.size(), 1u);
             EXPECT_NE(collectionFaults.front().find(c.fault), std::string::npos) << collectionFaults.front();
+        }
+    }
+}
+
+// Beside the files likewise: a stream's name is a file's name up to its end, never up to
+// a NUL within it (which would name the file r for "r\u0000").
+TEST(SigmfInfo, CollectionStreamNamesBesideTheCollectionNameTheirFiles)
+{
+    const std::string data = pattern(48, 6);
+    const std::string meta = metadata(data, "");
+    const struct Case {
+        std::string name;
+        const char* fault;  // empty: sound
+    } cases[] = {{"r", ""}, {"r\\u0000", "stream \"r\\x00\" is not the name of a recording beside the collection"}};
+    for (const auto& [name, fault] : cases) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        for (const char* file : {"r.sigmf-meta", "r"})  // r: a copy of the metadata under the name cut at the NUL
+            writeBytes(dir.file(file), meta);
+        writeBytes(dir.file("r.sigmf-data"), data);
+        writeBytes(dir.file("c.sigmf-collection"), R"({"collection": {"core:version": "1.2.0", "core:streams": [)"
+                                                   R"({"name": ")" + name + R"(", "hash": ")" + sha512(meta) +
+                                                       "\"}]}}");
+        testing::internal::CaptureStderr();
+        const bool sound = cli::infoSigmf(dir.file("c.sigmf-collection"));
+        const std::string faults = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(sound, *fault == '\0') << faults;
+        if (*fault) {
+            EXPECT_NE(faults.find(fault), std::string::npos) << faults;
         }
     }
 }
