@@ -59,16 +59,35 @@ size_t sampleBytes(const QString& datatype)
 
 std::string text(const QJsonValue& v) { return v.toString().toStdString(); }
 
-// Reads a file whole (a metadata or collection file), or hashes it as it goes (a data file).
-std::string readWhole(const std::string& path)
+// Opens a file to read; -1 with `code` the I/O error where it cannot be. A file named on
+// the command line is read as any input is, a pipe too; one found by its name beside it
+// (the data of a metadata file, the recordings of a collection) must be a file: a FIFO
+// there, like a folder or a device, is an invalid name, never waited on for a writer.
+int openToRead(const std::string& path, bool named, int& code)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
-    if (!rt::readsAsFile(fd)) {
-        ::close(fd);
-        throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromErrno(EISDIR)));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (named ? 0 : O_NONBLOCK));
+    if (fd < 0) {
+        code = rt::ioCodeFromOpenErrno(errno, path);
+        return -1;
     }
+    struct stat info {};
+    if (!rt::readsAsFile(fd) || (!named && ::fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode))) {
+        ::close(fd);
+        code = rt::ioCodeFromErrno(EISDIR);
+        return -1;
+    }
+    if (!named)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Reads a file whole (a metadata or collection file), or hashes it as it goes (a data file).
+std::string readWhole(const std::string& path, bool named = false)
+{
+    int code = 0;
+    const int fd = openToRead(path, named, code);
+    if (fd < 0)
+        throw Failure(path + ": " + rt::ioErrorText(code));
     std::string bytes;
     char buffer[65536];
     for (;;) {
@@ -92,16 +111,12 @@ std::string readWhole(const std::string& path)
     return bytes;
 }
 
-std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
+std::optional<DataFacts> hashFile(const std::string& path, std::string* error, bool named = false)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int code = 0;
+    const int fd = openToRead(path, named, code);
     if (fd < 0) {
-        *error = rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path));
-        return std::nullopt;
-    }
-    if (!rt::readsAsFile(fd)) {
-        *error = rt::ioErrorText(rt::ioCodeFromErrno(EISDIR));
-        ::close(fd);
+        *error = rt::ioErrorText(code);
         return std::nullopt;
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -151,7 +166,7 @@ const char MetadataOnlyLine[] = "  data: none, the metadata distributed alone (c
 // The report of a recording whose metadata lies beside its data file BASE.sigmf-data. A
 // recording of its metadata alone has no data file to find; where one is there anyway
 // it is checked as any other.
-void reportBeside(const std::string& base, const std::string& metaText, SigmfReport& report)
+void reportBeside(const std::string& base, const std::string& metaText, SigmfReport& report, bool dataNamed = false)
 {
     const std::string dataPath = base + ".sigmf-data";
     struct stat info {};
@@ -161,7 +176,7 @@ void reportBeside(const std::string& base, const std::string& metaText, SigmfRep
         return;
     }
     std::string error;
-    const std::optional<DataFacts> data = hashFile(dataPath, &error);
+    const std::optional<DataFacts> data = hashFile(dataPath, &error, dataNamed);
     if (!data)
         report.faults.push_back(dataPath + ": " + error);
     reportRecording(base, metaText, data, report);
@@ -414,7 +429,7 @@ bool infoSigmf(const std::string& path)
             throw Failure(path + ": " + error);
         report = reportArchive(path, *entries);
     } else if (endsWith(path, ".sigmf-collection")) {
-        const std::string collectionText = readWhole(path);
+        const std::string collectionText = readWhole(path, true);
         // The streams' metadata files lie beside the collection.
         std::string error;
         std::map<std::string, std::string> metaHashes, unreadable;
@@ -437,8 +452,9 @@ bool infoSigmf(const std::string& path)
             reportBeside(base, readWhole(base + ".sigmf-meta"), report);
         }
     } else {
-        const std::string base = stem(path, endsWith(path, ".sigmf-meta") ? ".sigmf-meta" : ".sigmf-data");
-        reportBeside(base, readWhole(base + ".sigmf-meta"), report);
+        const bool metaNamed = endsWith(path, ".sigmf-meta");
+        const std::string base = stem(path, metaNamed ? ".sigmf-meta" : ".sigmf-data");
+        reportBeside(base, readWhole(base + ".sigmf-meta", metaNamed), report, !metaNamed);
     }
     for (const std::string& line : report.lines)
         std::printf("%s\n", printable(line).c_str());
