@@ -21,6 +21,19 @@ void appendOptional(std::string& text, std::optional<double> value)
         appendNumber(text, *value);
 }
 
+// printf's text of any length: a file name or a number of hundreds of digits is
+// written whole, never cut at a buffer's end.
+template <typename... Args>
+std::string formatted(const char* format, Args... args)
+{
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    if (length <= 0)
+        return {};
+    std::string text(size_t(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    text.resize(size_t(length));
+    return text;
+}
 
 }  // namespace
 
@@ -123,28 +136,25 @@ std::string campaignCsv(const Campaign& c, const CampaignSettings& settings)
 
 std::string campaignSummary(const Campaign& c, const CampaignSettings& settings)
 {
-    char line[256];
-    std::string text;
-    std::snprintf(line, sizeof line, "origin %.7f, %.7f", settings.origin.latitudeDeg, settings.origin.longitudeDeg);
-    text += line;
-    if (settings.origin.altitudeM) {
-        std::snprintf(line, sizeof line, ", %.1f m", *settings.origin.altitudeM);
-        text += line;
-    }
+    std::string text =
+        formatted("origin %.7f, %.7f", settings.origin.latitudeDeg, settings.origin.longitudeDeg);
+    if (settings.origin.altitudeM)
+        text += formatted(", %.1f m", *settings.origin.altitudeM);
     text += "; " + std::to_string(c.rows.size()) + " recordings\n";
     if (c.fit) {
-        std::snprintf(line, sizeof line,
-                      "fit over %d recordings (path gain from %s): path-loss exponent n = %.3f, path gain at 1 m "
-                      "%.2f dB (PL0 %.2f dB), residual standard deviation %.2f dB\n",
-                      c.fit->points, settings.pathGainSource.c_str(), c.fit->exponent, c.fit->interceptGainDb,
-                      -c.fit->interceptGainDb, c.fit->residualStdDb);
-        text += line;
+        text += formatted("fit over %d recordings (path gain from %s): path-loss exponent n = %.3f, path gain at 1 m "
+                          "%.2f dB (PL0 %.2f dB), residual standard deviation %.2f dB\n",
+                          c.fit->points, printable(settings.pathGainSource).c_str(), c.fit->exponent,
+                          c.fit->interceptGainDb, -c.fit->interceptGainDb, c.fit->residualStdDb);
     } else {
-        text += "fit not made: " + c.fitNote + "\n";
+        text += "fit not made: " + printable(c.fitNote) + "\n";
     }
+    // File names and a sidecar's reasons are shown as every message shows them: a
+    // control character or a line end in them neither acts on the terminal nor makes a
+    // line of its own.
     for (const CampaignRow& row : c.rows)
         if (!row.place.position || (row.distance && !(row.distance->geodesicM > 0.0)))
-            text += "left out: " + row.file + " (" + row.note + ")\n";
+            text += "left out: " + printable(row.file) + " (" + printable(row.note) + ")\n";
     return text;
 }
 

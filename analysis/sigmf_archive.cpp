@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <unistd.h>
 
@@ -290,6 +291,7 @@ std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::str
     };
     static const char zeros[1 << 16] = {};
     uint64_t texts = 0, holes = 0;
+    std::map<std::string, size_t> byPath;  // the last member of each path, for the links to it
     for (;;) {
         struct archive_entry* entry = nullptr;
         const int status = archive_read_next_header(a, &entry);
@@ -297,10 +299,34 @@ std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::str
             break;
         if (status < ARCHIVE_WARN)
             return fail("not a readable tar archive");
+        // A header that does not read (its checksum differs) is a damaged archive: the
+        // reader would pass over it and the member it heads, and report the rest sound.
+        if (status == ARCHIVE_RETRY) {
+            const std::string at = "a member's header at byte " + std::to_string(archive_read_header_position(a)) +
+                                   " is damaged";
+            return fail(at.c_str());
+        }
+        const char* name = archive_entry_pathname(entry);
+        // A second name of a file stored before it (tar keeps the bytes once, for the
+        // first name) is that file, as extracting the archive gives it.
+        const char* linked = archive_entry_hardlink(entry);
+        if (linked && !(archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)) {
+            const auto target = byPath.find(linked);
+            if (target != byPath.end()) {
+                ArchiveEntry e = entries[target->second];
+                e.path = name ? name : "";
+                if (e.text && texts + e.size > MaxTexts)
+                    e.text.reset();
+                else if (e.text)
+                    texts += e.size;
+                byPath[e.path] = entries.size();
+                entries.push_back(std::move(e));
+            }
+            continue;
+        }
         if (archive_entry_filetype(entry) != AE_IFREG)
             continue;
         ArchiveEntry e;
-        const char* name = archive_entry_pathname(entry);
         e.path = name ? name : "";
         const bool text = endsWith(e.path, ".sigmf-meta") || endsWith(e.path, ".sigmf-collection");
         digest::Hasher sha512(digest::Algorithm::Sha512);
@@ -344,6 +370,7 @@ std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::str
             texts += e.size;
             e.text = std::move(kept);
         }
+        byPath[e.path] = entries.size();
         entries.push_back(std::move(e));
     }
     return entries;

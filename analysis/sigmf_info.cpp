@@ -59,16 +59,35 @@ size_t sampleBytes(const QString& datatype)
 
 std::string text(const QJsonValue& v) { return v.toString().toStdString(); }
 
-// Reads a file whole (a metadata or collection file), or hashes it as it goes (a data file).
-std::string readWhole(const std::string& path)
+// Opens a file to read; -1 with `code` the I/O error where it cannot be. A file named on
+// the command line is read as any input is, a pipe too; one found by its name beside it
+// (the data of a metadata file, the recordings of a collection) must be a file: a FIFO
+// there, like a folder or a device, is an invalid name, never waited on for a writer.
+int openToRead(const std::string& path, bool named, int& code)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
-    if (!rt::readsAsFile(fd)) {
-        ::close(fd);
-        throw Failure(path + ": " + rt::ioErrorText(rt::ioCodeFromErrno(EISDIR)));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (named ? 0 : O_NONBLOCK));
+    if (fd < 0) {
+        code = rt::ioCodeFromOpenErrno(errno, path);
+        return -1;
     }
+    struct stat info {};
+    if (!rt::readsAsFile(fd) || (!named && ::fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode))) {
+        ::close(fd);
+        code = rt::ioCodeFromErrno(EISDIR);
+        return -1;
+    }
+    if (!named)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Reads a file whole (a metadata or collection file), or hashes it as it goes (a data file).
+std::string readWhole(const std::string& path, bool named = false)
+{
+    int code = 0;
+    const int fd = openToRead(path, named, code);
+    if (fd < 0)
+        throw Failure(path + ": " + rt::ioErrorText(code));
     std::string bytes;
     char buffer[65536];
     for (;;) {
@@ -92,16 +111,12 @@ std::string readWhole(const std::string& path)
     return bytes;
 }
 
-std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
+std::optional<DataFacts> hashFile(const std::string& path, std::string* error, bool named = false)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int code = 0;
+    const int fd = openToRead(path, named, code);
     if (fd < 0) {
-        *error = rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path));
-        return std::nullopt;
-    }
-    if (!rt::readsAsFile(fd)) {
-        *error = rt::ioErrorText(rt::ioCodeFromErrno(EISDIR));
-        ::close(fd);
+        *error = rt::ioErrorText(code);
         return std::nullopt;
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -131,7 +146,40 @@ std::optional<DataFacts> hashFile(const std::string& path, std::string* error)
 // the archive's folder): a name with a folder in it names none.
 bool isRecordingName(const std::string& name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+    // A NUL (\u0000 in the JSON) would end the file's name there: "r\u0000" would read the
+    // file r, which the stream does not name.
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+// Whether a recording is distributed as its metadata alone (core:metadata_only true),
+// without a data file.
+bool metadataOnly(const std::string& metaText)
+{
+    std::string error;
+    const std::optional<QJsonObject> root = parseObject(metaText, &error);
+    return root && (*root)["global"].toObject().value("core:metadata_only").toBool(false);
+}
+
+const char MetadataOnlyLine[] = "  data: none, the metadata distributed alone (core:metadata_only)";
+
+// The report of a recording whose metadata lies beside its data file BASE.sigmf-data. A
+// recording of its metadata alone has no data file to find; where one is there anyway
+// it is checked as any other.
+void reportBeside(const std::string& base, const std::string& metaText, SigmfReport& report, bool dataNamed = false)
+{
+    const std::string dataPath = base + ".sigmf-data";
+    struct stat info {};
+    if (::lstat(dataPath.c_str(), &info) != 0 && errno == ENOENT && metadataOnly(metaText)) {
+        reportRecording(base, metaText, std::nullopt, report);
+        report.lines.push_back(MetadataOnlyLine);
+        return;
+    }
+    std::string error;
+    const std::optional<DataFacts> data = hashFile(dataPath, &error, dataNamed);
+    if (!data)
+        report.faults.push_back(dataPath + ": " + error);
+    reportRecording(base, metaText, data, report);
 }
 
 // `missing` says of a stream's metadata file that is not there: "File not found" beside
@@ -221,21 +269,44 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
         report.faults.push_back(metaLabel + "core:num_channels is not a whole number of 1 or more");
     std::string line = label + ": SigMF recording " + text(global["core:version"]) + ", " + datatype.toStdString() +
                        ", " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
-    const QJsonArray ours = global["sounder:channels"].toArray();
-    if (!ours.isEmpty()) {
+    // The receiver channels the values hold: distinct channels 1..3, one per channel.
+    const QJsonValue oursValue = global["sounder:channels"];
+    const QJsonArray ours = oursValue.toArray();
+    bool oursKnown = oursValue.isUndefined() ||
+                     (oursValue.isArray() && !ours.isEmpty() && (!channelsKnown || ours.size() == channels));
+    for (qsizetype i = 0; oursKnown && i < ours.size(); ++i) {
+        const int64_t ch = ours[i].toInteger(0);
+        oursKnown = ch >= 1 && ch <= 3;
+        for (qsizetype k = 0; oursKnown && k < i; ++k)
+            oursKnown = ours[k].toInteger(0) != ch;
+    }
+    if (!oursKnown) {
+        report.faults.push_back(metaLabel + "sounder:channels is not a list of distinct receiver channels 1..3, one "
+                                            "per channel of the recording");
+    } else if (!ours.isEmpty()) {
         line += " (";
         for (qsizetype i = 0; i < ours.size(); ++i)
-            line += (i ? ", ch " : "ch ") + std::to_string(ours[i].toInt());
+            line += (i ? ", ch " : "ch ") + std::to_string(ours[i].toInteger());
         line += ")";
     }
     // Bytes per sample of all channels; 0 when not known.
     const uint64_t bytes = channelsKnown ? sampleBytes(datatype) * uint64_t(std::max<int64_t>(channels, 1)) : 0;
     if (data && bytes > 0)
         line += ", " + std::to_string(data->size / bytes) + " samples";
-    if (global["core:sample_rate"].isDouble())
-        line += ", " + QString::number(global["core:sample_rate"].toDouble(), 'g', 15).toStdString() + " samples/s";
+    const QJsonValue rate = global["core:sample_rate"];
+    if (rate.isDouble() && rate.toDouble() > 0.0)
+        line += ", " + QString::number(rate.toDouble(), 'g', 15).toStdString() + " samples/s";
+    else if (!rate.isUndefined())
+        report.faults.push_back(metaLabel + "core:sample_rate is not a positive number of samples per second");
     report.lines.push_back(line);
     const QJsonArray captures = (*root)["captures"].toArray();
+    for (qsizetype i = 0; i < captures.size(); ++i) {
+        const QJsonValue datetime = captures[i].toObject().value("core:datetime");
+        if (!datetime.isUndefined() && !datetime.isString()) {
+            report.faults.push_back(metaLabel + "capture " + std::to_string(i + 1) + ": core:datetime is not a text");
+            break;
+        }
+    }
     if (!captures.isEmpty() && captures[0].toObject()["core:datetime"].isString())
         report.lines.push_back("  starts " + text(captures[0].toObject()["core:datetime"]) + ", " +
                                std::to_string(captures.size()) + " capture segment" + (captures.size() == 1 ? "" : "s"));
@@ -308,14 +379,27 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
             const std::string base = stem(e.path, ".sigmf-meta");
             const auto data = byPath.find(base + ".sigmf-data");
             std::optional<DataFacts> facts;
+            const bool alone = data == byPath.end() && e.text && metadataOnly(*e.text);
             if (data != byPath.end())
                 facts = DataFacts{data->second->size, data->second->sha512};
-            else
+            else if (!alone)
                 report.faults.push_back(path + ": " + base + ".sigmf-data: not in the archive");
-            if (!e.text)
+            if (!e.text) {
                 report.faults.push_back(path + ": " + e.path + ": too large for SigMF metadata");
-            else
-                reportRecording(path + ": " + base, *e.text, facts, report);
+                continue;
+            }
+            reportRecording(path + ": " + base, *e.text, facts, report);
+            if (alone)
+                report.lines.push_back(MetadataOnlyLine);
+            // A recording of a collection comes with it: an archive cut short after the
+            // recordings, or with the collection taken out, has lost it.
+            std::string error;
+            const std::optional<QJsonObject> root = parseObject(*e.text, &error);
+            const QJsonValue collection = root ? (*root)["global"].toObject().value("core:collection") : QJsonValue();
+            if (collection.isString() && isRecordingName(text(collection)) &&
+                !byPath.count(folderOf(e.path) + text(collection) + ".sigmf-collection"))
+                report.faults.push_back(path + ": " + e.path + ": names the collection " + text(collection) +
+                                        ", which is not in the archive");
         }
     }
     // A data file without its metadata is a recording nobody can read.
@@ -345,7 +429,7 @@ bool infoSigmf(const std::string& path)
             throw Failure(path + ": " + error);
         report = reportArchive(path, *entries);
     } else if (endsWith(path, ".sigmf-collection")) {
-        const std::string collectionText = readWhole(path);
+        const std::string collectionText = readWhole(path, true);
         // The streams' metadata files lie beside the collection.
         std::string error;
         std::map<std::string, std::string> metaHashes, unreadable;
@@ -365,19 +449,12 @@ bool infoSigmf(const std::string& path)
             if (!metaHashes.count(name))
                 continue;
             const std::string base = folderOf(path) + name;
-            std::optional<DataFacts> data = hashFile(base + ".sigmf-data", &error);
-            if (!data)
-                report.faults.push_back(base + ".sigmf-data: " + error);
-            reportRecording(base, readWhole(base + ".sigmf-meta"), data, report);
+            reportBeside(base, readWhole(base + ".sigmf-meta"), report);
         }
     } else {
-        const std::string base = stem(path, endsWith(path, ".sigmf-meta") ? ".sigmf-meta" : ".sigmf-data");
-        const std::string metaText = readWhole(base + ".sigmf-meta");
-        std::string error;
-        std::optional<DataFacts> data = hashFile(base + ".sigmf-data", &error);
-        if (!data)
-            report.faults.push_back(base + ".sigmf-data: " + error);
-        reportRecording(base, metaText, data, report);
+        const bool metaNamed = endsWith(path, ".sigmf-meta");
+        const std::string base = stem(path, metaNamed ? ".sigmf-meta" : ".sigmf-data");
+        reportBeside(base, readWhole(base + ".sigmf-meta", metaNamed), report, !metaNamed);
     }
     for (const std::string& line : report.lines)
         std::printf("%s\n", printable(line).c_str());

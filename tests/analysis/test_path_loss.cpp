@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <random>
@@ -330,6 +331,88 @@ TEST(Campaign, ARecordingAtTheOriginIsLeftOutOfTheFitNotTheFit)
     ASSERT_EQ(rows.size(), 6u);
     EXPECT_EQ(rows[1][12], "no");
     EXPECT_EQ(rows[2][12], "yes");
+}
+
+// The summary names the calibration and the origin as they are, however long, and the
+// fit's numbers follow them.
+TEST(Campaign, SummaryLinesAreWrittenWholeWhateverTheirLength)
+{
+    std::vector<cli::RecordingAnalysis> results;
+    std::vector<cli::RecordingPlace> places;
+    for (const double d : {10.0, 100.0, 1000.0}) {
+        cli::RecordingAnalysis r;
+        r.path = "rec" + std::to_string(results.size()) + ".txt";
+        cli::RecordingPlace place;
+        meta::Position p;
+        p.latitudeDeg = 10.0 + d / 110600.0;
+        p.longitudeDeg = 20.0;
+        p.mode = 3;
+        place.position = p;
+        results.push_back(r);
+        places.push_back(place);
+    }
+    const struct Case {
+        std::string source;
+        std::optional<double> altitude;
+        std::string origin;
+    } cases[] = {
+        {"cal.json, ch 1", 12.25, "origin 10.0000000, 20.0000000, 12.2 m; 3 recordings\n"},
+        {std::string(300, 'c') + "/cal.json, ch 2", std::nullopt, "origin 10.0000000, 20.0000000; 3 recordings\n"},
+        {"cal.json, ch 3", 1e300, "origin 10.0000000, 20.0000000, 1" + std::string(300, '0') + ".0 m; 3 recordings\n"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.source.substr(0, 20));
+        cli::CampaignSettings settings;
+        settings.origin = {10.0, 20.0, k.altitude};
+        settings.pathGain = [](const cli::RecordingAnalysis& r) -> std::optional<double> {
+            return -40.0 - 20.0 * double(r.path[3] - '0');  // n = 2 over 10, 100 and 1000 m
+        };
+        settings.pathGainSource = k.source;
+        const cli::Campaign c = cli::buildCampaign(results, places, settings);
+        ASSERT_TRUE(c.fit) << c.fitNote;
+        const std::string summary = cli::campaignSummary(c, settings);
+        // %.1f of 1e300 is the double's exact decimal value, not 1 and 300 zeros: compare its length and ends.
+        const std::string first = summary.substr(0, summary.find('\n') + 1);
+        EXPECT_EQ(first.size(), k.origin.size()) << first;
+        EXPECT_EQ(first.substr(0, 30), k.origin.substr(0, 30));
+        EXPECT_EQ(first.substr(first.size() - 20), k.origin.substr(k.origin.size() - 20));
+        EXPECT_NE(summary.find("fit over 3 recordings (path gain from " + k.source +
+                               "): path-loss exponent n = 2.000, path gain at 1 m -20.00 dB (PL0 20.00 dB), "
+                               "residual standard deviation 0.00 dB\n"),
+                  std::string::npos)
+            << summary;
+    }
+}
+
+// The summary shows file names and a sidecar's reasons as every message does: control
+// characters and line ends written out, never sent to the terminal as they stand.
+TEST(Campaign, SummaryShowsNamesAndReasonsPrintably)
+{
+    const struct Case {
+        std::string file, reason, shown;
+    } cases[] = {
+        {"plain.txt", "no position: no fix", "left out: plain.txt (no position: no fix)\n"},
+        {"two\nlines.txt", "no sidecar", "left out: two\\nlines.txt (no sidecar)\n"},
+        {"r\xc3\xa9sum\xc3\xa9.txt", "no position: no fix (4 sats)",
+         "left out: r\xc3\xa9sum\xc3\xa9.txt (no position: no fix (4 sats))\n"},
+        {"esc.txt", "no position: \x1b[2J\x1b]0;title\x07\r\nleft out: fake.txt (x)",
+         "left out: esc.txt (no position: \\x1b[2J\\x1b]0;title\\x07\\r\\nleft out: fake.txt (x))\n"},
+    };
+    cli::CampaignSettings settings;
+    settings.origin = {10.0, 20.0, std::nullopt};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.file);
+        cli::RecordingAnalysis r;
+        r.path = k.file;
+        cli::RecordingPlace place;
+        place.note = k.reason;
+        const cli::Campaign c = cli::buildCampaign({r}, {place}, settings);
+        const std::string summary = cli::campaignSummary(c, settings);
+        EXPECT_NE(summary.find(k.shown), std::string::npos) << summary;
+        EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 3) << summary;
+        EXPECT_EQ(summary.find('\x1b'), std::string::npos) << summary;
+        EXPECT_EQ(summary.find('\r'), std::string::npos) << summary;
+    }
 }
 
 }  // namespace

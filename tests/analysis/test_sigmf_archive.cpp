@@ -91,6 +91,52 @@ TEST(SigmfArchive, MembersStraightInFromScratchAndFromMemory)
     EXPECT_TRUE(cli::startSigmfArchive(out, "big", "big/x.sigmf-data", (uint64_t(1) << 33) - 1));
 }
 
+// A member's header whose checksum does not hold is a damaged archive, named with where
+// it lies: the reader's way past it would drop that member and report the rest sound.
+TEST(SigmfArchive, ADamagedHeaderIsAFaultOfTheArchive)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.sigmf");
+    const std::string one = pattern(1000, 1), two = pattern(600, 2), text = "{\"global\": {}}\n";
+    {
+        OutputFile out(path);
+        cli::writeSigmfArchive(out, {{"a/", nullptr, 0, nullptr, true},
+                                     {"a/one.sigmf-data", one.data(), one.size(), nullptr},
+                                     {"a/two.sigmf-data", two.data(), two.size(), nullptr},
+                                     {"a/two.sigmf-meta", text.data(), text.size(), nullptr}});
+        out.commit();
+    }
+    const std::string archive = readBytes(path);
+    const struct Case {
+        const char* member;  // whose header is damaged; empty: none
+        size_t offset;       // the byte changed, from the member's name
+    } cases[] = {{"", 0}, {"a/one.sigmf-data", 3}, {"a/two.sigmf-data", 0}, {"a/two.sigmf-meta", 130}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.member);
+        std::string bytes = archive;
+        size_t header = 0;
+        if (*c.member) {
+            header = bytes.find(c.member);
+            ASSERT_NE(header, std::string::npos);
+            ASSERT_EQ(header % 512, 0u);
+            bytes[header + c.offset] ^= 0x20;
+        }
+        writeBytes(path, bytes);
+        std::string error;
+        const auto entries = cli::readArchiveFile(path, &error);
+        if (!*c.member) {
+            ASSERT_TRUE(entries) << error;
+            EXPECT_EQ(entries->size(), 3u);
+        } else {
+            EXPECT_FALSE(entries);
+            EXPECT_EQ(error, "a member's header at byte " + std::to_string(header) +
+                                 " is damaged: Damaged tar archive");
+        }
+        const auto inMemory = cli::readArchiveMemory(bytes.data(), bytes.size(), &error);
+        EXPECT_EQ(inMemory.has_value(), !*c.member) << error;
+    }
+}
+
 TEST(SigmfArchive, PlacedMembersWrittenSideBySideComeOutAsOneAfterAnother)
 {
     struct Row {
@@ -205,6 +251,20 @@ TEST(SigmfInfo, GlobalFieldsOfTheWrongKindAreFaults)
         {R"("sounder:sweeps_missing": "1")", "are not whole numbers", "SigMF recording"},
         {R"("sounder:sweeps_written": 2147483647, "sounder:sweeps_missing": 2147483647)", "",
          "2147483647 of 4294967294 present"},
+        {R"("core:sample_rate": 2.5e6)", "", "6 samples, 2500000 samples/s"},
+        {R"("core:sample_rate": "2.5e6")", "core:sample_rate is not a positive number", "6 samples"},
+        {R"("core:sample_rate": -5)", "core:sample_rate is not a positive number", "6 samples"},
+        {R"("core:sample_rate": 0)", "core:sample_rate is not a positive number", "6 samples"},
+        {R"("core:sample_rate": null)", "core:sample_rate is not a positive number", "6 samples"},
+        {R"("sounder:channels": [3, 1])", "", "2 channels (ch 3, ch 1), 6 samples"},
+        {R"("sounder:channels": ["a", 2])", "sounder:channels is not a list of distinct receiver channels",
+         "2 channels, 6 samples"},
+        {R"("sounder:channels": [1.5, 2])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": [0, 4])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": [2, 2])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": [1, 2, 3])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": [])", "sounder:channels is not a list", "2 channels, 6 samples"},
+        {R"("sounder:channels": 1)", "sounder:channels is not a list", "2 channels, 6 samples"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.extra);
@@ -217,6 +277,28 @@ TEST(SigmfInfo, GlobalFieldsOfTheWrongKindAreFaults)
             EXPECT_NE(report.faults.front().find(c.fault), std::string::npos) << report.faults.front();
         }
         EXPECT_TRUE(holds(report.lines, c.line));
+    }
+    // A capture's time that is not a text is named too, whichever segment holds it.
+    const std::pair<const char*, const char*> captures[] = {
+        {R"([{"core:sample_start": 0, "core:datetime": "2026-12-08T09:00:00Z"}])", ""},
+        {R"([{"core:sample_start": 0}])", ""},
+        {R"([{"core:sample_start": 0, "core:datetime": 1765184400}])", "capture 1: core:datetime is not a text"},
+        {R"([{"core:sample_start": 0}, {"core:sample_start": 3, "core:datetime": null}])",
+         "capture 2: core:datetime is not a text"},
+    };
+    for (const auto& [list, fault] : captures) {
+        SCOPED_TRACE(list);
+        std::string text = metadata(data, "");
+        const std::string none = R"("captures": [])";
+        text.replace(text.find(none), none.size(), std::string("\"captures\": ") + list);
+        cli::SigmfReport report;
+        cli::reportRecording("rec", text, cli::DataFacts{data.size(), sha512(data)}, report);
+        if (*fault == '\0') {
+            EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+        } else {
+            ASSERT_EQ(report.faults.size(), 1u);
+            EXPECT_NE(report.faults.front().find(fault), std::string::npos) << report.faults.front();
+        }
     }
 }
 
@@ -247,6 +329,7 @@ TEST(SigmfInfo, CollectionStreamsAgainstTheMembers)
          "stream \"../c/r\" is not the name of a recording beside the collection"},
         {R"("core:streams": [{"name": "/c/r", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
         {R"("core:streams": [{"name": "..", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
+        {R"("core:streams": [{"name": "r\u0000", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
         {"", true, "not a SigMF collection (no collection object with core:version and core:streams)"},
         {R"("core:streams": {"name": "r"})", true, "not a SigMF collection"},
     };
@@ -267,6 +350,35 @@ TEST(SigmfInfo, CollectionStreamsAgainstTheMembers)
         } else {
             ASSERT_EQ(collectionFaults.size(), 1u);
             EXPECT_NE(collectionFaults.front().find(c.fault), std::string::npos) << collectionFaults.front();
+        }
+    }
+}
+
+// Beside the files likewise: a stream's name is a file's name up to its end, never up to
+// a NUL within it (which would name the file r for "r\u0000").
+TEST(SigmfInfo, CollectionStreamNamesBesideTheCollectionNameTheirFiles)
+{
+    const std::string data = pattern(48, 6);
+    const std::string meta = metadata(data, "");
+    const struct Case {
+        std::string name;
+        const char* fault;  // empty: sound
+    } cases[] = {{"r", ""}, {"r\\u0000", "stream \"r\\x00\" is not the name of a recording beside the collection"}};
+    for (const auto& [name, fault] : cases) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        for (const char* file : {"r.sigmf-meta", "r"})  // r: a copy of the metadata under the name cut at the NUL
+            writeBytes(dir.file(file), meta);
+        writeBytes(dir.file("r.sigmf-data"), data);
+        writeBytes(dir.file("c.sigmf-collection"), R"({"collection": {"core:version": "1.2.0", "core:streams": [)"
+                                                   R"({"name": ")" + name + R"(", "hash": ")" + sha512(meta) +
+                                                       "\"}]}}");
+        testing::internal::CaptureStderr();
+        const bool sound = cli::infoSigmf(dir.file("c.sigmf-collection"));
+        const std::string faults = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(sound, *fault == '\0') << faults;
+        if (*fault) {
+            EXPECT_NE(faults.find(fault), std::string::npos) << faults;
         }
     }
 }
@@ -317,6 +429,44 @@ TEST(SigmfArchive, SparseMembersAreReadWithTheirHoles)
     }
 }
 
+// A file of two names in the folder an archive is made from is stored by tar once, for
+// its first name, and the second is a link to it: that member is the file too, as
+// extracting the archive gives it.
+TEST(SigmfArchive, HardLinkedMembersAreTheFileTheyLinkTo)
+{
+    TempDir dir;
+    if (std::system("tar --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no tar here to make an archive with a hard link";
+    std::filesystem::create_directory(dir.file("r"));
+    const std::string data = pattern(48, 9);
+    const std::string meta = metadata(data, "");
+    writeBytes(dir.file("r/a.sigmf-data"), data);
+    writeBytes(dir.file("r/a.sigmf-meta"), meta);
+    std::filesystem::create_hard_link(dir.file("r/a.sigmf-data"), dir.file("r/b.sigmf-data"));
+    std::filesystem::create_hard_link(dir.file("r/a.sigmf-meta"), dir.file("r/b.sigmf-meta"));
+    ASSERT_EQ(std::system(("cd '" + dir.file("") + "' && tar -cf h.sigmf r/a.sigmf-data r/a.sigmf-meta " +
+                           "r/b.sigmf-data r/b.sigmf-meta r/b.sigmf-data")
+                              .c_str()),
+              0);
+    std::string error;
+    const auto entries = cli::readArchiveFile(dir.file("h.sigmf"), &error);
+    ASSERT_TRUE(entries) << error;
+    ASSERT_EQ(entries->size(), 5u);  // b.sigmf-data named twice: two members, as tar lists them
+    for (const cli::ArchiveEntry& e : *entries) {
+        SCOPED_TRACE(e.path);
+        const bool isMeta = e.path.find("-meta") != std::string::npos;
+        EXPECT_EQ(e.size, isMeta ? meta.size() : data.size());
+        EXPECT_EQ(e.sha512, sha512(isMeta ? meta : data));
+        EXPECT_EQ(e.text.has_value(), isMeta);
+        if (isMeta) {
+            EXPECT_EQ(*e.text, meta);
+        }
+    }
+    const cli::SigmfReport report = cli::reportArchive("h.sigmf", *entries);
+    EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+    EXPECT_TRUE(holds(report.lines, "r/b: SigMF recording"));
+}
+
 // Each recording of an archive is its two members: one without the other is a fault
 // (a file of another kind beside them is none).
 TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
@@ -326,19 +476,65 @@ TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
     const cli::ArchiveEntry dataMember{"a/r.sigmf-data", data.size(), sha512(data), std::nullopt};
     const cli::ArchiveEntry metaMember{"a/r.sigmf-meta", meta.size(), sha512(meta), meta};
     const cli::ArchiveEntry readme{"a/README", 5, sha512("hello"), std::nullopt};
+    // A recording distributed as its metadata alone.
+    const std::string alone = metadata(data, R"("core:metadata_only": true)");
+    const cli::ArchiveEntry aloneMember{"a/r.sigmf-meta", alone.size(), sha512(alone), alone};
+    const std::string notAlone = metadata(data, R"("core:metadata_only": "yes")");
+    const cli::ArchiveEntry falseAlone{"a/r.sigmf-meta", notAlone.size(), sha512(notAlone), notAlone};
+    const cli::ArchiveEntry badData{"a/r.sigmf-data", 8, sha512("abcdefgh"), std::nullopt};
+    // A recording of the collection a, and that collection.
+    const std::string ofCollection = metadata(data, R"("core:collection": "a")");
+    const cli::ArchiveEntry collectionMeta{"a/r.sigmf-meta", ofCollection.size(), sha512(ofCollection), ofCollection};
+    const std::string streams = R"({"collection": {"core:version": "1.2.0", "core:streams": [{"name": "r", "hash": ")" +
+                                sha512(ofCollection) + "\"}]}}";
+    const cli::ArchiveEntry collection{"a/a.sigmf-collection", streams.size(), sha512(streams), streams};
+    const cli::ArchiveEntry elsewhere{"b/a.sigmf-collection", streams.size(), sha512(streams), streams};
     struct Case {
         std::vector<cli::ArchiveEntry> entries;
         std::vector<std::string> faults;
     } cases[] = {
         {{dataMember, metaMember, readme}, {}},
         {{metaMember, dataMember}, {}},
+        {{dataMember, collectionMeta, collection}, {}},
+        {{dataMember, collectionMeta}, {"a.sigmf: a/r.sigmf-meta: names the collection a, which is not in the archive"}},
+        {{dataMember, collectionMeta, elsewhere},
+         {"a.sigmf: a/r.sigmf-meta: names the collection a, which is not in the archive",
+          "a.sigmf: b/a.sigmf-collection: r.sigmf-meta: not in the archive"}},
         {{dataMember, readme},
          {"a.sigmf: a/r.sigmf-meta: not in the archive, which holds its data",
           "a.sigmf: no SigMF recording in the archive"}},
         {{metaMember}, {"a.sigmf: a/r.sigmf-data: not in the archive"}},
+        {{aloneMember}, {}},
+        {{aloneMember, dataMember}, {}},
+        {{aloneMember, badData}, {"a.sigmf: a/r.sigmf-data: the data is not the one its metadata describes (sha512 "
+                                  "differs)"}},
+        {{falseAlone}, {"a.sigmf: a/r.sigmf-data: not in the archive"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entries.size());
-        EXPECT_EQ(cli::reportArchive("a.sigmf", c.entries).faults, c.faults);
+        const cli::SigmfReport report = cli::reportArchive("a.sigmf", c.entries);
+        EXPECT_EQ(report.faults, c.faults);
+        EXPECT_EQ(holds(report.lines, "data: none, the metadata distributed alone"),
+                  c.entries.size() == 1 && c.entries[0].path == aloneMember.path && c.entries[0].text == alone);
+    }
+
+    // Beside its metadata file likewise: no data file is looked for, one there is checked.
+    const struct Beside {
+        std::string meta;
+        const char* data;  // nullptr: none
+        bool sound;
+    } besides[] = {
+        {alone, nullptr, true},
+        {alone, "x", false},
+        {metadata(data, R"("core:metadata_only": false)"), nullptr, false},
+        {meta, nullptr, false},
+    };
+    for (const Beside& b : besides) {
+        SCOPED_TRACE(b.meta.substr(b.meta.size() - 80));
+        TempDir dir;
+        writeBytes(dir.file("r.sigmf-meta"), b.meta);
+        if (b.data)
+            writeBytes(dir.file("r.sigmf-data"), b.data);
+        EXPECT_EQ(cli::infoSigmf(dir.file("r.sigmf-meta")), b.sound);
     }
 }

@@ -96,6 +96,42 @@ TEST(SounderSidecar, AnUnreadableSidecarIsNamedAndTheRecordingStillShown)
     EXPECT_EQ(run.err, "rec.txt.meta.json: software is not an object\n");
 }
 
+// A folder or a FIFO under a sidecar's name is no sidecar, named as such by every command
+// that reads one, where a FIFO held each of them waiting for a writer for good.
+TEST(SounderSidecar, AFolderOrAFifoUnderTheSidecarsNameIsNoSidecar)
+{
+    if (std::system("timeout --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no timeout here to keep a FIFO from holding the test";
+    const struct Command {
+        const char* args;
+        const char* err;  // what stderr holds
+        int status;
+    } commands[] = {
+        {"info rec.txt", "rec.txt.meta.json: not a file\n", 2},
+        {"calibrate rec.txt --through-db 30 -o cal.json", "rec.txt.meta.json: not a file\n", 2},
+        {"campaign rec.txt --origin 1,2 --csv c.csv", "", 0},
+        {"convert rec.txt --to sigmf", "rec.txt.meta.json: not a file", 0},
+    };
+    for (const bool fifo : {false, true}) {
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), Recording);
+        if (fifo)
+            ASSERT_EQ(::mkfifo(dir.file("rec.txt.meta.json").c_str(), 0600), 0);
+        else
+            std::filesystem::create_directory(dir.file("rec.txt.meta.json"));
+        for (const Command& c : commands) {
+            SCOPED_TRACE(std::string(fifo ? "fifo: " : "folder: ") + c.args);
+            const int raw = std::system(("cd '" + dir.file("") + "' && timeout 20 '" + SOUNDER_BINARY + "' " + c.args +
+                                         " >out.log 2>err.log")
+                                            .c_str());
+            const std::string err = readBytes(dir.file("err.log"));
+            ASSERT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << err;
+            EXPECT_NE(err.find(c.err), std::string::npos) << err;
+        }
+        EXPECT_NE(readBytes(dir.file("c.csv")).find("sidecar unreadable: not a file"), std::string::npos);
+    }
+}
+
 TEST(SounderSidecar, SigmfCarriesTheFrontEndUnderItsExtension)
 {
     TempDir dir;

@@ -20,6 +20,8 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -457,5 +459,38 @@ TEST(SounderSigmf, InfoOfACollectionTellsWhyAStreamsMetadataIsUnreadable)
             << run.err;
         if (std::filesystem::exists(dir.file("rec-ch2.sigmf-meta")))
             std::filesystem::permissions(dir.file("rec-ch2.sigmf-meta"), std::filesystem::perms::owner_all);
+    }
+}
+
+// The files info finds by their names beside the one named (the data of a metadata file,
+// the metadata of a data file, a collection's recordings) must be files: a FIFO there is
+// an invalid name, where info waited on it for a writer for good.
+TEST(SounderSigmf, InfoWaitsOnNoFifoBesideTheFileNamed)
+{
+    if (std::system("timeout --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no timeout here to keep a FIFO from holding the test";
+    const struct Case {
+        const char* named;
+        const char* fifo;
+        const char* said;
+    } cases[] = {
+        {"rec-ch1.sigmf-meta", "rec-ch1.sigmf-data", "rec-ch1.sigmf-data: Invalid filename\n"},
+        {"rec-ch1.sigmf-data", "rec-ch1.sigmf-meta", "rec-ch1.sigmf-meta: Invalid filename\n"},
+        {"rec.sigmf-collection", "rec-ch2.sigmf-meta", "rec.sigmf-collection: rec-ch2.sigmf-meta: Invalid filename\n"},
+        {"rec.sigmf-collection", "rec-ch3.sigmf-data", "rec-ch3.sigmf-data: Invalid filename\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.named) + " beside the FIFO " + c.fifo);
+        TempDir dir;
+        writeBytes(dir.file("rec.txt"), recording(2, 2500, 2));
+        ASSERT_EQ(runSounder(dir, "convert rec.txt --to sigmf --layout collection").status, 0);
+        std::filesystem::remove(dir.file(c.fifo));
+        ASSERT_EQ(::mkfifo(dir.file(c.fifo).c_str(), 0600), 0);
+        const int raw = std::system(("cd '" + dir.file("") + "' && timeout 20 '" + SOUNDER_BINARY + "' info " +
+                                     c.named + " >out.log 2>err.log")
+                                        .c_str());
+        const std::string err = readBytes(dir.file("err.log"));
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2) << err;
+        EXPECT_NE(err.find(c.said), std::string::npos) << err;
     }
 }
