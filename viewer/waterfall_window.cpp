@@ -31,6 +31,16 @@ constexpr int ChartMilliseconds = 250;
 
 QString decibels(double value) { return QLocale().toString(value, 'f', 1); }
 
+// A number of dB as typed or as decibels() wrote it. The locales written right to left
+// put a direction mark before the minus sign (U+200E, U+200F or U+061C) that their own
+// reading refuses: the marks are dropped first, so "from" reads back as shown there.
+double readDecibels(QString text, bool* ok)
+{
+    for (const char16_t mark : {u'\u200E', u'\u200F', u'\u061C'})
+        text.remove(QChar(mark));
+    return QLocale().toDouble(text, ok);
+}
+
 }  // namespace
 
 WaterfallWindow::WaterfallWindow(const QString& path, int32_t sweepsPerBlock, double divisor, Dialogs& dialogs,
@@ -332,8 +342,8 @@ void WaterfallWindow::showColourRange()
 void WaterfallWindow::applyColourRange()
 {
     bool okFrom = false, okTo = false;
-    const double from = QLocale().toDouble(colourFrom->text(), &okFrom);
-    const double to = QLocale().toDouble(colourTo->text(), &okTo);
+    const double from = readDecibels(colourFrom->text(), &okFrom);
+    const double to = readDecibels(colourTo->text(), &okTo);
     // "inf" and "nan" read as numbers too, but give no scale.
     if (!okFrom || !okTo || !std::isfinite(from) || !std::isfinite(to) || !(from < to)) {
         dialogs_.showMessage(this, QStringLiteral("The colour scale needs two numbers of dB, the first below the second"));

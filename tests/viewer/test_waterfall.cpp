@@ -418,3 +418,35 @@ TEST_F(Waterfall, TheFrameFollowsTheBlockReadAlsoWhenItsDisplayFails)
         EXPECT_EQ(window->chart->markedRows(), std::make_pair(step.shown / 5.0, step.shown / 5.0));
     }
 }
+
+TEST_F(Waterfall, TheColourBoxesReadBackWhatTheyShowInEveryLocale)
+{
+    // Right-to-left locales write a direction mark before the minus sign; the dB of a
+    // profile's floor are below zero, so "from" holds one as shown.
+    const char* locales[] = {"C", "de_DE", "he_IL", "ar_EG", "fa_IR", "ckb_IQ", "ps_AF"};
+    const std::string file = writeWavy("w.txt", 12, 12, 33);
+    for (const char* name : locales) {
+        SCOPED_TRACE(name);
+        QLocale::setDefault(QLocale(QString::fromLatin1(name)));
+        form = std::make_unique<TForm1>(dialogs);
+        dialogs.messages.clear();
+        open(file);
+        WaterfallWindow* window = openWaterfall();
+        ASSERT_NE(window, nullptr);
+        const auto [lowest, highest] = window->chart->colourRange();
+        ASSERT_LT(lowest, 0.0);
+        // Enter on the scale as shown fixes it at the numbers shown.
+        emit window->colourFrom->returnPressed();
+        EXPECT_TRUE(dialogs.messages.empty()) << (dialogs.messages.empty() ? "" : dialogs.messages[0].toStdString());
+        EXPECT_FALSE(window->chart->colourRangeAutomatic());
+        EXPECT_EQ(window->chart->colourRange(),
+                  std::make_pair(std::round(lowest * 10) / 10, std::round(highest * 10) / 10));
+        // A scale typed in the locale's own form, marks and all.
+        window->colourFrom->setText(QLocale().toString(-42.5, 'f', 1));
+        window->colourTo->setText(QLocale().toString(-7.25, 'f', 2));
+        emit window->colourTo->returnPressed();
+        EXPECT_TRUE(dialogs.messages.empty());
+        EXPECT_EQ(window->chart->colourRange(), std::make_pair(-42.5, -7.25));
+    }
+    QLocale::setDefault(QLocale::c());
+}
