@@ -115,6 +115,10 @@ WaterfallOutcome readSerially(const std::string& path, int32_t sweepsPerBlock, d
                 break;
             }
         }
+    } catch (const rt::FloatError& error) {
+        outcome.end = WaterfallEnd::Failed;
+        outcome.message = error.what();
+        outcome.withoutPower = true;
     } catch (const rt::Error& error) {
         outcome.end = WaterfallEnd::Failed;
         outcome.message = error.what();

@@ -275,6 +275,7 @@ void WaterfallWindow::finish()
     }
     running_ = false;
     finalEnd_ = outcome.end;
+    withoutPower_ = outcome.withoutPower;
     cancelButton->setEnabled(false);
     if (outcome.end == WaterfallEnd::Complete)
         progress->setValue(progress->maximum());
@@ -301,7 +302,9 @@ QString WaterfallWindow::progressText() const
     case WaterfallEnd::Cancelled:
         return QStringLiteral("Cancelled: ") + of;
     case WaterfallEnd::Failed:
-        return QStringLiteral("Stopped by a bad line: ") + of;
+        return (withoutPower_ ? QStringLiteral("Stopped by a block without power: ")
+                              : QStringLiteral("Stopped by a bad line: ")) +
+               of;
     }
     return of;
 }

@@ -120,5 +120,6 @@ private:
     QElapsedTimer chartClock_;
     int64_t expectedRows_ = 0;
     WaterfallEnd finalEnd_ = WaterfallEnd::Complete;
+    bool withoutPower_ = false;  // the reading failed at a block without power
     QString startFailure_;  // why the reading could not start, empty when it did
 };

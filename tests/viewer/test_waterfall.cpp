@@ -163,6 +163,38 @@ TEST_F(Waterfall, ABadLineStopsItWithTheMainWindowsMessageKeepingTheRowsRead)
     EXPECT_EQ(dialogs.messages.back(), "Invalid numeric input");
 }
 
+TEST_F(Waterfall, TheStatusNamesWhatStoppedTheReading)
+{
+    // A bad item in sweep 12; the sweeps of block 2 all zero (no logarithm in any bin);
+    // no samples per sweep at all. The message box gives the main window's message.
+    std::vector<Sweep> sweeps, quiet;
+    for (int s = 0; s < 30; ++s) {
+        sweeps.push_back(wavySweep(s, 21));
+        quiet.push_back(s / 5 == 2 ? Sweep(21, 0.0) : wavySweep(s, 21));
+    }
+    std::string bad = header(30, 21) + samples(sweeps);
+    bad.insert(bad.find("\r\n", header(30, 21).size() + samples({sweeps.begin(), sweeps.begin() + 12}).size()), "x");
+    const struct { const char* name; std::string text; const char* message; const char* status; } cases[] = {
+        {"bad line", bad, "Invalid numeric input", "Stopped by a bad line: 2 of 6 blocks"},
+        {"block without power", header(30, 21) + samples(quiet), "Floating point division by zero",
+         "Stopped by a block without power: 2 of 6 blocks"},
+        {"no samples per sweep", header(30, 0), "Floating point division by zero",
+         "Stopped by a block without power: 0 of 6 blocks"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form = std::make_unique<TForm1>(dialogs);
+        open(writeText("r.txt", c.text));
+        dialogs.messages.clear();
+        WaterfallWindow* window = openWaterfall();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->end(), WaterfallEnd::Failed);
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0], c.message);
+        EXPECT_EQ(window->status->text(), c.status);
+    }
+}
+
 TEST_F(Waterfall, ACutShortRecordingShowsTheBlocksItHolds)
 {
     open(writeWavy("short.txt", 50, 17, 25));
