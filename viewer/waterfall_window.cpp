@@ -257,8 +257,9 @@ void WaterfallWindow::showNewRows()
     chartClock_.start();
     for (; chartRows_ < shownRows_; ++chartRows_)
         chart->setRow(int(chartRows_), rows_.data() + chartRows_ * WaterfallBins);
+    // A box typed into since it was last set keeps what was typed.
     if (chart->colourRangeAutomatic())
-        showColourRange();
+        showColourRange(true);
 }
 
 void WaterfallWindow::finish()
@@ -335,11 +336,14 @@ void WaterfallWindow::chooseRow(int row)
     emit blockChosen(int32_t(int64_t{row} * sweepsPerBlock_));
 }
 
-void WaterfallWindow::showColourRange()
+void WaterfallWindow::showColourRange(bool keepTyped)
 {
     const auto [lowest, highest] = chart->colourRange();
-    colourFrom->setText(decibels(lowest));
-    colourTo->setText(decibels(highest));
+    // setText clears the box's modified flag: it is set only by typing.
+    if (!keepTyped || !colourFrom->isModified())
+        colourFrom->setText(decibels(lowest));
+    if (!keepTyped || !colourTo->isModified())
+        colourTo->setText(decibels(highest));
 }
 
 void WaterfallWindow::applyColourRange()

@@ -88,7 +88,8 @@ private:
     void takeRows();
     void showNewRows();
     void finish();
-    void showColourRange();
+    // The scale in use into the boxes; keepTyped leaves a box that was typed into.
+    void showColourRange(bool keepTyped = false);
     void applyColourRange();
     QString progressText() const;
 

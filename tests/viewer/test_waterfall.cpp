@@ -296,6 +296,30 @@ TEST_F(Waterfall, HoverNamesBlockSweepBinAndPowerAndTheColourScaleCanBeSet)
     EXPECT_NE(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
 }
 
+TEST_F(Waterfall, ANumberTypedIntoAColourBoxWhileRowsArriveStaysThere)
+{
+    // The automatic scale follows the rows as they arrive; a box being typed into keeps
+    // what was typed, the other follows. Enter then takes both.
+    open(writeWavy("w.txt", 40, 40, 31));
+    form->Waterfall1->trigger();
+    WaterfallWindow* window = form->waterfall();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(window->running());  // nothing shown before the event loop turns
+    window->colourFrom->setText(QStringLiteral("-3"));
+    window->colourFrom->setModified(true);  // as typing leaves it
+    ASSERT_TRUE(window->waitUntilFinished(20000));
+    EXPECT_EQ(window->rowsShown(), 8);
+    EXPECT_TRUE(window->chart->colourRangeAutomatic());
+    EXPECT_EQ(window->colourFrom->text(), "-3");
+    EXPECT_EQ(window->colourTo->text(), QLocale().toString(window->chart->colourRange().second, 'f', 1));
+    emit window->colourFrom->returnPressed();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(window->chart->colourRange().first, -3.0);
+    // "Automatic" shows the fitted scale in both boxes again.
+    window->automaticButton->click();
+    EXPECT_EQ(window->colourFrom->text(), QLocale().toString(window->chart->colourRange().first, 'f', 1));
+}
+
 TEST_F(Waterfall, ARecordingOfMoreBlocksThanTheWindowHoldsShowsItsFirstOnes)
 {
     open(writeWavy("w.txt", 40, 40, 31));
