@@ -124,7 +124,9 @@ WaterfallOutcome readSerially(const std::string& path, int fd, int32_t sweepsPer
     } catch (const rt::FloatError& error) {
         outcome.end = WaterfallEnd::Failed;
         outcome.message = error.what();
-        outcome.withoutPower = true;
+        // A bin without power; the other failure, a transform that overflows, comes of
+        // samples far beyond any voltage: a bad line.
+        outcome.withoutPower = error.kind() == rt::FloatError::Kind::DivisionByZero;
     } catch (const rt::Error& error) {
         outcome.end = WaterfallEnd::Failed;
         outcome.message = error.what();

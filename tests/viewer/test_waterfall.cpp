@@ -166,7 +166,8 @@ TEST_F(Waterfall, ABadLineStopsItWithTheMainWindowsMessageKeepingTheRowsRead)
 TEST_F(Waterfall, TheStatusNamesWhatStoppedTheReading)
 {
     // A bad item in sweep 12; the sweeps of block 2 all zero (no logarithm in any bin);
-    // no samples per sweep at all. The message box gives the main window's message.
+    // no samples per sweep at all; samples so far beyond any voltage that the transform
+    // overflows. The message box gives the main window's message.
     std::vector<Sweep> sweeps, quiet;
     for (int s = 0; s < 30; ++s) {
         sweeps.push_back(wavySweep(s, 21));
@@ -174,12 +175,17 @@ TEST_F(Waterfall, TheStatusNamesWhatStoppedTheReading)
     }
     std::string bad = header(30, 21) + samples(sweeps);
     bad.insert(bad.find("\r\n", header(30, 21).size() + samples({sweeps.begin(), sweeps.begin() + 12}).size()), "x");
+    std::string huge = header(30, 5);  // far beyond any voltage
+    for (int i = 0; i < 150; ++i)
+        huge += i % 2 ? "-1.7e308\r\n" : "1.7e308\r\n";
     const struct { const char* name; std::string text; const char* message; const char* status; } cases[] = {
         {"bad line", bad, "Invalid numeric input", "Stopped by a bad line: 2 of 6 blocks"},
         {"block without power", header(30, 21) + samples(quiet), "Floating point division by zero",
          "Stopped by a block without power: 2 of 6 blocks"},
         {"no samples per sweep", header(30, 0), "Floating point division by zero",
          "Stopped by a block without power: 0 of 6 blocks"},
+        {"samples whose transform overflows", huge, "Invalid floating point operation",
+         "Stopped by a bad line: 0 of 6 blocks"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
