@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
@@ -70,8 +71,10 @@ struct Work {
 namespace {
 
 // The reference reading: the file from its start as the main window reads it, one
-// block after another. Rows before `skipRows` are read but not given again.
-WaterfallOutcome readSerially(const std::string& path, int32_t sweepsPerBlock, double divisor,
+// block after another. Rows before `skipRows` are read but not given again. The file is
+// `fd` where that is not -1 (a descriptor of its own at the file's start, taken over),
+// else the one path names.
+WaterfallOutcome readSerially(const std::string& path, int fd, int32_t sweepsPerBlock, double divisor,
                               const std::atomic<bool>& cancel, const WaterfallCallbacks& callbacks, int64_t skipRows)
 {
     WaterfallOutcome outcome;
@@ -79,7 +82,10 @@ WaterfallOutcome readSerially(const std::string& path, int32_t sweepsPerBlock, d
     int64_t row = 0;
     try {
         rt::TextReader file;
-        file.open(path);
+        if (fd >= 0)
+            file.openAfter(fd, {});
+        else
+            file.open(path);
         const ViewerHeaderItems header = readViewerHeaderItems(file);
         outcome.expectedRows = waterfallRowCount(header.nsweeps, sweepsPerBlock);
         if (callbacks.header && skipRows == 0)
@@ -115,6 +121,12 @@ WaterfallOutcome readSerially(const std::string& path, int32_t sweepsPerBlock, d
                 break;
             }
         }
+    } catch (const rt::FloatError& error) {
+        outcome.end = WaterfallEnd::Failed;
+        outcome.message = error.what();
+        // A bin without power; the other failure, a transform that overflows, comes of
+        // samples far beyond any voltage: a bad line.
+        outcome.withoutPower = error.kind() == rt::FloatError::Kind::DivisionByZero;
     } catch (const rt::Error& error) {
         outcome.end = WaterfallEnd::Failed;
         outcome.message = error.what();
@@ -296,12 +308,11 @@ struct Piece {
 };
 
 // The rows readable on every core, given in order; the rows given so far.
-int64_t readInParallel(const std::string& path, int32_t sweepsPerBlock, double divisor,
+int64_t readInParallel(const File& file, int32_t sweepsPerBlock, double divisor,
                        const std::atomic<bool>& cancel, const WaterfallCallbacks& callbacks, bool& headerGiven,
                        int64_t& expectedRows)
 {
-    const File file(path);
-    if (!file.isOpen() || sweepsPerBlock <= 0)
+    if (sweepsPerBlock <= 0)
         return 0;
     const std::vector<uint64_t> headerEnd = lineRunEnds(file, 0, 5, 1);
     std::string text;
@@ -472,9 +483,15 @@ int64_t readInParallel(const std::string& path, int32_t sweepsPerBlock, double d
 WaterfallOutcome readWaterfall(const std::string& path, int32_t sweepsPerBlock, double divisor,
                                const std::atomic<bool>& cancel, const WaterfallCallbacks& callbacks)
 {
+    // Both readings read the file that path names as the reading starts, through one
+    // open of it: rows read on every core and those the reading from the start then gives
+    // are of one recording even if another takes its name meanwhile.
+    const File file(path);
+    if (!file.isOpen() || !rt::readsAsFile(file.fd()))
+        return readSerially(path, -1, sweepsPerBlock, divisor, cancel, callbacks, 0);  // tells why
     bool headerGiven = false;
     int64_t expectedRows = 0;
-    const int64_t given = readInParallel(path, sweepsPerBlock, divisor, cancel, callbacks, headerGiven, expectedRows);
+    const int64_t given = readInParallel(file, sweepsPerBlock, divisor, cancel, callbacks, headerGiven, expectedRows);
     WaterfallCallbacks rest = callbacks;
     if (headerGiven)
         rest.header = nullptr;
@@ -485,11 +502,21 @@ WaterfallOutcome readWaterfall(const std::string& path, int32_t sweepsPerBlock, 
         outcome.expectedRows = expectedRows;
         return outcome;
     }
-    return readSerially(path, sweepsPerBlock, divisor, cancel, rest, given);
+    // A descriptor of its own, at the start: the parallel reading only ever used pread.
+    const int own = ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        WaterfallOutcome outcome;
+        outcome.end = WaterfallEnd::Failed;
+        outcome.rows = given;
+        outcome.expectedRows = expectedRows;
+        outcome.message = rt::InOutError(rt::ioCodeFromErrno(errno)).what();
+        return outcome;
+    }
+    return readSerially(path, own, sweepsPerBlock, divisor, cancel, rest, given);
 }
 
 WaterfallOutcome readWaterfallInOrder(const std::string& path, int32_t sweepsPerBlock, double divisor,
                                       const std::atomic<bool>& cancel, const WaterfallCallbacks& callbacks)
 {
-    return readSerially(path, sweepsPerBlock, divisor, cancel, callbacks, 0);
+    return readSerially(path, -1, sweepsPerBlock, divisor, cancel, callbacks, 0);
 }

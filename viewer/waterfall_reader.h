@@ -38,6 +38,7 @@ struct WaterfallOutcome {
     int64_t rows = 0;            // rows given to the row callback
     int64_t expectedRows = 0;    // rows the header promises (0 before the header)
     std::string message;         // the error text when Failed
+    bool withoutPower = false;   // Failed at a block with a bin of no power (no logarithm)
 };
 
 struct WaterfallCallbacks {

@@ -31,6 +31,16 @@ constexpr int ChartMilliseconds = 250;
 
 QString decibels(double value) { return QLocale().toString(value, 'f', 1); }
 
+// A number of dB as typed or as decibels() wrote it. The locales written right to left
+// put a direction mark before the minus sign (U+200E, U+200F or U+061C) that their own
+// reading refuses: the marks are dropped first, so "from" reads back as shown there.
+double readDecibels(QString text, bool* ok)
+{
+    for (const char16_t mark : {u'\u200E', u'\u200F', u'\u061C'})
+        text.remove(QChar(mark));
+    return QLocale().toDouble(text, ok);
+}
+
 }  // namespace
 
 WaterfallWindow::WaterfallWindow(const QString& path, int32_t sweepsPerBlock, double divisor, Dialogs& dialogs,
@@ -247,8 +257,9 @@ void WaterfallWindow::showNewRows()
     chartClock_.start();
     for (; chartRows_ < shownRows_; ++chartRows_)
         chart->setRow(int(chartRows_), rows_.data() + chartRows_ * WaterfallBins);
+    // A box typed into since it was last set keeps what was typed.
     if (chart->colourRangeAutomatic())
-        showColourRange();
+        showColourRange(true);
 }
 
 void WaterfallWindow::finish()
@@ -265,6 +276,7 @@ void WaterfallWindow::finish()
     }
     running_ = false;
     finalEnd_ = outcome.end;
+    withoutPower_ = outcome.withoutPower;
     cancelButton->setEnabled(false);
     if (outcome.end == WaterfallEnd::Complete)
         progress->setValue(progress->maximum());
@@ -291,7 +303,9 @@ QString WaterfallWindow::progressText() const
     case WaterfallEnd::Cancelled:
         return QStringLiteral("Cancelled: ") + of;
     case WaterfallEnd::Failed:
-        return QStringLiteral("Stopped by a bad line: ") + of;
+        return (withoutPower_ ? QStringLiteral("Stopped by a block without power: ")
+                              : QStringLiteral("Stopped by a bad line: ")) +
+               of;
     }
     return of;
 }
@@ -322,18 +336,21 @@ void WaterfallWindow::chooseRow(int row)
     emit blockChosen(int32_t(int64_t{row} * sweepsPerBlock_));
 }
 
-void WaterfallWindow::showColourRange()
+void WaterfallWindow::showColourRange(bool keepTyped)
 {
     const auto [lowest, highest] = chart->colourRange();
-    colourFrom->setText(decibels(lowest));
-    colourTo->setText(decibels(highest));
+    // setText clears the box's modified flag: it is set only by typing.
+    if (!keepTyped || !colourFrom->isModified())
+        colourFrom->setText(decibels(lowest));
+    if (!keepTyped || !colourTo->isModified())
+        colourTo->setText(decibels(highest));
 }
 
 void WaterfallWindow::applyColourRange()
 {
     bool okFrom = false, okTo = false;
-    const double from = QLocale().toDouble(colourFrom->text(), &okFrom);
-    const double to = QLocale().toDouble(colourTo->text(), &okTo);
+    const double from = readDecibels(colourFrom->text(), &okFrom);
+    const double to = readDecibels(colourTo->text(), &okTo);
     // "inf" and "nan" read as numbers too, but give no scale.
     if (!okFrom || !okTo || !std::isfinite(from) || !std::isfinite(to) || !(from < to)) {
         dialogs_.showMessage(this, QStringLiteral("The colour scale needs two numbers of dB, the first below the second"));

@@ -88,7 +88,8 @@ private:
     void takeRows();
     void showNewRows();
     void finish();
-    void showColourRange();
+    // The scale in use into the boxes; keepTyped leaves a box that was typed into.
+    void showColourRange(bool keepTyped = false);
     void applyColourRange();
     QString progressText() const;
 
@@ -120,5 +121,6 @@ private:
     QElapsedTimer chartClock_;
     int64_t expectedRows_ = 0;
     WaterfallEnd finalEnd_ = WaterfallEnd::Complete;
+    bool withoutPower_ = false;  // the reading failed at a block without power
     QString startFailure_;  // why the reading could not start, empty when it did
 };

@@ -163,6 +163,44 @@ TEST_F(Waterfall, ABadLineStopsItWithTheMainWindowsMessageKeepingTheRowsRead)
     EXPECT_EQ(dialogs.messages.back(), "Invalid numeric input");
 }
 
+TEST_F(Waterfall, TheStatusNamesWhatStoppedTheReading)
+{
+    // A bad item in sweep 12; the sweeps of block 2 all zero (no logarithm in any bin);
+    // no samples per sweep at all; samples so far beyond any voltage that the transform
+    // overflows. The message box gives the main window's message.
+    std::vector<Sweep> sweeps, quiet;
+    for (int s = 0; s < 30; ++s) {
+        sweeps.push_back(wavySweep(s, 21));
+        quiet.push_back(s / 5 == 2 ? Sweep(21, 0.0) : wavySweep(s, 21));
+    }
+    std::string bad = header(30, 21) + samples(sweeps);
+    bad.insert(bad.find("\r\n", header(30, 21).size() + samples({sweeps.begin(), sweeps.begin() + 12}).size()), "x");
+    std::string huge = header(30, 5);  // far beyond any voltage
+    for (int i = 0; i < 150; ++i)
+        huge += i % 2 ? "-1.7e308\r\n" : "1.7e308\r\n";
+    const struct { const char* name; std::string text; const char* message; const char* status; } cases[] = {
+        {"bad line", bad, "Invalid numeric input", "Stopped by a bad line: 2 of 6 blocks"},
+        {"block without power", header(30, 21) + samples(quiet), "Floating point division by zero",
+         "Stopped by a block without power: 2 of 6 blocks"},
+        {"no samples per sweep", header(30, 0), "Floating point division by zero",
+         "Stopped by a block without power: 0 of 6 blocks"},
+        {"samples whose transform overflows", huge, "Invalid floating point operation",
+         "Stopped by a bad line: 0 of 6 blocks"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form = std::make_unique<TForm1>(dialogs);
+        open(writeText("r.txt", c.text));
+        dialogs.messages.clear();
+        WaterfallWindow* window = openWaterfall();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->end(), WaterfallEnd::Failed);
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0], c.message);
+        EXPECT_EQ(window->status->text(), c.status);
+    }
+}
+
 TEST_F(Waterfall, ACutShortRecordingShowsTheBlocksItHolds)
 {
     open(writeWavy("short.txt", 50, 17, 25));
@@ -262,6 +300,30 @@ TEST_F(Waterfall, HoverNamesBlockSweepBinAndPowerAndTheColourScaleCanBeSet)
     window->automaticButton->click();
     EXPECT_TRUE(window->chart->colourRangeAutomatic());
     EXPECT_NE(window->chart->colourRange(), std::make_pair(-20.0, 30.0));
+}
+
+TEST_F(Waterfall, ANumberTypedIntoAColourBoxWhileRowsArriveStaysThere)
+{
+    // The automatic scale follows the rows as they arrive; a box being typed into keeps
+    // what was typed, the other follows. Enter then takes both.
+    open(writeWavy("w.txt", 40, 40, 31));
+    form->Waterfall1->trigger();
+    WaterfallWindow* window = form->waterfall();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(window->running());  // nothing shown before the event loop turns
+    window->colourFrom->setText(QStringLiteral("-3"));
+    window->colourFrom->setModified(true);  // as typing leaves it
+    ASSERT_TRUE(window->waitUntilFinished(20000));
+    EXPECT_EQ(window->rowsShown(), 8);
+    EXPECT_TRUE(window->chart->colourRangeAutomatic());
+    EXPECT_EQ(window->colourFrom->text(), "-3");
+    EXPECT_EQ(window->colourTo->text(), QLocale().toString(window->chart->colourRange().second, 'f', 1));
+    emit window->colourFrom->returnPressed();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(window->chart->colourRange().first, -3.0);
+    // "Automatic" shows the fitted scale in both boxes again.
+    window->automaticButton->click();
+    EXPECT_EQ(window->colourFrom->text(), QLocale().toString(window->chart->colourRange().first, 'f', 1));
 }
 
 TEST_F(Waterfall, ARecordingOfMoreBlocksThanTheWindowHoldsShowsItsFirstOnes)
@@ -417,4 +479,36 @@ TEST_F(Waterfall, TheFrameFollowsTheBlockReadAlsoWhenItsDisplayFails)
         EXPECT_EQ(form->Panel6->text(), QString::number(step.shown));
         EXPECT_EQ(window->chart->markedRows(), std::make_pair(step.shown / 5.0, step.shown / 5.0));
     }
+}
+
+TEST_F(Waterfall, TheColourBoxesReadBackWhatTheyShowInEveryLocale)
+{
+    // Right-to-left locales write a direction mark before the minus sign; the dB of a
+    // profile's floor are below zero, so "from" holds one as shown.
+    const char* locales[] = {"C", "de_DE", "he_IL", "ar_EG", "fa_IR", "ckb_IQ", "ps_AF"};
+    const std::string file = writeWavy("w.txt", 12, 12, 33);
+    for (const char* name : locales) {
+        SCOPED_TRACE(name);
+        QLocale::setDefault(QLocale(QString::fromLatin1(name)));
+        form = std::make_unique<TForm1>(dialogs);
+        dialogs.messages.clear();
+        open(file);
+        WaterfallWindow* window = openWaterfall();
+        ASSERT_NE(window, nullptr);
+        const auto [lowest, highest] = window->chart->colourRange();
+        ASSERT_LT(lowest, 0.0);
+        // Enter on the scale as shown fixes it at the numbers shown.
+        emit window->colourFrom->returnPressed();
+        EXPECT_TRUE(dialogs.messages.empty()) << (dialogs.messages.empty() ? "" : dialogs.messages[0].toStdString());
+        EXPECT_FALSE(window->chart->colourRangeAutomatic());
+        EXPECT_EQ(window->chart->colourRange(),
+                  std::make_pair(std::round(lowest * 10) / 10, std::round(highest * 10) / 10));
+        // A scale typed in the locale's own form, marks and all.
+        window->colourFrom->setText(QLocale().toString(-42.5, 'f', 1));
+        window->colourTo->setText(QLocale().toString(-7.25, 'f', 2));
+        emit window->colourTo->returnPressed();
+        EXPECT_TRUE(dialogs.messages.empty());
+        EXPECT_EQ(window->chart->colourRange(), std::make_pair(-42.5, -7.25));
+    }
+    QLocale::setDefault(QLocale::c());
 }

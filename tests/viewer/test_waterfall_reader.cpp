@@ -401,3 +401,47 @@ TEST(WaterfallReader, WhereNoThreadCanBeStartedTheRowsAreReadOnTheCallingThread)
     if (skipped)
         GTEST_SKIP() << "no child process without threads can be made here";
 }
+
+// Another recording put in the place of the one read, while it is read: the rows are all
+// of the recording the reading started on, also those read from the start again where
+// the pieces read on every core end (a recording cut short, a bad line midway).
+TEST(WaterfallReader, ARecordingReplacedWhileReadGivesOnlyItsOwnRows)
+{
+    const struct { const char* name; std::string text; } cases[] = {
+        {"cut short", recording(50, 33, 40)},
+        {"bad line midway", recording(50, 33, 50, 31 * 33 + 5)},
+        {"whole", recording(50, 33, 50)},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath("r.txt").toStdString();
+    const std::string other = dir.filePath("other.txt").toStdString();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text;
+        std::atomic<bool> cancel{false};
+        std::vector<std::vector<double>> expected, rows;
+        WaterfallCallbacks keep;
+        keep.row = [&](int64_t, const double* db) { expected.emplace_back(db, db + WaterfallBins); };
+        const WaterfallOutcome reference = readWaterfallInOrder(path, 5, 5.0, cancel, keep);
+        ASSERT_GT(expected.size(), 1u);
+
+        // Another recording, whole and of other sweeps, takes the name once the first row is given.
+        std::string replacement = recording(50, 33, 50);
+        replacement.replace(replacement.find("\r\n", 100) - 1, 1, "9");
+        std::ofstream(other, std::ios::binary | std::ios::trunc) << replacement;
+        WaterfallCallbacks callbacks;
+        callbacks.row = [&](int64_t row, const double* db) {
+            if (row == 0) {
+                EXPECT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+            }
+            rows.emplace_back(db, db + WaterfallBins);
+        };
+        const WaterfallOutcome outcome = readWaterfall(path, 5, 5.0, cancel, callbacks);
+        EXPECT_EQ(outcome.end, reference.end);
+        EXPECT_EQ(outcome.message, reference.message);
+        ASSERT_EQ(rows.size(), expected.size());
+        for (size_t r = 0; r < rows.size(); ++r)
+            EXPECT_EQ(std::memcmp(rows[r].data(), expected[r].data(), WaterfallBins * sizeof(double)), 0) << "row " << r;
+    }
+}
