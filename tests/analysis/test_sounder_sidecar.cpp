@@ -227,3 +227,33 @@ TEST(SounderSidecar, InfoShowsTheSidecarsTextsEscaped)
     EXPECT_NE(run.out.find("by quenlo\\x1b[2J 1\\n2 on "), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
 }
+
+// A named pipe where the sidecar would be is no sidecar: every command that looks for
+// one says so and goes on, where opening it waited for a writer for good.
+TEST(SounderSidecar, APipeUnderTheSidecarsNameIsRefusedWithoutWaiting)
+{
+    if (std::system("timeout --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no timeout here to keep a FIFO from holding the test";
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Recording);
+    ASSERT_EQ(::mkfifo(dir.file("rec.txt.meta.json").c_str(), 0600), 0);
+    const struct {
+        const char* args;
+        int status;
+        const char* says;  // on stderr, or in the CSV for analyze
+    } cases[] = {
+        {"info rec.txt", 2, "rec.txt.meta.json: not a file"},
+        {"convert rec.txt --to sigmf -o out", 0, "rec.txt.meta.json: not a file; converted without it"},
+        {"analyze rec.txt --csv out.csv", 0, ""},
+        {"campaign rec.txt --origin 52,4 --csv camp.csv", 0, "sidecar unreadable: not a file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const int raw = std::system(("cd '" + dir.file("") + "' && timeout 10 '" + SOUNDER_BINARY + "' " + c.args +
+                                     " >/dev/null 2>err.log")
+                                        .c_str());
+        const std::string err = readBytes(dir.file("err.log"));
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << err;  // 124 when it waited
+        EXPECT_NE((err + readBytes(dir.file("camp.csv"))).find(c.says), std::string::npos) << err;
+    }
+}
