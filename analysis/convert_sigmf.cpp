@@ -595,6 +595,14 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         }
         progress.done();
         source.count = reportSweeps(input, lines);
+        // A pipe's size is known only now: a sidecar of another size is of another recording.
+        if (const uint64_t read = input.reader().bytesRead();
+            source.sidecar && input.reader().totalBytes() == 0 && read != source.sidecar->result.bytes) {
+            sidecarNote = meta::sidecarPath(inputPath) + ": describes a recording of " +
+                          std::to_string(source.sidecar->result.bytes) + " bytes, not this one of " +
+                          std::to_string(read) + "; converted without it";
+            source.sidecar.reset();
+        }
 
         // The data goes on to the disk while the metadata is made: commit() then finds
         // little left to wait for.
