@@ -16,8 +16,10 @@
 #include <filesystem>
 #include <optional>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -256,4 +258,42 @@ TEST(SounderSidecar, APipeUnderTheSidecarsNameIsRefusedWithoutWaiting)
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << err;  // 124 when it waited
         EXPECT_NE((err + readBytes(dir.file("camp.csv"))).find(c.says), std::string::npos) << err;
     }
+}
+
+// info of a recording coming through a named pipe, beside its sidecar: the pipe is
+// opened once, by the reading of the recording, where a first look for a calibration
+// opened and closed it, which ended a writer that wrote in between (SIGPIPE) and left
+// info waiting for another for good. The reader's opens are counted by inotify.
+TEST(SounderSidecar, InfoOfARecordingThroughANamedPipeOpensItOnce)
+{
+    if (std::system("timeout --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no timeout here to keep a FIFO from holding the test";
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Recording);
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    meta::Recording sidecar = sidecarFor(Recording);
+    sidecar.recordingFile = "pipe";
+    ASSERT_EQ(meta::writeSidecar(dir.file("pipe.meta.json"), sidecar), "");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Opens and the writer's close watched too: alike events in a row are told as one.
+    if (watch < 0 ||
+        ::inotify_add_watch(watch, dir.file("pipe").c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
+        GTEST_SKIP() << "no inotify here to count the opens of the pipe";
+    const int raw = std::system(("cd '" + dir.file("") + "' && (timeout 20 cat rec.txt > pipe &); timeout 10 '" +
+                                 SOUNDER_BINARY + "' info pipe >out.log 2>err.log")
+                                    .c_str());
+    EXPECT_NE(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 124) << "waited for a writer";
+    const std::string out = readBytes(dir.file("out.log"));
+    EXPECT_NE(out.find("pipe: acquisition layout"), std::string::npos) << out << readBytes(dir.file("err.log"));
+    EXPECT_NE(out.find("sweeps: 2 of 2 present, complete"), std::string::npos) << out;
+    int readerCloses = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;)
+        for (const char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            readerCloses += (event->mask & IN_CLOSE_NOWRITE) != 0;
+            at += sizeof(inotify_event) + event->len;
+        }
+    ::close(watch);
+    EXPECT_EQ(readerCloses, 1) << "the pipe was opened for reading more than once";
 }
