@@ -230,7 +230,9 @@ int runInfo(const std::vector<std::string>& files)
         }
         try {
             const int64_t lines = infoAcquisition(input);
-            if (sidecar && !reportSidecar(path, sha256->hex(), input.reader().totalBytes(), lines + 4))
+            // A pipe has no size beforehand: what was read of it is its size.
+            const uint64_t bytes = std::max(input.reader().totalBytes(), input.reader().bytesRead());
+            if (sidecar && !reportSidecar(path, sha256->hex(), bytes, lines + 4))
                 status = ExitBadInput;
         } catch (const Failure& failure) {
             std::fflush(stdout);
