@@ -85,6 +85,30 @@ TEST(SounderSidecar, InfoShowsTheSidecarAndChecksTheDigest)
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.out.find("DOES NOT MATCH"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "rec.txt: the recording is not the one its sidecar describes (sha256 differs)\n");
+
+    // The recording as written, its sidecar edited since: what differs is said, not a
+    // digest that matches.
+    const struct {
+        int64_t moreLines;
+        uint64_t moreBytes;
+        const char* differs;
+    } edits[] = {{1, 0, "line count differs"}, {0, 1, "size differs"}, {-1, 1, "size and line count differ"}};
+    for (const auto& e : edits) {
+        SCOPED_TRACE(e.differs);
+        TempDir edited;
+        writeBytes(edited.file("rec.txt"), Recording);
+        meta::Recording r = sidecarFor(Recording);
+        r.result.lines += e.moreLines;
+        r.result.bytes += e.moreBytes;
+        ASSERT_EQ(meta::writeSidecar(edited.file("rec.txt.meta.json"), r), "");
+        run = runSounder(edited, "info rec.txt");
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.out.find("sha256 " + r.result.sha256 + ": the recording's, but the sidecar's size or line "
+                                                             "count DOES NOT MATCH it"),
+                  std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.err, std::string("rec.txt: the recording is not the one its sidecar describes (") + e.differs + ")\n");
+    }
 }
 
 TEST(SounderSidecar, AnUnreadableSidecarIsNamedAndTheRecordingStillShown)
