@@ -17,6 +17,7 @@
 #include "output_file.h"
 #include "plot_module.h"
 #include "recording_metadata.h"
+#include "runtime_error.h"
 #include "sounder_version.h"
 
 #include <QCommandLineParser>
@@ -24,6 +25,7 @@
 #include <QFile>
 #include <QSize>
 
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -595,9 +597,29 @@ bool drawsPlot(int argc, char** argv)
     return false;
 }
 
+// What the program printed through stdio (info's report, campaign's summary, the help)
+// is on the standard output only once flushed: a write that failed there (a full disk
+// under `sounder info ... > report.txt`) is the run's failure, where it ended with 0.
+int withStandardOutputWritten(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    const int err = errno;
+    std::fprintf(stderr, "sounder: the standard output: %s\n",
+                 err ? rt::ioErrorText(rt::ioCodeFromErrno(err)).c_str() : "write error");
+    return status == cli::ExitOk ? cli::ExitBadInput : status;
+}
+
+int runProgram(int argc, char** argv);
+
 }  // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char** argv) { return withStandardOutputWritten(runProgram(argc, argv)); }
+
+namespace {
+
+int runProgram(int argc, char** argv)
 {
 #ifdef M_MMAP_THRESHOLD
     // Buffers of a megabyte and more (a file's profile rows) are mapped on their own and go
@@ -684,3 +706,5 @@ int main(int argc, char** argv)
     }
     return usage("unknown command '" + command + "'");
 }
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -322,4 +323,38 @@ TEST(SounderCli, InfoShowsTextsFromFilesEscaped)
     EXPECT_EQ(run.err.rfind("junk\\x1b[2J.txt: line 1: expected", 0), 0u) << run.err;
     for (const std::string& said : {run.out, run.err})
         EXPECT_EQ(said.find('\x1b'), std::string::npos) << said;
+}
+
+// What is printed on the standard output is the run's result: a full disk there is a
+// failure (status 2, said on stderr), where info's lost report ended with status 0.
+TEST(SounderCli, AFullStandardOutputIsAFailure)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full here";
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Good);
+    const struct {
+        const char* args;
+        const char* out;
+        int status;
+        const char* says;  // the start of stderr
+    } cases[] = {
+        {"info rec.txt", "/dev/full", 2, "sounder: the standard output: "},
+        {"info rec.txt none.txt", "/dev/full", 2, "none.txt: File not found\nsounder: the standard output: "},
+        {"--version", "/dev/full", 2, "sounder: the standard output: Disk full"},
+        {"--help", "/dev/full", 2, "sounder: the standard output: Disk full"},
+        {"analyze rec.txt --csv -", "/dev/full", 2, "-: Disk full\n"},
+        {"info rec.txt", "/dev/null", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.args) + " > " + c.out);
+        const int raw = std::system(("cd '" + dir.file("") + "' && '" + SOUNDER_BINARY + "' " + c.args + " >" + c.out +
+                                     " 2>err.log")
+                                        .c_str());
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
+        const std::string err = readBytes(dir.file("err.log"));
+        EXPECT_EQ(err.substr(0, std::strlen(c.says)), c.says) << err;
+        EXPECT_EQ(err.find("the standard output") != std::string::npos, std::string(c.says).find("the standard output") != std::string::npos)
+            << err;
+    }
 }
