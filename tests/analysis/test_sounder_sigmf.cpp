@@ -181,6 +181,7 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
         std::vector<std::pair<int, const char*>> segments;  // sample start, datetime
         std::optional<meta::PositionSample> start, end;     // positions in the sidecar
         std::vector<double> point;  // the geolocation's coordinates; empty: none
+        const char* scanStart = "2026-12-08T09:00:00.000Z";
     };
     meta::Position withHeight;
     withHeight.latitudeDeg = 48.1234567;
@@ -207,6 +208,13 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
          {151.25, -33.5}},
         // No fix at all: no point.
         {{4, 2504}, {{0, "2026-12-08T09:00:00.000001600Z"}}, noFix, noFix, {}},
+        // A segment past the year 9999, which RFC 3339 cannot write, has no time.
+        {{4, 3000},
+         {{0, "9999-12-31T23:59:59.999001600Z"}, {2500, ""}},
+         std::nullopt,
+         std::nullopt,
+         {},
+         "9999-12-31T23:59:59.999000Z"},
     };
     const auto expectPoint = [](const QJsonObject& object, const std::vector<double>& point) {
         if (point.empty()) {
@@ -229,7 +237,7 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
         r.softwareVersion = "1.2.3";
         r.boardLibraryPath = "/usr/lib/sounder/libcbw32.so";
         r.boardLibrarySimulated = true;
-        r.scanStartedUtc = "2026-12-08T09:00:00.000Z";
+        r.scanStartedUtc = row.scanStart;
         r.writtenUtc = "2026-12-08T09:00:02.000Z";
         r.recordingFile = "rec.txt";
         r.settings = {2, 2500, 31, {10, 20, 30}, 4};
@@ -270,6 +278,7 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
                 const QJsonObject c = captures[qsizetype(k)].toObject();
                 EXPECT_EQ(c["core:sample_start"].toInt(), row.segments[k].first);
                 EXPECT_EQ(c["core:datetime"].toString().toStdString(), row.segments[k].second);
+                EXPECT_EQ(c.contains("core:datetime"), row.segments[k].second[0] != '\0');
                 EXPECT_EQ(c["core:global_index"].toInteger(), row.starts[k]);
                 expectPoint(c, row.point);
             }
