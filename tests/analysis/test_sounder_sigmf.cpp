@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -323,6 +325,29 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
         EXPECT_EQ(err.find('\n'), err.size() - 1) << row.name << ": one line: " << err;
         EXPECT_EQ(filesIn(dir), (std::set<std::string>{"rec.txt"})) << row.name;
     }
+
+    // A recording cut short as an archive on a stream (BASE.sigmf a named pipe, or a link
+    // to a device): its header, written for the sweeps promised, cannot be rewritten
+    // there; said as such, where the failure was "I/O error 1029".
+    for (const bool pipe : {true, false})
+        for (const char* layout : {"--layout interleaved", "--layout collection", "--channel 2"}) {
+            SCOPED_TRACE(std::string(pipe ? "pipe " : "device ") + layout);
+            TempDir cut;
+            writeBytes(cut.file("rec.txt"), recording(3, 2500, 2));
+            if (pipe)
+                ASSERT_EQ(::mkfifo(cut.file("out.sigmf").c_str(), 0600), 0);
+            else
+                std::filesystem::create_symlink("/dev/null", cut.file("out.sigmf"));
+            const int raw = std::system(("cd '" + cut.file("") + "' && " +
+                                         (pipe ? "(timeout 20 cat out.sigmf >/dev/null &); timeout 20 " : "") + "'" +
+                                         SOUNDER_BINARY + "' convert rec.txt --to sigmf --archive " + layout +
+                                         " -o out 2>err.log")
+                                            .c_str());
+            EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+            const std::string err = readBytes(cut.file("err.log"));
+            EXPECT_NE(err.find("out.sigmf: written as a stream whose tar header of out/out"), std::string::npos) << err;
+            EXPECT_NE(err.find(" (cut short): write the archive to a file\n"), std::string::npos) << err;
+        }
 
     // The input is never an output.
     TempDir dir;
