@@ -358,3 +358,35 @@ TEST(SounderCli, AFullStandardOutputIsAFailure)
             << err;
     }
 }
+
+// A file name is bytes: one that is not UTF-8 (Latin-1 "Stra\xdfe") is read and written
+// under its own bytes, where each such byte became U+FFFD and the file was not found.
+TEST(SounderCli, FileNamesThatAreNotUtf8KeepTheirBytes)
+{
+    TempDir dir;
+    const std::string in = "Stra\xdf" "e \xff\xfe.txt";  // Latin-1, and bytes no text has
+    const std::string out = "Ergebnis \xe9\xc3.csv";      // a lead byte without its follower
+    const std::string utf8 = "caf\xc3\xa9 \xf0\x9f\x98\x80";  // and real UTF-8 stays as it is
+    writeBytes(dir.file(in), Good);
+    writeBytes(dir.file(utf8 + ".txt"), Good);
+    const struct {
+        std::string args;
+        std::string made;  // a file the run makes; empty: none
+    } cases[] = {
+        {"info '" + in + "'", ""},
+        {"analyze '" + in + "' --csv '" + out + "'", out},
+        {"analyze '" + in + "' --json='" + out + ".json'", out + ".json"},
+        {"convert '" + in + "' --to viewer", in + ".ch1.txt"},
+        {"convert '" + in + "' --to sigmf", "Stra\xdf" "e \xff\xfe.sigmf-meta"},
+        {"convert '" + utf8 + ".txt' --to sigmf -o '" + utf8 + " \x80'", utf8 + " \x80.sigmf-data"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(cli::printable(c.args));
+        const RunResult run = runSounder(dir, c.args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err.find("File not found"), std::string::npos) << run.err;
+        if (!c.made.empty()) {
+            EXPECT_TRUE(std::filesystem::exists(dir.file(c.made))) << cli::printable(c.made);
+        }
+    }
+}
