@@ -188,6 +188,10 @@ int runInfoCommand(const QStringList& args)
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
+    // A pipe read once has nothing left for a second reading, which would wait for
+    // another writer for good.
+    if (const int refused = cli::outputsRefusal({}, files); refused != cli::ExitOk)
+        return refused;
     return cli::runInfo(files);
 }
 
