@@ -166,7 +166,7 @@ int runCampaign(const std::vector<std::string>& files, const CampaignSettings& s
     std::vector<RecordingAnalysis> results;
     std::vector<RecordingPlace> places;
     for (FileAnalysis& o : outcomes) {
-        places.push_back(placeOfRecording(o.result->path));
+        places.push_back(o.result->place);
         results.push_back(std::move(*o.result));
     }
     if (!applyCalibration(results, settings.analysis, settings.pathGainChannel))

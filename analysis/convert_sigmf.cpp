@@ -123,6 +123,11 @@ std::optional<std::string> datetimeAfter(const std::string& start, int64_t group
         seconds = int64_t(total / 1'000'000'000);
         nanos = int64_t(total % 1'000'000'000);
     }
+    // RFC 3339 writes four digits of year: a time past 9999 (a sidecar's start moved on
+    // by its sweep starts) has no such text, where "10000-01-01T..." was written.
+    constexpr int64_t LastSecond = 253402300799;  // 9999-12-31T23:59:59Z
+    if (seconds > LastSecond)
+        return std::nullopt;
     char digits[16];
     std::snprintf(digits, sizeof digits, ".%09lld", (long long)nanos);
     const QString date =
@@ -595,6 +600,14 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         }
         progress.done();
         source.count = reportSweeps(input, lines);
+        // A pipe's size is known only now: a sidecar of another size is of another recording.
+        if (const uint64_t read = input.reader().bytesRead();
+            source.sidecar && input.reader().totalBytes() == 0 && read != source.sidecar->result.bytes) {
+            sidecarNote = meta::sidecarPath(inputPath) + ": describes a recording of " +
+                          std::to_string(source.sidecar->result.bytes) + " bytes, not this one of " +
+                          std::to_string(read) + "; converted without it";
+            source.sidecar.reset();
+        }
 
         // The data goes on to the disk while the metadata is made: commit() then finds
         // little left to wait for.

@@ -113,10 +113,15 @@ int64_t infoAcquisition(RecordingInput& input)
 }
 
 // A file whose first byte past blanks is '{' is no recording: perhaps a calibration.
-// Only a regular file is looked into: what is read of a pipe is gone for the reading
-// of the recording after it.
+// Only a regular file is looked into, and nothing else is even opened: what is read of
+// a pipe is gone for the reading of the recording after it, and a pipe opened and
+// closed again leaves its writer writing to no reader, which ends it (SIGPIPE), so that
+// the recording's own opening then waited for another writer for good.
 bool looksLikeJson(const std::string& path)
 {
+    struct stat named {};
+    if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+        return false;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     struct stat info {};
     if (!file || ::fstat(::fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode))
@@ -225,7 +230,9 @@ int runInfo(const std::vector<std::string>& files)
         }
         try {
             const int64_t lines = infoAcquisition(input);
-            if (sidecar && !reportSidecar(path, sha256->hex(), input.reader().totalBytes(), lines + 4))
+            // A pipe has no size beforehand: what was read of it is its size.
+            const uint64_t bytes = std::max(input.reader().totalBytes(), input.reader().bytesRead());
+            if (sidecar && !reportSidecar(path, sha256->hex(), bytes, lines + 4))
                 status = ExitBadInput;
         } catch (const Failure& failure) {
             std::fflush(stdout);

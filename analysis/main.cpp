@@ -17,6 +17,7 @@
 #include "output_file.h"
 #include "plot_module.h"
 #include "recording_metadata.h"
+#include "runtime_error.h"
 #include "sounder_version.h"
 
 #include <QCommandLineParser>
@@ -24,6 +25,7 @@
 #include <QFile>
 #include <QSize>
 
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -84,7 +86,56 @@ private:
     std::unique_ptr<QCoreApplication> application_;
 };
 
-std::string localPath(const QString& text) { return QFile::encodeName(text).toStdString(); }
+// A file name is bytes, not always UTF-8 (a recording named in Latin-1 on an older
+// system): the arguments are read as UTF-8 with each byte that is no part of it kept as
+// U+DC80..U+DCFF, a lone surrogate no UTF-8 text gives, and a path is made back from
+// them byte for byte. Decoded as the locale's text, such a byte became U+FFFD and the
+// file was "not found" (or an output written under another name).
+QString argumentText(const char* bytes)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    QString text;
+    for (size_t i = 0; b[i];) {
+        const unsigned char lead = b[i];
+        const size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                : lead >= 0xF0 && lead <= 0xF4                       ? 4
+                                                                                                     : 0;
+        char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        bool whole = length > 0;
+        for (size_t k = 1; whole && k < length; ++k) {
+            whole = (b[i + k] & 0xC0) == 0x80;  // a NUL ends the run here too
+            code = (code << 6) | (b[i + k] & 0x3F);
+        }
+        // No overlong form, no surrogate, nothing past U+10FFFF.
+        static constexpr char32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
+        whole = whole && code >= Least[length] && !(code >= 0xD800 && code <= 0xDFFF) && code <= 0x10FFFF;
+        if (!whole) {
+            text += QChar(char16_t(0xDC00 + lead));
+            ++i;
+            continue;
+        }
+        text += QString::fromUcs4(&code, 1);
+        i += length;
+    }
+    return text;
+}
+
+std::string localPath(const QString& text)
+{
+    std::string bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            bytes += text.mid(i, 2).toUtf8().toStdString();
+            ++i;
+        } else if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF) {
+            bytes += char(c.unicode() - 0xDC00);
+        } else {
+            bytes += QString(c).toUtf8().toStdString();
+        }
+    }
+    return bytes;
+}
 
 // The files a command reads: each recording and the sidecar beside it, and the
 // calibration it applies, where it applies one.
@@ -137,6 +188,10 @@ int runInfoCommand(const QStringList& args)
     std::vector<std::string> files;
     for (const QString& file : parser.positionalArguments())
         files.push_back(localPath(file));
+    // A pipe read once has nothing left for a second reading, which would wait for
+    // another writer for good.
+    if (const int refused = cli::outputsRefusal({}, files); refused != cli::ExitOk)
+        return refused;
     return cli::runInfo(files);
 }
 
@@ -595,9 +650,29 @@ bool drawsPlot(int argc, char** argv)
     return false;
 }
 
+// What the program printed through stdio (info's report, campaign's summary, the help)
+// is on the standard output only once flushed: a write that failed there (a full disk
+// under `sounder info ... > report.txt`) is the run's failure, where it ended with 0.
+int withStandardOutputWritten(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    const int err = errno;
+    std::fprintf(stderr, "sounder: the standard output: %s\n",
+                 err ? rt::ioErrorText(rt::ioCodeFromErrno(err)).c_str() : "write error");
+    return status == cli::ExitOk ? cli::ExitBadInput : status;
+}
+
+int runProgram(int argc, char** argv);
+
 }  // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char** argv) { return withStandardOutputWritten(runProgram(argc, argv)); }
+
+namespace {
+
+int runProgram(int argc, char** argv)
 {
 #ifdef M_MMAP_THRESHOLD
     // Buffers of a megabyte and more (a file's profile rows) are mapped on their own and go
@@ -619,10 +694,10 @@ int main(int argc, char** argv)
     numbersWithAPoint();
     QCoreApplication::setApplicationName("sounder");
     QCoreApplication::setApplicationVersion(SOUNDER_VERSION);
-    // The arguments as QCoreApplication gives them on this system.
+    // The arguments, every byte of a file name kept (argumentText).
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.push_back(QString::fromLocal8Bit(argv[i]));
+        arguments.push_back(argumentText(argv[i]));
     startedAs = arguments.value(0);
 
     QCommandLineParser parser;
@@ -684,3 +759,5 @@ int main(int argc, char** argv)
     }
     return usage("unknown command '" + command + "'");
 }
+
+}  // namespace

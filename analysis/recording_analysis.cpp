@@ -505,7 +505,6 @@ RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettin
 {
     RecordingAnalysis result;
     result.path = path;
-    result.place = placeOfRecording(path);
     RecordingInput input(path);
     if (byteSink)
         input.reader().setByteSink(std::move(byteSink));
@@ -519,6 +518,7 @@ RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettin
         // Not the acquisition layout: perhaps the viewer's; else the first line that
         // does not fit the acquisition layout is the fault to report.
         if (analyzeViewer(input, settings, result)) {
+            result.place = placeOfRecording(path);
             struct stat info {};
             if (::stat(path.c_str(), &info) == 0)
                 addBytes(bytesDone, uint64_t(info.st_size));
@@ -527,6 +527,8 @@ RecordingAnalysis analyzeRecording(const std::string& path, const AnalysisSettin
         throw;
     }
     analyzeAcquisition(input, settings, result, bytesDone, rows);
+    // Held against what was read: a pipe's size is known only now.
+    result.place = placeOfRecording(path, result.bytes);
     return result;
 }
 

@@ -56,7 +56,7 @@ std::optional<Origin> parseOrigin(const std::string& text)
     return o;
 }
 
-RecordingPlace placeOfRecording(const std::string& recordingPath)
+RecordingPlace placeOfRecording(const std::string& recordingPath, std::optional<uint64_t> recordingBytes)
 {
     RecordingPlace place;
     const std::string path = meta::sidecarPath(recordingPath);
@@ -72,14 +72,15 @@ RecordingPlace placeOfRecording(const std::string& recordingPath)
         return place;
     }
     // A sidecar of another recording (one of another size) tells nothing of where this one was made.
-    if (S_ISREG(info.st_mode)) {
+    if (!recordingBytes) {
         struct stat recording {};
-        if (::stat(recordingPath.c_str(), &recording) == 0 && S_ISREG(recording.st_mode) &&
-            uint64_t(recording.st_size) != r->result.bytes) {
-            place.note = "sidecar of another recording: it describes " + std::to_string(r->result.bytes) +
-                         " bytes where this one has " + std::to_string(uint64_t(recording.st_size));
-            return place;
-        }
+        if (::stat(recordingPath.c_str(), &recording) == 0 && S_ISREG(recording.st_mode))
+            recordingBytes = uint64_t(recording.st_size);
+    }
+    if (recordingBytes && *recordingBytes != r->result.bytes) {
+        place.note = "sidecar of another recording: it describes " + std::to_string(r->result.bytes) +
+                     " bytes where this one has " + std::to_string(*recordingBytes);
+        return place;
     }
     place.timeUtc = r->scanStartedUtc;
     if (r->timeSource)

@@ -5,6 +5,7 @@
 
 #include "recording_metadata.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -28,8 +29,12 @@ struct RecordingPlace {
     std::string note;                        // why there is no position (no sidecar, no fix, ...)
 };
 
-// The place of the recording at `recordingPath`, from NAME.meta.json beside it.
-RecordingPlace placeOfRecording(const std::string& recordingPath);
+// The place of the recording at `recordingPath`, from NAME.meta.json beside it. A
+// sidecar of another size than the recording is of another recording; the size is
+// `recordingBytes` where given (what came through a pipe, which has none beforehand),
+// else that of the file.
+RecordingPlace placeOfRecording(const std::string& recordingPath,
+                                std::optional<uint64_t> recordingBytes = std::nullopt);
 
 // Geodesic distance on the WGS84 ellipsoid, metres.
 double geodesicDistanceM(double latitude1, double longitude1, double latitude2, double longitude2);

@@ -126,13 +126,23 @@ bool reportSidecar(const std::string& recordingPath, const std::string& sha256, 
         std::printf("    sha256 %s: matches the recording\n", sha256.c_str());
         return true;
     }
-    std::printf("    sha256 %s: DOES NOT MATCH the recording (now %s, %llu bytes, %lld lines; sidecar: %llu bytes, "
-                "%lld lines)\n",
-                printable(r->result.sha256).c_str(), sha256.c_str(), (unsigned long long)bytes, (long long)lines,
-                (unsigned long long)r->result.bytes, (long long)r->result.lines);
+    // What differs is said: a digest that matches beside a size or line count that does
+    // not is a sidecar edited since, not a recording changed.
+    const bool sameDigest = r->result.sha256 == sha256;
+    const bool sameBytes = r->result.bytes == bytes, sameLines = r->result.lines == lines;
+    const char* differs = !sameDigest             ? "sha256 differs"
+                          : !sameBytes && !sameLines ? "size and line count differ"
+                          : !sameBytes            ? "size differs"
+                                                  : "line count differs";
+    std::printf("    sha256 %s: %s (now %s, %llu bytes, %lld lines; sidecar: %llu bytes, %lld lines)\n",
+                printable(r->result.sha256).c_str(),
+                sameDigest ? "the recording's, but the sidecar's size or line count DOES NOT MATCH it"
+                           : "DOES NOT MATCH the recording",
+                sha256.c_str(), (unsigned long long)bytes, (long long)lines, (unsigned long long)r->result.bytes,
+                (long long)r->result.lines);
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: the recording is not the one its sidecar describes (sha256 differs)\n",
-                 printable(recordingPath).c_str());
+    std::fprintf(stderr, "%s: the recording is not the one its sidecar describes (%s)\n",
+                 printable(recordingPath).c_str(), differs);
     return false;
 }
 

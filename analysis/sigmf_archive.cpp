@@ -170,6 +170,12 @@ void finishDirectMember(OutputFile& out, const DirectMember& member, uint64_t by
 {
     if (bytes > member.mostBytes)
         throw Failure(out.path() + ": " + member.path + " holds more than its header allows");
+    // A stream cannot have the header rewritten behind it: said as such, where the
+    // rewriting failed as "I/O error 1029" (no seeking on a stream).
+    if (bytes != member.mostBytes && out.direct())
+        throw Failure(out.path() + ": written as a stream whose tar header of " + member.path + " promises " +
+                      std::to_string(member.mostBytes) + " bytes, but the recording gives " + std::to_string(bytes) +
+                      " (cut short): write the archive to a file");
     if (bytes != member.mostBytes) {
         // Below 8 GiB a size is 11 octal digits in the ustar header: the header keeps its length.
         const std::string header = tarHeader(member.path, false, bytes, member.mtime);

@@ -514,9 +514,9 @@ std::optional<Recording> readSidecar(const std::string& path, std::string* error
             *error = why;
         return std::nullopt;
     };
-    // Found by its name beside a recording, a sidecar that is a FIFO is no sidecar: opened
-    // without O_NONBLOCK it would wait for a writer for good.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Not blocking: a named pipe under the sidecar's name would hold the open until some
+    // writer came, and it is refused below as what it is, not a file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return failed(rt::ioErrorText(rt::ioCodeFromOpenErrno(errno, path)));
     struct Closer {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -322,4 +323,70 @@ TEST(SounderCli, InfoShowsTextsFromFilesEscaped)
     EXPECT_EQ(run.err.rfind("junk\\x1b[2J.txt: line 1: expected", 0), 0u) << run.err;
     for (const std::string& said : {run.out, run.err})
         EXPECT_EQ(said.find('\x1b'), std::string::npos) << said;
+}
+
+// What is printed on the standard output is the run's result: a full disk there is a
+// failure (status 2, said on stderr), where info's lost report ended with status 0.
+TEST(SounderCli, AFullStandardOutputIsAFailure)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full here";
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Good);
+    const struct {
+        const char* args;
+        const char* out;
+        int status;
+        const char* says;  // the start of stderr
+    } cases[] = {
+        {"info rec.txt", "/dev/full", 2, "sounder: the standard output: "},
+        {"info rec.txt none.txt", "/dev/full", 2, "none.txt: File not found\nsounder: the standard output: "},
+        {"--version", "/dev/full", 2, "sounder: the standard output: Disk full"},
+        {"--help", "/dev/full", 2, "sounder: the standard output: Disk full"},
+        {"analyze rec.txt --csv -", "/dev/full", 2, "-: Disk full\n"},
+        {"info rec.txt", "/dev/null", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.args) + " > " + c.out);
+        const int raw = std::system(("cd '" + dir.file("") + "' && '" + SOUNDER_BINARY + "' " + c.args + " >" + c.out +
+                                     " 2>err.log")
+                                        .c_str());
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
+        const std::string err = readBytes(dir.file("err.log"));
+        EXPECT_EQ(err.substr(0, std::strlen(c.says)), c.says) << err;
+        EXPECT_EQ(err.find("the standard output") != std::string::npos, std::string(c.says).find("the standard output") != std::string::npos)
+            << err;
+    }
+}
+
+// A file name is bytes: one that is not UTF-8 (Latin-1 "Stra\xdfe") is read and written
+// under its own bytes, where each such byte became U+FFFD and the file was not found.
+TEST(SounderCli, FileNamesThatAreNotUtf8KeepTheirBytes)
+{
+    TempDir dir;
+    const std::string in = "Stra\xdf" "e \xff\xfe.txt";  // Latin-1, and bytes no text has
+    const std::string out = "Ergebnis \xe9\xc3.csv";      // a lead byte without its follower
+    const std::string utf8 = "caf\xc3\xa9 \xf0\x9f\x98\x80";  // and real UTF-8 stays as it is
+    writeBytes(dir.file(in), Good);
+    writeBytes(dir.file(utf8 + ".txt"), Good);
+    const struct {
+        std::string args;
+        std::string made;  // a file the run makes; empty: none
+    } cases[] = {
+        {"info '" + in + "'", ""},
+        {"analyze '" + in + "' --csv '" + out + "'", out},
+        {"analyze '" + in + "' --json='" + out + ".json'", out + ".json"},
+        {"convert '" + in + "' --to viewer", in + ".ch1.txt"},
+        {"convert '" + in + "' --to sigmf", "Stra\xdf" "e \xff\xfe.sigmf-meta"},
+        {"convert '" + utf8 + ".txt' --to sigmf -o '" + utf8 + " \x80'", utf8 + " \x80.sigmf-data"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(cli::printable(c.args));
+        const RunResult run = runSounder(dir, c.args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err.find("File not found"), std::string::npos) << run.err;
+        if (!c.made.empty()) {
+            EXPECT_TRUE(std::filesystem::exists(dir.file(c.made))) << cli::printable(c.made);
+        }
+    }
 }

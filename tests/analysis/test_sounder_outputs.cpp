@@ -224,8 +224,8 @@ TEST(SounderOutputs, OutputsPerFileOfSeveralFilesNeedAName)
     EXPECT_EQ(one.out.rfind("\x93NUMPY", 0), 0u);
 }
 
-// Streams that cannot be shared, refused before anything is opened: a pipe named as
-// two inputs would be read by both in turns (nothing writes to this one: opening it
+// Streams that cannot be shared, refused before anything is opened (by every command):
+// a pipe named as two inputs would be read by both in turns (nothing writes to this one: opening it
 // would wait for ever).
 TEST(SounderOutputs, StreamsNamedTwiceAreRefused)
 {
@@ -238,6 +238,9 @@ TEST(SounderOutputs, StreamsNamedTwiceAreRefused)
         {"analyze rec.txt ./pipe pipe --csv o.csv", "pipe: is named twice as an input; a pipe can be read only once"},
         {"analyze /dev/stdin rec.txt /dev/stdin --csv o.csv </dev/null",
          "/dev/stdin: is named twice as an input; a pipe can be read only once"},
+        // info too, where the second reading waited for another writer for good.
+        {"info pipe pipe", "pipe: is named twice as an input; a pipe can be read only once"},
+        {"info rec.txt ./pipe rec.txt pipe", "pipe: is named twice as an input; a pipe can be read only once"},
     };
     for (const auto& c : cases) {
         TempDir dir;

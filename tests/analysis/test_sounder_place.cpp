@@ -16,6 +16,8 @@
 #include <cmath>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace {
 
 const std::string Bytes = recording(2, 2500, 2, 31);
@@ -342,3 +344,49 @@ TEST(SounderPlace, CampaignRefusesACalibrationThatDoesNotServe)
 }
 
 }  // namespace
+
+// A recording through a named pipe has no size beforehand: its sidecar is held against
+// what came through, so a sidecar of another recording gives neither its position nor
+// its metadata, where every one was taken as this recording's.
+TEST(SounderPlace, ARecordingThroughAPipeIsHeldAgainstItsSidecarOnceRead)
+{
+    if (std::system("timeout --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no timeout here to keep a FIFO from holding the test";
+    TempDir dir;
+    writeRecording(dir, "same.txt", meta::PositionSample{here(0.0, 0.01), ""}, std::nullopt);
+    writeBytes(dir.file("other.txt"), recording(2, 2500, 1, 31));  // cut to one sweep after it was written
+    ASSERT_EQ(::mkfifo(dir.file("p").c_str(), 0600), 0);
+    std::filesystem::copy_file(dir.file("same.txt.meta.json"), dir.file("p.meta.json"));
+    const std::string another = "sidecar of another recording: it describes " + std::to_string(Bytes.size()) +
+                                " bytes where this one has " + std::to_string(readBytes(dir.file("other.txt")).size());
+    for (const char* fed : {"same.txt", "other.txt"}) {
+        SCOPED_TRACE(fed);
+        const bool same = std::string(fed) == "same.txt";
+        const auto run = [&](const std::string& args) {
+            const int raw = std::system(("cd '" + dir.file("") + "' && (timeout 20 cat " + fed + " > p &); timeout 20 '" +
+                                         SOUNDER_BINARY + "' " + args + " >out.log 2>err.log")
+                                            .c_str());
+            EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0) << args << ": " << readBytes(dir.file("err.log"));
+            return readBytes(dir.file("err.log"));
+        };
+        run("analyze p --csv out.csv --json out.json");
+        const Csv csv(readBytes(dir.file("out.csv")));
+        ASSERT_FALSE(csv.rows.empty());
+        EXPECT_EQ(csv.at(csv.rows[0], "latitude"), same ? "0" : "");
+        EXPECT_EQ(readBytes(dir.file("out.json")).find(another) != std::string::npos, !same);
+
+        run("campaign p --origin 0,0 --csv camp.csv");
+        const Csv camp(readBytes(dir.file("camp.csv")));
+        ASSERT_EQ(camp.rows.size(), 1u);
+        EXPECT_EQ(camp.at(camp.rows[0], "note"), same ? "" : another);
+
+        const std::string said = run("convert p --to sigmf -o out");
+        const std::string sigmf = readBytes(dir.file("out.sigmf-meta"));
+        EXPECT_EQ(sigmf.find("core:geolocation") != std::string::npos, same) << sigmf;
+        EXPECT_EQ(sigmf.find("core:sample_rate") != std::string::npos, same) << sigmf;
+        EXPECT_EQ(said.find("p.meta.json: describes a recording of " + std::to_string(Bytes.size()) +
+                            " bytes, not this one of ") != std::string::npos,
+                  !same)
+            << said;
+    }
+}

@@ -16,8 +16,10 @@
 #include <filesystem>
 #include <optional>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -83,6 +85,30 @@ TEST(SounderSidecar, InfoShowsTheSidecarAndChecksTheDigest)
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.out.find("DOES NOT MATCH"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "rec.txt: the recording is not the one its sidecar describes (sha256 differs)\n");
+
+    // The recording as written, its sidecar edited since: what differs is said, not a
+    // digest that matches.
+    const struct {
+        int64_t moreLines;
+        uint64_t moreBytes;
+        const char* differs;
+    } edits[] = {{1, 0, "line count differs"}, {0, 1, "size differs"}, {-1, 1, "size and line count differ"}};
+    for (const auto& e : edits) {
+        SCOPED_TRACE(e.differs);
+        TempDir edited;
+        writeBytes(edited.file("rec.txt"), Recording);
+        meta::Recording r = sidecarFor(Recording);
+        r.result.lines += e.moreLines;
+        r.result.bytes += e.moreBytes;
+        ASSERT_EQ(meta::writeSidecar(edited.file("rec.txt.meta.json"), r), "");
+        run = runSounder(edited, "info rec.txt");
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.out.find("sha256 " + r.result.sha256 + ": the recording's, but the sidecar's size or line "
+                                                             "count DOES NOT MATCH it"),
+                  std::string::npos)
+            << run.out;
+        EXPECT_EQ(run.err, std::string("rec.txt: the recording is not the one its sidecar describes (") + e.differs + ")\n");
+    }
 }
 
 TEST(SounderSidecar, AnUnreadableSidecarIsNamedAndTheRecordingStillShown)
@@ -110,7 +136,8 @@ TEST(SounderSidecar, AFolderOrAFifoUnderTheSidecarsNameIsNoSidecar)
         {"info rec.txt", "rec.txt.meta.json: not a file\n", 2},
         {"calibrate rec.txt --through-db 30 -o cal.json", "rec.txt.meta.json: not a file\n", 2},
         {"campaign rec.txt --origin 1,2 --csv c.csv", "", 0},
-        {"convert rec.txt --to sigmf", "rec.txt.meta.json: not a file", 0},
+        {"convert rec.txt --to sigmf", "rec.txt.meta.json: not a file; converted without it", 0},
+        {"analyze rec.txt --csv out.csv", "", 0},
     };
     for (const bool fifo : {false, true}) {
         TempDir dir;
@@ -262,4 +289,47 @@ TEST(SounderSidecar, InfoShowsTheSidecarsTextsEscaped)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("by quenlo\\x1b[2J 1\\n2 on "), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+}
+
+// A named pipe where the sidecar would be is no sidecar: every command that looks for
+// one says so and goes on, where opening it waited for a writer for good.
+// info of a recording coming through a named pipe, beside its sidecar, which it matches
+// (its size being what came through, where the none known beforehand was told): the pipe is
+// opened once, by the reading of the recording, where a first look for a calibration
+// opened and closed it, which ended a writer that wrote in between (SIGPIPE) and left
+// info waiting for another for good. The reader's opens are counted by inotify.
+TEST(SounderSidecar, InfoOfARecordingThroughANamedPipeOpensItOnce)
+{
+    if (std::system("timeout --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no timeout here to keep a FIFO from holding the test";
+    TempDir dir;
+    writeBytes(dir.file("rec.txt"), Recording);
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    meta::Recording sidecar = sidecarFor(Recording);
+    sidecar.recordingFile = "pipe";
+    ASSERT_EQ(meta::writeSidecar(dir.file("pipe.meta.json"), sidecar), "");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Opens and the writer's close watched too: alike events in a row are told as one.
+    if (watch < 0 ||
+        ::inotify_add_watch(watch, dir.file("pipe").c_str(), IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
+        GTEST_SKIP() << "no inotify here to count the opens of the pipe";
+    const int raw = std::system(("cd '" + dir.file("") + "' && (timeout 20 cat rec.txt > pipe &); timeout 10 '" +
+                                 SOUNDER_BINARY + "' info pipe >out.log 2>err.log")
+                                    .c_str());
+    // What came through is the recording the sidecar describes, its size too.
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0) << "124: waited for a writer";
+    const std::string out = readBytes(dir.file("out.log"));
+    EXPECT_EQ(readBytes(dir.file("err.log")), "");
+    for (const char* text : {"pipe: acquisition layout", "sweeps: 2 of 2 present, complete", "matches the recording"})
+        EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+    int readerCloses = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;)
+        for (const char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            readerCloses += (event->mask & IN_CLOSE_NOWRITE) != 0;
+            at += sizeof(inotify_event) + event->len;
+        }
+    ::close(watch);
+    EXPECT_EQ(readerCloses, 1) << "the pipe was opened for reading more than once";
 }

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -183,6 +185,7 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
         std::vector<std::pair<int, const char*>> segments;  // sample start, datetime
         std::optional<meta::PositionSample> start, end;     // positions in the sidecar
         std::vector<double> point;  // the geolocation's coordinates; empty: none
+        const char* scanStart = "2026-12-08T09:00:00.000Z";
     };
     meta::Position withHeight;
     withHeight.latitudeDeg = 48.1234567;
@@ -209,6 +212,13 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
          {151.25, -33.5}},
         // No fix at all: no point.
         {{4, 2504}, {{0, "2026-12-08T09:00:00.000001600Z"}}, noFix, noFix, {}},
+        // A segment past the year 9999, which RFC 3339 cannot write, has no time.
+        {{4, 3000},
+         {{0, "9999-12-31T23:59:59.999001600Z"}, {2500, ""}},
+         std::nullopt,
+         std::nullopt,
+         {},
+         "9999-12-31T23:59:59.999000Z"},
     };
     const auto expectPoint = [](const QJsonObject& object, const std::vector<double>& point) {
         if (point.empty()) {
@@ -231,7 +241,7 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
         r.softwareVersion = "1.2.3";
         r.boardLibraryPath = "/usr/lib/sounder/libcbw32.so";
         r.boardLibrarySimulated = true;
-        r.scanStartedUtc = "2026-12-08T09:00:00.000Z";
+        r.scanStartedUtc = row.scanStart;
         r.writtenUtc = "2026-12-08T09:00:02.000Z";
         r.recordingFile = "rec.txt";
         r.settings = {2, 2500, 31, {10, 20, 30}, 4};
@@ -272,6 +282,7 @@ TEST(SounderSigmf, TheSidecarGivesRateTimeAndHardware)
                 const QJsonObject c = captures[qsizetype(k)].toObject();
                 EXPECT_EQ(c["core:sample_start"].toInt(), row.segments[k].first);
                 EXPECT_EQ(c["core:datetime"].toString().toStdString(), row.segments[k].second);
+                EXPECT_EQ(c.contains("core:datetime"), row.segments[k].second[0] != '\0');
                 EXPECT_EQ(c["core:global_index"].toInteger(), row.starts[k]);
                 expectPoint(c, row.point);
             }
@@ -316,6 +327,29 @@ TEST(SounderSigmf, FailuresLeaveNothingUnderAFinalName)
         EXPECT_EQ(err.find('\n'), err.size() - 1) << row.name << ": one line: " << err;
         EXPECT_EQ(filesIn(dir), (std::set<std::string>{"rec.txt"})) << row.name;
     }
+
+    // A recording cut short as an archive on a stream (BASE.sigmf a named pipe, or a link
+    // to a device): its header, written for the sweeps promised, cannot be rewritten
+    // there; said as such, where the failure was "I/O error 1029".
+    for (const bool pipe : {true, false})
+        for (const char* layout : {"--layout interleaved", "--layout collection", "--channel 2"}) {
+            SCOPED_TRACE(std::string(pipe ? "pipe " : "device ") + layout);
+            TempDir cut;
+            writeBytes(cut.file("rec.txt"), recording(3, 2500, 2));
+            if (pipe)
+                ASSERT_EQ(::mkfifo(cut.file("out.sigmf").c_str(), 0600), 0);
+            else
+                std::filesystem::create_symlink("/dev/null", cut.file("out.sigmf"));
+            const int raw = std::system(("cd '" + cut.file("") + "' && " +
+                                         (pipe ? "(timeout 20 cat out.sigmf >/dev/null &); timeout 20 " : "") + "'" +
+                                         SOUNDER_BINARY + "' convert rec.txt --to sigmf --archive " + layout +
+                                         " -o out 2>err.log")
+                                            .c_str());
+            EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+            const std::string err = readBytes(cut.file("err.log"));
+            EXPECT_NE(err.find("out.sigmf: written as a stream whose tar header of out/out"), std::string::npos) << err;
+            EXPECT_NE(err.find(" (cut short): write the archive to a file\n"), std::string::npos) << err;
+        }
 
     // The input is never an output.
     TempDir dir;
