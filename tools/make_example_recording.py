@@ -82,10 +82,17 @@ def main():
     # leaves no half-written recording behind.
     target = os.path.realpath(args.out)
     temporary = None
+    text = "".join(line + "\r\n" for line in lines)
     try:
+        if os.path.exists(args.out) and not os.path.isdir(args.out) and not os.path.isfile(args.out):
+            # A device or a FIFO (/dev/stdout, a named pipe) is written to directly, in
+            # order: renaming a file over it would put a file in its place.
+            with open(args.out, "w", newline="", encoding="ascii") as out:
+                out.write(text)
+            return
         fd, temporary = tempfile.mkstemp(prefix=".snd-", dir=os.path.dirname(target))
         with open(fd, "w", newline="", encoding="ascii") as out:
-            out.write("".join(line + "\r\n" for line in lines))
+            out.write(text)
         os.chmod(temporary, 0o666 & ~current_umask())
         os.replace(temporary, target)
     except OSError as e:

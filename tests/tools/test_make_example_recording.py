@@ -4,9 +4,11 @@ writes, its options are options (never output names), and a refused or failed ru
 leaves no file behind."""
 
 import os
+import stat
 import subprocess
 import sys
 import tempfile
+import threading
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(SOURCE, "tools", "make_example_recording.py")
@@ -40,6 +42,19 @@ def main():
         check(r.returncode == 0 and lines[0] == b"3" and len(lines) == 5 + 3 * 2500 + 1,
               f"--sweeps 3: status {r.returncode}, first line {lines[0]!r}, {len(lines)} pieces")
         os.unlink(os.path.join(tmp, "three.txt"))
+
+        # A FIFO is written to in order and stays a FIFO (a file renamed over it would take
+        # its place, and over a device, such as /dev/full, the device's).
+        fifo = os.path.join(tmp, "fifo")
+        os.mkfifo(fifo)
+        got = []
+        reader = threading.Thread(target=lambda: got.append(open(fifo, "rb").read()), daemon=True)
+        reader.start()
+        r = run(tmp, fifo)
+        reader.join(timeout=10)
+        check(r.returncode == 0 and got == [example], f"a FIFO: status {r.returncode}, {r.stderr}")
+        check(stat.S_ISFIFO(os.lstat(fifo).st_mode), "a FIFO as OUT was replaced by a file")
+        os.unlink(fifo)
 
         folder = os.path.join(tmp, "folder")
         os.mkdir(folder)
