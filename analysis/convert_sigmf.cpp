@@ -450,6 +450,12 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         streams.back().channels = {0, 1, 2};
     }
     const bool collection = streams.size() > 1;
+    // A collection names its recordings in its metadata, which is UTF-8 text: a name of other
+    // bytes would stand there altered and name files that are not there.
+    if (collection && QString::fromStdString(baseName).toStdString() != baseName)
+        throw Failure(base + ": a collection names its recordings in its metadata, which is UTF-8 text, and this " +
+                      "name is not UTF-8: give -o BASE in UTF-8, or write one recording (--channel N, or the " +
+                      "interleaved layout)");
     const std::string collectionPath = base + ".sigmf-collection";
     const std::string archivePath = base + ".sigmf";
     std::vector<std::string> finals;

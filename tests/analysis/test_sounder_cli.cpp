@@ -390,3 +390,28 @@ TEST(SounderCli, FileNamesThatAreNotUtf8KeepTheirBytes)
         }
     }
 }
+
+// A collection's metadata names its recordings in UTF-8 text: a BASE of other bytes is
+// refused before anything is written, rather than written as names of files not there.
+TEST(SounderCli, ACollectionBaseThatIsNotUtf8IsRefused)
+{
+    struct Case {
+        std::string name;
+        bool utf8;
+    };
+    const Case cases[] = {{"bad\xff.txt", false}, {"cut \xc3.txt", false}, {"M\xc3\xbcnchen \xe2\x82\xac.txt", true}};
+    for (const auto& [name, utf8] : cases) {
+        SCOPED_TRACE(cli::printable(name));
+        TempDir dir;
+        writeBytes(dir.file(name), Good);
+        const std::string base = name.substr(0, name.size() - 4);
+        RunResult run = runSounder(dir, "convert '" + name + "' --to sigmf --layout collection");
+        EXPECT_EQ(run.status, utf8 ? 0 : 2) << run.err;
+        EXPECT_EQ(std::filesystem::exists(dir.file(base + ".sigmf-collection")), utf8);
+        EXPECT_EQ(std::filesystem::exists(dir.file(base + "-ch1.sigmf-meta")), utf8);
+        if (utf8) {
+            run = runSounder(dir, "info '" + base + ".sigmf-collection'");
+            EXPECT_EQ(run.status, 0) << run.err;
+        }
+    }
+}
