@@ -11,9 +11,26 @@
 #include <cstdio>
 #include <memory>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace cli {
 
 namespace {
+
+// Whether an output goes to the standard output: "-", or a name of the file it is. The
+// null device is not taken for it: with both sent there, nothing is to be kept apart.
+bool writesStandardOutput(const std::string& path)
+{
+    if (path == "-")
+        return true;
+    struct stat named {}, out {}, null {};
+    if (path.empty() || ::stat(path.c_str(), &named) != 0 || ::fstat(STDOUT_FILENO, &out) != 0)
+        return false;
+    if (S_ISCHR(named.st_mode) && ::stat("/dev/null", &null) == 0 && null.st_rdev == named.st_rdev)
+        return false;
+    return named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+}
 
 void appendOptional(std::string& text, std::optional<double> value)
 {
@@ -179,8 +196,10 @@ int runCampaign(const std::vector<std::string>& files, const CampaignSettings& s
     if (!settings.plotPath.empty())
         outputs.add(settings.plotPath, draw(campaign, settings));
     outputs.commit();
-    // An output on the standard output has it to itself.
-    std::FILE* summary = settings.csvPath == "-" || settings.plotPath == "-" ? stderr : stdout;
+    // An output on the standard output has it to itself, whether named "-" or by a name of
+    // the file the standard output is (/dev/stdout, /dev/fd/1).
+    std::FILE* summary =
+        writesStandardOutput(settings.csvPath) || writesStandardOutput(settings.plotPath) ? stderr : stdout;
     std::fflush(stdout);
     std::fprintf(summary, "%s", campaignSummary(campaign, settings).c_str());
     return ExitOk;
