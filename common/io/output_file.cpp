@@ -149,6 +149,34 @@ std::string followLinks(std::string path)
     throw rt::InOutError(rt::io::InvalidFilename);
 }
 
+// The open descriptor of this process that a name stands for by its number (/dev/stdout,
+// /dev/fd/3, /proc/self/fd/1, or a link to one of those), -1 for any other name.
+int descriptorNamed(std::string path)
+{
+    const std::string ownDescriptors = "/proc/" + std::to_string(::getpid()) + "/fd";
+    for (int i = 0; i < MaxLinks; ++i) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return -1;
+        const std::string folder = folderOf(path);
+        const std::string leaf = path.substr(folder.size());
+        if (char* real = ::realpath(folder.empty() ? "." : folder.c_str(), nullptr)) {
+            const bool descriptors = ownDescriptors == real;
+            std::free(real);
+            if (descriptors && !leaf.empty() && leaf.size() < 10 &&
+                leaf.find_first_not_of("0123456789") == std::string::npos)
+                return std::atoi(leaf.c_str());
+        }
+        std::string target(size_t(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0)
+            return -1;
+        target.resize(size_t(length));
+        path = !target.empty() && target.front() == '/' ? target : folder + target;
+    }
+    return -1;
+}
+
 // Runs work(0), ..., work(count - 1) at once, each on a thread of its own (at most 16
 // at a time; those a thread cannot be had for, here), and returns when all are done.
 // work does not throw.
@@ -246,6 +274,15 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
         if (fd_ < 0)
             throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, finalPath_));
         direct_ = true;
+        return;
+    }
+    // A name of an open descriptor of this process (/dev/stdout with the standard output sent
+    // to a file, perhaps to be appended to) is written through that descriptor, in order, as
+    // "-" is: a file put in place of the one it leads to would drop what that one held.
+    if (const int named = descriptorNamed(finalPath_); named >= 0 && ::fcntl(named, F_GETFD) != -1) {
+        fd_ = named;
+        direct_ = true;
+        ownsFd_ = false;
         return;
     }
     targetPath_ = followLinks(finalPath_);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -137,6 +138,46 @@ TEST(OutputFile, FifoIsWrittenInOrderAndStaysAFifo)
     EXPECT_EQ(got, sent);
     EXPECT_EQ(kindOf(fifo), mode_t(S_IFIFO));
     EXPECT_EQ(entries(dir), 1u);
+}
+
+// A name of one of the program's open descriptors (/dev/stdout sent to a file with >>,
+// /dev/fd/N) is written through that descriptor: the file it leads to keeps what it held
+// and is not replaced.
+TEST(OutputFile, ANameOfAnOpenDescriptorIsWrittenThroughIt)
+{
+    struct Case {
+        std::string what;
+        std::function<std::string(const TempDir&, int)> name;
+    };
+    const std::vector<Case> cases = {
+        {"/dev/fd/N", [](const TempDir&, int fd) { return "/dev/fd/" + std::to_string(fd); }},
+        {"/proc/self/fd/N", [](const TempDir&, int fd) { return "/proc/self/fd/" + std::to_string(fd); }},
+        {"a link to /dev/fd/N",
+         [](const TempDir& d, int fd) {
+             std::filesystem::create_symlink("/dev/fd/" + std::to_string(fd), d.file("link"));
+             return d.file("link");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string log = dir.file("log.txt");
+        writeBytes(log, "earlier\n");
+        struct stat before {}, after {};
+        ASSERT_EQ(::stat(log.c_str(), &before), 0);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        {
+            OutputFile out(c.name(dir, fd));
+            EXPECT_TRUE(out.direct());
+            out.write("new bytes\n");
+            out.commit();
+        }
+        ::close(fd);
+        EXPECT_EQ(readBytes(log), "earlier\nnew bytes\n");
+        ASSERT_EQ(::stat(log.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+    }
 }
 
 TEST(OutputFile, PlacedWritesReadsAndResizeMakeTheFileAsTold)
