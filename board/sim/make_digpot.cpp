@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,29 @@ int main(int argc, char** argv)
     }
     const std::string path = argc == 2 ? argv[1] : "digpot.cfg";
     const std::string text = boardsim::digpotTableText();
+    // A device or a FIFO (/dev/stdout, a named pipe) takes the table as it comes: a file
+    // renamed over it would take its place.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        const int out = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        int failed = out < 0 ? errno : 0;
+        for (size_t at = 0; !failed && at < text.size();) {
+            const ssize_t n = ::write(out, text.data() + at, text.size() - at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                failed = n < 0 ? errno : EIO;
+            else
+                at += size_t(n);
+        }
+        if (out >= 0 && ::close(out) != 0 && !failed)
+            failed = errno;
+        if (failed) {
+            std::cerr << "make_digpot: cannot write " << path << ": " << std::strerror(failed) << "\n";
+            return 1;
+        }
+        return 0;
+    }
     std::string temporary = path + ".XXXXXX";
     int why = 0;  // the errno of the first step that failed
     const int fd = ::mkstemp(temporary.data());
