@@ -62,11 +62,7 @@ public:
             // A missing folder is a name that cannot be, not a missing file.
             throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, target_));
         }
-        // mkstemp makes the file private: a recording that replaces another keeps that
-        // one's permissions (one kept private stays so), a new one gets those of any new file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, exists ? info.st_mode & 07777 : 0666 & ~mask);
+        giveOutputPermissions(fd, exists ? &info : nullptr);
         ::close(fd);
         temporary_ = writePath_ = temporary;
     }

@@ -413,15 +413,18 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
     const acq::RecordingHeader& h = input.header();
     // Said once the outputs are in place, so that a failure is the only line.
     std::string sidecarNote;
+    // A sidecar of another recording (one of another size) says nothing true of this one.
+    const auto ofAnotherSize = [](uint64_t described, uint64_t bytes) {
+        return "describes a recording of " + std::to_string(described) + " bytes, not this one of " +
+               std::to_string(bytes);
+    };
     if (hasSidecar(inputPath)) {
         std::string error;
         source.sidecar = meta::readSidecar(meta::sidecarPath(inputPath), &error);
-        // A sidecar of another recording (one of another size) says nothing true of this one.
         struct stat info {};
         if (source.sidecar && ::stat(inputPath.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
             uint64_t(info.st_size) != source.sidecar->result.bytes) {
-            error = "describes a recording of " + std::to_string(source.sidecar->result.bytes) +
-                    " bytes, not this one of " + std::to_string(uint64_t(info.st_size));
+            error = ofAnotherSize(source.sidecar->result.bytes, uint64_t(info.st_size));
             source.sidecar.reset();
         }
         if (!source.sidecar)
@@ -609,9 +612,8 @@ void convertToSigmf(const std::string& inputPath, const std::string& base, const
         // A pipe's size is known only now: a sidecar of another size is of another recording.
         if (const uint64_t read = input.reader().bytesRead();
             source.sidecar && input.reader().totalBytes() == 0 && read != source.sidecar->result.bytes) {
-            sidecarNote = meta::sidecarPath(inputPath) + ": describes a recording of " +
-                          std::to_string(source.sidecar->result.bytes) + " bytes, not this one of " +
-                          std::to_string(read) + "; converted without it";
+            sidecarNote = meta::sidecarPath(inputPath) + ": " + ofAnotherSize(source.sidecar->result.bytes, read) +
+                          "; converted without it";
             source.sidecar.reset();
         }
 

@@ -664,14 +664,6 @@ int withStandardOutputWritten(int status)
     return status == cli::ExitOk ? cli::ExitBadInput : status;
 }
 
-int runProgram(int argc, char** argv);
-
-}  // namespace
-
-int main(int argc, char** argv) { return withStandardOutputWritten(runProgram(argc, argv)); }
-
-namespace {
-
 int runProgram(int argc, char** argv)
 {
 #ifdef M_MMAP_THRESHOLD
@@ -761,3 +753,5 @@ int runProgram(int argc, char** argv)
 }
 
 }  // namespace
+
+int main(int argc, char** argv) { return withStandardOutputWritten(runProgram(argc, argv)); }

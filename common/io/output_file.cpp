@@ -247,6 +247,13 @@ void dropCachedPages(const std::string& path)
 
 std::string outputTarget(const std::string& path) { return followLinks(path); }
 
+void giveOutputPermissions(int fd, const struct stat* replaced)
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, replaced ? replaced->st_mode & 07777 : 0666 & ~mask);
+}
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     if (a == b)
@@ -294,11 +301,7 @@ OutputFile::OutputFile(std::string finalPath) : finalPath_(std::move(finalPath))
     fd_ = makeTemporary(tempPath_, temporarySlot_);
     if (fd_ < 0)  // a missing folder is a name that cannot be, not a missing file
         throw rt::InOutError(rt::ioCodeFromOpenErrno(errno, targetPath_));
-    // mkstemp makes the file private: a result that replaces a file keeps that one's
-    // permissions (one kept private stays so), a new one gets those of any new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, replaces ? info.st_mode & 07777 : 0666 & ~mask);
+    giveOutputPermissions(fd_, replaces ? &info : nullptr);
 }
 
 OutputFile::~OutputFile()

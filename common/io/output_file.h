@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/stat.h>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,11 @@ bool sameFile(const std::string& a, const std::string& b);
 // links followed, as OutputFile follows it. Throws rt::InOutError (InvalidFilename) on
 // a loop of links.
 std::string outputTarget(const std::string& path);
+
+// Gives a file made under a temporary name (private, as mkstemp makes it) the
+// permissions of the output it becomes: those of the file it replaces, `replaced` where
+// there is one (one kept private stays so), else those of any new file.
+void giveOutputPermissions(int fd, const struct stat* replaced);
 
 // Should the program be stopped by SIGINT, SIGTERM or SIGHUP (Ctrl-C, kill, a closed
 // terminal), the temporary files of the outputs being made are removed first, and the
