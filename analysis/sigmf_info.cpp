@@ -161,6 +161,24 @@ bool metadataOnly(const std::string& metaText)
     return root && (*root)["global"].toObject().value("core:metadata_only").toBool(false);
 }
 
+// A stream of a collection: a SigMF Recording Object {"name": N, "hash": H}, or the
+// Recording Tuple ["N", "H"] that SigMF 1.0 wrote and 1.2 still allows (exactly the two
+// texts, in that order). Empty texts for anything else.
+struct StreamRef {
+    std::string name, hash;
+};
+StreamRef streamRef(const QJsonValue& v)
+{
+    if (v.isArray()) {
+        const QJsonArray tuple = v.toArray();
+        if (tuple.size() != 2 || !tuple[0].isString() || !tuple[1].isString())
+            return {};
+        return {text(tuple[0]), text(tuple[1])};
+    }
+    const QJsonObject s = v.toObject();
+    return {text(s["name"]), text(s["hash"])};
+}
+
 const char MetadataOnlyLine[] = "  data: none, the metadata distributed alone (core:metadata_only)";
 
 // The report of a recording whose metadata lies beside its data file BASE.sigmf-data. A
@@ -205,8 +223,7 @@ void reportCollectionText(const std::string& label, const std::string& collectio
     report.lines.push_back(label + ": SigMF collection " + text(collection["core:version"]) + " of " +
                            std::to_string(streams.size()) + " recordings");
     for (const QJsonValue& v : streams) {
-        const QJsonObject s = v.toObject();
-        const std::string name = text(s["name"]), hash = text(s["hash"]);
+        const auto [name, hash] = streamRef(v);
         if (name.empty() || hash.empty()) {
             report.faults.push_back(label + ": a stream without name and hash");
             continue;
@@ -436,7 +453,7 @@ bool infoSigmf(const std::string& path)
         std::vector<std::string> names;
         if (const std::optional<QJsonObject> root = parseObject(collectionText, &error))
             for (const QJsonValue& v : (*root)["collection"].toObject()["core:streams"].toArray()) {
-                const std::string name = text(v.toObject()["name"]);
+                const std::string name = streamRef(v).name;
                 if (!isRecordingName(name))
                     continue;
                 if (const std::optional<DataFacts> m = hashFile(folderOf(path) + name + ".sigmf-meta", &error))

@@ -330,6 +330,13 @@ TEST(SigmfInfo, CollectionStreamsAgainstTheMembers)
         {R"("core:streams": [{"name": "/c/r", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
         {R"("core:streams": [{"name": "..", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
         {R"("core:streams": [{"name": "r\u0000", "hash": ")" + hash + "\"}]", true, "is not the name of a recording"},
+        // The Recording Tuple of SigMF 1.0, ["name", "hash"], still a stream in 1.2; nothing else in it.
+        {R"("core:streams": [["r", ")" + hash + "\"]]", true, ""},
+        {R"("core:streams": [["r", ")" + hash + "\"]]", false, "r.sigmf-meta: not in the archive"},
+        {R"("core:streams": [["r", "ab"]])", true, "r.sigmf-meta is not the file it names"},
+        {R"("core:streams": [["r"]])", true, "a stream without name and hash"},
+        {R"("core:streams": [["r", ")" + hash + R"(", "x"]])", true, "a stream without name and hash"},
+        {R"("core:streams": [[1, ")" + hash + "\"]]", true, "a stream without name and hash"},
         {"", true, "not a SigMF collection (no collection object with core:version and core:streams)"},
         {R"("core:streams": {"name": "r"})", true, "not a SigMF collection"},
     };
