@@ -152,6 +152,20 @@ bool isRecordingName(const std::string& name)
            name.find('\0') == std::string::npos;
 }
 
+// The name N of a recording that lies in a folder of its own name, "N/N" + suffix: the
+// place SigMF 1.0 gives each recording of an archive, which 1.2 allows beside a
+// collection in the archive's top-level folder.
+std::optional<std::string> inOwnFolder(const std::string& path, const std::string& suffix)
+{
+    const size_t slash = path.find('/');
+    if (slash == std::string::npos || !endsWith(path, suffix))
+        return std::nullopt;
+    const std::string name = path.substr(0, slash);
+    if (path.compare(slash + 1, std::string::npos, name + suffix) != 0)
+        return std::nullopt;
+    return name;
+}
+
 // Whether a recording is distributed as its metadata alone (core:metadata_only true),
 // without a data file.
 bool metadataOnly(const std::string& metaText)
@@ -390,6 +404,12 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
             for (const ArchiveEntry& m : entries)
                 if (endsWith(m.path, ".sigmf-meta") && folderOf(m.path) == folder)
                     metaHashes[stem(m.path.substr(folder.size()), ".sigmf-meta")] = m.sha512;
+            // In the top-level folder a collection names the recordings beside it, and
+            // those each in a folder of its own name.
+            if (folder.empty())
+                for (const ArchiveEntry& m : entries)
+                    if (const std::optional<std::string> name = inOwnFolder(m.path, ".sigmf-meta"))
+                        metaHashes.emplace(*name, m.sha512);
             reportCollectionText(path + ": " + e.path, *e.text, metaHashes, report, nullptr, "not in the archive");
         } else if (endsWith(e.path, ".sigmf-meta")) {
             ++recordings;
@@ -413,8 +433,10 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
             std::string error;
             const std::optional<QJsonObject> root = parseObject(*e.text, &error);
             const QJsonValue collection = root ? (*root)["global"].toObject().value("core:collection") : QJsonValue();
+            const std::string collectionFile = text(collection) + ".sigmf-collection";
             if (collection.isString() && isRecordingName(text(collection)) &&
-                !byPath.count(folderOf(e.path) + text(collection) + ".sigmf-collection"))
+                !byPath.count(folderOf(e.path) + collectionFile) &&
+                !(inOwnFolder(e.path, ".sigmf-meta") && byPath.count(collectionFile)))
                 report.faults.push_back(path + ": " + e.path + ": names the collection " + text(collection) +
                                         ", which is not in the archive");
         }
@@ -449,23 +471,33 @@ bool infoSigmf(const std::string& path)
         const std::string collectionText = readWhole(path, true);
         // The streams' metadata files lie beside the collection.
         std::string error;
-        std::map<std::string, std::string> metaHashes, unreadable;
+        // (Or, where there is none of that name, in a folder of its own name: an
+        // archive's recordings so placed, extracted beside its collection.)
+        std::map<std::string, std::string> metaHashes, unreadable, bases;
         std::vector<std::string> names;
         if (const std::optional<QJsonObject> root = parseObject(collectionText, &error))
             for (const QJsonValue& v : (*root)["collection"].toObject()["core:streams"].toArray()) {
                 const std::string name = streamRef(v).name;
                 if (!isRecordingName(name))
                     continue;
-                if (const std::optional<DataFacts> m = hashFile(folderOf(path) + name + ".sigmf-meta", &error))
+                std::string base = folderOf(path) + name;
+                struct stat info {};
+                if (const std::string own = folderOf(path) + name + "/" + name;
+                    ::lstat((base + ".sigmf-meta").c_str(), &info) != 0 && errno == ENOENT &&
+                    ::lstat((own + ".sigmf-meta").c_str(), &info) == 0)
+                    base = own;
+                if (const std::optional<DataFacts> m = hashFile(base + ".sigmf-meta", &error)) {
                     metaHashes[name] = m->sha512;
-                else
+                    bases[name] = base;
+                } else {
                     unreadable[name] = error;
+                }
             }
         reportCollectionText(path, collectionText, metaHashes, report, &names, rt::ioErrorText(2), unreadable);
         for (const std::string& name : names) {
             if (!metaHashes.count(name))
                 continue;
-            const std::string base = folderOf(path) + name;
+            const std::string& base = bases[name];
             reportBeside(base, readWhole(base + ".sigmf-meta"), report);
         }
     } else {

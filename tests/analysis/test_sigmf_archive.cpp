@@ -390,6 +390,51 @@ TEST(SigmfInfo, CollectionStreamNamesBesideTheCollectionNameTheirFiles)
     }
 }
 
+// A collection's recordings each in a folder of its own name beside it (an archive so
+// made, extracted) are its streams where there is none of that name beside it; one
+// beside it comes first.
+TEST(SigmfInfo, CollectionStreamsInFoldersOfTheirOwnName)
+{
+    const std::string data = pattern(48, 8);
+    const std::string meta = metadata(data, R"("core:collection": "c")");
+    const struct Case {
+        std::vector<const char*> recordings;  // the bases of the recordings written
+        const char* stream;                    // a Recording Object or Tuple
+        const char* fault;                     // empty: sound
+    } cases[] = {
+        {{"r/r"}, R"({"name": "r", "hash": "H"})", ""},
+        {{"r/r"}, R"(["r", "H"])", ""},
+        {{"r", "r/r"}, R"({"name": "r", "hash": "H"})", ""},
+        {{"x/r"}, R"({"name": "r", "hash": "H"})", "c.sigmf-collection: r.sigmf-meta: File not found"},
+        {{"r/r/r"}, R"({"name": "r", "hash": "H"})", "c.sigmf-collection: r.sigmf-meta: File not found"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.recordings.back());
+        TempDir dir;
+        for (const char* base : c.recordings) {
+            std::filesystem::create_directories(std::filesystem::path(dir.file(base)).parent_path());
+            writeBytes(dir.file(std::string(base) + ".sigmf-meta"), meta);
+            writeBytes(dir.file(std::string(base) + ".sigmf-data"), data);
+        }
+        std::string stream = c.stream;
+        stream.replace(stream.find('H'), 1, sha512(meta));
+        writeBytes(dir.file("c.sigmf-collection"),
+                   R"({"collection": {"core:version": "1.2.0", "core:streams": [)" + stream + "]}}");
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const bool sound = cli::infoSigmf(dir.file("c.sigmf-collection"));
+        const std::string lines = testing::internal::GetCapturedStdout();
+        const std::string faults = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(sound, *c.fault == '\0') << faults;
+        EXPECT_NE(faults.find(c.fault), std::string::npos) << faults;
+        if (sound) {
+            EXPECT_NE(lines.find("data: 48 bytes, SHA-512 matches"), std::string::npos) << lines;
+            // The recording beside the collection where there is one.
+            EXPECT_NE(lines.find(dir.file(c.recordings.front()) + ": SigMF recording"), std::string::npos) << lines;
+        }
+    }
+}
+
 // A member that tar stored sparse (tar --sparse, as for a recording of silence in
 // ri16_le, all zeros) is read as the file it stands for: its holes, within it and at
 // its end, are zeros of its size and its SHA-512, as extracting it would give.
@@ -496,6 +541,10 @@ TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
                                 sha512(ofCollection) + "\"}]}}";
     const cli::ArchiveEntry collection{"a/a.sigmf-collection", streams.size(), sha512(streams), streams};
     const cli::ArchiveEntry elsewhere{"b/a.sigmf-collection", streams.size(), sha512(streams), streams};
+    // The collection in the archive's top-level folder, each recording in a folder of its own name.
+    const cli::ArchiveEntry topCollection{"a.sigmf-collection", streams.size(), sha512(streams), streams};
+    const cli::ArchiveEntry ownData{"r/r.sigmf-data", data.size(), sha512(data), std::nullopt};
+    const cli::ArchiveEntry ownMeta{"r/r.sigmf-meta", ofCollection.size(), sha512(ofCollection), ofCollection};
     struct Case {
         std::vector<cli::ArchiveEntry> entries;
         std::vector<std::string> faults;
@@ -507,6 +556,14 @@ TEST(SigmfInfo, ArchiveRecordingsNeedBothTheirMembers)
         {{dataMember, collectionMeta, elsewhere},
          {"a.sigmf: a/r.sigmf-meta: names the collection a, which is not in the archive",
           "a.sigmf: b/a.sigmf-collection: r.sigmf-meta: not in the archive"}},
+        {{topCollection, ownData, ownMeta}, {}},
+        {{ownData, ownMeta}, {"a.sigmf: r/r.sigmf-meta: names the collection a, which is not in the archive"}},
+        {{topCollection, dataMember, collectionMeta},
+         {"a.sigmf: a.sigmf-collection: r.sigmf-meta: not in the archive",
+          "a.sigmf: a/r.sigmf-meta: names the collection a, which is not in the archive"}},
+        {{elsewhere, ownData, ownMeta},
+         {"a.sigmf: b/a.sigmf-collection: r.sigmf-meta: not in the archive",
+          "a.sigmf: r/r.sigmf-meta: names the collection a, which is not in the archive"}},
         {{dataMember, readme},
          {"a.sigmf: a/r.sigmf-meta: not in the archive, which holds its data",
           "a.sigmf: no SigMF recording in the archive"}},
