@@ -2,7 +2,10 @@
 """sounder convert --to sigmf, every datatype and layout, with and without a sidecar and
 as an archive, checked by tools other than sounder's own: each metadata and collection
 file against the SigMF 1.2 schema (jsonschema), the archive through Python's tarfile,
-the data through numpy against the recorded codes.
+the data through numpy against the recorded codes. What sigmf-python does with them is
+mimicked where it reads more than the schema says: the last metadata and data members of an
+archive taken as one recording, a stream's name made a metadata file's, a capture's time cut
+to microseconds and parsed, the samples counted in whole samples of every channel.
 
 The schema below holds the constraints of the SigMF 1.2.x standard (sigmf.org,
 "SigMF 1.2.0") that bear on these files, written out here as JSON Schema (draft 2020-12, jsonschema's default): the
@@ -14,8 +17,10 @@ SigMF Recording Objects (name and hash).
 
 Usage: sigmf_schema_check.py SOUNDER. Exit status 77 (skipped) without jsonschema or numpy."""
 
+import datetime
 import hashlib
 import json
+import re
 import os
 import subprocess
 import sys
@@ -182,6 +187,25 @@ def write_recording(folder, with_sidecar):
         json.dump(sidecar, f)
 
 
+def reader_datetime(text):
+    """A capture's time as sigmf-python's parse_iso8601_datetime reads it: more than six digits
+    of a second cut to six, then strptime."""
+    match = re.match(r"^(?P<dt>.*)(?P<frac>\.[0-9]{7,})Z$", text)
+    if match:
+        text = match["dt"] + match["frac"][:7] + "Z"
+    form = "%Y-%m-%dT%H:%M:%S.%fZ" if "." in text else "%Y-%m-%dT%H:%M:%SZ"
+    return datetime.datetime.strptime(text, form)
+
+
+def reader_meta_name(name):
+    """The metadata file a collection's stream names, as sigmf-python's get_sigmf_filenames
+    makes it (a SigMF suffix of the name replaced, any other kept)."""
+    stem, dot, suffix = name.rpartition(".")
+    if dot and "/" not in suffix and "." + suffix in (".sigmf-data", ".sigmf-meta", ".sigmf", ".sigmf-collection"):
+        name = stem
+    return name + ".sigmf-meta"
+
+
 def check_recording(label, meta_bytes, data_bytes, datatype, channels, with_sidecar):
     meta = json.loads(meta_bytes)
     jsonschema.validate(meta, META_SCHEMA)
@@ -196,6 +220,7 @@ def check_recording(label, meta_bytes, data_bytes, datatype, channels, with_side
     if with_sidecar:
         assert g["core:sample_rate"] == RATE, label
         assert meta["captures"][0]["core:datetime"] == "2026-12-09T00:00:00.000003000Z", label
+        assert reader_datetime(meta["captures"][0]["core:datetime"]) == datetime.datetime(2026, 12, 9, 0, 0, 0, 3), label
         assert "core:hw" in g, label
         point = {"type": "Point", "coordinates": [-11.7654321, 48.1234567, 592.25]}
         assert g["core:geolocation"] == point, label
@@ -203,6 +228,13 @@ def check_recording(label, meta_bytes, data_bytes, datatype, channels, with_side
     else:
         assert "core:sample_rate" not in g and "core:datetime" not in meta["captures"][0], label
         assert "core:geolocation" not in g and all("core:geolocation" not in c for c in meta["captures"]), label
+    # As sigmf-python counts samples: whole samples of every channel, none short of the last annotation.
+    samples, remainder = divmod(len(data_bytes), {"rf32_le": 4}.get(datatype, 2) * len(channels))
+    assert remainder == 0, label
+    assert all(a["core:sample_start"] + a.get("core:sample_count", 0) <= samples for a in meta["annotations"]), label
+    starts = [x["core:sample_start"] for x in meta["captures"]]
+    assert starts == sorted(starts) and starts[-1] < max(samples, 1), label
+    assert all(len(a.get("core:label", "")) <= 20 for a in meta["annotations"]), label
     dtype = {"rf32_le": "<f4", "ri16_le": "<i2", "ru16_le": "<u2"}[datatype]
     values = np.frombuffer(data_bytes, dtype=dtype).reshape(-1, len(channels)).astype(np.float64)
     back = {"rf32_le": values / 5 * 2048 + 2048, "ri16_le": values + 2048, "ru16_le": values}[datatype]
@@ -232,6 +264,13 @@ def main():
                             with tarfile.open(os.path.join(folder, "rec.sigmf")) as tar:
                                 assert tar.getmembers()[0].isdir() and tar.getmembers()[0].name == "rec", label
                                 files = {m.name: tar.extractfile(m).read() for m in tar.getmembers() if m.isfile()}
+                                # sigmf-python's archive reader takes the last metadata and the last data
+                                # member as one recording: they are one recording's pair, its data first.
+                                names = [m.name for m in tar.getmembers() if m.isfile()]
+                                meta_at = max(i for i, n in enumerate(names) if n.endswith(".sigmf-meta"))
+                                data_at = max(i for i, n in enumerate(names) if n.endswith(".sigmf-data"))
+                                assert data_at < meta_at, label
+                                assert names[meta_at][: -len("meta")] == names[data_at][: -len("data")], label
                             files = {name[len("rec/"):]: data for name, data in files.items()}
                         else:
                             files = {}
@@ -253,7 +292,8 @@ def main():
                             streams_named = collection["collection"]["core:streams"]
                             assert [x["name"] for x in streams_named] == streams, label
                             for x in streams_named:
-                                assert x["hash"] == hashlib.sha512(files[x["name"] + ".sigmf-meta"]).hexdigest(), label
+                                meta_file = reader_meta_name(x["name"])
+                                assert x["hash"] == hashlib.sha512(files[meta_file]).hexdigest(), label
     print(f"sigmf_schema_check: {checked} recordings valid against the SigMF 1.2 constraints")
 
 
