@@ -282,6 +282,19 @@ void writeSigmfArchive(OutputFile& out, const std::vector<ArchiveMember>& member
 
 namespace {
 
+// A member's path as extracting the archive places it: the "./" that tar puts before every
+// member of an archive made of a folder's "." (tar -cf a.sigmf .) left out, and any "/"
+// before it (which tar leaves out in extracting), so that the archive's top-level folder
+// is "" however it was made.
+std::string extractedPath(const char* name)
+{
+    std::string path = name ? name : "";
+    size_t at = 0;
+    while (path.compare(at, 1, "/") == 0 || path.compare(at, 2, "./") == 0)
+        at += path[at] == '/' ? 1 : 2;
+    return path.substr(at);
+}
+
 std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::string* error)
 {
     constexpr uint64_t MaxText = uint64_t(64) << 20;
@@ -312,15 +325,15 @@ std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::str
                                    " is damaged";
             return fail(at.c_str());
         }
-        const char* name = archive_entry_pathname(entry);
+        const std::string name = extractedPath(archive_entry_pathname(entry));
         // A second name of a file stored before it (tar keeps the bytes once, for the
         // first name) is that file, as extracting the archive gives it.
         const char* linked = archive_entry_hardlink(entry);
         if (linked && !(archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0)) {
-            const auto target = byPath.find(linked);
+            const auto target = byPath.find(extractedPath(linked));
             if (target != byPath.end()) {
                 ArchiveEntry e = entries[target->second];
-                e.path = name ? name : "";
+                e.path = name;
                 if (e.text && texts + e.size > MaxTexts)
                     e.text.reset();
                 else if (e.text)
@@ -333,7 +346,7 @@ std::optional<std::vector<ArchiveEntry>> readArchive(struct archive* a, std::str
         if (archive_entry_filetype(entry) != AE_IFREG)
             continue;
         ArchiveEntry e;
-        e.path = name ? name : "";
+        e.path = name;
         const bool text = endsWith(e.path, ".sigmf-meta") || endsWith(e.path, ".sigmf-collection");
         digest::Hasher sha512(digest::Algorithm::Sha512);
         std::string kept;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -517,6 +518,46 @@ TEST(SigmfArchive, HardLinkedMembersAreTheFileTheyLinkTo)
     const cli::SigmfReport report = cli::reportArchive("h.sigmf", *entries);
     EXPECT_TRUE(report.faults.empty()) << report.faults.front();
     EXPECT_TRUE(holds(report.lines, "r/b: SigMF recording"));
+}
+
+// An archive made of a folder's "." (tar -cf a.sigmf .) names every member "./x": each is
+// read where extracting places it, so that a collection of the folder's top level finds
+// the recordings in folders of their own names, and they their collection, as without
+// the "./"; a link to a member names it so too.
+TEST(SigmfArchive, MembersOfAnArchiveOfTheFolderDotAreWhereExtractingPlacesThem)
+{
+    TempDir dir;
+    if (std::system("tar --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no tar here to make an archive of a folder";
+    const std::string data = pattern(48, 10);
+    const std::string meta = metadata(data, R"("core:collection": "c")");
+    std::filesystem::create_directories(dir.file("in/r"));
+    writeBytes(dir.file("in/r/r.sigmf-data"), data);
+    writeBytes(dir.file("in/r/r.sigmf-meta"), meta);
+    std::filesystem::create_directories(dir.file("in/s"));
+    std::filesystem::create_hard_link(dir.file("in/r/r.sigmf-data"), dir.file("in/s/s.sigmf-data"));
+    std::filesystem::create_hard_link(dir.file("in/r/r.sigmf-meta"), dir.file("in/s/s.sigmf-meta"));
+    writeBytes(dir.file("in/c.sigmf-collection"), R"({"collection": {"core:version": "1.2.0", "core:streams": [)"
+                                                  R"(["r", ")" + sha512(meta) + R"("], ["s", ")" + sha512(meta) +
+                                                      "\"]]}}");
+    ASSERT_EQ(std::system(("cd '" + dir.file("in") + "' && tar -cf ../d.sigmf ./c.sigmf-collection ./r .//s").c_str()),
+              0);
+    std::string error;
+    const auto entries = cli::readArchiveFile(dir.file("d.sigmf"), &error);
+    ASSERT_TRUE(entries) << error;
+    std::vector<std::string> paths;
+    for (const cli::ArchiveEntry& e : *entries)
+        paths.push_back(e.path);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{"c.sigmf-collection", "r/r.sigmf-data", "r/r.sigmf-meta",
+                                               "s/s.sigmf-data", "s/s.sigmf-meta"}));
+    for (const cli::ArchiveEntry& e : *entries)
+        if (e.path.find("-data") != std::string::npos) {
+            EXPECT_EQ(e.sha512, sha512(data)) << e.path;
+        }
+    const cli::SigmfReport report = cli::reportArchive("d.sigmf", *entries);
+    EXPECT_TRUE(report.faults.empty()) << report.faults.front();
+    EXPECT_TRUE(holds(report.lines, "stream s: metadata SHA-512 matches"));
 }
 
 // Each recording of an archive is its two members: one without the other is a fault
