@@ -193,6 +193,16 @@ StreamRef streamRef(const QJsonValue& v)
     return {text(s["name"]), text(s["hash"])};
 }
 
+// The data file that the metadata of a Non-Conforming Dataset names (core:dataset): a
+// file's name beside the metadata, never one with a folder in it; empty where none is named.
+std::string datasetName(const std::string& metaText)
+{
+    std::string error;
+    const std::optional<QJsonObject> root = parseObject(metaText, &error);
+    const QJsonValue name = root ? (*root)["global"].toObject().value("core:dataset") : QJsonValue();
+    return name.isString() && isRecordingName(text(name)) ? text(name) : std::string();
+}
+
 const char MetadataOnlyLine[] = "  data: none, the metadata distributed alone (core:metadata_only)";
 
 // The report of a recording whose metadata lies beside its data file BASE.sigmf-data. A
@@ -200,8 +210,12 @@ const char MetadataOnlyLine[] = "  data: none, the metadata distributed alone (c
 // it is checked as any other.
 void reportBeside(const std::string& base, const std::string& metaText, SigmfReport& report, bool dataNamed = false)
 {
-    const std::string dataPath = base + ".sigmf-data";
+    std::string dataPath = base + ".sigmf-data";
     struct stat info {};
+    // Without BASE.sigmf-data, the file a Non-Conforming Dataset's metadata names.
+    if (const std::string ncd = datasetName(metaText);
+        !ncd.empty() && ::lstat(dataPath.c_str(), &info) != 0 && errno == ENOENT)
+        dataPath = folderOf(base) + ncd;
     if (::lstat(dataPath.c_str(), &info) != 0 && errno == ENOENT && metadataOnly(metaText)) {
         reportRecording(base, metaText, std::nullopt, report);
         report.lines.push_back(MetadataOnlyLine);
@@ -211,7 +225,7 @@ void reportBeside(const std::string& base, const std::string& metaText, SigmfRep
     const std::optional<DataFacts> data = hashFile(dataPath, &error, dataNamed);
     if (!data)
         report.faults.push_back(dataPath + ": " + error);
-    reportRecording(base, metaText, data, report);
+    reportRecording(base, metaText, data, report, dataPath);
 }
 
 // `missing` says of a stream's metadata file that is not there: "File not found" beside
@@ -273,8 +287,9 @@ bool isSigmfPath(const std::string& path)
 }
 
 void reportRecording(const std::string& label, const std::string& metaText, const std::optional<DataFacts>& data,
-                     SigmfReport& report)
+                     SigmfReport& report, const std::string& dataLabel)
 {
+    const std::string dataName = dataLabel.empty() ? label + ".sigmf-data" : dataLabel;
     std::string error;
     const std::optional<QJsonObject> root = parseObject(metaText, &error);
     const QJsonObject global = root ? (*root)["global"].toObject() : QJsonObject();
@@ -322,8 +337,27 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
     }
     // Bytes per sample of all channels; 0 when not known.
     const uint64_t bytes = channelsKnown ? sampleBytes(datatype) * uint64_t(std::max<int64_t>(channels, 1)) : 0;
-    if (data && bytes > 0)
-        line += ", " + std::to_string(data->size / bytes) + " samples";
+    // The bytes of a Non-Conforming Dataset that are no samples: a header before each
+    // capture's samples (core:header_bytes) and a trailer (core:trailing_bytes).
+    uint64_t padding = 0;
+    bool paddingKnown = true;
+    const auto addPadding = [&](const QJsonValue& v) {
+        const int64_t n = v.isUndefined() ? 0 : v.toInteger(-1);
+        paddingKnown = paddingKnown && n >= 0 && uint64_t(n) <= UINT64_MAX - padding;
+        padding += paddingKnown ? uint64_t(n) : 0;
+    };
+    addPadding(global["core:trailing_bytes"]);
+    for (const QJsonValue& capture : (*root)["captures"].toArray())
+        addPadding(capture.toObject().value("core:header_bytes"));
+    if (!paddingKnown)
+        report.faults.push_back(metaLabel + "core:header_bytes and core:trailing_bytes are not whole numbers of bytes");
+    const bool padded = data && paddingKnown && data->size >= padding;
+    if (data && paddingKnown && !padded)
+        report.faults.push_back(dataName + ": " + std::to_string(data->size) + " bytes, fewer than the " +
+                                std::to_string(padding) + " of its headers and trailer");
+    const uint64_t sampleData = padded ? data->size - padding : 0;
+    if (padded && bytes > 0)
+        line += ", " + std::to_string(sampleData / bytes) + " samples";
     const QJsonValue rate = global["core:sample_rate"];
     if (rate.isDouble() && rate.toDouble() > 0.0)
         line += ", " + QString::number(rate.toDouble(), 'g', 15).toStdString() + " samples/s";
@@ -366,9 +400,10 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
         report.lines.push_back("  back to codes: " + text(global["sounder:code_from_value"]));
     if (!data)
         return;
-    if (bytes > 0 && data->size % bytes != 0)
-        report.faults.push_back(label + ".sigmf-data: " + std::to_string(data->size) + " bytes, not whole samples of " +
-                                std::to_string(bytes) + " bytes");
+    if (padded && bytes > 0 && sampleData % bytes != 0)
+        report.faults.push_back(dataName + ": " + std::to_string(sampleData) + " bytes" +
+                                (padding ? " of samples" : "") + ", not whole samples of " + std::to_string(bytes) +
+                                " bytes");
     if (!global["core:sha512"].isUndefined() && !global["core:sha512"].isString()) {
         report.faults.push_back(metaLabel + "core:sha512 is not a text of hexadecimal digits");
         return;
@@ -379,7 +414,7 @@ void reportRecording(const std::string& label, const std::string& metaText, cons
     }
     if (global["core:sha512"].toString().toLower().toStdString() != data->sha512) {
         report.lines.push_back("  data: " + std::to_string(data->size) + " bytes, SHA-512 DOES NOT MATCH");
-        report.faults.push_back(label + ".sigmf-data: the data is not the one its metadata describes (sha512 differs)");
+        report.faults.push_back(dataName + ": the data is not the one its metadata describes (sha512 differs)");
     } else {
         report.lines.push_back("  data: " + std::to_string(data->size) + " bytes, SHA-512 matches");
     }
@@ -414,18 +449,23 @@ SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntr
         } else if (endsWith(e.path, ".sigmf-meta")) {
             ++recordings;
             const std::string base = stem(e.path, ".sigmf-meta");
-            const auto data = byPath.find(base + ".sigmf-data");
+            std::string dataPath = base + ".sigmf-data";
+            // Without BASE.sigmf-data, the file a Non-Conforming Dataset's metadata names.
+            if (const std::string ncd = e.text ? datasetName(*e.text) : std::string();
+                !byPath.count(dataPath) && !ncd.empty())
+                dataPath = folderOf(e.path) + ncd;
+            const auto data = byPath.find(dataPath);
             std::optional<DataFacts> facts;
             const bool alone = data == byPath.end() && e.text && metadataOnly(*e.text);
             if (data != byPath.end())
                 facts = DataFacts{data->second->size, data->second->sha512};
             else if (!alone)
-                report.faults.push_back(path + ": " + base + ".sigmf-data: not in the archive");
+                report.faults.push_back(path + ": " + dataPath + ": not in the archive");
             if (!e.text) {
                 report.faults.push_back(path + ": " + e.path + ": too large for SigMF metadata");
                 continue;
             }
-            reportRecording(path + ": " + base, *e.text, facts, report);
+            reportRecording(path + ": " + base, *e.text, facts, report, path + ": " + dataPath);
             if (alone)
                 report.lines.push_back(MetadataOnlyLine);
             // A recording of a collection comes with it: an archive cut short after the

@@ -21,13 +21,14 @@ struct SigmfReport {
 bool isSigmfPath(const std::string& path);
 
 // The report of a recording given its metadata text and, when found, the size and
-// SHA-512 of its data file; `label` names the recording in the lines.
+// SHA-512 of its data file; `label` names the recording in the lines, `dataLabel` its
+// data file (by default label + ".sigmf-data").
 struct DataFacts {
     uint64_t size = 0;
     std::string sha512;
 };
 void reportRecording(const std::string& label, const std::string& metaText, const std::optional<DataFacts>& data,
-                     SigmfReport& report);
+                     SigmfReport& report, const std::string& dataLabel = std::string());
 
 // The report of an archive's members as read.
 SigmfReport reportArchive(const std::string& path, const std::vector<ArchiveEntry>& entries);

@@ -520,6 +520,61 @@ TEST(SigmfArchive, HardLinkedMembersAreTheFileTheyLinkTo)
     EXPECT_TRUE(holds(report.lines, "r/b: SigMF recording"));
 }
 
+// The data of a Non-Conforming Dataset is the file its metadata names (core:dataset, a
+// file beside it) where there is no BASE.sigmf-data, and its samples those between the
+// captures' headers (core:header_bytes) and the trailer (core:trailing_bytes).
+TEST(SigmfInfo, ANonConformingDatasetIsTheFileItsMetadataNames)
+{
+    const std::string file = std::string(44, 'h') + pattern(48, 11) + "tail";  // 6 samples of 2 rf32_le channels
+    const auto ncd = [&](const std::string& extra, const char* header) {
+        std::string text = metadata(file, extra);
+        const std::string none = R"("captures": [])";
+        text.replace(text.find(none), none.size(),
+                     std::string(R"("captures": [{"core:sample_start": 0, "core:header_bytes": )") + header + "}]");
+        return text;
+    };
+    const std::string named = R"("core:dataset": "r.wav", "core:trailing_bytes": 4)";
+    const struct Case {
+        std::string meta;
+        std::vector<const char*> files;  // beside the metadata
+        const char* fault;               // empty: sound
+        const char* line;
+    } cases[] = {
+        {ncd(named, "44"), {"r.wav"}, "", "6 samples"},
+        {ncd(R"("core:dataset": "r.wav")", "44"), {"r.wav"}, "r.wav: 52 bytes of samples, not whole samples of 8", ""},
+        {ncd(named, "-1"), {"r.wav"}, "core:header_bytes and core:trailing_bytes are not whole numbers", ""},
+        {ncd(named, "1000"), {"r.wav"}, "r.wav: 96 bytes, fewer than the 1004 of its headers and trailer", ""},
+        {ncd(named, "44"), {}, "r.wav: File not found", ""},
+        {ncd(R"("core:dataset": "../r.wav")", "44"), {"r.wav"}, "r.sigmf-data: File not found", ""},
+        // A SigMF data file of the name comes first.
+        {ncd(named, "44"), {"r.wav", "r.sigmf-data"}, "r.sigmf-data: the data is not the one", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.meta);
+        TempDir dir;
+        writeBytes(dir.file("r.sigmf-meta"), c.meta);
+        for (const char* name : c.files)
+            writeBytes(dir.file(name), std::string(name) == "r.wav" ? file : "other bytes");
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const bool sound = cli::infoSigmf(dir.file("r.sigmf-meta"));
+        const std::string lines = testing::internal::GetCapturedStdout();
+        const std::string faults = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(sound, *c.fault == '\0') << faults;
+        EXPECT_NE(faults.find(c.fault), std::string::npos) << faults;
+        EXPECT_NE(lines.find(c.line), std::string::npos) << lines;
+    }
+    // In an archive, the member of that name in the metadata's folder.
+    const std::string meta = ncd(named, "44");
+    const cli::ArchiveEntry metaMember{"a/r.sigmf-meta", meta.size(), sha512(meta), meta};
+    const cli::ArchiveEntry wav{"a/r.wav", file.size(), sha512(file), std::nullopt};
+    const cli::ArchiveEntry elsewhere{"b/r.wav", file.size(), sha512(file), std::nullopt};
+    EXPECT_EQ(cli::reportArchive("a.sigmf", {metaMember, wav}).faults, std::vector<std::string>{});
+    EXPECT_TRUE(holds(cli::reportArchive("a.sigmf", {metaMember, wav}).lines, "6 samples"));
+    EXPECT_EQ(cli::reportArchive("a.sigmf", {metaMember, elsewhere}).faults,
+              std::vector<std::string>{"a.sigmf: a/r.wav: not in the archive"});
+}
+
 // An archive made of a folder's "." (tar -cf a.sigmf .) names every member "./x": each is
 // read where extracting places it, so that a collection of the folder's top level finds
 // the recordings in folders of their own names, and they their collection, as without
