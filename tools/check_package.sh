@@ -24,7 +24,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 case "$depends" in *libarchive13*) ;; *) echo "the package does not depend on libarchive13"; exit 1 ;; esac
 # The user documentation the programs' help points to.
-for doc in calibration hardware metrics recording-metadata simulated-channel sounder-tool; do
+for doc in calibration hardware metrics recording-metadata simulated-channel sounder-tool sounder.sigmf-ext; do
   zcat "$root/usr/share/doc/sounder-receiver/$doc.md.gz" | cmp -s - "docs/$doc.md" ||
     { echo "the package lacks docs/$doc.md (as /usr/share/doc/sounder-receiver/$doc.md.gz)"; exit 1; }
 done
