@@ -67,9 +67,14 @@ void TForm1::Button5Click()
             return;
         } else {
             if (!ArmScan(count, ScanRate)) {
-                // The arrays keep the previous extraction, and that is what is measured.
+                // The arrays still hold an earlier capture, taken at other settings (or
+                // none at all): deciding on them again would move the attenuation and
+                // gains on samples that were never taken at these settings, so a board
+                // whose scans fail drove every gain to the cap. Like a failed allocation,
+                // the cycle measures and decides nothing, and the next one tries again.
                 setStatus(QStringLiteral("Failed to get a sweep"));
                 setStatusColour(Red);
+                measure = false;
             } else {
                 const std::optional<int32_t> start = FindSweepStart(0, DisplayMarkerThreshold, count);
                 if (!start) {

@@ -179,17 +179,58 @@ TEST_F(AutoAdjust, FailedAllocationSkipsTheDecisionButRedraws)
     EXPECT_EQ(calls(Fn::WinBufFree), 2);
 }
 
-TEST_F(AutoAdjust, FailedScansMeasureTheArraysAsTheyStand)
+TEST_F(AutoAdjust, FailedScanDecidesNothingAndTheNextCycleTriesAgain)
 {
-    startReady(2);
-    for (auto* a : {&form->SweepVolts1, &form->SweepVolts2, &form->SweepVolts3})
-        a->assign(a->size(), -2.0);
-    boardsim::failNextScan(5, 2);
-    form->Button5Click();
-    EXPECT_EQ(current(), (Status{"Failed to get a sweep", Red}));
-    EXPECT_EQ(boardsim::scanCount(), 2);
-    EXPECT_EQ(form->Gain1, 30);
-    EXPECT_EQ(boardsim::liveBlocks(), 0);
+    // A cycle whose scan fails measures nothing: what the sweep arrays still hold was
+    // taken at other settings (or never), and deciding on it again moved the gains.
+    struct Case {
+        const char* what;
+        int failAfterScan;  // the scan after this good one fails (0: the first; -1: every scan)
+        std::vector<QString> edit4;
+        int32_t gain1;
+        int scansTaken;  // good scans
+        Status status;
+    };
+    const std::vector<Case> cases = {
+        // Stale zeros would have raised every gain to the cap: 40, 50, 60, 70, 67.
+        {"every scan fails", -1, {}, 30, 0, {"Auto Adjust stopped: not settled after 40 cycles", Red}},
+        // Scan 2 lowers the gain to 20; its -3.5 V, decided on again, gave 15.
+        {"the scan after a decrease fails", 2, {"20"}, 20, 3, {"Locking buffer 1", White}},
+        {"the first scan fails", 0, {}, 30, 2, {"Locking buffer 1", White}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startReady(2);
+        recordEdits();
+        edit4.clear();
+        scans = 0;
+        const int before = boardsim::scanCount();
+        if (c.failAfterScan < 0)
+            boardsim::failNextScan(5, 1000);
+        else if (c.failAfterScan == 0)
+            boardsim::failNextScan(5, 1);
+        inject([&](int scan) {
+            if (scan == c.failAfterScan)
+                boardsim::failNextScan(5, 1);
+            return scan == 2 && c.failAfterScan == 2 ? flat(-3.5) : flat(-2.0);
+        });
+        // The arrays as a capture at other settings left them: beyond every limit.
+        for (auto* a : {&form->SweepVolts1, &form->SweepVolts2, &form->SweepVolts3})
+            a->assign(a->size(), c.failAfterScan == 0 ? -4.5 : 0.0);
+        const int replots = form->Chart1->replotCount();
+        form->Button5Click();
+        const int cycles = boardsim::scanCount() - before;
+        EXPECT_EQ(scans, c.scansTaken);
+        EXPECT_EQ(edit4, c.edit4);
+        EXPECT_EQ(form->Gain1, c.gain1);
+        EXPECT_EQ(form->Attenuation, 0);
+        EXPECT_EQ(boardsim::potValue(0), form->GainPotA(c.gain1, 1));
+        EXPECT_EQ(form->Chart1->replotCount(), replots + cycles);  // a failed cycle still redraws
+        EXPECT_EQ(current(), c.status);
+        EXPECT_EQ(boardsim::liveBlocks(), 0);
+        boardsim::failNextScan(0);
+        boardsim::clearScanSource();
+    }
 }
 
 TEST_F(AutoAdjust, DividerFourMeasuresElements100To2500)
