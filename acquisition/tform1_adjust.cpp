@@ -7,6 +7,7 @@
 #include "status_colours.h"
 #include "auto_adjust.h"
 #include "capture.h"
+#include "frontend_protocol.h"
 #include "scoped_flag.h"
 
 #include <QLineEdit>
@@ -42,7 +43,13 @@ void TForm1::Button5Click()
     for (int c = 0; c < 3; ++c)
         applyGain(c, adjust::InitialGain);
 
-    // The attenuation phase starts from the present setting; it is not reset.
+    // The attenuation phase starts from the present setting; it is not reset. The
+    // attenuator must hold that setting for the first cycle to measure at it: start-up
+    // leaves it at 31 dB while the setting reads 0, and from there the phase ended at
+    // once on signals 31 dB too small, never sent the attenuator anything and raised the
+    // gains against 31 dB that the window and the recordings did not show.
+    if (FrontEndSent.attenuationDb != frontend::attenuationIndexSent(Attenuation))
+        SetAttenuation(Attenuation);
     auto settled = [&] { return channels[0].done && channels[1].done && channels[2].done && attenuatorDone; };
     for (int cycle = 1; !settled(); ++cycle) {
         // Closed while a cycle yielded: nothing more is measured or sent to the front-end.

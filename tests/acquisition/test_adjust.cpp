@@ -111,11 +111,65 @@ TEST_F(AutoAdjust, AttenuationRisesWhileAMaximumIsAbove3_2)
     form->Button5Click();
     EXPECT_EQ(edit3, (std::vector<QString>{"5", "10", "15"}));
     EXPECT_EQ(form->Attenuation, 15);
-    // Each new value reached the front-end before the next capture (start-up left
-    // the attenuator at 31 dB while the setting reads 0; that is not re-sent here).
-    EXPECT_EQ(attenuationAtScan, (std::vector<double>{31, 5, 10, 15, 15}));
+    // Each new value reached the front-end before the next capture; the first capture
+    // is taken at the setting, not at the 31 dB that start-up left in the attenuator.
+    EXPECT_EQ(attenuationAtScan, (std::vector<double>{0, 5, 10, 15, 15}));
     EXPECT_EQ(gainAtScan, (std::vector<int32_t>{30, 30, 30, 30, 30}));
     EXPECT_TRUE(edit4.empty());
+}
+
+TEST_F(AutoAdjust, TheFirstCycleMeasuresWithTheAttenuatorAtTheSetting)
+{
+    // Channel 1 reaches 4 V at 0 dB and falls with the attenuation the front-end holds.
+    struct Case {
+        const char* what;
+        const char* edit3;  // typed before the adjustment; null: as start-up left it
+        std::vector<double> attenuationAtScan;
+        int32_t attenuation;
+        int attenuatorWritesAtStart;  // before the first capture, the settings check's included
+    };
+    const std::vector<Case> cases = {
+        // Start-up sent 31 while the box reads 0: the adjustment sends 0 first. Measured
+        // at 31 dB, it stopped at once with the setting 0 and the attenuator at 31.
+        {"as after start-up", nullptr, {0, 5, 10, 15, 15}, 15, 1},
+        // The settings check has sent the setting: nothing more is sent.
+        {"a setting typed", "5", {5, 10, 15, 15}, 15, 1},
+        {"typed 0 after another value", "0", {0, 5, 10, 15, 15}, 15, 1},
+        // 40 is shown as 31 and sent so; a negative setting is held as index 0.
+        {"beyond the attenuator", "40", {31, 31}, 31, 1},
+        {"negative", "-3", {0, 2, 7, 12, 17, 17}, 17, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startReady(2);
+        if (c.edit3) {
+            form->Edit3->setText("1");
+            form->ApplySettings();
+            form->Edit3->setText(c.edit3);
+        }
+        attenuationAtScan.clear();
+        scans = 0;
+        const size_t writesBefore = boardsim::registerWrites().size();
+        int attenuatorWrites = -1;  // register 7 writes before the first capture
+        inject([&](int scan) {
+            if (scan == 1) {
+                attenuatorWrites = 0;
+                const auto& writes = boardsim::registerWrites();
+                for (size_t i = writesBefore; i < writes.size(); ++i)
+                    attenuatorWrites += writes[i].address == 7 ? 1 : 0;
+            }
+            Levels l = flat(-1.5);
+            l.hi[0] = 4.0 - 0.06 * boardsim::attenuationDb();
+            return l;
+        });
+        form->Button5Click();
+        EXPECT_EQ(attenuationAtScan, c.attenuationAtScan);
+        EXPECT_EQ(form->Attenuation, c.attenuation);
+        EXPECT_EQ(attenuatorWrites, c.attenuatorWritesAtStart);
+        // The attenuator ends at the setting, within what it can take.
+        EXPECT_EQ(boardsim::attenuationDb(), std::clamp(form->Attenuation, 0, 31));
+        boardsim::clearScanSource();
+    }
 }
 
 TEST_F(AutoAdjust, MissingMarkerEndsAtOnce)
