@@ -90,10 +90,18 @@ void TForm1::FormCreate()
 
     TimeSeriesMode = true;
     Button2->setText(QStringLiteral("Delay Profile"));
+    StartUpDone = true;
 }
 
 bool TForm1::ApplySettings()
 {
+    // A start-up that stopped at the gain table left the ports unconfigured: no write
+    // reaches the front-end, and a capture would show or record settings it never got.
+    if (!StartUpDone) {
+        setStatus(QStringLiteral("START-UP FAILED (digpot.cfg NOT READ): RESTART THE PROGRAM"));
+        setStatusColour(Red);
+        return false;
+    }
     // Every step runs in turn; a later message replaces an earlier one. A box that
     // does not hold an integer ends the check at its step with its flag still set.
     if (ClockDividerChanged) {
