@@ -64,6 +64,7 @@ void TForm1::Button5Click()
         }
 
         bool measure = true;
+        int32_t measuredLast = windowLast;
         if (!MEMPREP(count)) {
             setStatus(QStringLiteral("Failed to allocate buffers"));
             setStatusColour(Red);
@@ -92,6 +93,11 @@ void TForm1::Button5Click()
                 }
                 ExtractSweep(*start, count);
                 MeasureExtractedSweep();
+                // A sweep that starts late in the capture fills fewer elements than the
+                // window holds; the rest are an earlier capture's, taken at other settings,
+                // and are not measured. With none of the window filled, nothing is decided.
+                measuredLast = std::min(windowLast, SweepGroupsExtracted);
+                measure = measuredLast >= adjust::WindowFirst;
             }
             ReleaseSampleBuffer();
         }
@@ -100,7 +106,7 @@ void TForm1::Button5Click()
             std::array<adjust::Extremes, 3> extremes;
             for (int c = 0; c < 3; ++c) {
                 const std::vector<double>& s = *sweeps[c];
-                const int32_t last = std::min<int32_t>(windowLast, static_cast<int32_t>(s.size()) - 1);
+                const int32_t last = std::min<int32_t>(measuredLast, static_cast<int32_t>(s.size()) - 1);
                 extremes[c] = adjust::measureWindow(s.data(), adjust::WindowFirst, last);
             }
             if (!attenuatorDone) {

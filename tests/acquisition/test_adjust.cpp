@@ -287,6 +287,44 @@ TEST_F(AutoAdjust, FailedScanDecidesNothingAndTheNextCycleTriesAgain)
     }
 }
 
+TEST_F(AutoAdjust, ALateSweepIsMeasuredOnlyAsFarAsItWasExtracted)
+{
+    // Channels at -2 V, inside every window; the arrays beyond what a capture fills
+    // hold -4.5 V from an earlier one, which would keep raising the attenuation.
+    struct Case {
+        const char* what;
+        int divider;
+        int32_t markerGroup;  // the one sweep start of each capture
+        int scans;
+        int32_t attenuation;
+        Status status;
+    };
+    const Case cases[] = {
+        // 1000 of the 5000 elements filled: 100..1000 are measured, and they settle.
+        {"divider 2, start at group 9000", 2, 9000, 2, 0, {"Locking buffer 1", White}},
+        {"divider 4, start at group 4500", 4, 4500, 2, 0, {"Locking buffer 1", White}},
+        // 50 filled: the window holds nothing of the capture, so nothing is decided.
+        {"divider 2, start at group 9950", 2, 9950, 40, 0,
+         {"Auto Adjust stopped: not settled after 40 cycles", Red}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startReady(c.divider);
+        for (auto* a : {&form->SweepVolts1, &form->SweepVolts2, &form->SweepVolts3})
+            a->assign(a->size(), -4.5);
+        const int before = boardsim::scanCount();
+        boardsim::setScanSource(groupSource([&](int32_t g) {
+            return Group{code(-2.0), code(-2.0), code(-2.0), uint16_t(g == c.markerGroup ? 4000 : 0)};
+        }));
+        form->Button5Click();
+        EXPECT_EQ(boardsim::scanCount() - before, c.scans);
+        EXPECT_EQ(form->Attenuation, c.attenuation);
+        EXPECT_EQ(form->Gain1, 30);
+        EXPECT_EQ(current(), c.status);
+        boardsim::clearScanSource();
+    }
+}
+
 TEST_F(AutoAdjust, DividerFourMeasuresElements100To2500)
 {
     startReady(4);
