@@ -173,6 +173,8 @@ public:
 
     // ---- Start-up and settings ------------------------------------------------------
     bool ApplySettings();
+    // The red message of an action refused because start-up did not run to its end.
+    void ShowStartUpFailed();
 
     // ---- Capture --------------------------------------------------------------------
     bool MEMPREP(int32_t count);

@@ -269,7 +269,8 @@ TEST_F(GainFormTest, AfterAStartUpThatStoppedAtTheTableNoActionRuns)
         QString status;  // red
     };
     const QString refused = "START-UP FAILED (digpot.cfg NOT READ): RESTART THE PROGRAM";
-    const Case cases[] = {{"Show", refused}, {"Auto Adjust", refused}, {"Acquire", "CANNOT ACQUIRE"}};
+    const Case cases[] = {
+        {"Show", refused}, {"Auto Adjust", refused}, {"Acquire", "CANNOT ACQUIRE"}, {"Clocks per Sweep", refused}};
     for (const bool missing : {true, false}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.action) + (missing ? ", no table" : ", a malformed table"));
@@ -287,9 +288,11 @@ TEST_F(GainFormTest, AfterAStartUpThatStoppedAtTheTableNoActionRuns)
             dialogs.saveAnswers = {saved};
             form->Edit1->setText("2");
             form->Edit2->setText("5");
-            QPushButton* const button = std::string(c.action) == "Show"          ? form->Button3
-                                        : std::string(c.action) == "Auto Adjust" ? form->Button5
-                                                                                 : form->Button6;
+            const std::string action = c.action;
+            QPushButton* const button = action == "Show"          ? form->Button3
+                                        : action == "Auto Adjust" ? form->Button5
+                                        : action == "Acquire"     ? form->Button6
+                                                                  : form->Panel1;
             button->click();
             EXPECT_EQ(form->statusText(), c.status);
             EXPECT_EQ(form->statusColour(), QColor(255, 0, 0));
@@ -298,6 +301,7 @@ TEST_F(GainFormTest, AfterAStartUpThatStoppedAtTheTableNoActionRuns)
             EXPECT_EQ(dialogs.saveAsked, 0);
             EXPECT_FALSE(QFile::exists(saved));
             EXPECT_EQ(form->Edit4->text(), "20");
+            EXPECT_EQ(form->Panel1->text(), "Panel1");  // no read-back of lines nothing drives
             EXPECT_FALSE(form->CaptureInProgress);
             if (!missing)
                 QFile::remove(path(QStringLiteral("digpot.cfg")));
