@@ -108,6 +108,11 @@ public:
     // Exit or the window's frame has closed the program: an action under way (one that
     // yields to pending messages) ends at its next step instead of going on unseen.
     bool Closing = false;
+    // The start-up sequence ran to its end. When it did not (the gain table could not be
+    // read), the ports were never configured and nothing reached the front-end, so no
+    // setting can: the capture actions are refused rather than run on settings that
+    // the front-end never got.
+    bool StartUpDone = false;
 
     // Gain calibration table: rows 0..67 (3..70 dB), columns 0..15 (potentiometers).
     std::array<std::array<int32_t, 16>, 68> GainTable{};
@@ -168,6 +173,8 @@ public:
 
     // ---- Start-up and settings ------------------------------------------------------
     bool ApplySettings();
+    // The red message of an action refused because start-up did not run to its end.
+    void ShowStartUpFailed();
 
     // ---- Capture --------------------------------------------------------------------
     bool MEMPREP(int32_t count);

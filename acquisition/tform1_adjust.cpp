@@ -7,6 +7,7 @@
 #include "status_colours.h"
 #include "auto_adjust.h"
 #include "capture.h"
+#include "frontend_protocol.h"
 #include "scoped_flag.h"
 
 #include <QLineEdit>
@@ -42,7 +43,13 @@ void TForm1::Button5Click()
     for (int c = 0; c < 3; ++c)
         applyGain(c, adjust::InitialGain);
 
-    // The attenuation phase starts from the present setting; it is not reset.
+    // The attenuation phase starts from the present setting; it is not reset. The
+    // attenuator must hold that setting for the first cycle to measure at it: start-up
+    // leaves it at 31 dB while the setting reads 0, and from there the phase ended at
+    // once on signals 31 dB too small, never sent the attenuator anything and raised the
+    // gains against 31 dB that the window and the recordings did not show.
+    if (FrontEndSent.attenuationDb != frontend::attenuationIndexSent(Attenuation))
+        SetAttenuation(Attenuation);
     auto settled = [&] { return channels[0].done && channels[1].done && channels[2].done && attenuatorDone; };
     for (int cycle = 1; !settled(); ++cycle) {
         // Closed while a cycle yielded: nothing more is measured or sent to the front-end.
@@ -57,6 +64,7 @@ void TForm1::Button5Click()
         }
 
         bool measure = true;
+        int32_t measuredLast = windowLast;
         if (!MEMPREP(count)) {
             setStatus(QStringLiteral("Failed to allocate buffers"));
             setStatusColour(Red);
@@ -67,9 +75,14 @@ void TForm1::Button5Click()
             return;
         } else {
             if (!ArmScan(count, ScanRate)) {
-                // The arrays keep the previous extraction, and that is what is measured.
+                // The arrays still hold an earlier capture, taken at other settings (or
+                // none at all): deciding on them again would move the attenuation and
+                // gains on samples that were never taken at these settings, so a board
+                // whose scans fail drove every gain to the cap. Like a failed allocation,
+                // the cycle measures and decides nothing, and the next one tries again.
                 setStatus(QStringLiteral("Failed to get a sweep"));
                 setStatusColour(Red);
+                measure = false;
             } else {
                 const std::optional<int32_t> start = FindSweepStart(0, DisplayMarkerThreshold, count);
                 if (!start) {
@@ -80,6 +93,11 @@ void TForm1::Button5Click()
                 }
                 ExtractSweep(*start, count);
                 MeasureExtractedSweep();
+                // A sweep that starts late in the capture fills fewer elements than the
+                // window holds; the rest are an earlier capture's, taken at other settings,
+                // and are not measured. With none of the window filled, nothing is decided.
+                measuredLast = std::min(windowLast, SweepGroupsExtracted);
+                measure = measuredLast >= adjust::WindowFirst;
             }
             ReleaseSampleBuffer();
         }
@@ -88,7 +106,7 @@ void TForm1::Button5Click()
             std::array<adjust::Extremes, 3> extremes;
             for (int c = 0; c < 3; ++c) {
                 const std::vector<double>& s = *sweeps[c];
-                const int32_t last = std::min<int32_t>(windowLast, static_cast<int32_t>(s.size()) - 1);
+                const int32_t last = std::min<int32_t>(measuredLast, static_cast<int32_t>(s.size()) - 1);
                 extremes[c] = adjust::measureWindow(s.data(), adjust::WindowFirst, last);
             }
             if (!attenuatorDone) {

@@ -49,6 +49,11 @@ void TForm1::Button3Click()
         ~Release() { form.ReleaseSampleBuffer(); }
     } release{*this};
 
+    // Closed (Exit or the frame) while pending messages ran, inside MEMPREP or just now:
+    // the scan has not begun, and it is not taken for a window that has gone (with no
+    // external clock it would hold the program, unseen, until the clock came).
+    if (Closing)
+        return;
     if (!ArmScan(count, ScanRate)) {
         setStatus(QStringLiteral("Failed to get a sweep"));
         setStatusColour(Red);

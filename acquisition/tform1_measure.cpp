@@ -47,8 +47,13 @@ void TForm1::ShowMeasurements(const std::array<const double*, 3>& profiles)
     // One sweep's profile, of the samples the divider gives, unwindowed.
     DelayMetricsParams params;
     params.transformSamples = ClockDivider == 4 ? 2500 : 4096;
+    // A sweep that starts late in the capture fills fewer elements than the transform
+    // takes; the rest of its profile comes from an earlier capture, so it gives no
+    // numbers of this sweep ("-"), only the clipped samples of what was captured.
+    const bool whole = SweepGroupsExtracted >= params.transformSamples;
     for (int ch = 0; ch < 3; ++ch) {
-        const MeasurementRow row = measurementRow(computeDelayMetrics(profiles[ch], params), SweepClipped[ch]);
+        const DelayMetrics metrics = whole ? computeDelayMetrics(profiles[ch], params) : DelayMetrics{};
+        const MeasurementRow row = measurementRow(metrics, SweepClipped[ch]);
         const std::string* texts[] = {&row.peak, &row.snr, &row.rms, &row.clip};
         for (int c = 0; c < 4; ++c)
             MeasurementLabels[ch][c]->setText(QString::fromStdString(*texts[c]));

@@ -90,10 +90,23 @@ void TForm1::FormCreate()
 
     TimeSeriesMode = true;
     Button2->setText(QStringLiteral("Delay Profile"));
+    StartUpDone = true;
+}
+
+void TForm1::ShowStartUpFailed()
+{
+    setStatus(QStringLiteral("START-UP FAILED (digpot.cfg NOT READ): RESTART THE PROGRAM"));
+    setStatusColour(Red);
 }
 
 bool TForm1::ApplySettings()
 {
+    // A start-up that stopped at the gain table left the ports unconfigured: no write
+    // reaches the front-end, and a capture would show or record settings it never got.
+    if (!StartUpDone) {
+        ShowStartUpFailed();
+        return false;
+    }
     // Every step runs in turn; a later message replaces an earlier one. A box that
     // does not hold an integer ends the check at its step with its flag still set.
     if (ClockDividerChanged) {
@@ -169,6 +182,12 @@ bool TForm1::ApplySettings()
 
 void TForm1::Panel1Click()
 {
+    // Without the start-up the address port was never driven: no register is selected and
+    // the lines read back are no value of the front-end's (all ones showed 16777215).
+    if (!StartUpDone) {
+        ShowStartUpFailed();
+        return;
+    }
     ClocksPerSweep = ReadClocksPerSweep();
     Panel1->setText(text(ClocksPerSweep));
 }

@@ -111,11 +111,65 @@ TEST_F(AutoAdjust, AttenuationRisesWhileAMaximumIsAbove3_2)
     form->Button5Click();
     EXPECT_EQ(edit3, (std::vector<QString>{"5", "10", "15"}));
     EXPECT_EQ(form->Attenuation, 15);
-    // Each new value reached the front-end before the next capture (start-up left
-    // the attenuator at 31 dB while the setting reads 0; that is not re-sent here).
-    EXPECT_EQ(attenuationAtScan, (std::vector<double>{31, 5, 10, 15, 15}));
+    // Each new value reached the front-end before the next capture; the first capture
+    // is taken at the setting, not at the 31 dB that start-up left in the attenuator.
+    EXPECT_EQ(attenuationAtScan, (std::vector<double>{0, 5, 10, 15, 15}));
     EXPECT_EQ(gainAtScan, (std::vector<int32_t>{30, 30, 30, 30, 30}));
     EXPECT_TRUE(edit4.empty());
+}
+
+TEST_F(AutoAdjust, TheFirstCycleMeasuresWithTheAttenuatorAtTheSetting)
+{
+    // Channel 1 reaches 4 V at 0 dB and falls with the attenuation the front-end holds.
+    struct Case {
+        const char* what;
+        const char* edit3;  // typed before the adjustment; null: as start-up left it
+        std::vector<double> attenuationAtScan;
+        int32_t attenuation;
+        int attenuatorWritesAtStart;  // before the first capture, the settings check's included
+    };
+    const std::vector<Case> cases = {
+        // Start-up sent 31 while the box reads 0: the adjustment sends 0 first. Measured
+        // at 31 dB, it stopped at once with the setting 0 and the attenuator at 31.
+        {"as after start-up", nullptr, {0, 5, 10, 15, 15}, 15, 1},
+        // The settings check has sent the setting: nothing more is sent.
+        {"a setting typed", "5", {5, 10, 15, 15}, 15, 1},
+        {"typed 0 after another value", "0", {0, 5, 10, 15, 15}, 15, 1},
+        // 40 is shown as 31 and sent so; a negative setting is held as index 0.
+        {"beyond the attenuator", "40", {31, 31}, 31, 1},
+        {"negative", "-3", {0, 2, 7, 12, 17, 17}, 17, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startReady(2);
+        if (c.edit3) {
+            form->Edit3->setText("1");
+            form->ApplySettings();
+            form->Edit3->setText(c.edit3);
+        }
+        attenuationAtScan.clear();
+        scans = 0;
+        const size_t writesBefore = boardsim::registerWrites().size();
+        int attenuatorWrites = -1;  // register 7 writes before the first capture
+        inject([&](int scan) {
+            if (scan == 1) {
+                attenuatorWrites = 0;
+                const auto& writes = boardsim::registerWrites();
+                for (size_t i = writesBefore; i < writes.size(); ++i)
+                    attenuatorWrites += writes[i].address == 7 ? 1 : 0;
+            }
+            Levels l = flat(-1.5);
+            l.hi[0] = 4.0 - 0.06 * boardsim::attenuationDb();
+            return l;
+        });
+        form->Button5Click();
+        EXPECT_EQ(attenuationAtScan, c.attenuationAtScan);
+        EXPECT_EQ(form->Attenuation, c.attenuation);
+        EXPECT_EQ(attenuatorWrites, c.attenuatorWritesAtStart);
+        // The attenuator ends at the setting, within what it can take.
+        EXPECT_EQ(boardsim::attenuationDb(), std::clamp(form->Attenuation, 0, 31));
+        boardsim::clearScanSource();
+    }
 }
 
 TEST_F(AutoAdjust, MissingMarkerEndsAtOnce)
@@ -179,17 +233,96 @@ TEST_F(AutoAdjust, FailedAllocationSkipsTheDecisionButRedraws)
     EXPECT_EQ(calls(Fn::WinBufFree), 2);
 }
 
-TEST_F(AutoAdjust, FailedScansMeasureTheArraysAsTheyStand)
+TEST_F(AutoAdjust, FailedScanDecidesNothingAndTheNextCycleTriesAgain)
 {
-    startReady(2);
-    for (auto* a : {&form->SweepVolts1, &form->SweepVolts2, &form->SweepVolts3})
-        a->assign(a->size(), -2.0);
-    boardsim::failNextScan(5, 2);
-    form->Button5Click();
-    EXPECT_EQ(current(), (Status{"Failed to get a sweep", Red}));
-    EXPECT_EQ(boardsim::scanCount(), 2);
-    EXPECT_EQ(form->Gain1, 30);
-    EXPECT_EQ(boardsim::liveBlocks(), 0);
+    // A cycle whose scan fails measures nothing: what the sweep arrays still hold was
+    // taken at other settings (or never), and deciding on it again moved the gains.
+    struct Case {
+        const char* what;
+        int failAfterScan;  // the scan after this good one fails (0: the first; -1: every scan)
+        std::vector<QString> edit4;
+        int32_t gain1;
+        int scansTaken;  // good scans
+        Status status;
+    };
+    const std::vector<Case> cases = {
+        // Stale zeros would have raised every gain to the cap: 40, 50, 60, 70, 67.
+        {"every scan fails", -1, {}, 30, 0, {"Auto Adjust stopped: not settled after 40 cycles", Red}},
+        // Scan 2 lowers the gain to 20; its -3.5 V, decided on again, gave 15.
+        {"the scan after a decrease fails", 2, {"20"}, 20, 3, {"Locking buffer 1", White}},
+        {"the first scan fails", 0, {}, 30, 2, {"Locking buffer 1", White}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startReady(2);
+        recordEdits();
+        edit4.clear();
+        scans = 0;
+        const int before = boardsim::scanCount();
+        if (c.failAfterScan < 0)
+            boardsim::failNextScan(5, 1000);
+        else if (c.failAfterScan == 0)
+            boardsim::failNextScan(5, 1);
+        inject([&](int scan) {
+            if (scan == c.failAfterScan)
+                boardsim::failNextScan(5, 1);
+            return scan == 2 && c.failAfterScan == 2 ? flat(-3.5) : flat(-2.0);
+        });
+        // The arrays as a capture at other settings left them: beyond every limit.
+        for (auto* a : {&form->SweepVolts1, &form->SweepVolts2, &form->SweepVolts3})
+            a->assign(a->size(), c.failAfterScan == 0 ? -4.5 : 0.0);
+        const int replots = form->Chart1->replotCount();
+        form->Button5Click();
+        const int cycles = boardsim::scanCount() - before;
+        EXPECT_EQ(scans, c.scansTaken);
+        EXPECT_EQ(edit4, c.edit4);
+        EXPECT_EQ(form->Gain1, c.gain1);
+        EXPECT_EQ(form->Attenuation, 0);
+        EXPECT_EQ(boardsim::potValue(0), form->GainPotA(c.gain1, 1));
+        EXPECT_EQ(form->Chart1->replotCount(), replots + cycles);  // a failed cycle still redraws
+        EXPECT_EQ(current(), c.status);
+        EXPECT_EQ(boardsim::liveBlocks(), 0);
+        boardsim::failNextScan(0);
+        boardsim::clearScanSource();
+    }
+}
+
+TEST_F(AutoAdjust, ALateSweepIsMeasuredOnlyAsFarAsItWasExtracted)
+{
+    // Channels at -2 V, inside every window; the arrays beyond what a capture fills
+    // hold -4.5 V from an earlier one, which would keep raising the attenuation.
+    struct Case {
+        const char* what;
+        int divider;
+        int32_t markerGroup;  // the one sweep start of each capture
+        int scans;
+        int32_t attenuation;
+        Status status;
+    };
+    const Case cases[] = {
+        // 1000 of the 5000 elements filled: 100..1000 are measured, and they settle.
+        {"divider 2, start at group 9000", 2, 9000, 2, 0, {"Locking buffer 1", White}},
+        {"divider 4, start at group 4500", 4, 4500, 2, 0, {"Locking buffer 1", White}},
+        // 50 filled: the window holds nothing of the capture, so nothing is decided.
+        {"divider 2, start at group 9950", 2, 9950, 40, 0,
+         {"Auto Adjust stopped: not settled after 40 cycles", Red}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        startReady(c.divider);
+        for (auto* a : {&form->SweepVolts1, &form->SweepVolts2, &form->SweepVolts3})
+            a->assign(a->size(), -4.5);
+        const int before = boardsim::scanCount();
+        boardsim::setScanSource(groupSource([&](int32_t g) {
+            return Group{code(-2.0), code(-2.0), code(-2.0), uint16_t(g == c.markerGroup ? 4000 : 0)};
+        }));
+        form->Button5Click();
+        EXPECT_EQ(boardsim::scanCount() - before, c.scans);
+        EXPECT_EQ(form->Attenuation, c.attenuation);
+        EXPECT_EQ(form->Gain1, 30);
+        EXPECT_EQ(current(), c.status);
+        boardsim::clearScanSource();
+    }
 }
 
 TEST_F(AutoAdjust, DividerFourMeasuresElements100To2500)

@@ -259,6 +259,57 @@ TEST_F(GainFormTest, MalformedFileStopsStartUpWithItsMessage)
     EXPECT_TRUE(boardsim::portTrace().empty());
 }
 
+TEST_F(GainFormTest, AfterAStartUpThatStoppedAtTheTableNoActionRuns)
+{
+    // The ports were never configured, so nothing the actions send reaches the
+    // front-end: Show drew, Auto Adjust "set" an attenuation of 200 dB and Acquire
+    // recorded a header of settings the front-end never got, each as a success.
+    struct Case {
+        const char* action;
+        QString status;  // red
+    };
+    const QString refused = "START-UP FAILED (digpot.cfg NOT READ): RESTART THE PROGRAM";
+    const Case cases[] = {
+        {"Show", refused}, {"Auto Adjust", refused}, {"Acquire", "CANNOT ACQUIRE"}, {"Clocks per Sweep", refused}};
+    for (const bool missing : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.action) + (missing ? ", no table" : ", a malformed table"));
+            boardsim::reset();
+            if (!missing) {
+                std::string text = tableText(patternTable());
+                text.replace(text.find(' '), 1, " x ");
+                writeGainFile(text);
+            }
+            create();
+            ASSERT_EQ(dialogs.messages.size(), 1u);
+            dialogs.messages.clear();
+            form->processMessages = [] {};
+            const QString saved = path(QStringLiteral("run.txt"));
+            dialogs.saveAnswers = {saved};
+            form->Edit1->setText("2");
+            form->Edit2->setText("5");
+            const std::string action = c.action;
+            QPushButton* const button = action == "Show"          ? form->Button3
+                                        : action == "Auto Adjust" ? form->Button5
+                                        : action == "Acquire"     ? form->Button6
+                                                                  : form->Panel1;
+            button->click();
+            EXPECT_EQ(form->statusText(), c.status);
+            EXPECT_EQ(form->statusColour(), QColor(255, 0, 0));
+            EXPECT_TRUE(dialogs.messages.empty());
+            EXPECT_TRUE(boardsim::trace().empty());  // no port call, allocation or scan
+            EXPECT_EQ(dialogs.saveAsked, 0);
+            EXPECT_FALSE(QFile::exists(saved));
+            EXPECT_EQ(form->Edit4->text(), "20");
+            EXPECT_EQ(form->Panel1->text(), "Panel1");  // no read-back of lines nothing drives
+            EXPECT_FALSE(form->CaptureInProgress);
+            if (!missing)
+                QFile::remove(path(QStringLiteral("digpot.cfg")));
+            form.reset();
+        }
+    }
+}
+
 TEST_F(GainFormTest, ChannelGainProgramsBothPotsOfTheChannel)
 {
     auto t = patternTable();

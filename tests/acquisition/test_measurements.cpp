@@ -82,6 +82,36 @@ TEST_F(Measurements, ClippedSamplesAreCountedPerChannelOfTheSweep)
         EXPECT_EQ(cellText(ch, 3), "2500");  // one sweep at divider 4, not the whole capture
 }
 
+TEST_F(Measurements, ASweepTooShortForTheTransformGivesNoNumbers)
+{
+    // The transform takes 4096 elements at divider 2 and 2500 at divider 4; a sweep that
+    // starts later fills fewer, and the rest of its profile is an earlier capture's.
+    struct Case {
+        int divider;
+        int32_t markerGroup;  // of 10000 groups at divider 2, 5000 at divider 4
+        bool numbers;
+        const char* clip;  // channel 1 at the top code: the groups extracted, at most a sweep
+    };
+    const Case cases[] = {
+        {2, 5904, true, "4096"}, {2, 5905, false, "4095"}, {2, 9000, false, "1000"},
+        {4, 2500, true, "2500"}, {4, 2501, false, "2499"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("divider " + std::to_string(c.divider) + ", start at group " + std::to_string(c.markerGroup));
+        startReady(c.divider);
+        boardsim::setScanSource(groupSource([&](int32_t g) {
+            const uint16_t tone = uint16_t(2048 + std::lround(1500 * std::sin(0.3 * g)));
+            return Group{4095, tone, tone, uint16_t(g == c.markerGroup ? 4000 : 0)};
+        }));
+        form->Button3Click();
+        ASSERT_TRUE(current().text.startsWith("Start of sweep at ")) << current().text.toStdString();
+        EXPECT_EQ(cellText(1, 0) != "-", c.numbers) << cellText(1, 0).toStdString();
+        EXPECT_EQ(cellText(1, 1) != "-", c.numbers) << cellText(1, 1).toStdString();
+        EXPECT_EQ(cellText(0, 3), c.clip);
+        boardsim::clearScanSource();
+    }
+}
+
 TEST_F(Measurements, AutoAdjustFillsTheReadoutButLeavesTheDrawnProfilesAlone)
 {
     startReady(2);

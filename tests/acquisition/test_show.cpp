@@ -210,6 +210,42 @@ TEST_F(Show, ClickDuringACaptureIsIgnored)
     EXPECT_EQ(boardsim::scanCount(), 2);
 }
 
+TEST_F(Show, ClosingTheProgramBeforeTheScanTakesNoScan)
+{
+    // Pending messages run inside MEMPREP and once more after "Allocated buffers".
+    struct Case {
+        const char* how;
+        int closeAtYield;
+    };
+    const Case cases[] = {{"Exit", 1}, {"frame", 1}, {"Exit", 2}, {"frame", 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.how) + " at yield " + std::to_string(c.closeAtYield));
+        startReady(2);
+        form->show();
+        injectMarkers({5});
+        fillArrays(0.25);
+        const Picture before = picture();
+        const int scansBefore = boardsim::scanCount();
+        int yields = 0;
+        onProcessMessages = [&] {
+            if (++yields != c.closeAtYield)
+                return;
+            if (std::string(c.how) == "Exit")
+                form->Button7->click();
+            else
+                EXPECT_TRUE(form->close());
+        };
+        form->Button3->click();
+        EXPECT_EQ(boardsim::scanCount(), scansBefore);
+        EXPECT_TRUE(picture() == before);
+        EXPECT_TRUE(dialogs.messages.empty());
+        EXPECT_FALSE(form->CaptureInProgress);
+        expectBufferGivenBack();
+        onProcessMessages = nullptr;
+        form.reset();
+    }
+}
+
 TEST_F(Show, FlagClearedWhenTheSettingsCheckThrows)
 {
     startReady(2);
