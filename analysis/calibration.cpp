@@ -43,8 +43,12 @@ public:
             return 0;
         }
         const double x = v.toDouble();
-        if (!std::isfinite(x) || x < low || x > high)
+        // Out of range it reads as the lowest value allowed, which every caller may
+        // turn into an integer, as it may not 1e300.
+        if (!std::isfinite(x) || x < low || x > high) {
             fail(std::string("\"") + name + "\" is out of range");
+            return low;
+        }
         return x;
     }
     std::string text(const char* name)

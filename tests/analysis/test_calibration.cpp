@@ -109,6 +109,11 @@ TEST(CalibrationFile, ReadsWhatItWritesAndRefusesTheRest)
         {"\"through_db\": 60", "\"through_db\": -1", "\"through_db\" is out of range"},
         {"\"channel\": 1", "\"channel\": 1.5", "channels: \"channel\" must be 1, 2 or 3"},
         {"\"channel\": 1", "\"channel\": 4", "channels: \"channel\" is out of range"},
+        // Far out of the range of an integer, which the divider and the channel become.
+        {"\"clock_divider\": 2", "\"clock_divider\": 1e300", "\"clock_divider\" is out of range"},
+        {"\"clock_divider\": 2", "\"clock_divider\": -1e300", "\"clock_divider\" is out of range"},
+        {"\"channel\": 1", "\"channel\": -1e300", "channels: \"channel\" is out of range"},
+        {"\"channel\": 1", "\"channel\": 1e300", "channels: \"channel\" is out of range"},
         {"\"delay_bins\": 51.0", "\"delay_bins\": null", "channels: \"delay_bins\" must be a number"},
         {"\"window\": \"none\"", "\"window\": 0", "processing: \"window\" must be a text"},
         {"\"inputs\": [", "\"inputs\": 3, \"x\": [", "\"inputs\" must be a list"},
