@@ -439,6 +439,7 @@ int runAnalyzeCommand(const QStringList& args, PlotModuleLoad* plotModule)
         settings.calibration = cal::readCalibration(settings.calibrationPath, &error);
         if (!settings.calibration)
             throw cli::Failure(settings.calibrationPath + ": " + error);
+        settings.countClipped = true;
     }
     if (parser.isSet(origin)) {
         settings.origin = cli::parseOrigin(parser.value(origin).toStdString());
@@ -608,6 +609,7 @@ int runCampaignCommand(const QStringList& args, PlotModuleLoad* plotModule)
         settings.analysis.calibration = cal::readCalibration(settings.analysis.calibrationPath, &error);
         if (!settings.analysis.calibration)
             throw cli::Failure(settings.analysis.calibrationPath + ": " + error);
+        settings.analysis.countClipped = true;
         settings.pathGain = cli::calibratedPathGain(*settings.analysis.calibration, settings.pathGainChannel);
         settings.pathGainSource =
             settings.analysis.calibrationPath + ", ch " + std::to_string(settings.pathGainChannel);

@@ -150,6 +150,7 @@ TEST_F(CalibrationEndToEnd, PathGainsAndDelaysFromTheAntenna)
         const RunResult measured =
             sounder("analyze two.txt --cal cal.json --bandwidth 1e8 --csv two.csv --paths paths.csv --json two.json");
         ASSERT_EQ(measured.status, 0) << measured.err;
+        EXPECT_EQ(measured.err, "");  // no channel clips, and each has its sidecar
         int blocks = 0;
         for (const auto& row : csvRows(readBytes(dir.file("two.csv")))) {
             if (row.at("kind") != "block")
@@ -255,6 +256,10 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
          "cal.json: made with --window none, not hann: the powers would not compare"},
         {"analyze two.txt --cal cal.json --threshold-db 30 --csv out.json", 2,
          "cal.json: made with --threshold-db 20, not 30: the powers would not compare"},
+        // Measured, but its path gains are short of the channel's: said so.
+        {"analyze clipped.txt --cal cal.json --csv out.json", 0,
+         "clipped.txt: ch 1, 2, 3: clipped samples (code 0 or 4095): the path gains read low; record with less gain "
+         "or more attenuation\n"},
         {"calibrate nosidecar.txt --through-db 60 -o out.json", 0,
          "nosidecar.txt: no sidecar: gain and attenuation taken from the header, which holds the settings, not what "
          "the front-end had"},
