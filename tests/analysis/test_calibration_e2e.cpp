@@ -215,6 +215,8 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
     record("div4", channelFile(B2B), 30, 10, 5, 4);
     record("two", channelFile(TwoPaths), 50, 0, 5);
     writeBytes(dir.file("nosidecar.txt"), readBytes(dir.file("b2b.txt")));
+    writeBytes(dir.file("copy.txt"), readBytes(dir.file("b2b.txt")));
+    writeBytes(dir.file("copy.txt.meta.json"), readBytes(dir.file("b2b.txt.meta.json")));
     ASSERT_EQ(sounder("calibrate b2b.txt --through-db 60 -o cal.json").status, 0);
     ASSERT_EQ(sounder("calibrate b2b.txt --through-db 60 --channel 1 -o cal1.json").status, 0);
     writeBytes(dir.file("broken.json"), readBytes(dir.file("cal.json")).substr(0, 100));
@@ -239,6 +241,8 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
          "div4.txt: recorded at clock divider 4, b2b.txt at 2: one calibration holds one divider"},
         {"calibrate altered.txt --through-db 60 -o out.json", 2,
          "altered.txt.meta.json: describes a recording of another SHA-256 than this one"},
+        {"calibrate b2b.txt copy.txt --through-db 60 -o out.json", 2,
+         "copy.txt: holds the same bytes as b2b.txt (SHA-256 "},
         {"calibrate b2b.txt -o out.json", 1, "sounder: calibrate needs --through-db A"},
         {"calibrate b2b.txt --through-db 60", 1, "sounder: calibrate needs -o CAL.json"},
         {"calibrate b2b.txt --through-db 60 --cable-delay-ns 2e9 -o out.json", 1,
