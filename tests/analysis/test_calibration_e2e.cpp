@@ -277,6 +277,23 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
         EXPECT_EQ(std::ifstream(dir.file("out.json")).good(), c.status == 0) << c.args;
     }
 
+    // A measurement at another threshold takes a calibration made at that threshold, which
+    // then also decides how far below the strongest path a second one is refused.
+    const RunResult deep = sounder("calibrate b2b.txt --through-db 60 --threshold-db 30 -o cal30.json");
+    ASSERT_EQ(deep.status, 0) << deep.err;
+    EXPECT_EQ(deep.err, "");
+    const RunResult at30 = sounder("analyze two.txt --cal cal30.json --threshold-db 30 --csv out30.csv");
+    EXPECT_EQ(at30.status, 0) << at30.err;
+    EXPECT_EQ(at30.err, "");
+    EXPECT_EQ(sounder("analyze two.txt --cal cal30.json --csv out20.csv").status, 2);
+    EXPECT_NE(sounder("info cal30.json").out.find(", threshold 30 dB,"), std::string::npos);
+    for (const char* bad : {"-1", "2e6", "x"}) {
+        const RunResult r = sounder(std::string("calibrate b2b.txt --through-db 60 --threshold-db ") + bad +
+                                    " -o bad.json");
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_EQ(r.err, "sounder: --threshold-db must be a number of dB from 0 to 1e6 (see sounder --help)\n");
+    }
+
     // What info shows of a calibration.
     const RunResult info = sounder("info cal1.json");
     EXPECT_EQ(info.status, 0) << info.err;
