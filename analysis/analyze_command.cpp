@@ -365,6 +365,15 @@ bool applyCalibration(std::vector<RecordingAnalysis>& results, const AnalysisSet
             if (calibrated(ch) && !r.levels->gainDb[size_t(ch.channel - 1)])
                 refuse(r.path + ": ch " + std::to_string(ch.channel) + ": the sidecar does not say what gain the "
                                 "front-end was sent");
+        // A clipped channel's powers are short of what reached the receiver: measured,
+        // but said to be so (settings.countClipped counts them).
+        std::string clipped;
+        for (const ChannelAnalysis& ch : r.channels)
+            if (calibrated(ch) && ch.clipped > 0)
+                clipped += (clipped.empty() ? "" : ", ") + std::to_string(ch.channel);
+        if (!clipped.empty())
+            note(r.path + ": ch " + clipped + ": clipped samples (code 0 or 4095): the path gains read low; record "
+                                              "with less gain or more attenuation");
     }
     return good;
 }

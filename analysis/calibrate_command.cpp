@@ -55,6 +55,13 @@ cal::Calibration calibrationOf(const CalibrateOptions& options)
         const RecordingAnalysis r = analyzeRecording(
             path, settings, nullptr, nullptr, [&hasher](const char* bytes, size_t length) { hasher.add(bytes, length); });
         const std::string sha256 = hasher.hex();
+        // A copy of a recording given beside it would weigh twice, as the same file named
+        // twice would (refused before anything is read); no two recordings of the same
+        // run, receiver noise and all, are the same bytes.
+        for (const cal::Input& earlier : c.inputs)
+            if (earlier.sha256 == sha256)
+                throw Failure(path + ": holds the same bytes as " + earlier.file + " (SHA-256 " + sha256.substr(0, 12) +
+                              "...), a copy of it: each recording counts once");
         if (r.viewerLayout)
             throw Failure(path + ": not in the acquisition layout: a calibration needs the gain and attenuation it "
                                  "was recorded with");

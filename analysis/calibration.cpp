@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
@@ -43,8 +44,12 @@ public:
             return 0;
         }
         const double x = v.toDouble();
-        if (!std::isfinite(x) || x < low || x > high)
+        // Out of range it reads as the lowest value allowed, which every caller may
+        // turn into an integer, as it may not 1e300.
+        if (!std::isfinite(x) || x < low || x > high) {
             fail(std::string("\"") + name + "\" is out of range");
+            return low;
+        }
         return x;
     }
     std::string text(const char* name)
@@ -238,11 +243,22 @@ FrontEndLevels frontEndLevels(const std::string& recordingPath, int32_t headerAt
         levels.fromSidecar = true;
         return levels;
     }
-    cli::note(recordingPath + ": no sidecar: gain and attenuation taken from the header, which holds the settings, "
-                              "not what the front-end had");
-    levels.attenuationDb = headerAttenuation;
+    // A setting beyond the front-end's range is kept in the header as it was typed (a
+    // gain of 80 dB), and reached the front-end limited (70 dB): that is what was had.
+    std::string limited;
+    const auto limit = [&limited](int32_t setting, int32_t least, int32_t most, const std::string& what) {
+        const int32_t had = std::clamp(setting, least, most);
+        if (had != setting)
+            limited += (limited.empty() ? "" : ", ") + what + " " + std::to_string(setting) + " dB as " +
+                       std::to_string(had) + " dB";
+        return had;
+    };
+    levels.attenuationDb = limit(headerAttenuation, LeastAttenuationDb, MostAttenuationDb, "attenuation");
     for (size_t c = 0; c < 3; ++c)
-        levels.gainDb[c] = headerGains[c];
+        levels.gainDb[c] = limit(headerGains[c], LeastGainDb, MostGainDb, "ch " + std::to_string(c + 1) + " gain");
+    cli::note(recordingPath + ": no sidecar: gain and attenuation taken from the header, which holds the settings, "
+                              "not what the front-end had" +
+              (limited.empty() ? std::string() : " (" + limited + ", the front-end's limits)"));
     return levels;
 }
 

@@ -60,6 +60,11 @@ std::optional<Calibration> readCalibration(const std::string& path, std::string*
 // Whether the text looks like a calibration (a JSON object naming this schema).
 bool isCalibrationText(const std::string& text);
 
+// What the front-end can be set to: a channel gain of the gain table's rows, an
+// attenuation index. A header's setting beyond them reached the front-end limited to them.
+inline constexpr int32_t LeastGainDb = 3, MostGainDb = 70;
+inline constexpr int32_t LeastAttenuationDb = 0, MostAttenuationDb = 31;
+
 // The receiver gain and RF attenuation a recording was made with.
 struct FrontEndLevels {
     std::array<std::optional<double>, 3> gainDb;  // per channel; absent when not known
@@ -68,7 +73,8 @@ struct FrontEndLevels {
 };
 
 // From the recording's sidecar (what the front-end was sent) when it has one that
-// describes it, else from its header with a note on stderr. Throws cli::Failure for a
+// describes it, else from its header, limited to what the front-end can be set to,
+// with a note on stderr. Throws cli::Failure for a
 // sidecar that cannot be read or does not describe the recording.
 // With sha256 (of the recording) the sidecar must name that digest too.
 FrontEndLevels frontEndLevels(const std::string& recordingPath, int32_t headerAttenuation,

@@ -439,6 +439,7 @@ int runAnalyzeCommand(const QStringList& args, PlotModuleLoad* plotModule)
         settings.calibration = cal::readCalibration(settings.calibrationPath, &error);
         if (!settings.calibration)
             throw cli::Failure(settings.calibrationPath + ": " + error);
+        settings.countClipped = true;
     }
     if (parser.isSet(origin)) {
         settings.origin = cli::parseOrigin(parser.value(origin).toStdString());
@@ -517,7 +518,9 @@ int runCalibrateCommand(const QStringList& args)
     const QCommandLineOption channel("channel", "Only channel N (1, 2 or 3; default all three).", "N");
     const QCommandLineOption window("window", "Window on the samples: none (default), hann or blackman; analyze "
                                               "--cal must use the same.", "NAME", "none");
-    parser.addOptions({help, through, cable, out, channel, window});
+    const QCommandLineOption threshold("threshold-db", "Bins within this many dB of the peak count (default 20); "
+                                                       "analyze --cal must use the same.", "DB");
+    parser.addOptions({help, through, cable, out, channel, window, threshold});
     parser.addPositionalArgument("B2B", "Back-to-back recordings in the acquisition layout, of one divider.",
                                  "B2B...");
     if (!parser.parse(args))
@@ -546,6 +549,11 @@ int runCalibrateCommand(const QStringList& args)
         options.settings.window = cli::SampleWindow::Blackman;
     else if (windowText != "none")
         return usage("--window must be none, hann or blackman");
+    // The threshold decides which bins count, in the reference as in every measurement
+    // calibrated with it; within what the calibration file holds.
+    double& thresholdDb = options.settings.metrics.thresholdDb;
+    if (!readNumber(parser, threshold, thresholdDb) || !(thresholdDb >= 0.0 && thresholdDb <= 1e6))
+        return usage("--threshold-db must be a number of dB from 0 to 1e6");
     for (const QString& file : parser.positionalArguments())
         options.files.push_back(localPath(file));
     // A recording given twice would weigh twice in the average.
@@ -608,6 +616,7 @@ int runCampaignCommand(const QStringList& args, PlotModuleLoad* plotModule)
         settings.analysis.calibration = cal::readCalibration(settings.analysis.calibrationPath, &error);
         if (!settings.analysis.calibration)
             throw cli::Failure(settings.analysis.calibrationPath + ": " + error);
+        settings.analysis.countClipped = true;
         settings.pathGain = cli::calibratedPathGain(*settings.analysis.calibration, settings.pathGainChannel);
         settings.pathGainSource =
             settings.analysis.calibrationPath + ", ch " + std::to_string(settings.pathGainChannel);

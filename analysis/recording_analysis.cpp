@@ -270,6 +270,23 @@ void addBytes(std::atomic<uint64_t>* bytesDone, uint64_t bytes)
         bytesDone->fetch_add(bytes, std::memory_order_relaxed);
 }
 
+// Adds the codes 0 and 4095 of a sweep's groups (three channels in turn) to each
+// channel's count. Counted in runs of 48 codes (16 groups), position by position, which
+// the compiler turns into a few vector operations, since analyze --cal counts every sweep.
+void addClipped(const std::vector<uint16_t>& sweep, std::array<int64_t, 3>& clipped)
+{
+    constexpr size_t Run = 48;
+    std::array<uint32_t, Run> atPosition{};
+    size_t i = 0;
+    for (; i + Run <= sweep.size(); i += Run)
+        for (size_t j = 0; j < Run; ++j)
+            atPosition[j] += sweep[i + j] == 0 || sweep[i + j] == 4095;
+    for (size_t j = 0; j < Run; ++j)
+        clipped[j % 3] += atPosition[j];
+    for (; i < sweep.size(); ++i)
+        clipped[i % 3] += sweep[i] == 0 || sweep[i] == 4095;
+}
+
 void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings, RecordingAnalysis& result,
                         std::atomic<uint64_t>* bytesDone, ProfileRowsProgress* progress)
 {
@@ -344,8 +361,7 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
         if (progress && size_t(result.sweeps) >= expected)
             throw std::logic_error("more sweeps than the room kept for their rows");
         if (settings.countClipped)
-            for (size_t i = 0; i < sweep.size(); ++i)
-                clipped[i % 3] += sweep[i] == 0 || sweep[i] == 4095;
+            addClipped(sweep, clipped);
         for (size_t c = 0; c < channels.size(); ++c) {
             loadReordered(sweep.data() + size_t(chosen[c] - 1), used, weighted ? weights.data() : nullptr, *area);
             channels[c].addSweep(*area, true);

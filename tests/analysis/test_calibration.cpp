@@ -1,6 +1,8 @@
 // The calibration's pieces: the lobe of a tone anywhere between two bins, and the
 // reading of CAL.json, which refuses what is not a whole calibration.
 #include "calibration.h"
+#include "frontend_protocol.h"
+#include "gain_table.h"
 #include "path_lobe.h"
 #include "temp_dir.h"
 
@@ -109,6 +111,11 @@ TEST(CalibrationFile, ReadsWhatItWritesAndRefusesTheRest)
         {"\"through_db\": 60", "\"through_db\": -1", "\"through_db\" is out of range"},
         {"\"channel\": 1", "\"channel\": 1.5", "channels: \"channel\" must be 1, 2 or 3"},
         {"\"channel\": 1", "\"channel\": 4", "channels: \"channel\" is out of range"},
+        // Far out of the range of an integer, which the divider and the channel become.
+        {"\"clock_divider\": 2", "\"clock_divider\": 1e300", "\"clock_divider\" is out of range"},
+        {"\"clock_divider\": 2", "\"clock_divider\": -1e300", "\"clock_divider\" is out of range"},
+        {"\"channel\": 1", "\"channel\": -1e300", "channels: \"channel\" is out of range"},
+        {"\"channel\": 1", "\"channel\": 1e300", "channels: \"channel\" is out of range"},
         {"\"delay_bins\": 51.0", "\"delay_bins\": null", "channels: \"delay_bins\" must be a number"},
         {"\"window\": \"none\"", "\"window\": 0", "processing: \"window\" must be a text"},
         {"\"inputs\": [", "\"inputs\": 3, \"x\": [", "\"inputs\" must be a list"},
@@ -191,6 +198,44 @@ TEST(CalibrationFile, FormulasTakeTheLevelsAndTheReferenceOut)
     EXPECT_DOUBLE_EQ(cal::antennaDelayNs(251.25, ref, 1e-8, 5.0), 2005.0);
     EXPECT_DOUBLE_EQ(cal::antennaDelayNs(251.25, ref, 1e-8, 0.0), 2000.0);
     EXPECT_DOUBLE_EQ(cal::antennaDelayNs(51.25, ref, 1e-8, 5.0), 5.0);
+}
+
+// Without a sidecar the header's settings are taken as they reached the front-end: a gain
+// beyond the gain table's rows, an attenuation beyond the attenuator's, limited as the
+// acquisition program limits them, and said so in the one line on stderr.
+TEST(CalibrationFile, HeaderSettingsAreTakenWithTheFrontEndsLimits)
+{
+    EXPECT_EQ(cal::LeastGainDb, gain::MinGainDb);
+    EXPECT_EQ(cal::MostGainDb, gain::MaxGainDb);
+    EXPECT_EQ(cal::MostAttenuationDb, frontend::MaxAttenIndex);
+    TempDir dir;
+    const std::string path = dir.file("rec.txt");
+    struct Case {
+        int32_t attenuation;
+        std::array<int32_t, 3> gains;
+        double hadAttenuation;
+        std::array<double, 3> hadGains;
+        std::string says;  // what the note adds to the usual one
+    };
+    const Case cases[] = {
+        {10, {30, 3, 70}, 10, {30, 3, 70}, ""},
+        {-3, {80, 2, 50}, 0, {70, 3, 50}, " (attenuation -3 dB as 0 dB, ch 1 gain 80 dB as 70 dB, ch 2 gain 2 dB as "
+                                          "3 dB, the front-end's limits)"},
+        {45, {50, 50, -10}, 31, {50, 50, 3}, " (attenuation 45 dB as 31 dB, ch 3 gain -10 dB as 3 dB, the front-end's "
+                                             "limits)"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.says);
+        testing::internal::CaptureStderr();
+        const cal::FrontEndLevels levels = cal::frontEndLevels(path, k.attenuation, k.gains, 100);
+        const std::string note = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(levels.fromSidecar);
+        EXPECT_EQ(levels.attenuationDb, k.hadAttenuation);
+        for (size_t c = 0; c < 3; ++c)
+            EXPECT_EQ(levels.gainDb[c], k.hadGains[c]) << c;
+        EXPECT_EQ(note, path + ": no sidecar: gain and attenuation taken from the header, which holds the settings, "
+                               "not what the front-end had" + k.says + "\n");
+    }
 }
 
 }  // namespace

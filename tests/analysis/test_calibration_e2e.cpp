@@ -150,6 +150,7 @@ TEST_F(CalibrationEndToEnd, PathGainsAndDelaysFromTheAntenna)
         const RunResult measured =
             sounder("analyze two.txt --cal cal.json --bandwidth 1e8 --csv two.csv --paths paths.csv --json two.json");
         ASSERT_EQ(measured.status, 0) << measured.err;
+        EXPECT_EQ(measured.err, "");  // no channel clips, and each has its sidecar
         int blocks = 0;
         for (const auto& row : csvRows(readBytes(dir.file("two.csv")))) {
             if (row.at("kind") != "block")
@@ -214,6 +215,8 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
     record("div4", channelFile(B2B), 30, 10, 5, 4);
     record("two", channelFile(TwoPaths), 50, 0, 5);
     writeBytes(dir.file("nosidecar.txt"), readBytes(dir.file("b2b.txt")));
+    writeBytes(dir.file("copy.txt"), readBytes(dir.file("b2b.txt")));
+    writeBytes(dir.file("copy.txt.meta.json"), readBytes(dir.file("b2b.txt.meta.json")));
     ASSERT_EQ(sounder("calibrate b2b.txt --through-db 60 -o cal.json").status, 0);
     ASSERT_EQ(sounder("calibrate b2b.txt --through-db 60 --channel 1 -o cal1.json").status, 0);
     writeBytes(dir.file("broken.json"), readBytes(dir.file("cal.json")).substr(0, 100));
@@ -238,6 +241,8 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
          "div4.txt: recorded at clock divider 4, b2b.txt at 2: one calibration holds one divider"},
         {"calibrate altered.txt --through-db 60 -o out.json", 2,
          "altered.txt.meta.json: describes a recording of another SHA-256 than this one"},
+        {"calibrate b2b.txt copy.txt --through-db 60 -o out.json", 2,
+         "copy.txt: holds the same bytes as b2b.txt (SHA-256 "},
         {"calibrate b2b.txt -o out.json", 1, "sounder: calibrate needs --through-db A"},
         {"calibrate b2b.txt --through-db 60", 1, "sounder: calibrate needs -o CAL.json"},
         {"calibrate b2b.txt --through-db 60 --cable-delay-ns 2e9 -o out.json", 1,
@@ -255,6 +260,10 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
          "cal.json: made with --window none, not hann: the powers would not compare"},
         {"analyze two.txt --cal cal.json --threshold-db 30 --csv out.json", 2,
          "cal.json: made with --threshold-db 20, not 30: the powers would not compare"},
+        // Measured, but its path gains are short of the channel's: said so.
+        {"analyze clipped.txt --cal cal.json --csv out.json", 0,
+         "clipped.txt: ch 1, 2, 3: clipped samples (code 0 or 4095): the path gains read low; record with less gain "
+         "or more attenuation\n"},
         {"calibrate nosidecar.txt --through-db 60 -o out.json", 0,
          "nosidecar.txt: no sidecar: gain and attenuation taken from the header, which holds the settings, not what "
          "the front-end had"},
@@ -266,6 +275,23 @@ TEST_F(CalibrationEndToEnd, RefusesWhatCannotServe)
         EXPECT_EQ(r.err.substr(0, c.line.size()), c.line) << c.args;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << "\n" << r.err;
         EXPECT_EQ(std::ifstream(dir.file("out.json")).good(), c.status == 0) << c.args;
+    }
+
+    // A measurement at another threshold takes a calibration made at that threshold, which
+    // then also decides how far below the strongest path a second one is refused.
+    const RunResult deep = sounder("calibrate b2b.txt --through-db 60 --threshold-db 30 -o cal30.json");
+    ASSERT_EQ(deep.status, 0) << deep.err;
+    EXPECT_EQ(deep.err, "");
+    const RunResult at30 = sounder("analyze two.txt --cal cal30.json --threshold-db 30 --csv out30.csv");
+    EXPECT_EQ(at30.status, 0) << at30.err;
+    EXPECT_EQ(at30.err, "");
+    EXPECT_EQ(sounder("analyze two.txt --cal cal30.json --csv out20.csv").status, 2);
+    EXPECT_NE(sounder("info cal30.json").out.find(", threshold 30 dB,"), std::string::npos);
+    for (const char* bad : {"-1", "2e6", "x"}) {
+        const RunResult r = sounder(std::string("calibrate b2b.txt --through-db 60 --threshold-db ") + bad +
+                                    " -o bad.json");
+        EXPECT_EQ(r.status, 1) << bad;
+        EXPECT_EQ(r.err, "sounder: --threshold-db must be a number of dB from 0 to 1e6 (see sounder --help)\n");
     }
 
     // What info shows of a calibration.
