@@ -130,7 +130,8 @@ double effectiveMarginDb(const DelayMetricsParams& params)
     if (params.marginDb)
         return *params.marginDb;
     return cachedFalseAlarmMarginDb(params.averagedSweeps, params.falseAlarm,
-                                    params.lastDelayBin - params.firstDelayBin + 1);
+                                    params.lastDelayBin - params.firstDelayBin + 1,
+                                    params.noiseLastBin - params.noiseFirstBin + 1);
 }
 
 double noiseFloorOfMiddleDb(double lowerDb, double upperDb, size_t count)

@@ -1,4 +1,4 @@
-// The margin over the noise floor against survival functions known in closed form,
+// The margin over the noise floor against false-alarm chances known in closed form,
 // and the sidelobe envelope against the transforms' textbook sidelobe levels.
 
 #include "detection_levels.h"
@@ -52,40 +52,83 @@ bool writeSidelobeTables(const char* path)
 
 }  // namespace
 
-TEST(DetectionLevels, MarginIsTheUpperQuantileOverTheMedianOfTheNoise)
+TEST(DetectionLevels, MarginKeepsTheFalseAlarmRateWithTheFloorItsNoiseBinsGive)
 {
-    // Gamma of shape 1 and 2 (scale 1/N) have the survival functions exp(-N x) and
-    // exp(-2x)(1 + 2x).
-    const std::function<double(double)> survival[] = {
-        [](double x) { return std::exp(-x); },
-        [](double x) { return std::exp(-2.0 * x) * (1.0 + 2.0 * x); },
+    // One sweep's noise is exponential, and the floor the median of n (odd) of its bins,
+    // the j = (n + 1) / 2-th lowest: P(a bin above r x floor) = E[exp(-r floor)], which is
+    // prod_{i=1..j} (n - i + 1) / (n - i + 1 + r); any of M bins by inclusion-exclusion.
+    const auto exponential = [](int n, int bins, double r) {
+        double none = 0.0, binomial = 1.0;
+        for (int k = 0; k <= bins; ++k) {
+            double each = 1.0;
+            for (int i = 1; i <= (n + 1) / 2; ++i)
+                each *= double(n - i + 1) / (double(n - i + 1) + k * r);
+            none += (k % 2 == 0 ? 1.0 : -1.0) * binomial * each;
+            binomial = binomial * double(bins - k) / double(k + 1);
+        }
+        return 1.0 - none;
+    };
+    // Two sweeps, one noise bin, one bin searched: the ratio of two gamma(2) values has
+    // P(Y > r X) = 1 - I_t(2, 2) = 1 - 3t^2 + 2t^3, t = r / (1 + r).
+    const auto twoSweeps = [](int, int, double r) {
+        const double t = r / (1.0 + r);
+        return 1.0 - 3.0 * t * t + 2.0 * t * t * t;
     };
     struct Case {
         int sweeps;
         double falseAlarm;
         int bins;
+        int noiseBins;
+        std::function<double(int, int, double)> chance;
     };
-    const Case cases[] = {{1, 1e-3, 2046}, {1, 1e-2, 2046}, {1, 0.5, 1}, {2, 1e-3, 2046}, {2, 1e-6, 100}, {2, 0.1, 1}};
+    const Case cases[] = {{1, 1e-3, 1, 1, exponential},  {1, 0.5, 1, 1, exponential},  {1, 1e-2, 3, 7, exponential},
+                          {1, 1e-3, 4, 511, exponential}, {1, 0.1, 2, 3, exponential},  {2, 1e-3, 1, 1, twoSweeps},
+                          {2, 0.2, 1, 1, twoSweeps}};
     for (const Case& c : cases) {
-        const auto& q = survival[c.sweeps - 1];
-        const double perBin = 1.0 - std::pow(1.0 - c.falseAlarm, 1.0 / c.bins);
-        const double expected = 10.0 * std::log10(solve(q, perBin) / solve(q, 0.5));
-        EXPECT_NEAR(falseAlarmMarginDb(c.sweeps, c.falseAlarm, c.bins), expected, 1e-9)
-            << c.sweeps << " sweeps, " << c.falseAlarm << " over " << c.bins << " bins";
-        EXPECT_EQ(cachedFalseAlarmMarginDb(c.sweeps, c.falseAlarm, c.bins),
-                  falseAlarmMarginDb(c.sweeps, c.falseAlarm, c.bins));
+        const double ratio = solve([&](double r) { return c.chance(c.noiseBins, c.bins, r); }, c.falseAlarm);
+        EXPECT_NEAR(falseAlarmMarginDb(c.sweeps, c.falseAlarm, c.bins, c.noiseBins), 10.0 * std::log10(ratio), 1e-4)
+            << c.sweeps << " sweeps, " << c.falseAlarm << " over " << c.bins << " bins, floor of " << c.noiseBins;
+        EXPECT_EQ(cachedFalseAlarmMarginDb(c.sweeps, c.falseAlarm, c.bins, c.noiseBins),
+                  falseAlarmMarginDb(c.sweeps, c.falseAlarm, c.bins, c.noiseBins));
     }
-    // The defaults' margins, as the documentation's table gives them.
-    const double table[][2] = {{1, 13.21}, {5, 7.16}, {20, 4.05}};
+    // The defaults (2046 bins searched, a floor of 512): for one sweep the chance over a
+    // floor of the lower middle bin, the sum of the chances of each bin, is P to within
+    // the P^2 the sum counts twice; the former margin, the plain ratio of the per-bin
+    // quantile to the median, let half as many false alarms again through.
+    const double sweepRatio = std::pow(10.0, falseAlarmMarginDb(1, 1e-3, 2046, 512) / 10.0);
+    double each = 1.0;
+    for (int i = 1; i <= 256; ++i)
+        each *= double(512 - i + 1) / double(512 - i + 1 + sweepRatio);
+    EXPECT_NEAR(2046.0 * each, 1e-3, 2e-6);
+    // The documentation's table.
+    const double table[][4] = {{1, 12.58, 13.35, 14.01}, {5, 6.66, 7.19, 7.65}, {20, 3.72, 4.06, 4.36}};
     for (const auto& row : table)
-        EXPECT_NEAR(falseAlarmMarginDb(int64_t(row[0]), 1e-3, 2046), row[1], 0.005) << row[0] << " sweeps";
+        for (int p = 0; p < 3; ++p)
+            EXPECT_NEAR(falseAlarmMarginDb(int64_t(row[0]), std::pow(10.0, -2 - p), 2046, 512), row[p + 1], 0.005)
+                << row[0] << " sweeps, P = 1e-" << 2 + p;
+    // A floor of fewer bins is less sure, and asks for more; with all 4096 the margin
+    // nears the plain ratio (the floor known exactly), from above.
+    const double plain = 10.0 * std::log10(std::log(2046.0 / 1e-3) / std::log(2.0));
+    EXPECT_GT(falseAlarmMarginDb(1, 1e-3, 2046, 4096), plain);
+    EXPECT_LT(falseAlarmMarginDb(1, 1e-3, 2046, 4096), plain + 0.03);
+    EXPECT_GT(falseAlarmMarginDb(1, 1e-3, 2046, 64), falseAlarmMarginDb(1, 1e-3, 2046, 512) + 0.5);
     // Averaging narrows the noise, so the margin shrinks; a rarer false alarm widens it.
-    EXPECT_GT(falseAlarmMarginDb(5, 1e-3, 2046), falseAlarmMarginDb(6, 1e-3, 2046));
-    EXPECT_GT(falseAlarmMarginDb(5, 1e-4, 2046), falseAlarmMarginDb(5, 1e-3, 2046));
-    EXPECT_GT(falseAlarmMarginDb(100000, 1e-3, 2046), 0.0);
-    for (const Case& bad : {Case{0, 1e-3, 10}, Case{1, 0.0, 10}, Case{1, 1.0, 10}, Case{1, 1e-3, 0}, Case{1, NAN, 5},
-                            Case{1, 4.9e-324, 2046}, Case{20, 1e-321, 2046}})
-        EXPECT_TRUE(std::isnan(falseAlarmMarginDb(bad.sweeps, bad.falseAlarm, bad.bins)));
+    EXPECT_GT(falseAlarmMarginDb(5, 1e-3, 2046, 512), falseAlarmMarginDb(6, 1e-3, 2046, 512));
+    EXPECT_GT(falseAlarmMarginDb(5, 1e-4, 2046, 512), falseAlarmMarginDb(5, 1e-3, 2046, 512));
+    EXPECT_GT(falseAlarmMarginDb(100000, 1e-3, 2046, 512), 0.0);
+    EXPECT_TRUE(std::isfinite(falseAlarmMarginDb(1, 1e-300, 2046, 512)));
+    struct Bad {
+        int sweeps;
+        double falseAlarm;
+        int bins;
+        int noiseBins;
+    };
+    for (const Bad& bad : {Bad{0, 1e-3, 10, 5}, Bad{1, 0.0, 10, 5}, Bad{1, 1.0, 10, 5}, Bad{1, 1e-3, 0, 5},
+                           Bad{1, 1e-3, 10, 0}, Bad{1, NAN, 5, 5}, Bad{1, 4.9e-324, 2046, 512},
+                           Bad{20, 1e-321, 2046, 512}}) {
+        EXPECT_TRUE(std::isnan(falseAlarmMarginDb(bad.sweeps, bad.falseAlarm, bad.bins, bad.noiseBins)));
+        EXPECT_TRUE(std::isnan(cachedFalseAlarmMarginDb(bad.sweeps, bad.falseAlarm, bad.bins, bad.noiseBins)));
+    }
 }
 
 TEST(DetectionLevels, SidelobeEnvelopeFollowsEachTransform)
