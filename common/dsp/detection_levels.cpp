@@ -124,7 +124,17 @@ public:
         const auto floorAbove = [&](long double q) { return bm::gamma_p_inv(shape, bm::ibetac_inv(j, b, q)); };
         // Where the floor can be: beyond these it is less likely than 1e-12 of the chance
         // asked for (below) or 1e-9 (above, where a higher floor only lowers the chance).
-        const long double low = std::log(floorAt(std::max(falseAlarm * 1e-12L, std::numeric_limits<long double>::min())));
+        long double low = 0.0L;
+        const long double lowest = falseAlarm * 1e-12L;
+        try {
+            low = std::log(floorAt(lowest));
+        } catch (const boost::math::evaluation_error&) {
+            // The inverse of the beta function finds no quantile so far out (under some
+            // 1e-200) for some shapes: as I_u(j, b) <= u^j / (j B(j, b)), below
+            // u = (lowest j B(j, b))^(1 / j) lies less than `lowest`.
+            const long double logBeta = bm::lgamma(j) + bm::lgamma(b) - bm::lgamma(j + b);
+            low = std::log(bm::gamma_p_inv(shape, std::exp((std::log(lowest) + std::log(j) + logBeta) / j)));
+        }
         const long double high = std::log(floorAbove(1e-9L));
         const long double spread = (std::log(floorAbove(0.16L)) - std::log(floorAt(0.16L))) / 2.0L;
         // How fast the chance per bin falls with the level, where the plain rule puts it.
@@ -143,6 +153,13 @@ public:
                 weights_.push_back(density);
             }
         }
+        // The weights as a distribution of their own, whole: so that a floor of 0 (any
+        // ratio near 0) counts for certain, and a chance near 1 can be asked for too.
+        long double total = 0.0L;
+        for (long double w : weights_)
+            total += w;
+        for (long double& w : weights_)
+            w /= total;
     }
 
     long double operator()(long double ratio) const
@@ -184,7 +201,7 @@ double falseAlarmMarginOf(int64_t averagedSweeps, double falseAlarm, int32_t sea
     long double below = std::log(plain) - 0.01L, above = std::log(plain) + 0.05L;
     for (long double widen = 0.05L; excess(below) < 0.0L && widen < 64.0L; widen *= 2.0L)
         below -= widen;
-    for (long double widen = 0.1L; excess(above) > 0.0L && widen < 64.0L; widen *= 2.0L)
+    for (long double widen = 0.1L; excess(above) > 0.0L && widen < 1024.0L; widen *= 2.0L)
         above += widen;
     if (!(excess(below) >= 0.0L && excess(above) <= 0.0L))
         return NAN;  // not bracketed: no margin gives that chance

@@ -83,7 +83,7 @@ TEST(DetectionLevels, MarginKeepsTheFalseAlarmRateWithTheFloorItsNoiseBinsGive)
     };
     const Case cases[] = {{1, 1e-3, 1, 1, exponential},  {1, 0.5, 1, 1, exponential},  {1, 1e-2, 3, 7, exponential},
                           {1, 1e-3, 4, 511, exponential}, {1, 0.1, 2, 3, exponential},  {2, 1e-3, 1, 1, twoSweeps},
-                          {2, 0.2, 1, 1, twoSweeps}};
+                          {2, 0.2, 1, 1, twoSweeps},      {1, 0.999, 1, 1, exponential}, {1, 0.9, 3, 5, exponential}};
     for (const Case& c : cases) {
         const double ratio = solve([&](double r) { return c.chance(c.noiseBins, c.bins, r); }, c.falseAlarm);
         EXPECT_NEAR(falseAlarmMarginDb(c.sweeps, c.falseAlarm, c.bins, c.noiseBins), 10.0 * std::log10(ratio), 1e-4)
@@ -116,7 +116,9 @@ TEST(DetectionLevels, MarginKeepsTheFalseAlarmRateWithTheFloorItsNoiseBinsGive)
     EXPECT_GT(falseAlarmMarginDb(5, 1e-3, 2046, 512), falseAlarmMarginDb(6, 1e-3, 2046, 512));
     EXPECT_GT(falseAlarmMarginDb(5, 1e-4, 2046, 512), falseAlarmMarginDb(5, 1e-3, 2046, 512));
     EXPECT_GT(falseAlarmMarginDb(100000, 1e-3, 2046, 512), 0.0);
-    EXPECT_TRUE(std::isfinite(falseAlarmMarginDb(1, 1e-300, 2046, 512)));
+    for (const double p : {1e-300, 0.5, 0.999999, 1.0 - 1e-10, 1.0 - 1e-15})
+        for (const int noiseBins : {1, 8, 512})
+            EXPECT_TRUE(std::isfinite(falseAlarmMarginDb(1, p, 2046, noiseBins))) << p << ", " << noiseBins;
     struct Bad {
         int sweeps;
         double falseAlarm;
