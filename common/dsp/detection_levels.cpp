@@ -276,3 +276,31 @@ const std::vector<double>& sidelobeEnvelopeDb(TransformWindow window, int32_t sa
     lastTable = table.get();
     return *table;
 }
+
+const std::vector<double>& meanLeakageDb(TransformWindow window, int32_t samples)
+{
+    samples = std::clamp(samples, 1, TransformPoints);
+    thread_local std::pair<int, int32_t> lastKey{-1, 0};
+    thread_local const std::vector<double>* lastTable = nullptr;
+    const std::pair<int, int32_t> key{int(window), samples};
+    if (lastTable && lastKey == key)
+        return *lastTable;
+    static std::mutex lock;
+    static std::map<std::pair<int, int32_t>, std::unique_ptr<const std::vector<double>>> tables;
+    const std::lock_guard<std::mutex> hold(lock);
+    auto& table = tables[key];
+    if (!table) {
+        // A component on the bin itself, no offset: the bin d away holds |W(d)|^2.
+        std::vector<double> db(HalfPoints + 1);
+        const double shown = std::norm(windowTransform(window, 0.0, samples));
+        for (int d = 0; d <= HalfPoints; ++d) {
+            const double there = std::norm(windowTransform(window, double(d) / TransformPoints, samples));
+            db[size_t(d)] = 10.0 * std::log10(std::max(there / shown, 1e-30));
+        }
+        db[0] = 0.0;
+        table = std::make_unique<const std::vector<double>>(std::move(db));
+    }
+    lastKey = key;
+    lastTable = table.get();
+    return *table;
+}

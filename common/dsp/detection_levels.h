@@ -40,6 +40,12 @@ double cachedFalseAlarmMarginDb(int64_t averagedSweeps, double falseAlarm, int32
 // on first use (some 10 to 40 ms).
 const std::vector<double>& sidelobeEnvelopeDb(TransformWindow window, int32_t samples);
 
+// What a component lying exactly on a bin (the sweep's mean, on bin 1) puts on the bin d
+// bins away (0..2048), in dB of its own bin, for the transform of `samples` samples
+// under `window`: nothing (-300 dB) past bin 1 for 4096 samples unwindowed, a skirt of
+// sidelobes for 2500 samples zero-padded, two bins for Blackman. Made on first use.
+const std::vector<double>& meanLeakageDb(TransformWindow window, int32_t samples);
+
 // The envelope computed afresh, from the window's transform at every 1/64 of a bin.
 std::vector<double> computeSidelobeEnvelopeDb(TransformWindow window, int32_t samples);
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <numbers>
 
 namespace {
 
@@ -130,6 +131,46 @@ TEST(DetectionLevels, MarginKeepsTheFalseAlarmRateWithTheFloorItsNoiseBinsGive)
                            Bad{20, 1e-321, 2046, 512}}) {
         EXPECT_TRUE(std::isnan(falseAlarmMarginDb(bad.sweeps, bad.falseAlarm, bad.bins, bad.noiseBins)));
         EXPECT_TRUE(std::isnan(cachedFalseAlarmMarginDb(bad.sweeps, bad.falseAlarm, bad.bins, bad.noiseBins)));
+    }
+}
+
+TEST(DetectionLevels, MeanLeaksWhereTheTransformIsPaddedOrWindowed)
+{
+    // A component on bin 1 puts |W(d)|^2 on the bin d away: the window's coefficients on
+    // the bins beside it over a whole number of periods (Hann a1 / 2 over a0, Blackman
+    // a1 / 2 and a2 / 2 over a0), and for 2500 samples in 4096 points the Dirichlet
+    // kernel sin(pi 2500 d / 4096) / (2500 sin(pi d / 4096)).
+    const auto padded = [](int d) {
+        const double x = std::numbers::pi * double(d) / 4096.0;
+        return 20.0 * std::log10(std::abs(std::sin(2500.0 * x) / (2500.0 * std::sin(x))));
+    };
+    struct Case {
+        TransformWindow window;
+        int samples;
+        int bins;
+        double db;  // below -250: nothing
+    };
+    const Case cases[] = {
+        {TransformWindow::None, 4096, 1, -300},
+        {TransformWindow::None, 4096, 700, -300},
+        {TransformWindow::Hann, 4096, 1, 20.0 * std::log10(0.5)},
+        {TransformWindow::Hann, 4096, 2, -300},
+        {TransformWindow::Blackman, 4096, 1, 20.0 * std::log10(0.25 / 0.42)},
+        {TransformWindow::Blackman, 4096, 2, 20.0 * std::log10(0.04 / 0.42)},
+        {TransformWindow::Blackman, 4096, 3, -300},
+        {TransformWindow::None, 2500, 1, padded(1)},
+        {TransformWindow::None, 2500, 2, padded(2)},
+        {TransformWindow::None, 2500, 37, padded(37)},
+        {TransformWindow::None, 2500, 2048, padded(2048)},
+    };
+    for (const Case& c : cases) {
+        const std::vector<double>& leakage = meanLeakageDb(c.window, c.samples);
+        ASSERT_EQ(leakage.size(), 2049u);
+        EXPECT_EQ(leakage[0], 0.0);
+        if (c.db < -250.0)
+            EXPECT_LT(leakage[size_t(c.bins)], -250.0) << int(c.window) << ", " << c.samples << ", " << c.bins;
+        else
+            EXPECT_NEAR(leakage[size_t(c.bins)], c.db, 1e-9) << int(c.window) << ", " << c.samples << ", " << c.bins;
     }
 }
 
