@@ -135,6 +135,7 @@ DelayMetrics metricsOfPowers(const double* power, int lastBin, const DelayMetric
             for (const int j : {high[i] - 1, high[i] + 1})
                 if (j >= 1 && j <= lastBin && !isHigh(j))
                     db[j] = power[j] >= nearLevel ? decibels(power[j]) : -INFINITY;
+        db[1] = decibels(power[1]);  // the sweep's mean, whose skirt is no path
         return computeDelayMetrics(db, params, floorDb, high.data(), highCount);
     }
 
@@ -179,6 +180,11 @@ DelayMetrics metricsOfPowers(const double* power, int lastBin, const DelayMetric
     for (size_t i = 0; i < highCount; ++i) {
         addNeighbour(high[i] - 1);
         addNeighbour(high[i] + 1);
+    }
+    // The sweep's mean, whose skirt is no path.
+    if (!chosen[1]) {
+        chosen[1] = 1;
+        convert[converting++] = 1;
     }
     for (size_t i = 0; i < converting; ++i)
         db[convert[i]] = decibels(power[convert[i]]);

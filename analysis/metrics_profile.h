@@ -13,7 +13,8 @@ namespace cli {
 // db[1..lastBin], which it writes: every bin whose value the metrics can depend on
 // (the bins near the peak or above a lower bound of the counting level, the
 // neighbours of those that stand within rounding of a neighbour's value, and the one
-// or two noise bins at the middle of the noise) holds its 10 * log10 exactly. The
+// or two noise bins at the middle of the noise, and bin 1, the sweep's mean, whose
+// skirt is held against the bins beside it) holds its 10 * log10 exactly. The
 // other noise bins, which only rank below or above the middle, hold a value that
 // ranks the same way and, like theirs, neither counts nor is the peak; every other
 // bin holds -inf, which is never a peak and never counts, as those bins would not,
@@ -22,7 +23,7 @@ DelayMetrics powerProfileMetrics(const double* power, int lastBin, const DelayMe
 
 // The same metrics with scratch (room for lastBin + 1 values, as db) written only where the
 // metrics read it: the bins that can count or be the peak, and their neighbours (their
-// own values, or -inf where that ranks them the same). Leaves out filling the rest
+// own values, or -inf where that ranks them the same), and bin 1. Leaves out filling the rest
 // and standing in for the noise bins, which a profile of noise, with almost nothing
 // above the margin, spends most of its time on.
 DelayMetrics powerProfileMetricsOnly(const double* power, int lastBin, const DelayMetricsParams& params,

@@ -488,8 +488,9 @@ std::string analysisSettingsProblem(const AnalysisSettings& settings)
     // The margin a probability gives is checked here, once, rather than found missing
     // in the middle of the first recording.
     if (!settings.metrics.marginDb &&
-        !std::isfinite(falseAlarmMarginDb(1, settings.metrics.falseAlarm,
-                                          settings.metrics.lastDelayBin - settings.metrics.firstDelayBin + 1)))
+        !std::isfinite(cachedFalseAlarmMarginDb(1, settings.metrics.falseAlarm,
+                                                settings.metrics.lastDelayBin - settings.metrics.firstDelayBin + 1,
+                                                settings.metrics.noiseLastBin - settings.metrics.noiseFirstBin + 1)))
         return "--false-alarm is too small to give a margin over the noise floor";
     // A bandwidth so small (under some 1e-290 Hz) that the longest delay, 5000 samples
     // of the sweep, is no number of metres would write inf for it.

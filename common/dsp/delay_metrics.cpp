@@ -100,6 +100,28 @@ int32_t countPaths(const double* profileDb, int32_t* maxima, size_t count, const
     return int32_t(paths);
 }
 
+// The sweep's mean stands in bin 1, outside the search, and where the transform is
+// zero-padded (divider 4) or windowed (Blackman) it spreads over the bins beside it, over
+// tens of bins for a mean of a few codes off 2048: a bin no more than sidelobeMarginDb
+// above what the mean puts there (meanLeakageDb) is the mean's and not the channel's,
+// and is taken out of bins[0..count), which keeps its order. Gives the bins left.
+size_t withoutTheMeansSkirt(const double* profileDb, const DelayMetricsParams& params, int32_t* bins, size_t count)
+{
+    if (params.firstDelayBin == 1 || count == 0 || !(profileDb[1] > -INFINITY && profileDb[1] < INFINITY))
+        return count;
+    const std::vector<double>& leakage = meanLeakageDb(params.window, params.transformSamples);
+    const double meanDb = profileDb[1] + params.sidelobeMarginDb;
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t k = bins[i];
+        // Bins past 2049 are the negative delays, as far from bin 1 as bin 4098 - k.
+        const size_t d = size_t(std::min(k - 1, ProfileBins + 1 - k));
+        bins[kept] = k;
+        kept += size_t(!(profileDb[k] <= meanDb + leakage[d]));
+    }
+    return kept;
+}
+
 }  // namespace
 
 const char* delayMetricsParamsProblem(const DelayMetricsParams& params)
@@ -130,7 +152,8 @@ double effectiveMarginDb(const DelayMetricsParams& params)
     if (params.marginDb)
         return *params.marginDb;
     return cachedFalseAlarmMarginDb(params.averagedSweeps, params.falseAlarm,
-                                    params.lastDelayBin - params.firstDelayBin + 1);
+                                    params.lastDelayBin - params.firstDelayBin + 1,
+                                    params.noiseLastBin - params.noiseFirstBin + 1);
 }
 
 double noiseFloorOfMiddleDb(double lowerDb, double upperDb, size_t count)
@@ -188,6 +211,7 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
         }
     else
         aboveCount = finiteBinsAtOrAbove(profileDb, params.firstDelayBin, params.lastDelayBin, level, above.data());
+    aboveCount = withoutTheMeansSkirt(profileDb, params, above.data(), aboveCount);
 
     // Linear powers of the counted bins, in order, for the sums and for W90.
     std::array<double, ProfileBins> counted;
@@ -228,9 +252,12 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
     m.firstArrivalBin = k0;
     m.meanExcessBins = mean;
     m.rmsSpreadBins = std::sqrt(std::max(0.0, second / total - mean * mean));
-    // The peak itself always lies within both levels and above the floor here.
-    m.maxExcess10Bins = last10 - k0;
-    m.maxExcess20Bins = last20 - k0;
+    // A bin within 10 (20) dB of the peak counts and lies past k0, unless the peak itself
+    // is the mean's skirt and no bin of the channel's own comes so near it.
+    if (last10 != 0)
+        m.maxExcess10Bins = last10 - k0;
+    if (last20 != 0)
+        m.maxExcess20Bins = last20 - k0;
 
     // W90: from the first bin past the lowest 5% of the counted power to the bin where
     // 95% is reached.

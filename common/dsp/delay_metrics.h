@@ -16,7 +16,8 @@ struct DelayMetricsParams {
     int32_t noiseFirstBin = 1537;
     int32_t noiseLastBin = 2048;
     // Peak search and counting run over firstDelayBin..lastDelayBin: bins 1-2 hold
-    // the sweep's mean and its skirt, and bins past 2048 are negative delays.
+    // the sweep's mean and its skirt, and bins past 2048 are negative delays. (Where
+    // padding or a window spreads the mean further, the bins it explains do not count.)
     int32_t firstDelayBin = 3;
     int32_t lastDelayBin = 2048;
     double thresholdDb = 20.0;  // a bin counts within this many dB of the peak ...

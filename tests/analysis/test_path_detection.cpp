@@ -24,10 +24,10 @@ struct Path {
 };
 
 // A recording of `sweeps` sweeps at a divider whose channels all hold the paths over
-// Gaussian noise of noiseCodes (standard deviation in codes), with a phase that moves
-// from sweep to sweep.
+// Gaussian noise of noiseCodes (standard deviation in codes) about 2048 + offsetCodes (a
+// converter's offset), with a phase that moves from sweep to sweep.
 std::string writeRecording(const std::string& name, int divider, int sweeps, const std::vector<Path>& paths,
-                           double noiseCodes, unsigned seed = 7)
+                           double noiseCodes, unsigned seed = 7, double offsetCodes = 0.0)
 {
     const std::string path = (std::filesystem::temp_directory_path() /
                               ("path_detection_" + std::to_string(::getpid()) + "_" + name))
@@ -48,7 +48,7 @@ std::string writeRecording(const std::string& name, int divider, int sweeps, con
                      std::cos(x * (paths[p].bin - 1.0) + 0.7 * double(s) * double(p + 1));
             }
             for (int c = 0; c < 3; ++c) {
-                const long code = std::lround(2048.0 + v + noise(random));
+                const long code = std::lround(2048.0 + offsetCodes + v + noise(random));
                 groups[4 * size_t(i) + size_t(c)] = uint16_t(std::clamp(code, 0L, 4095L));
             }
         }
@@ -147,4 +147,44 @@ TEST(PathDetection, NoiseAloneGivesMetricsInAtMostOnePercentOfProfiles)
         EXPECT_GE(share(r.channels[0].sweeps), c.sweepsAtLeast) << what;
         EXPECT_GE(share(r.channels[0].blocks), c.blocksAtLeast) << what;
     }
+}
+
+TEST(PathDetection, TheSweepsMeanIsNoPathNorDelay)
+{
+    // A converter's offset of 30 codes (0.7% of the range) puts the sweep's mean in bin 1,
+    // and the zero padding of divider 4, or a Blackman window, spreads it over the bins
+    // beside it, far over the noise: such a recording of noise alone gave delay metrics
+    // in every sweep (some 11 "paths" unwindowed at divider 4). A path of its own counts
+    // as it does without the offset.
+    const cli::SampleWindow windows[] = {cli::SampleWindow::None, cli::SampleWindow::Hann, cli::SampleWindow::Blackman};
+    int n = 0;
+    for (const int divider : {2, 4})
+        for (const cli::SampleWindow w : windows) {
+            const std::string what = "divider " + std::to_string(divider) + ", window " + windowName(w);
+            cli::AnalysisSettings settings;
+            settings.channel = 3;
+            settings.window = w;
+            const std::string noise = writeRecording("mean" + std::to_string(n++), divider, 40, {}, 3.0, 5, 30.0);
+            const cli::RecordingAnalysis alone = cli::analyzeRecording(noise, settings);
+            std::filesystem::remove(noise);
+            ASSERT_EQ(alone.channels.size(), 1u);
+            int withMetrics = 0;
+            for (const std::vector<DelayMetrics>* profiles : {&alone.channels[0].sweeps, &alone.channels[0].blocks})
+                for (const DelayMetrics& m : *profiles)
+                    withMetrics += m.countedBins > 0;
+            EXPECT_LE(withMetrics, 1) << what << ": noise and the mean alone";
+
+            for (const double offset : {0.0, 30.0}) {
+                const std::string file =
+                    writeRecording("meanpath" + std::to_string(n++), divider, 5, {{41.0, 0.0}}, 3.0, 5, offset);
+                const cli::RecordingAnalysis r = cli::analyzeRecording(file, settings);
+                std::filesystem::remove(file);
+                ASSERT_EQ(r.channels.size(), 1u);
+                for (const DelayMetrics& m : r.channels[0].sweeps) {
+                    EXPECT_EQ(m.pathCount, 1) << what << ", offset " << offset;
+                    EXPECT_EQ(m.pathBins, std::vector<int32_t>{41}) << what << ", offset " << offset;
+                    EXPECT_LE(m.maxExcess20Bins.value_or(99), 12) << what << ", offset " << offset;
+                }
+            }
+        }
 }
