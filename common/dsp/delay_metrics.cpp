@@ -14,8 +14,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 
 namespace {
+
+// 20 log10(1 + x) = AmplitudeDb log1p(x).
+constexpr double AmplitudeDb = 20.0 / std::numbers::ln10;
+// meanLeakageDb's floor (1e-30, -300 dB) stands where the mean puts nothing.
+constexpr double NoLeakageDb = -299.0;
 
 inline double linearPower(double db) { return std::pow(10.0, db / 10.0); }
 
@@ -105,7 +111,12 @@ int32_t countPaths(const double* profileDb, int32_t* maxima, size_t count, const
 // tens of bins for a mean of a few codes off 2048: a bin no more than sidelobeMarginDb
 // above what the mean puts there (meanLeakageDb) is the mean's and not the channel's,
 // and is taken out of bins[0..count), which keeps its order. Gives the bins left.
-size_t withoutTheMeansSkirt(const double* profileDb, const DelayMetricsParams& params, int32_t* bins, size_t count)
+// Noise adds to the skirt as amplitudes do: a bin where the mean puts M and that noise
+// alone would count at marginLevelDb (floor + margin) is the channel's only where its
+// amplitude passes the sum of the two, or noise on a skirt near the floor counts far
+// more often than the false-alarm probability allows.
+size_t withoutTheMeansSkirt(const double* profileDb, const DelayMetricsParams& params, double marginLevelDb,
+                            int32_t* bins, size_t count)
 {
     if (params.firstDelayBin == 1 || count == 0 || !(profileDb[1] > -INFINITY && profileDb[1] < INFINITY))
         return count;
@@ -117,7 +128,16 @@ size_t withoutTheMeansSkirt(const double* profileDb, const DelayMetricsParams& p
         // Bins past 2049 are the negative delays, as far from bin 1 as bin 4098 - k.
         const size_t d = size_t(std::min(k - 1, ProfileBins + 1 - k));
         bins[kept] = k;
-        kept += size_t(!(profileDb[k] <= meanDb + leakage[d]));
+        const double meansDb = meanDb + leakage[d];
+        if (!(profileDb[k] > meansDb))
+            continue;
+        // Where the mean puts nothing (the table's floor), the margin alone decides.
+        if (leakage[d] > NoLeakageDb) {
+            const double sumDb = marginLevelDb + AmplitudeDb * std::log1p(std::pow(10.0, (meansDb - marginLevelDb) / 20.0));
+            if (!(profileDb[k] > sumDb))
+                continue;
+        }
+        ++kept;
     }
     return kept;
 }
@@ -211,7 +231,7 @@ DelayMetrics computeDelayMetrics(const double* profileDb, const DelayMetricsPara
         }
     else
         aboveCount = finiteBinsAtOrAbove(profileDb, params.firstDelayBin, params.lastDelayBin, level, above.data());
-    aboveCount = withoutTheMeansSkirt(profileDb, params, above.data(), aboveCount);
+    aboveCount = withoutTheMeansSkirt(profileDb, params, *m.noiseFloorDb + m.marginDb, above.data(), aboveCount);
 
     // Linear powers of the counted bins, in order, for the sums and for W90.
     std::array<double, ProfileBins> counted;
