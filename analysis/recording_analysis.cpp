@@ -494,10 +494,10 @@ std::string analysisSettingsProblem(const AnalysisSettings& settings)
         return "--false-alarm is too small to give a margin over the noise floor";
     // A bandwidth so small (under some 1e-290 Hz) that the longest delay, 5000 samples
     // of the sweep, is no number of metres would write inf for it.
-    if (settings.bandwidthHz &&
-        !(std::isfinite(*settings.bandwidthHz) && *settings.bandwidthHz > 0.0 &&
-          std::isfinite(5000.0 / *settings.bandwidthHz * 1e9 * SpeedOfLightMetresPerSecond)))
+    if (settings.bandwidthHz && !(std::isfinite(*settings.bandwidthHz) && *settings.bandwidthHz > 0.0))
         return "--bandwidth must be a positive number of Hz";
+    if (settings.bandwidthHz && !std::isfinite(5000.0 / *settings.bandwidthHz * 1e9 * SpeedOfLightMetresPerSecond))
+        return "--bandwidth is too small to give the delays in ns and metres";
     return {};
 }
 

@@ -359,6 +359,28 @@ TEST(SounderAnalyze, BadOptionsGiveStatusOneAndNoOutput)
     EXPECT_NE(runSounder(dir, "--help").out.find("analyze FILE..."), std::string::npos);
 }
 
+// A number of the right kind that is out of reach is told so, not called of the wrong kind.
+TEST(SounderAnalyze, BadOptionsSayWhatIsWrongWithThem)
+{
+    TempDir dir;
+    Recording r;
+    r.sweeps = 1;
+    r.write(dir.file("rec.txt"));
+    const std::pair<const char*, const char*> rows[] = {
+        {"--bandwidth -5", "sounder: --bandwidth must be a positive number of Hz"},
+        {"--bandwidth 0", "sounder: --bandwidth must be a positive number of Hz"},
+        {"--bandwidth 1e-300", "sounder: --bandwidth is too small to give the delays in ns and metres"},
+        {"--false-alarm 0", "sounder: --false-alarm must be a probability between 0 and 1"},
+        {"--false-alarm 4.9e-324", "sounder: --false-alarm is too small to give a margin over the noise floor"},
+    };
+    for (const auto& [option, says] : rows) {
+        const RunResult run = runSounder(dir, std::string("analyze rec.txt --csv o.csv ") + option);
+        EXPECT_EQ(run.status, 1) << option;
+        EXPECT_EQ(run.err.substr(0, run.err.find(" (see")), says) << option;
+    }
+    EXPECT_TRUE(onlyFiles(dir, {"rec.txt"}));
+}
+
 TEST(SounderAnalyze, BadFilesGiveStatusTwoTheirLineAndNoOutput)
 {
     TempDir dir;
