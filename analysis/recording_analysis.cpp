@@ -411,7 +411,8 @@ bool analyzeViewer(RecordingInput& input, const AnalysisSettings& settings, Reco
     if (!header)
         return false;
     if (settings.channel > 1)
-        throw Failure(path + ": a viewer-layout recording holds one series, analyzed as channel 1");
+        throw Failure(path + ": a viewer-layout recording holds one series, channel 1: it has no channel " +
+                      std::to_string(settings.channel));
     result.viewerLayout = true;
     result.clockDivider = 0;
     result.samplesUsed = header->nsamples;
