@@ -319,7 +319,8 @@ std::string analysisJson(const std::vector<RecordingAnalysis>& results, const An
     QJsonObject parameters{
         {"threshold_db", p.thresholdDb},
         {"margin_db", jsonNumber(p.marginDb)},
-        {"false_alarm", p.falseAlarm},
+        // The probability the margin was derived from; none where it was given in dB.
+        {"false_alarm", p.marginDb ? QJsonValue() : QJsonValue(p.falseAlarm)},
         // The margins applied to a sweep's and to a whole block's profile.
         {"sweep_margin_db", marginFor(p, 1)},
         {"block_margin_db", marginFor(p, settings.blockSweeps)},

@@ -157,7 +157,7 @@ std::string campaignSummary(const Campaign& c, const CampaignSettings& settings)
         formatted("origin %.7f, %.7f", settings.origin.latitudeDeg, settings.origin.longitudeDeg);
     if (settings.origin.altitudeM)
         text += formatted(", %.1f m", *settings.origin.altitudeM);
-    text += "; " + std::to_string(c.rows.size()) + " recordings\n";
+    text += "; " + std::to_string(c.rows.size()) + (c.rows.size() == 1 ? " recording\n" : " recordings\n");
     if (c.fit) {
         text += formatted("fit over %d recordings (path gain from %s): path-loss exponent n = %.3f, path gain at 1 m "
                           "%.2f dB (PL0 %.2f dB), residual standard deviation %.2f dB\n",

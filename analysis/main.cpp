@@ -409,6 +409,9 @@ int runAnalyzeCommand(const QStringList& args, PlotModuleLoad* plotModule)
         m.marginDb = marginDb;
     if (!readNumber(parser, falseAlarm, m.falseAlarm) || !(m.falseAlarm > 0.0 && m.falseAlarm < 1.0))
         return usage("--false-alarm must be a probability between 0 and 1");
+    // A margin in dB is kept whatever the chance noise has of passing it: the two set one margin.
+    if (parser.isSet(margin) && parser.isSet(falseAlarm))
+        return usage("--margin-db and --false-alarm each set the margin over the floor: give one of them");
     if (!readNumber(parser, firstBin, m.firstDelayBin) || m.firstDelayBin < 1 || m.firstDelayBin > m.lastDelayBin)
         return usage("--first-bin must be a bin 1.." + QString::number(m.lastDelayBin));
     if (parser.isSet(noise)) {

@@ -124,6 +124,7 @@ TEST(SounderAnalyze, JsonGivesTheParametersAndPercentilesOverBlocks)
     const QJsonObject p = root["parameters"].toObject();
     EXPECT_EQ(p["threshold_db"].toDouble(), 15.0);
     EXPECT_EQ(p["margin_db"].toDouble(), 3.0);
+    EXPECT_TRUE(p["false_alarm"].isNull());  // the margin was not derived from it
     EXPECT_EQ(p["sweep_margin_db"].toDouble(), 3.0);
     EXPECT_EQ(p["block_margin_db"].toDouble(), 3.0);
     {
@@ -373,6 +374,8 @@ TEST(SounderAnalyze, BadOptionsSayWhatIsWrongWithThem)
         {"--bandwidth 1e-300", "sounder: --bandwidth is too small to give the delays in ns and metres"},
         {"--false-alarm 0", "sounder: --false-alarm must be a probability between 0 and 1"},
         {"--false-alarm 4.9e-324", "sounder: --false-alarm is too small to give a margin over the noise floor"},
+        {"--margin-db 6 --false-alarm 1e-2",
+         "sounder: --margin-db and --false-alarm each set the margin over the floor: give one of them"},
     };
     for (const auto& [option, says] : rows) {
         const RunResult run = runSounder(dir, std::string("analyze rec.txt --csv o.csv ") + option);
