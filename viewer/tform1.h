@@ -84,6 +84,8 @@ public:
 
     // ---- Viewer state --------------------------------------------------------------
     static constexpr int TSeriesLength = 4000;
+    // "Go to sweep" after a read of the recording stopped part-way.
+    static const char* const PositionLostText;
     static constexpr int PowerBins = 4096;
 
     rt::TextReader recfile;
@@ -122,4 +124,9 @@ private:
     bool reopening_ = false;  // a reopen for the waterfall keeps the waterfall open
     // Sweeps of the block last read that came from the text (0..avgcount).
     int32_t blockSweepsWithData_ = 0;
+    // A read of the open recording stopped part-way (a bad line, a read error): the
+    // file no longer stands at the first line of sweep cursweep + 5, so a block read
+    // from there would be made of pieces of two sweeps each. Cleared by a block read
+    // that ends, and by File > Close.
+    bool positionLost_ = false;
 };

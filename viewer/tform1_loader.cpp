@@ -58,6 +58,8 @@ void TForm1::openRecording(const QString& path)
         throw rt::InOutError(rt::io::InvalidFilename);
     recfile.open(name);
     openedFile_ = recfile.fileId();
+    // Until the first block has been read the file stands at no sweep's first line.
+    positionLost_ = true;
 
     // From here on the recording counts as open, even if its header turns out bad:
     // File > Close is then the way out.
@@ -80,6 +82,7 @@ void TForm1::openRecording(const QString& path)
 
     power.fill(0.0);
     ReadBlock();
+    positionLost_ = false;
 
     cursweep = 0;
     Panel6->setText(QString::number(cursweep));

@@ -13,6 +13,10 @@
 #include <QPushButton>
 #include <vector>
 
+const char* const TForm1::PositionLostText =
+    "The last reading stopped part-way through the recording, so its place in the file is not known: "
+    "File > Close and File > Open read it anew";
+
 void TForm1::Button2Click()
 {
     runGuarded(dialogs_, this, [this] {
@@ -24,17 +28,23 @@ void TForm1::Button2Click()
             Button2->setText(QStringLiteral("CANNOT"));
             return;
         }
+        // After a read that stopped part-way the sweeps counted are no longer those in
+        // the file: what would be read next is no block of the recording.
+        if (fileopen && positionLost_)
+            throw rt::Error(PositionLostText);
 
         power.fill(0.0);
         // A target within the next block shows the next block; beyond it, the sweeps
         // in between are passed over so the file stands at the first line of target.
         const int64_t distance = int64_t{target} - cursweep;
+        positionLost_ = true;
         if (distance > avgcount)
             skipSweeps(distance - avgcount);
         Panel6->setText(QString::number(cursweep));
         Edit1->setText(QString::number(int64_t{cursweep} + avgcount));
 
         ReadBlock();
+        positionLost_ = false;
 
         cursweep += avgcount;
         Panel6->setText(QString::number(cursweep));

@@ -67,7 +67,10 @@ void TForm1::closeWaterfall()
 
 void TForm1::showChosenBlock(int32_t firstSweep)
 {
-    if (!fileopen || firstSweep == cursweep)
+    // The block shown is the one chosen, unless a read stopped part-way since: a
+    // "Go to sweep" that stopped while passing sweeps counted them in cursweep
+    // without showing its block.
+    if (!fileopen || (firstSweep == cursweep && !positionLost_))
         return;
     // The rows are those of the recording as it was opened: a file written since, or
     // another under its name, would show other blocks than the one chosen, reading on
@@ -77,8 +80,9 @@ void TForm1::showChosenBlock(int32_t firstSweep)
         return;
     }
     // Forward reading reaches a block at c + 5 or beyond c + 5 (c the block shown);
-    // any other start is behind the reading position.
-    if (int64_t{firstSweep} < int64_t{cursweep} + avgcount) {
+    // any other start is behind the reading position. A read that stopped part-way
+    // left the file at no known sweep: the reopen finds one again.
+    if (positionLost_ || int64_t{firstSweep} < int64_t{cursweep} + avgcount) {
         reopening_ = true;
         Close1Click();
         reopening_ = false;

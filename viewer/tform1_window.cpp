@@ -178,6 +178,7 @@ void TForm1::Close1Click()
         // A failed close leaves the menu and fileopen as they were.
         recfile.close();
         fileopen = false;
+        positionLost_ = false;
         Close1->setEnabled(false);
         Open1->setEnabled(true);
         Button2->setText(QStringLiteral("Go to sweep"));

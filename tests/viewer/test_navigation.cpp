@@ -243,3 +243,81 @@ TEST_F(ViewerTest, HeaderCountsAtThe32BitLimitsNeitherWrapNorHang)
     goTo("0");
     EXPECT_EQ(form->Button2->text(), "CANNOT");
 }
+
+TEST_F(ViewerTest, AReadStoppedPartWayLetsNoBlockBeReadFromWhereItStopped)
+{
+    // Stepping sweeps of 11 samples; one item of sweep 12 (or of the first block, or
+    // a header item) is no number. Where the read stopped, the file stands inside a
+    // sweep (or the header): a block read from there would take each of its sweeps
+    // from two.
+    const auto recording = [](int badSweep, bool badHeader) {
+        std::string text = header(40, 11);
+        if (badHeader)
+            text.replace(text.find("\r\n4\r\n"), 5, "\r\nfour\r\n");
+        for (int s = 0; s < 40; ++s) {
+            Sweep sweep = alternatingSweep(s, 11);
+            for (size_t i = 0; i < sweep.size(); ++i)
+                text += s == badSweep && i == 4 ? std::string("bad\r\n") : exactText(sweep[i]) + "\r\n";
+        }
+        return text;
+    };
+    struct Case {
+        const char* what;
+        int badSweep;
+        bool badHeader;
+        const char* stoppingTarget;  // "" when the open itself stops
+        int cursweepAfter;
+    };
+    const Case cases[] = {
+        {"bad item while passing sweeps", 12, false, "20", 7},
+        {"bad item in the block read", 12, false, "10", 5},
+        {"bad item in the first block", 3, false, "", 0},
+        {"bad header item", -1, true, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        form = std::make_unique<TForm1>(dialogs);
+        dialogs.messages.clear();
+        const std::string file = writeText("stops.txt", recording(c.badSweep, c.badHeader));
+        open(file);
+        if (*c.stoppingTarget != '\0') {
+            ASSERT_TRUE(dialogs.messages.empty());
+            goTo("5");
+            goTo(QString::fromLatin1(c.stoppingTarget));
+        }
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0], "Invalid numeric input");
+        EXPECT_EQ(form->cursweep, c.cursweepAfter);
+        const QString sweepShown = form->Panel6->text();
+        const QString peakShown = form->Panel5->text();
+        const int pointsShown = points();
+        const std::array<double, TForm1::PowerBins + 1> power = form->power;
+
+        // Every target the bounds let through is refused with the way back; nothing
+        // is read, cleared or redrawn.
+        for (const char* target : {"25", "30", "35"}) {
+            goTo(QString::fromLatin1(target));
+            ASSERT_EQ(dialogs.messages.size(), 2u) << target;
+            EXPECT_EQ(dialogs.messages[1], TForm1::PositionLostText);
+            dialogs.messages.pop_back();
+            EXPECT_EQ(form->cursweep, c.cursweepAfter) << target;
+            EXPECT_EQ(form->Panel6->text(), sweepShown) << target;
+            EXPECT_EQ(form->Panel5->text(), peakShown) << target;
+            EXPECT_EQ(points(), pointsShown) << target;
+            EXPECT_EQ(form->power, power) << target;
+        }
+        // The bounds still come first; then File > Close and File > Open read anew.
+        goTo("36");
+        EXPECT_EQ(form->Button2->text(), "CANNOT");
+        EXPECT_EQ(dialogs.messages.size(), 1u);
+        form->Close1Click();
+        if (c.badSweep < 5)
+            continue;  // the first block stops again: covered by the open's own tests
+        dialogs.messages.clear();
+        open(file);
+        goTo("5");
+        EXPECT_TRUE(dialogs.messages.empty());
+        EXPECT_EQ(form->Panel6->text(), "5");
+        EXPECT_EQ(form->Panel5->text(), lastSweepShown(9));
+    }
+}

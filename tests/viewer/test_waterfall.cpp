@@ -512,3 +512,43 @@ TEST_F(Waterfall, TheColourBoxesReadBackWhatTheyShowInEveryLocale)
     }
     QLocale::setDefault(QLocale::c());
 }
+
+TEST_F(Waterfall, AChosenRowAfterAReadStoppedPartWayIsReadFromAReopen)
+{
+    // A bad item in sweep 22: the waterfall holds blocks 0 to 15, and "Go to sweep" 20
+    // stops inside sweep 22 after passing sweeps 10 to 19 (cursweep 15, block 5 still
+    // shown).
+    std::string text = header(40, 31);
+    for (int s = 0; s < 40; ++s) {
+        const Sweep sweep = wavySweep(s, 31);
+        for (size_t i = 0; i < sweep.size(); ++i)
+            text += s == 22 && i == 9 ? std::string("bad\r\n") : exactText(sweep[i]) + "\r\n";
+    }
+    open(writeText("bad.txt", text));
+    WaterfallWindow* window = openWaterfall();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->rowsShown(), 4);
+    dialogs.messages.clear();
+    // Each row is the block its click shows, read anew from the start of the file.
+    for (const int row : {3, 1, 3}) {
+        SCOPED_TRACE(testing::Message() << "row " << row);
+        goTo("5");
+        goTo("20");
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0], "Invalid numeric input");
+        ASSERT_EQ(form->cursweep, 15);
+        dialogs.messages.clear();
+        window->chooseRow(row);
+        EXPECT_TRUE(dialogs.messages.empty());
+        EXPECT_EQ(form->cursweep, 5 * row);
+        EXPECT_EQ(form->Panel6->text(), QString::number(5 * row));
+        EXPECT_TRUE(rowIsShownProfile(*window, row));
+        EXPECT_EQ(form->waterfall(), window);
+        // The reopen left the file at the block after the one shown.
+        form->Close1Click();
+        open(dir.filePath("bad.txt").toStdString());
+        window = openWaterfall();
+        ASSERT_NE(window, nullptr);
+        dialogs.messages.clear();
+    }
+}
