@@ -96,6 +96,8 @@ int64_t infoAcquisition(RecordingInput& input)
         std::printf(" (%lld missing)", (long long)count.missing);
     if (count.partialLines > 0)
         std::printf(", %lld lines of an incomplete sweep", (long long)count.partialLines);
+    if (const uint64_t cut = input.reader().cutLineBytes(); cut > 0)
+        std::printf(", the last line cut after %llu %s", (unsigned long long)cut, cut == 1 ? "byte" : "bytes");
     std::printf("\n");
     // The text ends at a byte 0x1A, as every reader of recordings has it; what follows is not read.
     if (const uint64_t after = input.reader().bytesAfterEndOfText(); after > 0)

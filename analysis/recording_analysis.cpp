@@ -375,7 +375,8 @@ void analyzeAcquisition(RecordingInput& input, const AnalysisSettings& settings,
         analyzeSweep(sweep);
     const acq::SweepCount count = acq::countSweeps(header, lines);
     if (count.missing > 0)
-        noteCutShort(input.path(), count.whole, header.numSweeps, count.missing, count.partialLines);
+        noteCutShort(input.path(), count.whole, header.numSweeps, count.missing, count.partialLines,
+                     input.reader().cutLineBytes());
     if (count.whole == 0)
         throw Failure(input.path() + ": holds no whole sweep to analyze");
     for (ChannelAccumulator& channel : channels) {

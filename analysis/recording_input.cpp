@@ -149,19 +149,26 @@ size_t RecordingInput::readSweep(uint16_t* codes)
     return got;
 }
 
-void noteCutShort(const std::string& path, int64_t present, int64_t declared, int64_t missing, int64_t partialLines)
+void noteCutShort(const std::string& path, int64_t present, int64_t declared, int64_t missing, int64_t partialLines,
+                  uint64_t cutLineBytes)
 {
+    std::string leftOut;
+    if (partialLines > 0)
+        leftOut = std::to_string(partialLines) + " lines of an incomplete sweep";
+    if (cutLineBytes > 0)
+        leftOut += (leftOut.empty() ? "" : " and ") + std::string("a last line cut after ") +
+                   std::to_string(cutLineBytes) + (cutLineBytes == 1 ? " byte" : " bytes");
     note(path + ": cut short: " + std::to_string(present) + " of " + std::to_string(declared) + " sweeps present" +
          (missing > 0 ? ", " + std::to_string(missing) + " missing" : std::string()) +
-         (partialLines > 0 ? " (" + std::to_string(partialLines) + " lines of an incomplete sweep left out)"
-                           : std::string()));
+         (leftOut.empty() ? std::string() : " (" + leftOut + " left out)"));
 }
 
 acq::SweepCount reportSweeps(const RecordingInput& input, int64_t sampleLines)
 {
     const acq::SweepCount count = acq::countSweeps(input.header(), sampleLines);
     if (count.missing > 0)
-        noteCutShort(input.path(), count.whole, input.header().numSweeps, count.missing, count.partialLines);
+        noteCutShort(input.path(), count.whole, input.header().numSweeps, count.missing, count.partialLines,
+                     input.reader().cutLineBytes());
     if (count.whole == 0)
         throw Failure(input.path() + ": holds no whole sweep to convert");
     return count;

@@ -30,6 +30,7 @@ public:
     // lines read, fewer than a sweep only where the text has ended. Throws Failure.
     size_t readSweep(uint16_t* codes);
     acq::AcquisitionReader& reader() { return reader_; }
+    const acq::AcquisitionReader& reader() const { return reader_; }
     const acq::RecordingHeader& header() const { return reader_.header(); }
     const std::string& path() const { return path_; }
 
@@ -57,9 +58,10 @@ std::optional<ViewerHeader> readViewerHeader(rt::TextReader& file);
 
 // The note on a file that holds fewer whole sweeps than its header declares:
 // "PATH: cut short: P of D sweeps present", then, where the layout tells them (the
-// acquisition layout), ", M missing" and " (L lines of an incomplete sweep left out)".
+// acquisition layout), ", M missing" and " (L lines of an incomplete sweep left out)",
+// naming also a last line the file ends inside of.
 void noteCutShort(const std::string& path, int64_t present, int64_t declared, int64_t missing = 0,
-                  int64_t partialLines = 0);
+                  int64_t partialLines = 0, uint64_t cutLineBytes = 0);
 
 // States a cut-short recording on stderr; throws Failure when it holds no whole sweep.
 acq::SweepCount reportSweeps(const RecordingInput& input, int64_t sampleLines);

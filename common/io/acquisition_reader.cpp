@@ -100,6 +100,27 @@ std::string explainSampleLine(const char* p, const char* end)
     return "CR LF after the third code";
 }
 
+// Whether [p, end) is what a sample line begins with, short of its LF: up to three
+// codes joined by "," (the last perhaps cut), each in shortest form and at most
+// 65535, and after the third a CR.
+bool isStartOfSampleLine(const char* p, const char* end)
+{
+    for (int k = 0; k < 3; ++k) {
+        const char* start = p;
+        uint32_t value = 0;
+        while (p != end && isDigit(*p) && p - start < 6)
+            value = value * 10 + uint32_t(*p++ - '0');
+        if (value > 65535 || (p - start > 1 && *start == '0'))
+            return false;
+        if (p == end)
+            return true;
+        if (p == start || *p != (k < 2 ? ',' : '\r'))
+            return false;
+        ++p;
+    }
+    return p == end;
+}
+
 }  // namespace
 
 FormatError::FormatError(int64_t line, std::string expected)
@@ -117,6 +138,7 @@ struct AcquisitionReader::Impl {
     uint64_t bytesRead = 0;
     uint64_t totalBytes = 0;
     std::optional<uint64_t> endOfTextAt;
+    uint64_t cutLineBytes = 0;
     const std::function<void(const char*, size_t)>* sink = nullptr;
 
     ~Impl()
@@ -336,6 +358,13 @@ size_t AcquisitionReader::readLines(uint16_t* codes, size_t maxLines)
             ++done;
             continue;
         }
+        // A file that ends inside a line of codes (a write or a copy that stopped there)
+        // ends at the line before it: the line is part of a sweep that is not whole.
+        if (in.eof && isStartOfSampleLine(in.pos, in.end)) {
+            in.cutLineBytes = uint64_t(in.end - in.pos);
+            in.pos = in.end;
+            break;
+        }
         linesRead_ += int64_t(done);
         throw FormatError(nextLineNumber(), explainSampleLine(in.pos, in.end));
     }
@@ -348,6 +377,8 @@ uint64_t AcquisitionReader::bytesRead() const { return impl_->bytesRead; }
 uint64_t AcquisitionReader::totalBytes() const { return impl_->totalBytes; }
 
 std::optional<uint64_t> AcquisitionReader::endOfTextOffset() const { return impl_->endOfTextAt; }
+
+uint64_t AcquisitionReader::cutLineBytes() const { return impl_->cutLineBytes; }
 
 uint64_t AcquisitionReader::bytesAfterEndOfText() const
 {

@@ -61,7 +61,8 @@ public:
     // of each line in turn). Returns the number of lines read; 0 once the text has
     // ended. Throws FormatError for a malformed line (codes holds the lines before it
     // are not reported) and rt::InOutError for a failed read. A sample line beyond the
-    // sweeps the header promised is a fault too.
+    // sweeps the header promised is a fault too. A file that ends inside a line (the
+    // start of a line of codes, without its CR LF) ends before that line.
     size_t readLines(uint16_t* codes, size_t maxLines);
 
     // Sample lines read so far, and the 1-based number of the next line.
@@ -75,6 +76,8 @@ public:
     // while no such byte has been met.
     std::optional<uint64_t> endOfTextOffset() const;
     uint64_t bytesAfterEndOfText() const;
+    // The bytes of a last line the file ends inside of, left out; 0 when it ends at a line end.
+    uint64_t cutLineBytes() const;
 
     // Called with every block of bytes as it is read, in order, the whole file once
     // (a digest computed while reading needs no second pass). Set before open.

@@ -42,7 +42,7 @@ TEST(SounderCli, BadInputGivesItsLineStatusTwoAndNoOutput)
         {"code above 65535", Header + "1,2,65536\r\n", "rec.txt: line 5: expected a code 0..65535, found one above"},
         {"LF line ends", "2,2500\n31\n10,20,30\n0.0\n1,2,3\n", "rec.txt: line 1:"},
         {"empty file", "", "rec.txt: line 1:"},
-        {"last line cut", Header + "1,2,3\r\n4,5", "rec.txt: line 6:"},
+        {"last line not codes", Header + "1,2,3\r\n4,5x", "rec.txt: line 6:"},
     };
     for (const Row& row : rows) {
         for (const char* to : {"viewer", "sigmf"}) {
@@ -152,6 +152,7 @@ TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
 {
     TempDir dir;
     writeBytes(dir.file("cut.txt"), recording(3, 2500, 2) + "0,4095,7\r\n");
+    writeBytes(dir.file("cutline.txt"), recording(3, 2500, 2) + "0,4095,7\r\n12,3");  // a write stopped mid-line
     writeBytes(dir.file("view.txt"), "5\r\n4000\r\n0\r\n20\r\n0.0\r\n1.5\r\n");
     writeBytes(dir.file("junk.txt"), "hello\r\n");
     // The viewer layout's samples are counted into sweeps too, and read by its rules.
@@ -160,11 +161,22 @@ TEST(SounderCli, InfoTellsLayoutSweepsAndCodes)
         whole += "0.25\r\n";
     writeBytes(dir.file("whole.txt"), whole);
     writeBytes(dir.file("badsample.txt"), "2\r\n3\r\n0\r\n20\r\n0.0\r\n0.5\r\n0.5\r\n0.5\r\n0.5\r\n0,5\r\n0.5\r\n");
-    const RunResult run = runSounder(dir, "info cut.txt view.txt junk.txt whole.txt badsample.txt");
+    const RunResult run = runSounder(dir, "info cut.txt cutline.txt view.txt junk.txt whole.txt badsample.txt");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.out.find("cut.txt: acquisition layout"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("2 of 3 present, cut short (1 missing), 1 lines of an incomplete sweep"), std::string::npos)
         << run.out;
+    EXPECT_NE(run.out.find("cutline.txt: acquisition layout\n  header: 3 sweeps of 2500 samples (clock divider 4), "
+                           "attenuation 31 dB, gains 10, 20, 30 dB\n  sweeps: 2 of 3 present, cut short (1 missing), "
+                           "1 lines of an incomplete sweep, the last line cut after 4 bytes\n"),
+              std::string::npos)
+        << run.out;
+    const RunResult converted = runSounder(dir, "convert cutline.txt --to viewer -o cutline-viewer.txt");
+    EXPECT_EQ(converted.status, 0) << converted.err;
+    EXPECT_NE(converted.err.find("cutline.txt: cut short: 2 of 3 sweeps present, 1 missing (1 lines of an incomplete "
+                                 "sweep and a last line cut after 4 bytes left out)"),
+              std::string::npos)
+        << converted.err;
     // Channel 1 runs 0..4095 twice over 5000 lines, then the extra 0: two 0s and one 4095 in the sweeps, one 0 after them.
     EXPECT_NE(run.out.find("ch 1: codes 0..4095, 4 clipped"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("view.txt: viewer layout\n  header: 5 sweeps of 4000 samples, gain 20\n"

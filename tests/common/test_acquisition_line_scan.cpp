@@ -45,6 +45,16 @@ std::optional<Codes> referenceLine(const std::string& line)
     return codes;
 }
 
+// Whether a piece without its LF is the start of some right line: one of the ends a
+// line could be cut before makes it whole.
+bool beginsLine(const std::string& piece)
+{
+    for (const char* rest : {"\n", "\r\n", ",0\r\n", ",0,0\r\n", "0\r\n", "0,0\r\n"})
+        if (referenceLine(piece + rest))
+            return true;
+    return false;
+}
+
 // A line that is mostly right: valid codes of any width, then now and then one byte
 // changed, dropped or added from the characters that matter.
 std::string randomLine(std::mt19937& random)
@@ -195,7 +205,9 @@ TEST(AcquisitionLineScan, ReaderAgreesWithTheReferenceLineByLine)
                     line = randomLine(random);
             body += line;
         }
-        // The reference's lines are the pieces that each LF ends; a last piece without one is bad.
+        // The reference's lines are the pieces that each LF ends; a last piece without one
+        // is left out where a line of codes could begin so (a file that ends inside a
+        // line), and is bad otherwise.
         std::vector<uint16_t> expected;
         int64_t firstBad = 0;
         for (size_t at = 0, number = 5; at < body.size() && firstBad == 0; ++number) {
@@ -203,7 +215,7 @@ TEST(AcquisitionLineScan, ReaderAgreesWithTheReferenceLineByLine)
             const std::string piece = body.substr(at, lf == std::string::npos ? std::string::npos : lf + 1 - at);
             if (const std::optional<Codes> codes = referenceLine(piece))
                 expected.insert(expected.end(), codes->begin(), codes->end());
-            else
+            else if (lf != std::string::npos || !beginsLine(piece))
                 firstBad = int64_t(number);
             at += piece.size();
         }
