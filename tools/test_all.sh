@@ -5,12 +5,12 @@
 #   3. the tests of the libraries' kernels in a portable build (no x86 intrinsics), whose plain
 #      kernels must give the bits the tests hold;
 #   4. each libFuzzer target for a short fixed run (clang).
-# Any failure fails the run. FUZZ_SECONDS sets the length of each fuzz run (default 30).
+# Any failure fails the run. FUZZ_SECONDS sets the length of each fuzz run (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
-fuzz_seconds=${FUZZ_SECONDS:-30}
+fuzz_seconds=${FUZZ_SECONDS:-20}
 started=$SECONDS
 step() { printf '\n== %s (%ds so far)\n' "$1" $((SECONDS - started)); }
 
