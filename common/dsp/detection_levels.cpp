@@ -252,9 +252,14 @@ double cachedFalseAlarmMarginDb(int64_t averagedSweeps, double falseAlarm, int32
     return marginDb;
 }
 
-const std::vector<double>& sidelobeEnvelopeDb(TransformWindow window, int32_t samples)
+namespace {
+
+// A table of each window and sample count, made once by make() and kept for the
+// program's life. Each thread first looks at the table it was given last, without the
+// lock, as one profile after another asks for the same one. Distinct per Tag.
+template <class Tag, class Make>
+const std::vector<double>& keptTable(TransformWindow window, int32_t samples, Make make)
 {
-    samples = std::clamp(samples, 1, TransformPoints);
     thread_local std::pair<int, int32_t> lastKey{-1, 0};
     thread_local const std::vector<double>* lastTable = nullptr;
     const std::pair<int, int32_t> key{int(window), samples};
@@ -264,32 +269,33 @@ const std::vector<double>& sidelobeEnvelopeDb(TransformWindow window, int32_t sa
     static std::map<std::pair<int, int32_t>, std::unique_ptr<const std::vector<double>>> tables;
     const std::lock_guard<std::mutex> hold(lock);
     auto& table = tables[key];
-    if (!table) {
-        const BuiltTable* built = nullptr;
-        for (const BuiltTable& b : BuiltTables)
-            if (b.window == window && b.samples == samples)
-                built = &b;
-        table = built ? std::make_unique<const std::vector<double>>(built->db, built->db + HalfPoints + 1)
-                      : std::make_unique<const std::vector<double>>(makeEnvelope(window, samples));
-    }
+    if (!table)
+        table = std::make_unique<const std::vector<double>>(make());
     lastKey = key;
     lastTable = table.get();
     return *table;
 }
 
+struct EnvelopeTables;
+struct LeakageTables;
+
+}  // namespace
+
+const std::vector<double>& sidelobeEnvelopeDb(TransformWindow window, int32_t samples)
+{
+    samples = std::clamp(samples, 1, TransformPoints);
+    return keptTable<EnvelopeTables>(window, samples, [&] {
+        for (const BuiltTable& b : BuiltTables)
+            if (b.window == window && b.samples == samples)
+                return std::vector<double>(b.db, b.db + HalfPoints + 1);
+        return makeEnvelope(window, samples);
+    });
+}
+
 const std::vector<double>& meanLeakageDb(TransformWindow window, int32_t samples)
 {
     samples = std::clamp(samples, 1, TransformPoints);
-    thread_local std::pair<int, int32_t> lastKey{-1, 0};
-    thread_local const std::vector<double>* lastTable = nullptr;
-    const std::pair<int, int32_t> key{int(window), samples};
-    if (lastTable && lastKey == key)
-        return *lastTable;
-    static std::mutex lock;
-    static std::map<std::pair<int, int32_t>, std::unique_ptr<const std::vector<double>>> tables;
-    const std::lock_guard<std::mutex> hold(lock);
-    auto& table = tables[key];
-    if (!table) {
+    return keptTable<LeakageTables>(window, samples, [&] {
         // A component on the bin itself, no offset: the bin d away holds |W(d)|^2.
         std::vector<double> db(HalfPoints + 1);
         const double shown = std::norm(windowTransform(window, 0.0, samples));
@@ -298,9 +304,6 @@ const std::vector<double>& meanLeakageDb(TransformWindow window, int32_t samples
             db[size_t(d)] = 10.0 * std::log10(std::max(there / shown, 1e-30));
         }
         db[0] = 0.0;
-        table = std::make_unique<const std::vector<double>>(std::move(db));
-    }
-    lastKey = key;
-    lastTable = table.get();
-    return *table;
+        return db;
+    });
 }
