@@ -14,6 +14,7 @@
 
 #include <array>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace capfix {
@@ -94,6 +95,21 @@ protected:
     }
 
     Status current() const { return {form->statusText(), form->statusColour()}; }
+
+    // Closes the program at the closeAt-th point where pending messages are processed,
+    // by Exit ("Exit") or by the window frame (any other how); yields counts the points.
+    void closeAtYield(int closeAt, const std::string& how, int& yields)
+    {
+        yields = 0;
+        onProcessMessages = [this, closeAt, how, &yields] {
+            if (++yields != closeAt)
+                return;
+            if (how == "Exit")
+                form->Button7->click();
+            else
+                EXPECT_TRUE(form->close()) << how << " at yield " << closeAt;
+        };
+    }
 
     int calls(boardsim::Fn fn) const
     {

@@ -381,14 +381,7 @@ TEST_F(AutoAdjust, ClosingTheProgramDuringTheAdjustmentEndsItAtOnce)
         });
         scans = 0;
         int yields = 0;
-        onProcessMessages = [&] {
-            if (++yields != c.closeAtYield)
-                return;
-            if (std::string(c.how) == "Exit")
-                form->Button7->click();
-            else
-                EXPECT_TRUE(form->close()) << what;
-        };
+        closeAtYield(c.closeAtYield, c.how, yields);
         const int terminationsBefore = terminations;
         form->Button5->click();
         EXPECT_EQ(scans, c.scans) << what;

@@ -227,14 +227,7 @@ TEST_F(Show, ClosingTheProgramBeforeTheScanTakesNoScan)
         const Picture before = picture();
         const int scansBefore = boardsim::scanCount();
         int yields = 0;
-        onProcessMessages = [&] {
-            if (++yields != c.closeAtYield)
-                return;
-            if (std::string(c.how) == "Exit")
-                form->Button7->click();
-            else
-                EXPECT_TRUE(form->close());
-        };
+        closeAtYield(c.closeAtYield, c.how, yields);
         form->Button3->click();
         EXPECT_EQ(boardsim::scanCount(), scansBefore);
         EXPECT_TRUE(picture() == before);

@@ -17,6 +17,17 @@
 
 namespace {
 
+// A fix the given metres due north of the origin 10, 20: a metre of meridian arc near
+// 10 degrees is about 1 / 110600 degree.
+meta::Position northOfOrigin(double metres)
+{
+    meta::Position p;
+    p.latitudeDeg = 10.0 + metres / 110600.0;
+    p.longitudeDeg = 20.0;
+    p.mode = 3;
+    return p;
+}
+
 TEST(Origin, ReadsLatLonAndHeightOrRefuses)
 {
     struct Case {
@@ -170,12 +181,7 @@ TEST(Campaign, RowsAndFitOverSyntheticRecordings)
         cli::RecordingPlace place;
         place.timeUtc = "2026-12-08T10:00:00.000Z";
         if (i < s.points.size()) {
-            // Due north: a metre of meridian arc near 10 degrees is about 1 / 110600 degree.
-            meta::Position p;
-            p.latitudeDeg = 10.0 + s.points[i].distanceM / 110600.0;
-            p.longitudeDeg = 20.0;
-            p.mode = 3;
-            place.position = p;
+            place.position = northOfOrigin(s.points[i].distanceM);
             gains[r.path] = s.points[i].pathGainDb;
         } else {
             place.note = "no position: no fix";
@@ -303,11 +309,7 @@ TEST(Campaign, ARecordingAtTheOriginIsLeftOutOfTheFitNotTheFit)
         cli::RecordingAnalysis r;
         r.path = "rec" + std::to_string(results.size()) + ".txt";
         cli::RecordingPlace place;
-        meta::Position p;
-        p.latitudeDeg = 10.0 + d / 110600.0;
-        p.longitudeDeg = 20.0;
-        p.mode = 3;
-        place.position = p;
+        place.position = northOfOrigin(d);
         gains[r.path] = d > 0.0 ? -30.0 - 20.0 * std::log10(d) : -20.0;
         results.push_back(r);
         places.push_back(place);
@@ -343,11 +345,7 @@ TEST(Campaign, SummaryLinesAreWrittenWholeWhateverTheirLength)
         cli::RecordingAnalysis r;
         r.path = "rec" + std::to_string(results.size()) + ".txt";
         cli::RecordingPlace place;
-        meta::Position p;
-        p.latitudeDeg = 10.0 + d / 110600.0;
-        p.longitudeDeg = 20.0;
-        p.mode = 3;
-        place.position = p;
+        place.position = northOfOrigin(d);
         results.push_back(r);
         places.push_back(place);
     }
